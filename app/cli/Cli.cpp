@@ -1,0 +1,83 @@
+#include "app/cli/Cli.h"
+
+#include "app/cli/CliSupport.h"
+#include "app/cli/Commands.h"
+
+#include <QCoreApplication>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+namespace kavrel::cli {
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    int (*run)(const QStringList&);
+};
+
+constexpr std::array kCommands{
+    Command{"info", "info FILE                 one line about a wave file", &RunInfo},
+    Command{"convert", "convert IN OUT            write IN as a 16-bit PCM wave file", &RunConvert},
+};
+
+void PrintUsage(std::FILE* to)
+{
+    std::fputs("Usage: kavrel [FILE]           open the window (with FILE loaded)\n"
+               "       kavrel COMMAND ARGS...  run a command without a display\n"
+               "Commands:\n",
+               to);
+    for (const Command& c : kCommands)
+        std::fprintf(to, "  %s\n", c.synopsis);
+    std::fputs("Run 'kavrel COMMAND --help' for a command's options.\n", to);
+}
+
+bool IsHelpWord(const char* word)
+{
+    return std::strcmp(word, "help") == 0 || std::strcmp(word, "--help") == 0 ||
+           std::strcmp(word, "-h") == 0;
+}
+
+}  // namespace
+
+bool IsCommand(const char* word)
+{
+    if (word == nullptr)
+        return false;
+    if (IsHelpWord(word))
+        return true;
+    for (const Command& c : kCommands)
+        if (std::strcmp(word, c.name) == 0)
+            return true;
+    return false;
+}
+
+int Run(int argc, char** argv)
+{
+    if (argc < 2 || IsHelpWord(argv[1])) {
+        PrintUsage(stdout);
+        return argc < 2 ? ExitUsage : ExitOk;
+    }
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("kavrel");
+    const QStringList args = QCoreApplication::arguments();
+    for (const Command& c : kCommands) {
+        if (args.value(1) != QLatin1String(c.name))
+            continue;
+        try {
+            return c.run(args);
+        } catch (const std::exception& e) {
+            PrintError(QString::fromLocal8Bit(e.what()));
+            return ExitFailure;
+        }
+    }
+    PrintError(QString("unknown command '%1'").arg(args.value(1)));
+    PrintUsage(stderr);
+    return ExitUsage;
+}
+
+}  // namespace kavrel::cli

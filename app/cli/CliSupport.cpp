@@ -1,0 +1,40 @@
+#include "app/cli/CliSupport.h"
+
+#include "app/cli/Cli.h"
+
+#include <cstdio>
+
+namespace kavrel::cli {
+
+void PrintError(const QString& message)
+{
+    std::fprintf(stderr, "kavrel: %s\n", message.toLocal8Bit().constData());
+}
+
+std::optional<int> ParseCommand(QCommandLineParser& parser, const QStringList& args,
+                                qsizetype minPositional, qsizetype maxPositional)
+{
+    const QCommandLineOption help(QStringList{"h", "help"}, "Show this help.");
+    parser.addOption(help);
+    // args[0] is the program, args[1] the sub-command; the parser sees the sub-command as the
+    // program name so that its help reads "Usage: info FILE".
+    const QStringList own = args.mid(1);
+    if (!parser.parse(own)) {
+        PrintError(parser.errorText());
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stderr);
+        return ExitUsage;
+    }
+    if (parser.isSet(help)) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return ExitOk;
+    }
+    const qsizetype n = parser.positionalArguments().size();
+    if (n < minPositional || n > maxPositional) {
+        PrintError(n < minPositional ? QString("missing argument") : QString("too many arguments"));
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stderr);
+        return ExitUsage;
+    }
+    return std::nullopt;
+}
+
+}  // namespace kavrel::cli

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds Kavrel and runs every test: the whole suite (unit, gui, sound), then the whole suite again
+# under AddressSanitizer + UndefinedBehaviorSanitizer, and each fuzzer for a fixed number of runs.
+# Installs what it needs first. Set CI=true to turn warnings into errors.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+bash scripts/install-deps.sh
+
+werror=OFF
+if [ "${CI:-}" = "true" ]; then werror=ON; fi
+jobs=${KAVREL_JOBS:-$(nproc)}
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "build (RelWithDebInfo)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVREL_WERROR=$werror >/dev/null
+cmake --build build -j "$jobs"
+
+step "start the test sound server"
+eval "$(scripts/pulse-test-server.sh start)"
+trap 'scripts/pulse-test-server.sh stop || true' EXIT
+
+export QT_QPA_PLATFORM=offscreen
+export KAVREL_TEST_PULSE=1
+
+# Tests of the sound label share the one server, so they never run at the same time.
+run_ctest() {
+    local dir=$1
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
+}
+
+step "tests"
+run_ctest build
+
+step "build with AddressSanitizer + UndefinedBehaviorSanitizer (clang, with fuzzers)"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
+    -DKAVREL_SANITIZE=ON -DKAVREL_FUZZ=ON -DKAVREL_BENCH=OFF -DKAVREL_WERROR=$werror >/dev/null
+cmake --build build-asan -j "$jobs"
+
+step "tests under the sanitizers"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Leaks are checked where only our code runs; the window system and sound server libraries keep
+# caches for the process's lifetime that LeakSanitizer would report.
+ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 -L unit
+ASAN_OPTIONS=detect_leaks=0 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600 -LE unit
+
+step "fuzzers (fixed number of runs)"
+shopt -s nullglob
+fuzzers=(build-asan/fuzz/*/fuzz_*)
+for f in "${fuzzers[@]}"; do
+    [ -x "$f" ] || continue
+    name=$(basename "$f")
+    seeds="fuzz/${name#fuzz_}/corpus"
+    work=$(mktemp -d)
+    [ -d "$seeds" ] && cp -r "$seeds/." "$work/"
+    echo "$name: 20000 runs"
+    ASAN_OPTIONS=detect_leaks=1 "$f" -runs=20000 -max_len=4096 -seed=1 "$work" 2>"$work.log" \
+        || { tail -50 "$work.log"; exit 1; }
+    rm -rf "$work" "$work.log"
+done
+
+echo
+echo "all tests passed"
