@@ -1,0 +1,45 @@
+#pragma once
+
+// The export: the whole sound through one filter section, normalised so that the filtered peak
+// becomes 32764 before the dither. Two passes over the samples, first for the peak, then for the
+// output; each channel starts from a cleared delay line.
+
+#include "app/core/TDitherRandom.h"
+#include "dsp/TFilterSection.h"
+#include "sound/TWav.h"
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace kavrel {
+
+// The export cannot be done; what() says why, naming the file.
+class EExportError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Called on the exporting thread with the fraction done (0 … 1); returning false cancels.
+using TExportProgress = std::function<bool(double fraction)>;
+
+// The filtered value that export normalisation maps to.
+inline constexpr double ExportPeakTarget = 32764.0;
+
+// Largest |filter(sample)| over every channel of source, each channel through filter from a
+// cleared delay line. filter is used as given (its rate included). Returns a negative value when
+// progress cancelled.
+double FilteredPeak(const TWav& source, TFilterSection filter,
+                    const TExportProgress& progress = {});
+
+// Writes source through filter, designed at source's own rate, scaled so that the filtered peak
+// becomes 32764 and dithered, into scratch and from there to path (a temporary file renamed over
+// the target when complete); clears scratch afterwards. filter is a snapshot: the caller's
+// sections are not touched. Raises EExportError when source holds no sound or its filtered sound
+// is silent, and EWavError when the file cannot be written; path is then untouched and nothing
+// is left behind. Returns false when progress cancelled.
+bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
+                    const std::string& path, TDitherRandom& dither,
+                    const TExportProgress& progress = {});
+
+} // namespace kavrel

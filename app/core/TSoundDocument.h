@@ -1,0 +1,148 @@
+#pragma once
+
+// The sound document of the main window: the loaded sound, the play position, the raw gain, the
+// "use filter" switch, the filter sections and the player, with the playback feed, the level
+// analysis and the export. It knows nothing of windows: what the window shows (the time axis
+// marker, the overload lamp, the checked state of Play) reaches it through the On... events.
+// Everything runs on the UI thread; the player's events arrive from the event loop.
+
+#include "app/core/SoundExport.h"
+#include "app/core/TDitherRandom.h"
+#include "audio/TEventPoster.h"
+#include "audio/TMPCPlay.h"
+#include "audio/TWaveOutDevice.h"
+#include "dsp/TFilterSection.h"
+#include "sound/TWav.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kavrel {
+
+class TSoundDocument {
+public:
+    using TNotifyEvent = std::function<void(TSoundDocument& sender)>;
+    using TBoolEvent = std::function<void(TSoundDocument& sender, bool value)>;
+    using TValueEvent = std::function<void(TSoundDocument& sender, double value)>;
+
+    // Values per block and buffers in the player's ring, as the main window sets them.
+    static constexpr int ChunkSamples = 4096;
+    static constexpr int Buffers = 12;
+    // A dithered value beyond ±OverloadLimit marks the block as overloaded.
+    static constexpr int OverloadLimit = 32765;
+
+    // device: the sound output, owned by the player; poster: the UI event loop that delivers the
+    // device's notifications, must outlive the document.
+    TSoundDocument(std::unique_ptr<TWaveOutDevice> device, TEventPoster& poster);
+    ~TSoundDocument();
+    TSoundDocument(const TSoundDocument&) = delete;
+    TSoundDocument& operator=(const TSoundDocument&) = delete;
+
+    // The loaded sound (empty until a load succeeds) and the export's scratch sound.
+    TWav& SourceWav() noexcept { return m_sourceWav; }
+    const TWav& SourceWav() const noexcept { return m_sourceWav; }
+    TWav& ExportWav() noexcept { return m_exportWav; }
+
+    // The odd channels' section (also the one the controls write and the export uses) and the
+    // even channels' section (channel 0, and a mono sound). Channels from 2 on play through
+    // sections of their own that follow FilterSection1's parameters.
+    TFilterSection& FilterSection1() noexcept { return m_filterSection1; }
+    const TFilterSection& FilterSection1() const noexcept { return m_filterSection1; }
+    TFilterSection& FilterSection2() noexcept { return m_filterSection2; }
+    const TFilterSection& FilterSection2() const noexcept { return m_filterSection2; }
+    // The section that filters channel `channel` (0-based) of the playback feed; null for a
+    // channel that has none (beyond the sound's channels at the last Play).
+    TFilterSection* ChannelSection(int channel) noexcept;
+
+    TMPCPlay& MPCPlay1() noexcept { return *m_mpcPlay1; }
+
+    // Next frame to be played, counted per channel. May be set at any time; a running playback
+    // takes it up at its next block.
+    std::int32_t PlayPos() const noexcept { return m_playPos; }
+    void SetPlayPos(std::int32_t frame) noexcept { m_playPos = frame; }
+    // Sets PlayPos to round(sample rate × seconds), as a click into a plot does; limited to the
+    // 32-bit range, ignored when seconds is not finite.
+    void SetPlayPosSeconds(double seconds) noexcept;
+
+    // Linear factor of the unfiltered path.
+    double RawGain() const noexcept { return m_rawGain; }
+    void SetRawGain(double factor) noexcept { m_rawGain = factor; }
+
+    // Whether the filtered (true) or the raw path reaches the output.
+    bool UseFilter() const noexcept { return m_useFilter; }
+    void SetUseFilter(bool value) noexcept { m_useFilter = value; }
+
+    // Reads a wave file into SourceWav and sets PlayPos to 0. On failure (EWavError) the whole
+    // previous document stays as it was. A running playback goes on with the new sound.
+    void LoadSoundFile(const std::string& path);
+
+    // The name the save dialog is preset with: "_Vesk" before the extension of the file's name,
+    // or appended when the file's name has no ".".
+    static std::string VeskSaveName(const std::string& path);
+
+    // Play checked: fires OnApplyControls, clamps PlayPos to the sound, sets the player's format
+    // and the sections' rate from the sound, resets the sections, starts the player and shows
+    // the marker. Raises the player's errors (EMPCPlayError); nothing is started then.
+    void StartPlay();
+    // Play unchecked: stops the player and hides the marker. Raises the player's errors.
+    void StopPlay();
+    // Whether the player holds the device.
+    bool Playing() const noexcept;
+
+    // The player's OnStash: fills all `count` values of buffer with the next block of the feed;
+    // count and finished are left unchanged, so playback never ends by itself.
+    void MPCPlay1Stash(TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
+                       bool& finished) noexcept;
+    // The player's OnClosed: fires OnPlayStopped.
+    void MPCPlay1Closed(TMPCPlay& sender);
+
+    // The level text of every channel, as status bar panel 0 shows it.
+    std::string AnalyzeText() const;
+
+    // Writes SourceWav through FilterSection1 (designed at the sound's own rate), normalised so
+    // that the filtered peak becomes 32764, to path. Raises EExportError when nothing is loaded
+    // or the filtered sound is silent, EWavError when the file cannot be written; the target is
+    // then untouched. Returns false when progress cancelled it.
+    bool Export(const std::string& path, const TExportProgress& progress = {});
+
+    // Seeds the dither of the playback feed and the export (for repeatable runs).
+    void SeedDither(std::uint64_t seed) noexcept { m_dither.Seed(seed); }
+
+    // Fired first by StartPlay, so that the window can copy its controls into RawGain and the
+    // filter sections.
+    TNotifyEvent OnApplyControls;
+    // The time axis marker: its value in seconds (after each block) and its visibility (on
+    // StartPlay and StopPlay).
+    TValueEvent OnMarkerValue;
+    TBoolEvent OnMarkerVisible;
+    // After each block: true shows the red lamp, false the green one.
+    TBoolEvent OnOverload;
+    // The player has closed its device: uncheck Play.
+    TNotifyEvent OnPlayStopped;
+
+private:
+    void Fire(const TNotifyEvent& event);
+    void Fire(const TBoolEvent& event, bool value);
+    void Fire(const TValueEvent& event, double value);
+    void FollowFilterSection1(TFilterSection& section) const noexcept;
+
+    TWav m_sourceWav;
+    TWav m_exportWav;
+    TFilterSection m_filterSection1;
+    TFilterSection m_filterSection2;
+    std::vector<TFilterSection> m_extraSections;
+    std::unique_ptr<TMPCPlay> m_mpcPlay1;
+    std::int32_t m_playPos = 0;
+    double m_rawGain = 1.0;
+    bool m_useFilter = false;
+    int m_playChans = 1;
+    std::vector<std::int16_t> m_readBuffer;
+    std::vector<std::int32_t> m_channelList;
+    TDitherRandom m_dither;
+};
+
+} // namespace kavrel
