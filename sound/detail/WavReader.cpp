@@ -1,0 +1,498 @@
+// Reading RIFF/WAVE. Every size in the file is untrusted: chunk sizes are checked against what the
+// source really holds before anything is allocated, and the arrays grow only with data that has
+// actually arrived. Samples of any supported encoding are converted to 16 bits on the way in.
+//
+// Quirks handled: chunks before "fmt " (JUNK, bext) and between "fmt " and "data" are skipped; an
+// odd-sized chunk is followed by one pad byte; WAVE_FORMAT_EXTENSIBLE carries the real encoding
+// in the first two bytes of its sub-format GUID; the RIFF size field is often wrong in files from
+// streaming writers and is not relied on.
+#include "sound/detail/WavReader.h"
+
+#include "sound/EWavError.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace kavrel::detail {
+
+namespace {
+
+constexpr std::uint16_t kFormatPcm = 0x0001;
+constexpr std::uint16_t kFormatFloat = 0x0003;
+constexpr std::uint16_t kFormatExtensible = 0xFFFE;
+
+// Bytes of the sub-format GUID after its first two (the format tag), as every standard sub-format
+// has them: xxxxxxxx-0000-0010-8000-00aa00389b71.
+constexpr std::array<std::uint8_t, 14> kGuidTail{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Bytes read per block of the data chunk: small enough to stay in the cache while it is
+// converted, large enough that the per-call cost vanishes.
+constexpr std::size_t kBlockBytes = 256 * 1024;
+// Progress is reported about this often (in bytes of data).
+constexpr std::uint64_t kProgressBytes = 4 * 1024 * 1024;
+
+std::uint16_t Le16(const std::byte* p) noexcept
+{
+    return static_cast<std::uint16_t>(std::to_integer<unsigned>(p[0]) |
+                                      (std::to_integer<unsigned>(p[1]) << 8));
+}
+
+std::uint32_t Le32(const std::byte* p) noexcept
+{
+    return static_cast<std::uint32_t>(Le16(p)) | (static_cast<std::uint32_t>(Le16(p + 2)) << 16);
+}
+
+std::uint64_t Le64(const std::byte* p) noexcept
+{
+    return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
+}
+
+// A chunk tag as text for messages: printable characters as they are, others as \xNN.
+std::string TagText(const std::byte* p)
+{
+    std::string text = "'";
+    for (int i = 0; i < 4; ++i) {
+        const auto c = std::to_integer<unsigned char>(p[i]);
+        if (c >= 0x20 && c < 0x7F && c != '\'') {
+            text += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            text += hex;
+        }
+    }
+    return text + "'";
+}
+
+bool TagIs(const std::byte* p, const char (&tag)[5]) noexcept
+{
+    return std::memcmp(p, tag, 4) == 0;
+}
+
+std::string FormatTagName(std::uint16_t tag)
+{
+    const char* name = nullptr;
+    switch (tag) {
+    case 0x0000:
+        name = "unknown (format tag 0)";
+        break;
+    case 0x0002:
+        name = "Microsoft ADPCM";
+        break;
+    case 0x0006:
+        name = "A-law";
+        break;
+    case 0x0007:
+        name = "mu-law";
+        break;
+    case 0x0011:
+        name = "IMA ADPCM";
+        break;
+    case 0x0031:
+        name = "GSM 6.10";
+        break;
+    case 0x0050:
+        name = "MPEG";
+        break;
+    case 0x0055:
+        name = "MPEG layer 3";
+        break;
+    default:
+        break;
+    }
+    char code[32];
+    std::snprintf(code, sizeof code, "format tag 0x%04X", tag);
+    return name == nullptr ? std::string(code) : std::string(name) + " (" + code + ")";
+}
+
+// Rounds v / 2^shift to the nearest integer, halves to even, and saturates to 16 bits.
+template <int Shift>
+std::int16_t RoundShift(std::int32_t v) noexcept
+{
+    constexpr std::int32_t half = 1 << (Shift - 1);
+    constexpr std::int32_t mask = (1 << Shift) - 1;
+    std::int32_t q = v >> Shift;
+    const std::int32_t r = v & mask;
+    if (r > half || (r == half && (q & 1) != 0))
+        ++q;
+    return static_cast<std::int16_t>(std::min(q, 32767));
+}
+
+// x · 32768 rounded to nearest (halves to even), saturated; NaN gives 0.
+std::int16_t FromFloat(double x) noexcept
+{
+    const double y = x * 32768.0;
+    if (!(y == y))
+        return 0;
+    if (y >= 32767.0)
+        return 32767;
+    if (y <= -32768.0)
+        return -32768;
+    return static_cast<std::int16_t>(std::nearbyint(y));
+}
+
+struct TDecode8 {
+    static constexpr std::size_t kBytes = 1;
+    static std::int16_t Get(const std::byte* p) noexcept
+    {
+        return static_cast<std::int16_t>((std::to_integer<int>(p[0]) - 128) * 256);
+    }
+};
+struct TDecode16 {
+    static constexpr std::size_t kBytes = 2;
+    static std::int16_t Get(const std::byte* p) noexcept
+    {
+        return static_cast<std::int16_t>(Le16(p));
+    }
+};
+struct TDecode24 {
+    static constexpr std::size_t kBytes = 3;
+    static std::int16_t Get(const std::byte* p) noexcept
+    {
+        const std::uint32_t u = std::to_integer<std::uint32_t>(p[0]) |
+                                (std::to_integer<std::uint32_t>(p[1]) << 8) |
+                                (std::to_integer<std::uint32_t>(p[2]) << 16);
+        // Sign-extend from 24 bits.
+        const std::int32_t v = static_cast<std::int32_t>(u << 8) >> 8;
+        return RoundShift<8>(v);
+    }
+};
+struct TDecode32 {
+    static constexpr std::size_t kBytes = 4;
+    static std::int16_t Get(const std::byte* p) noexcept
+    {
+        return RoundShift<16>(static_cast<std::int32_t>(Le32(p)));
+    }
+};
+struct TDecodeFloat32 {
+    static constexpr std::size_t kBytes = 4;
+    static std::int16_t Get(const std::byte* p) noexcept
+    {
+        return FromFloat(static_cast<double>(std::bit_cast<float>(Le32(p))));
+    }
+};
+struct TDecodeFloat64 {
+    static constexpr std::size_t kBytes = 8;
+    static std::int16_t Get(const std::byte* p) noexcept
+    {
+        return FromFloat(std::bit_cast<double>(Le64(p)));
+    }
+};
+
+// De-interleaves `frames` frames from `in` into the channels at sample index `at`.
+template <typename D>
+void DecodeFrames(const std::byte* in, std::size_t frames, std::vector<TWav::TChannel>& channels,
+                  std::size_t at) noexcept
+{
+    const std::size_t n = channels.size();
+    if constexpr (std::is_same_v<D, TDecode16> && std::endian::native == std::endian::little) {
+        if (n == 1) {
+            std::memcpy(channels[0].data() + at, in, frames * 2);
+            return;
+        }
+        if (n == 2) {
+            std::int16_t* left = channels[0].data() + at;
+            std::int16_t* right = channels[1].data() + at;
+            for (std::size_t f = 0; f < frames; ++f) {
+                std::uint32_t pair;
+                std::memcpy(&pair, in + 4 * f, 4);
+                left[f] = static_cast<std::int16_t>(pair & 0xFFFFu);
+                right[f] = static_cast<std::int16_t>(pair >> 16);
+            }
+            return;
+        }
+    }
+    if (n == 2) {
+        std::int16_t* left = channels[0].data() + at;
+        std::int16_t* right = channels[1].data() + at;
+        for (std::size_t f = 0; f < frames; ++f) {
+            left[f] = D::Get(in + 2 * D::kBytes * f);
+            right[f] = D::Get(in + 2 * D::kBytes * f + D::kBytes);
+        }
+        return;
+    }
+    for (std::size_t c = 0; c < n; ++c) {
+        std::int16_t* out = channels[c].data() + at;
+        const std::byte* p = in + c * D::kBytes;
+        const std::size_t stride = n * D::kBytes;
+        for (std::size_t f = 0; f < frames; ++f)
+            out[f] = D::Get(p + f * stride);
+    }
+}
+
+using TDecodeFunction = void (*)(const std::byte*, std::size_t, std::vector<TWav::TChannel>&,
+                                 std::size_t) noexcept;
+
+struct TFormat {
+    std::uint16_t channels = 0;
+    std::int32_t sampleRate = 0;
+    std::size_t bytesPerSample = 0;
+    TWavEncoding encoding = TWavEncoding::None;
+    TDecodeFunction decode = nullptr;
+};
+
+// Reads through a source and keeps track of the position, which the callbacks do not report.
+class TReader {
+public:
+    TReader(const TWavSource& source, const std::string& name) : m_source(source), m_name(name)
+    {
+        if (!m_source.Read)
+            throw EWavError(m_name, "nothing to read from");
+    }
+
+    std::size_t Read(std::byte* dst, std::size_t bytes)
+    {
+        const std::size_t got = m_source.Read(dst, bytes);
+        m_position += got;
+        return got;
+    }
+
+    // Moves forward to `offset`; false when the source ends before it.
+    bool SkipTo(std::uint64_t offset)
+    {
+        if (offset <= m_position)
+            return offset == m_position;
+        if (m_source.Size && offset > *m_source.Size)
+            return false;
+        if (m_source.Seek) {
+            if (!m_source.Seek(offset))
+                return false;
+            m_position = offset;
+            return true;
+        }
+        std::array<std::byte, 16384> scratch;
+        while (m_position < offset) {
+            const auto want =
+                static_cast<std::size_t>(std::min<std::uint64_t>(scratch.size(), offset - m_position));
+            if (Read(scratch.data(), want) < want)
+                return false;
+        }
+        return true;
+    }
+
+    std::uint64_t Position() const noexcept { return m_position; }
+    // Bytes left from the current position, when the source knows its size.
+    std::optional<std::uint64_t> Remaining() const noexcept
+    {
+        if (!m_source.Size)
+            return std::nullopt;
+        return *m_source.Size > m_position ? *m_source.Size - m_position : 0;
+    }
+
+    [[noreturn]] void Fail(const std::string& reason) const { throw EWavError(m_name, reason); }
+
+private:
+    const TWavSource& m_source;
+    const std::string& m_name;
+    std::uint64_t m_position = 0;
+};
+
+TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t size)
+{
+    std::uint16_t tag = Le16(body);
+    TFormat format;
+    format.channels = Le16(body + 2);
+    const std::uint32_t rate = Le32(body + 4);
+    // Block align (body + 12) is not trusted: the frame size follows from channels and sample
+    // width, as every reader does for PCM and float.
+    std::uint16_t bits = Le16(body + 14);
+
+    if (tag == kFormatExtensible) {
+        if (size < 40 || Le16(body + 16) < 22)
+            reader.Fail("the extensible fmt chunk is too short (" + std::to_string(size) +
+                        " bytes)");
+        const std::byte* guid = body + 24;
+        if (std::memcmp(guid + 2, kGuidTail.data(), kGuidTail.size()) != 0) {
+            char text[48];
+            std::snprintf(text, sizeof text,
+                          "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Le32(guid),
+                          Le16(guid + 4), Le16(guid + 6), std::to_integer<unsigned>(guid[8]),
+                          std::to_integer<unsigned>(guid[9]), std::to_integer<unsigned>(guid[10]),
+                          std::to_integer<unsigned>(guid[11]), std::to_integer<unsigned>(guid[12]),
+                          std::to_integer<unsigned>(guid[13]), std::to_integer<unsigned>(guid[14]),
+                          std::to_integer<unsigned>(guid[15]));
+            reader.Fail(std::string("unsupported encoding: unknown extensible sub-format {") +
+                        text + "}");
+        }
+        tag = Le16(guid);
+        if (tag != kFormatPcm && tag != kFormatFloat)
+            reader.Fail("unsupported encoding " + FormatTagName(tag) + " in an extensible file");
+        // The container width; the valid bits within it (body + 18) only say how many of its low
+        // bits are padding, which the 16-bit conversion rounds away.
+    }
+
+    if (tag == kFormatPcm) {
+        if (bits == 0 || bits > 32)
+            reader.Fail("unsupported encoding: PCM with " + std::to_string(bits) +
+                        " bits per sample");
+        format.bytesPerSample = (bits + 7u) / 8u;
+        switch (format.bytesPerSample) {
+        case 1:
+            format.encoding = TWavEncoding::Pcm8;
+            format.decode = &DecodeFrames<TDecode8>;
+            break;
+        case 2:
+            format.encoding = TWavEncoding::Pcm16;
+            format.decode = &DecodeFrames<TDecode16>;
+            break;
+        case 3:
+            format.encoding = TWavEncoding::Pcm24;
+            format.decode = &DecodeFrames<TDecode24>;
+            break;
+        default:
+            format.encoding = TWavEncoding::Pcm32;
+            format.decode = &DecodeFrames<TDecode32>;
+            break;
+        }
+    } else if (tag == kFormatFloat) {
+        if (bits == 32) {
+            format.bytesPerSample = 4;
+            format.encoding = TWavEncoding::Float32;
+            format.decode = &DecodeFrames<TDecodeFloat32>;
+        } else if (bits == 64) {
+            format.bytesPerSample = 8;
+            format.encoding = TWavEncoding::Float64;
+            format.decode = &DecodeFrames<TDecodeFloat64>;
+        } else {
+            reader.Fail("unsupported encoding: IEEE float with " + std::to_string(bits) +
+                        " bits per sample");
+        }
+    } else {
+        reader.Fail("unsupported encoding " + FormatTagName(tag));
+    }
+
+    if (format.channels == 0)
+        reader.Fail("the channel count is 0");
+    if (rate > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+        reader.Fail("the sample rate " + std::to_string(rate) + " Hz is out of range");
+    format.sampleRate = static_cast<std::int32_t>(rate);
+    return format;
+}
+
+}  // namespace
+
+std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string& name,
+                                     const TWavProgress& progress)
+{
+    TReader reader(source, name);
+
+    std::array<std::byte, 12> head{};
+    const std::size_t got = reader.Read(head.data(), head.size());
+    if (got == 0)
+        reader.Fail("the file is empty");
+    if (got < 4 || !TagIs(head.data(), "RIFF")) {
+        if (got >= 4 && TagIs(head.data(), "RIFX"))
+            reader.Fail("big-endian (RIFX) wave files are not supported");
+        if (got >= 4 && TagIs(head.data(), "RF64"))
+            reader.Fail("RF64 wave files are not supported");
+        reader.Fail("not a wave file (no RIFF header)");
+    }
+    if (got < head.size())
+        reader.Fail("too short to be a wave file (" + std::to_string(got) + " bytes)");
+    if (!TagIs(head.data() + 8, "WAVE"))
+        reader.Fail("not a wave file (RIFF form " + TagText(head.data() + 8) + ", not 'WAVE')");
+
+    std::optional<TFormat> format;
+    for (;;) {
+        std::array<std::byte, 8> header{};
+        const std::size_t n = reader.Read(header.data(), header.size());
+        if (n < header.size())
+            break;
+        const std::uint32_t size = Le32(header.data() + 4);
+        const std::uint64_t body = reader.Position();
+        const std::uint64_t next = body + size + (size & 1u);
+
+        if (TagIs(header.data(), "fmt ")) {
+            if (format) {
+                // A second fmt chunk changes nothing; the first describes the data.
+            } else {
+                if (size < 16)
+                    reader.Fail("the fmt chunk is too short (" + std::to_string(size) +
+                                " bytes)");
+                std::array<std::byte, 40> fmt{};
+                const std::size_t want = std::min<std::size_t>(size, fmt.size());
+                if (reader.Read(fmt.data(), want) < want)
+                    reader.Fail("the file ends inside its fmt chunk");
+                format = ParseFormat(reader, fmt.data(), size);
+            }
+        } else if (TagIs(header.data(), "data")) {
+            if (!format)
+                reader.Fail("the data chunk comes before the fmt chunk");
+            const std::size_t frameBytes = format->channels * format->bytesPerSample;
+            const std::optional<std::uint64_t> remaining = reader.Remaining();
+            std::uint64_t toRead = size;
+            TDecodedWav sound;
+            if (remaining && *remaining < toRead) {
+                toRead = *remaining;
+                sound.truncated = true;
+            }
+            const std::uint64_t wholeFrames = toRead / frameBytes;
+            if (wholeFrames > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+                reader.Fail("the data chunk is too large");
+            sound.channels.resize(format->channels);
+            // With a known size the arrays are sized once; otherwise they grow with the data.
+            if (remaining)
+                for (TWav::TChannel& channel : sound.channels)
+                    channel.resize(static_cast<std::size_t>(wholeFrames));
+
+            const std::size_t blockBytes =
+                std::max<std::size_t>(frameBytes, kBlockBytes / frameBytes * frameBytes);
+            std::vector<std::byte> block(blockBytes);
+            std::uint64_t done = 0;
+            std::uint64_t reported = 0;
+            std::size_t frames = 0;
+            const std::uint64_t total = wholeFrames * frameBytes;
+            while (done < total) {
+                const auto want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
+                const std::size_t have = reader.Read(block.data(), want);
+                const std::size_t blockFrames = have / frameBytes;
+                if (!remaining)
+                    for (TWav::TChannel& channel : sound.channels)
+                        channel.resize(frames + blockFrames);
+                format->decode(block.data(), blockFrames, sound.channels, frames);
+                frames += blockFrames;
+                done += have;
+                if (have < want) {
+                    sound.truncated = true;
+                    break;
+                }
+                if (progress && (done - reported >= kProgressBytes || done == total)) {
+                    reported = done;
+                    if (!progress(static_cast<double>(done) / static_cast<double>(total)))
+                        return std::nullopt;
+                }
+            }
+            if (!sound.truncated && total < size) {
+                // The stated size ends in a part of a frame, which is dropped; the file is only
+                // cut short if that part is missing too.
+                const auto rest = static_cast<std::size_t>(size - total);
+                if (reader.Read(block.data(), rest) < rest)
+                    sound.truncated = true;
+            }
+            if (remaining && frames < wholeFrames) {
+                for (TWav::TChannel& channel : sound.channels)
+                    channel.resize(frames);
+            }
+            sound.sampleRate = format->sampleRate;
+            sound.length = static_cast<std::int64_t>(frames);
+            sound.encoding = format->encoding;
+            if (progress && total == 0 && !progress(1.0))
+                return std::nullopt;
+            return sound;
+        }
+        if (!reader.SkipTo(next))
+            break;
+    }
+    if (!format)
+        reader.Fail("not a wave file (no fmt chunk)");
+    reader.Fail("the file has no data chunk");
+}
+
+}  // namespace kavrel::detail

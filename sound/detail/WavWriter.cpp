@@ -1,0 +1,239 @@
+// Writing 16-bit PCM wave files. A save must never destroy what was there: the bytes go to a
+// temporary file beside the target, which is flushed to disk and then renamed over the target in
+// one step, so the target is either the old file or the complete new one.
+#include "sound/detail/WavWriter.h"
+
+#include "sound/EWavError.h"
+#include "sound/detail/FileSource.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kavrel::detail {
+
+namespace {
+
+// Values per block of samples written (rounded down to whole frames, at least one frame).
+constexpr std::size_t kBlockValues = 16384;
+constexpr std::uint64_t kMaxDataBytes = 0xFFFFFFFFull - 36;
+
+void Put16(std::byte*& p, std::uint32_t v) noexcept
+{
+    *p++ = static_cast<std::byte>(v & 0xFFu);
+    *p++ = static_cast<std::byte>((v >> 8) & 0xFFu);
+}
+
+void Put32(std::byte*& p, std::uint32_t v) noexcept
+{
+    Put16(p, v & 0xFFFFu);
+    Put16(p, v >> 16);
+}
+
+void PutTag(std::byte*& p, const char (&tag)[5]) noexcept
+{
+    std::memcpy(p, tag, 4);
+    p += 4;
+}
+
+class TTempFile {
+public:
+    TTempFile(const std::filesystem::path& target, const std::string& name) : m_name(name)
+    {
+        const std::filesystem::path folder =
+            target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+        std::random_device seed;
+        std::mt19937 random(seed());
+        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+            char suffix[16];
+            std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+            m_path = folder / ("." + target.filename().string() + ".kavrel-" + suffix);
+            do
+                m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            while (m_fd < 0 && errno == EINTR);
+            if (m_fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (m_fd < 0)
+            throw EWavError(m_name, "cannot create a file in the folder '" + folder.string() +
+                                        "': " + SystemReason(errno));
+    }
+
+    ~TTempFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+
+    void Write(const std::byte* bytes, std::size_t count)
+    {
+        while (count > 0) {
+            const ssize_t n = ::write(m_fd, bytes, count);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail("cannot write the file", n < 0 ? errno : ENOSPC);
+            bytes += n;
+            count -= static_cast<std::size_t>(n);
+        }
+    }
+
+    // Gives the new file the permissions of the one it replaces.
+    void KeepModeOf(const std::filesystem::path& target)
+    {
+        struct stat info {};
+        if (::stat(target.c_str(), &info) == 0)
+            ::fchmod(m_fd, info.st_mode & 07777);
+    }
+
+    // Flushes, closes and renames the file to `target`; afterwards the destructor leaves it be.
+    void Commit(const std::filesystem::path& target)
+    {
+        if (::fsync(m_fd) != 0)
+            Fail("cannot write the file", errno);
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0)
+            Fail("cannot write the file", errno);
+        if (::rename(m_path.c_str(), target.c_str()) != 0)
+            Fail("cannot replace the file", errno);
+        m_path.clear();
+        // Make the rename itself durable; a failure here loses nothing already written.
+        const std::filesystem::path folder =
+            target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+
+private:
+    [[noreturn]] void Fail(const char* what, int error) const
+    {
+        throw EWavError(m_name, std::string(what) + ": " + SystemReason(error));
+    }
+
+    std::string m_name;
+    std::filesystem::path m_path;
+    int m_fd = -1;
+};
+
+}  // namespace
+
+bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
+               const TWavProgress& progress)
+{
+    const std::int32_t channels = wav.Channels();
+    const std::int64_t length = channels == 0 ? 0 : wav.Length();
+    const std::int32_t rate = wav.SampleRate();
+    if (channels > 32767)
+        throw EWavError(name, std::to_string(channels) +
+                                  " channels cannot be stored in a 16-bit wave file (at most "
+                                  "32767)");
+    if (rate < 0)
+        throw EWavError(name, "the sample rate " + std::to_string(rate) + " Hz is negative");
+    const auto blockAlign = static_cast<std::uint32_t>(channels) * 2u;
+    const std::uint64_t byteRate = static_cast<std::uint64_t>(blockAlign) *
+                                   static_cast<std::uint64_t>(rate);
+    if (byteRate > 0xFFFFFFFFull)
+        throw EWavError(name, "the sample rate " + std::to_string(rate) + " Hz with " +
+                                  std::to_string(channels) +
+                                  " channels is more than a wave file can describe");
+    if (length > 0 && static_cast<std::uint64_t>(length) > kMaxDataBytes / blockAlign)
+        throw EWavError(name, "the sound is too long for a wave file (" +
+                                  std::to_string(length) + " frames of " +
+                                  std::to_string(channels) + " channels; at most " +
+                                  std::to_string(kMaxDataBytes) + " bytes of data)");
+    const auto dataBytes = static_cast<std::uint32_t>(static_cast<std::uint64_t>(length) *
+                                                      blockAlign);
+
+    std::array<std::byte, 44> header{};
+    std::byte* p = header.data();
+    PutTag(p, "RIFF");
+    Put32(p, 36u + dataBytes);
+    PutTag(p, "WAVE");
+    PutTag(p, "fmt ");
+    Put32(p, 16);
+    Put16(p, 1);
+    Put16(p, static_cast<std::uint32_t>(channels));
+    Put32(p, static_cast<std::uint32_t>(rate));
+    Put32(p, static_cast<std::uint32_t>(byteRate));
+    Put16(p, blockAlign);
+    Put16(p, 16);
+    PutTag(p, "data");
+    Put32(p, dataBytes);
+    sink(header.data(), header.size());
+
+    if (dataBytes == 0)
+        return !progress || progress(1.0);
+
+    const auto n = static_cast<std::size_t>(channels);
+    const std::size_t blockFrames = std::max<std::size_t>(1, kBlockValues / n);
+    std::vector<std::byte> block(blockFrames * n * 2);
+    std::vector<const std::int16_t*> sources(n);
+    for (std::size_t c = 0; c < n; ++c)
+        sources[c] = wav.ChannelSamples(static_cast<std::int32_t>(c)).data();
+
+    const auto total = static_cast<std::size_t>(length);
+    std::size_t lastReport = 0;
+    for (std::size_t frame = 0; frame < total;) {
+        const std::size_t frames = std::min(blockFrames, total - frame);
+        std::byte* out = block.data();
+        for (std::size_t f = frame; f < frame + frames; ++f) {
+            for (std::size_t c = 0; c < n; ++c) {
+                const auto v = static_cast<std::uint16_t>(sources[c][f]);
+                *out++ = static_cast<std::byte>(v & 0xFFu);
+                *out++ = static_cast<std::byte>(v >> 8);
+            }
+        }
+        sink(block.data(), frames * n * 2);
+        frame += frames;
+        if (progress && (frame - lastReport >= (1u << 21) || frame == total)) {
+            lastReport = frame;
+            if (!progress(static_cast<double>(frame) / static_cast<double>(total)))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& progress)
+{
+    namespace fs = std::filesystem;
+    fs::path target(path);
+    std::error_code error;
+    // Saving over a symbolic link writes the file it points to and keeps the link.
+    if (fs::is_symlink(fs::symlink_status(target, error))) {
+        const fs::path resolved = fs::canonical(target, error);
+        if (!error)
+            target = resolved;
+    }
+    if (fs::is_directory(fs::status(target, error)))
+        throw EWavError(path, "is a folder");
+
+    TTempFile file(target, path);
+    file.KeepModeOf(target);
+    const bool complete = EncodeWav(
+        wav, path, [&file](const std::byte* bytes, std::size_t count) { file.Write(bytes, count); },
+        progress);
+    if (!complete)
+        return false;
+    file.Commit(target);
+    return true;
+}
+
+}  // namespace kavrel::detail
