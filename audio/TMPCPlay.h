@@ -1,0 +1,112 @@
+#pragma once
+// Plays 16-bit PCM by keeping a ring of nBuffers buffers queued on an output device and asking its
+// owner, through OnStash, to fill each buffer as the device gives it back. Everything runs on the
+// UI thread: the device's notifications are posted to the event loop and handled from there, so
+// OnStash, OnOpened and OnClosed never run inside the call (Start, Stop ...) that caused them.
+
+#include "audio/EMPCPlayError.h"
+#include "audio/TEventPoster.h"
+#include "audio/TWaveFormat.h"
+#include "audio/TWaveHeader.h"
+#include "audio/TWaveOutDevice.h"
+#include "audio/TWaveOutMessage.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kavrel {
+
+class TMPCPlay {
+public:
+    using TNotifyEvent = std::function<void(TMPCPlay& sender)>;
+    // Write up to count (on entry: nChunkSamples) interleaved values into buffer, set count to the
+    // number written and set finished when the sound ends. Count 0 ends the sound at once.
+    using TStashEvent = std::function<void(TMPCPlay& sender, std::span<std::int16_t> buffer,
+                                           int& count, bool& finished)>;
+    using TMsgEvent = std::function<void(TMPCPlay& sender, const TWaveOutMessage& message)>;
+
+    static constexpr std::intptr_t FinishedTag = 100000000; // user tag of the last header
+    static constexpr int MaxBuffers = 1000;
+    static constexpr int MaxChunkSamples = 1 << 24;
+    static constexpr int MaxChans = 32767;
+
+    // device: owned; poster: delivers the device's notifications, must outlive the player.
+    TMPCPlay(std::unique_ptr<TWaveOutDevice> device, TEventPoster& poster);
+    ~TMPCPlay(); // closes the device without firing OnClosed
+    TMPCPlay(const TMPCPlay&) = delete;
+    TMPCPlay& operator=(const TMPCPlay&) = delete;
+
+    // 16-bit values per buffer, all channels together; clamped to 1 .. MaxChunkSamples.
+    int nChunkSamples() const { return m_nChunkSamples; }
+    void SetnChunkSamples(int value);
+    // Channels; a value <= 0 becomes 1, above MaxChans becomes MaxChans. Not while open.
+    int nChans() const { return m_nChans; }
+    void SetnChans(int value);
+    // Total values per second (sample rate x channels); a value <= 0 becomes 1. Not while open.
+    int sfTot() const { return m_sfTot; }
+    void SetsfTot(int value);
+    // Buffers in the ring, clamped to 1 .. MaxBuffers.
+    int nBuffers() const { return m_nBuffers; }
+    void SetnBuffers(int value);
+
+    // The format the device is opened with, rebuilt from nChans and sfTot.
+    const TWaveFormat& Format() const { return m_format; }
+    bool IsOpen() const { return m_open; }
+    bool Finished() const { return m_finished; }
+    // Names of the output devices, read at creation.
+    const std::vector<std::string>& DeviceNames() const { return m_deviceNames; }
+    // Why the device last stopped on its own (server gone ...), empty if it never did.
+    const std::string& LastDeviceError() const { return m_lastDeviceError; }
+
+    // Opens the device if needed and queues every buffer, filled through OnStash, in ring order.
+    void Start();
+    // Opens the device; false if it is open already.
+    bool Open();
+    void Stop();
+    // Resets, unprepares and closes the device if open; OnClosed follows from the event loop.
+    void Close();
+
+    TNotifyEvent OnOpened;
+    // The device has closed (after Stop, after the last buffer, or when it failed). Arrives from
+    // the event loop, so a Start made meanwhile may have opened it again: see IsOpen().
+    TNotifyEvent OnClosed;
+    TStashEvent OnStash;
+    TMsgEvent OnMsg; // sees every device notification before the player handles it
+
+private:
+    struct TNotifyWindow;
+
+    void RebuildFormat();
+    void Reallocate();
+    TWaveOutNotify MakeNotify();
+    void FillBuffer(int k);
+    void HandleMessage(const TWaveOutMessage& message, unsigned session);
+    void ForceClose();
+    std::string ErrorTextOf(int result) const;
+    void Check(int result, const char* what) const;
+    void Fire(const TNotifyEvent& event);
+
+    std::unique_ptr<TWaveOutDevice> m_device;
+    TEventPoster& m_poster;
+    std::shared_ptr<TNotifyWindow> m_window;
+
+    int m_nChunkSamples = 4096;
+    int m_nChans = 1;
+    int m_sfTot = 16000;
+    int m_nBuffers = 4;
+
+    int m_deviceId = TWaveOutDevice::DefaultDevice;
+    bool m_open = false;
+    bool m_finished = false;
+    TWaveFormat m_format;
+    std::vector<std::vector<std::int16_t>> m_buffers;
+    std::vector<TWaveHeader> m_headers;
+    std::vector<std::string> m_deviceNames;
+    std::string m_lastDeviceError;
+};
+
+} // namespace kavrel

@@ -1,0 +1,78 @@
+#pragma once
+// The output device on the sound system, through Qt Multimedia's QAudioSink in push mode.
+// Everything runs on the UI thread: a short timer moves queued header data into the sink as far
+// as it takes it, and a header is reported done only once the sink's played position has passed
+// its end, so the owner's ring of buffers is what stands between it and the loudspeaker. The
+// sink's own buffer is kept short (about 60 ms). A sink error, or the sound server going away,
+// is reported as a Failed notice.
+
+#include "audio/TWaveOutDevice.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+class QAudioSink;
+class QIODevice;
+
+namespace kavrel {
+
+class TQtWaveOutDevice : public QObject, public TWaveOutDevice {
+    Q_OBJECT
+public:
+    explicit TQtWaveOutDevice(QObject* parent = nullptr);
+    ~TQtWaveOutDevice() override;
+
+    int DeviceCount() const override;
+    std::string DeviceName(int index) const override;
+    int Open(int deviceId, const TWaveFormat& format, TWaveOutNotify notify) override;
+    int PrepareHeader(TWaveHeader& header) override;
+    int UnprepareHeader(TWaveHeader& header) override;
+    int Write(TWaveHeader& header) override;
+    int Pause() override;
+    int Restart() override;
+    int Reset() override;
+    int Close() override;
+    std::string ErrorText(int code) const override;
+
+    // The sink's buffer in bytes as negotiated with the sound system (0 when closed).
+    std::int64_t SinkBufferBytes() const;
+    // Bytes of header data handed to the sink / heard so far since Open.
+    std::int64_t BytesWritten() const { return m_written; }
+    std::int64_t BytesPlayed() const;
+
+private:
+    struct TQueued {
+        TWaveHeader* header;
+        std::int64_t end; // stream position just after the header's last byte
+    };
+
+    void Pump();
+    void Fail(int code, const std::string& detail);
+    void StopSink();
+
+    std::unique_ptr<QAudioSink> m_sink;
+    QIODevice* m_io = nullptr;
+    QTimer m_timer;
+    TWaveOutNotify m_notify;
+    TWaveFormat m_format;
+    bool m_open = false;
+    bool m_paused = false;
+    bool m_failed = false;
+    std::deque<TQueued> m_queue;
+    std::size_t m_unwritten = 0;  // index in m_queue of the first header not fully written
+    std::int64_t m_offset = 0;    // bytes of that header already written
+    std::int64_t m_queuedEnd = 0; // stream position after the last queued header
+    std::int64_t m_written = 0;   // header bytes written to the sink
+    std::int64_t m_padding = 0;   // silence written to the sink after the data ran out
+    std::int64_t m_lastPlayed = -1;
+    int m_stalledTicks = 0;
+    std::vector<char> m_silence;
+    mutable std::string m_lastDetail;
+};
+
+} // namespace kavrel
