@@ -153,6 +153,7 @@ private:
     bool m_menuAttached = false;
     bool m_loaded = false;
     bool m_loading = false;
+    bool m_storeLoaded = false;
     TStoreFactory m_storeFactory;
     std::unique_ptr<TKeyValueStore> m_store;
     std::unique_ptr<TDriveTypes> m_driveTypes;

@@ -2,14 +2,14 @@
 
 #include "menus/TRecentFiles.h"
 
+#include <QMenu>
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 
 #include <array>
 
 class QAction;
-class QMenu;
-class QWidget;
 
 namespace kavrel {
 
