@@ -93,10 +93,12 @@ public:
     // Whether the player holds the device.
     bool Playing() const noexcept;
 
-    // The player's OnStash: fills all `count` values of buffer with the next block of the feed;
-    // count and finished are left unchanged, so playback never ends by itself.
+    // The player's OnStash: fills buffer with the next block of the feed, count values (whole
+    // frames: count is lowered to a multiple of the channel count when it is not one); finished
+    // is left unchanged, so playback never ends by itself. Raises only what the event handlers
+    // raise.
     void MPCPlay1Stash(TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
-                       bool& finished) noexcept;
+                       bool& finished);
     // The player's OnClosed: fires OnPlayStopped.
     void MPCPlay1Closed(TMPCPlay& sender);
 
@@ -129,12 +131,14 @@ private:
     void Fire(const TBoolEvent& event, bool value);
     void Fire(const TValueEvent& event, double value);
     void FollowFilterSection1(TFilterSection& section) const noexcept;
+    bool FillBlock(std::span<std::int16_t> out, std::size_t frames) noexcept;
 
     TWav m_sourceWav;
     TWav m_exportWav;
     TFilterSection m_filterSection1;
     TFilterSection m_filterSection2;
     std::vector<TFilterSection> m_extraSections;
+    std::vector<TFilterSection*> m_playSections; // per channel of the running playback
     std::unique_ptr<TMPCPlay> m_mpcPlay1;
     std::int32_t m_playPos = 0;
     double m_rawGain = 1.0;

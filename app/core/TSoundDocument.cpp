@@ -1,0 +1,244 @@
+#include "app/core/TSoundDocument.h"
+
+#include "app/core/LevelAnalysis.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numeric>
+
+namespace kavrel {
+
+namespace {
+
+// The form's stored design of a section: both halves, F0/BW design, gain 1, 44100 Hz.
+void InitSection(TFilterSection& s, double poleF0, double poleBW, double zeroF0, double zeroBW)
+{
+    s.SetFilterType(tfiltertype::ftboth);
+    s.SetGain(1.0);
+    s.SetUseF0BW(true);
+    s.SetSampFreq(44100.0);
+    s.SetPoleBW(poleBW);
+    s.SetPoleF0(poleF0);
+    s.SetZeroBW(zeroBW);
+    s.SetZeroF0(zeroF0);
+}
+
+constexpr std::int64_t MaxPlayPos = std::numeric_limits<std::int32_t>::max();
+
+} // namespace
+
+TSoundDocument::TSoundDocument(std::unique_ptr<TWaveOutDevice> device, TEventPoster& poster)
+    : m_mpcPlay1(std::make_unique<TMPCPlay>(std::move(device), poster))
+{
+    InitSection(m_filterSection1, 50.0, 50.0, 100.0, 100.0);
+    InitSection(m_filterSection2, 200.0, 20.0, 200.0, 200.0);
+    m_mpcPlay1->SetnChunkSamples(ChunkSamples);
+    m_mpcPlay1->SetnChans(1);
+    m_mpcPlay1->SetsfTot(16000);
+    m_mpcPlay1->SetnBuffers(Buffers);
+    m_mpcPlay1->OnStash = [this](TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
+                                 bool& finished) { MPCPlay1Stash(sender, buffer, count, finished); };
+    m_mpcPlay1->OnClosed = [this](TMPCPlay& sender) { MPCPlay1Closed(sender); };
+}
+
+TSoundDocument::~TSoundDocument() = default;
+
+TFilterSection* TSoundDocument::ChannelSection(int channel) noexcept
+{
+    if (channel == 0)
+        return &m_filterSection2;
+    if (channel == 1)
+        return &m_filterSection1;
+    const auto extra = static_cast<std::size_t>(channel) - 2;
+    return channel > 1 && extra < m_extraSections.size() ? &m_extraSections[extra] : nullptr;
+}
+
+void TSoundDocument::SetPlayPosSeconds(double seconds) noexcept
+{
+    const double frame = std::nearbyint(static_cast<double>(m_sourceWav.SampleRate()) * seconds);
+    if (!std::isfinite(frame))
+        return;
+    constexpr double lo = std::numeric_limits<std::int32_t>::min();
+    constexpr double hi = std::numeric_limits<std::int32_t>::max();
+    m_playPos = static_cast<std::int32_t>(std::clamp(frame, lo, hi));
+}
+
+void TSoundDocument::LoadSoundFile(const std::string& path)
+{
+    // The reader builds the new sound completely before it replaces the old one, so a failure
+    // leaves the document as it was.
+    m_sourceWav.ReadFile(path);
+    m_playPos = 0;
+}
+
+std::string TSoundDocument::VeskSaveName(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || dot < nameStart)
+        return path + "_Vesk";
+    return path.substr(0, dot) + "_Vesk" + path.substr(dot);
+}
+
+void TSoundDocument::StartPlay()
+{
+    Fire(OnApplyControls);
+    const std::int32_t channels = m_sourceWav.Channels();
+    const std::int32_t rate = m_sourceWav.SampleRate();
+    if (channels <= 0 || rate <= 0) {
+        // Nothing to play: Play goes back to unchecked.
+        Fire(OnPlayStopped);
+        return;
+    }
+    const std::int64_t sfTot = static_cast<std::int64_t>(rate) * channels;
+    if (sfTot > std::numeric_limits<int>::max() || channels > TMPCPlay::MaxChans)
+        throw EMPCPlayError(m_sourceWav.FileName() + ": cannot play " + std::to_string(channels) +
+                            " channels at " + std::to_string(rate) + " Hz");
+
+    const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
+    m_playPos = static_cast<std::int32_t>(std::clamp<std::int64_t>(m_playPos, 0, length));
+
+    m_mpcPlay1->SetsfTot(static_cast<int>(sfTot));
+    m_mpcPlay1->SetnChans(channels);
+
+    m_extraSections.resize(static_cast<std::size_t>(std::max(channels - 2, 0)));
+    for (TFilterSection& s : m_extraSections)
+        FollowFilterSection1(s);
+    m_playSections.clear();
+    for (int c = 0; c < channels; ++c) {
+        TFilterSection* s = ChannelSection(c);
+        s->SetSampFreq(static_cast<double>(rate));
+        s->Reset();
+        m_playSections.push_back(s);
+    }
+    m_playChans = channels;
+    m_channelList.resize(static_cast<std::size_t>(channels));
+    std::iota(m_channelList.begin(), m_channelList.end(), 0);
+    m_readBuffer.assign(static_cast<std::size_t>(std::max(m_mpcPlay1->nChunkSamples(), 0)), 0);
+
+    m_mpcPlay1->Start();
+    Fire(OnMarkerVisible, true);
+}
+
+void TSoundDocument::StopPlay()
+{
+    m_mpcPlay1->Stop();
+    Fire(OnMarkerVisible, false);
+}
+
+bool TSoundDocument::Playing() const noexcept { return m_mpcPlay1->IsOpen(); }
+
+void TSoundDocument::FollowFilterSection1(TFilterSection& s) const noexcept
+{
+    const TFilterSection& m = m_filterSection1;
+    // The setters redesign the section, so they run only when something changed; the delay
+    // line is kept either way.
+    if (s.FilterType() != m.FilterType())
+        s.SetFilterType(m.FilterType());
+    if (s.UseF0BW() != m.UseF0BW())
+        s.SetUseF0BW(m.UseF0BW());
+    if (s.Gain() != m.Gain())
+        s.SetGain(m.Gain());
+    if (s.PoleF0() != m.PoleF0())
+        s.SetPoleF0(m.PoleF0());
+    if (s.PoleBW() != m.PoleBW())
+        s.SetPoleBW(m.PoleBW());
+    if (s.ZeroF0() != m.ZeroF0())
+        s.SetZeroF0(m.ZeroF0());
+    if (s.ZeroBW() != m.ZeroBW())
+        s.SetZeroBW(m.ZeroBW());
+    if (!m.UseF0BW()) {
+        s.Seta0(m.a0());
+        s.Seta1(m.a1());
+        s.Seta2(m.a2());
+        s.Setb0(m.b0());
+        s.Setb1(m.b1());
+        s.Setb2(m.b2());
+    }
+}
+
+void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t> buffer,
+                                   int& count, bool& /*finished*/)
+{
+    const int chans = std::max(m_playChans, 1);
+    const std::size_t values =
+        std::min(static_cast<std::size_t>(std::max(count, 0)), buffer.size());
+    const std::size_t frames = values / static_cast<std::size_t>(chans);
+    const std::size_t used = frames * static_cast<std::size_t>(chans);
+    // Whole frames only, so the channels never rotate from one block to the next.
+    count = static_cast<int>(used);
+
+    if (m_readBuffer.size() < used)
+        m_readBuffer.resize(used);
+    m_sourceWav.BlockExtract(m_channelList, m_playPos,
+                             std::span<std::int16_t>(m_readBuffer.data(), used));
+
+    const std::int64_t next = static_cast<std::int64_t>(m_playPos) + static_cast<std::int64_t>(frames);
+    m_playPos = next > m_sourceWav.Length() || next > MaxPlayPos ? 0 : static_cast<std::int32_t>(next);
+
+    const std::int32_t rate = m_sourceWav.SampleRate();
+    Fire(OnMarkerValue, rate > 0 ? static_cast<double>(m_playPos) / rate : 0.0);
+
+    const bool overloaded = FillBlock(buffer.first(used), frames);
+    Fire(OnOverload, overloaded);
+}
+
+bool TSoundDocument::FillBlock(std::span<std::int16_t> out, std::size_t frames) noexcept
+{
+    for (std::size_t c = 2; c < m_playSections.size(); ++c)
+        FollowFilterSection1(*m_playSections[c]);
+
+    const std::size_t chans = m_playSections.size();
+    const std::int16_t* in = m_readBuffer.data();
+    const double rawGain = m_rawGain;
+    const bool useFilter = m_useFilter;
+    bool overloaded = false;
+    for (std::size_t c = 0; c < chans; ++c) {
+        // Each channel on its own: the filter state runs on whichever path is heard.
+        TFilterSection& section = *m_playSections[c];
+        for (std::size_t f = 0; f < frames; ++f) {
+            const std::size_t i = f * chans + c;
+            const double x = static_cast<double>(in[i]);
+            const double filtered = section.Process(x);
+            const std::int16_t v = DitherTo16(useFilter ? filtered : rawGain * x, m_dither);
+            overloaded |= v > OverloadLimit || v < -OverloadLimit;
+            out[i] = v;
+        }
+    }
+    return overloaded;
+}
+
+void TSoundDocument::MPCPlay1Closed(TMPCPlay& /*sender*/)
+{
+    Fire(OnMarkerVisible, false);
+    Fire(OnPlayStopped);
+}
+
+std::string TSoundDocument::AnalyzeText() const { return LevelText(m_sourceWav); }
+
+bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)
+{
+    return ExportFiltered(m_sourceWav, m_filterSection1, m_exportWav, path, m_dither, progress);
+}
+
+void TSoundDocument::Fire(const TNotifyEvent& event)
+{
+    if (event)
+        event(*this);
+}
+
+void TSoundDocument::Fire(const TBoolEvent& event, bool value)
+{
+    if (event)
+        event(*this, value);
+}
+
+void TSoundDocument::Fire(const TValueEvent& event, double value)
+{
+    if (event)
+        event(*this, value);
+}
+
+} // namespace kavrel
