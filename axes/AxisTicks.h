@@ -6,7 +6,8 @@
 // notes of the equal-tempered scale (A4 = 440 Hz, note number 69).
 namespace kavrel::axisticks {
 
-// 1, 2, 5 or 10 times a power of ten nearest to x (x > 0; 0 for x = 0, 0 when not finite).
+// 1, 2, 5 or 10 times a power of ten nearest to x (x > 0); 0 for x = 0; NaN for x < 0 or x not
+// finite.
 double NiceNumber(double x);
 
 // Next tick after x on an ordinary logarithmic scale: 1, 2, ..., 9, 10, 20, ... (x > 0).

@@ -9,8 +9,8 @@ namespace kavrel {
 using TColor = std::uint32_t;
 
 // The drawing surface an axis paints on, in pixels from the control's top-left corner. Text is
-// drawn in the axis's font with its top-left corner at (x, y); lines are one pixel wide and
-// include both end points.
+// drawn in the axis's font with its top-left corner at (x, y); lines are one pixel wide and, as
+// with move-to/line-to, leave out their end point.
 class TAxisCanvas {
 public:
     virtual ~TAxisCanvas() = default;

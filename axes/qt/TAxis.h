@@ -108,6 +108,8 @@ public:
 
     // The image last painted, marker included (for tests and screenshots).
     const QImage& KeptImage() const { return m_image; }
+    // How often the image was drawn afresh (ticks and labels recomputed).
+    int RenderCount() const { return m_renderCount; }
 
     // The six drag cursors, drawn by the program; registered once for all axes.
     static const QCursor& DragCursor(int number);
@@ -118,6 +120,9 @@ public:
     std::function<void(TAxis&, TMouseButton, TShiftState, int x, int y)> OnMouseDown;
     std::function<void(TAxis&, TShiftState, int x, int y)> OnMouseMove;
     std::function<void(TAxis&, TMouseButton, TShiftState, int x, int y)> OnMouseUp;
+    // An exception escaped the axis's mouse handling (a handler of the events above, or an
+    // EAxisError from the limits dialog's values). Unassigned, a message box shows the message.
+    std::function<void(TAxis&, const std::string& message)> OnError;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -141,11 +146,13 @@ private:
     void SyncSize() const;
     void RenderImage();
     void ApplyCursor();
+    void ReportError(const std::string& message);
 
     std::unique_ptr<TAxisModel> m_model;
     std::unique_ptr<TAxisLimitForm> m_limitForm;
     QImage m_image;
     bool m_imageStale = true;
+    int m_renderCount = 0;
 };
 
 } // namespace kavrel

@@ -1,0 +1,1078 @@
+#include "axes/TAxisModel.h"
+
+#include "axes/AxisTicks.h"
+#include "axes/EAxisError.h"
+#include "axes/FloatText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace kavrel {
+
+namespace {
+
+// Pixels are kept well inside int so that mirroring them (size - 1 - p) cannot overflow; a
+// rounded result beyond this counts as not fitting.
+constexpr double kPixelLimit = 1073741823.0;
+// The logarithmic layout never makes more ticks than this, whatever the range.
+constexpr int kMaxLogTicks = 100000;
+
+// Rounds to nearest, halves to even, into a pixel; false when it does not fit.
+bool RoundPixel(double value, long long& pixel)
+{
+    const double r = std::nearbyint(value);
+    if (!std::isfinite(r) || r > kPixelLimit || r < -kPixelLimit) {
+        return false;
+    }
+    pixel = static_cast<long long>(r);
+    return true;
+}
+
+// Restores the in-event guard to what it was, also when the handler throws.
+class TEventGuard {
+public:
+    explicit TEventGuard(bool& flag) : m_flag(flag), m_previous(flag) { m_flag = true; }
+    ~TEventGuard() { m_flag = m_previous; }
+    TEventGuard(const TEventGuard&) = delete;
+    TEventGuard& operator=(const TEventGuard&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_previous;
+};
+
+} // namespace
+
+TAxisModel::TAxisModel(TAxisDefaults defaults)
+{
+    m_storedHi = 1;
+    m_storedLo = 0;
+    if (defaults == TAxisDefaults::Form) {
+        m_minLo = m_minHi = -1e300;
+        m_maxLo = m_maxHi = 1e300;
+        m_minDiff = 0;
+        m_maxDiff = 1e300;
+        m_allowLoScroll = m_allowHiScroll = true;
+    }
+}
+
+void TAxisModel::SetHost(TAxisHost* host)
+{
+    m_host = host;
+    m_markerDrawn = false;
+    MarkStale();
+}
+
+void TAxisModel::SetLimitDialog(TAxisLimitDialog* dialog)
+{
+    m_dialog = dialog;
+    if (m_dialog != nullptr) {
+        m_dialog->SetAxisText(m_axisText);
+    }
+}
+
+// ---- size -----------------------------------------------------------------------------------
+
+void TAxisModel::SetWidth(int width)
+{
+    width = std::max(width, 0);
+    if (width == m_width) {
+        return;
+    }
+    m_width = width;
+    MarkStale();
+    if (m_host != nullptr) {
+        m_host->Resized(m_width, m_height);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetHeight(int height)
+{
+    height = std::max(height, 0);
+    if (height == m_height) {
+        return;
+    }
+    m_height = height;
+    MarkStale();
+    if (m_host != nullptr) {
+        m_host->Resized(m_width, m_height);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetSize(int width, int height)
+{
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+    if (width == m_width && height == m_height) {
+        return;
+    }
+    m_width = width;
+    m_height = height;
+    MarkStale();
+    Invalidate();
+}
+
+bool TAxisModel::IsVertical() const
+{
+    return m_position == tposition::posleft || m_position == tposition::posright;
+}
+
+int TAxisModel::AxisLength() const
+{
+    return IsVertical() ? m_height : m_width;
+}
+
+// ---- range ----------------------------------------------------------------------------------
+
+double TAxisModel::LoValue() const
+{
+    double s = m_storedLo;
+    if (m_isInteger) {
+        s = std::nearbyint(s);
+        if (s < m_minLo) {
+            s = std::ceil(m_minLo);
+        }
+        if (s > m_maxLo) {
+            s = std::floor(m_maxLo);
+        }
+    } else {
+        if (s < m_minLo) {
+            s = m_minLo;
+        }
+        if (s > m_maxLo) {
+            s = m_maxLo;
+        }
+    }
+    return s;
+}
+
+double TAxisModel::HiValue() const
+{
+    double h = m_storedHi;
+    const double s0 = m_storedLo;
+    if (m_isInteger) {
+        h = std::nearbyint(h);
+        if (h < m_minHi) {
+            h = std::ceil(m_minHi);
+        }
+        if (h > m_maxHi) {
+            h = std::floor(m_maxHi);
+        }
+        if (h - s0 > m_maxDiff) {
+            h = std::floor(s0 + m_maxDiff);
+        }
+        if (h - s0 < m_minDiff) {
+            h = std::ceil(s0 + m_minDiff);
+        }
+    } else {
+        if (h < m_minHi) {
+            h = m_minHi;
+        }
+        if (h > m_maxHi) {
+            h = m_maxHi;
+        }
+        if (h - s0 > m_maxDiff) {
+            h = s0 + m_maxDiff;
+        }
+        if (h - s0 < m_minDiff) {
+            h = s0 + m_minDiff;
+        }
+    }
+    return h;
+}
+
+void TAxisModel::SetEndNoEvent(double value, bool low)
+{
+    // A NaN could never be clamped back into the limits; such a value is not taken.
+    if (std::isnan(value)) {
+        return;
+    }
+    double& stored = low ? m_storedLo : m_storedHi;
+    if (value == stored) {
+        return;
+    }
+    MarkStale();
+    stored = value;
+    if (m_logarithmic && value <= 0) {
+        Invalidate();
+        throw EAxisError(std::string(low ? "LoValue=" : "HiValue=") +
+                         GeneralFloatText(value, m_decimalSeparator) +
+                         ", must be >0 for log scale!");
+    }
+    KeepMarkerInRange();
+    Invalidate();
+}
+
+void TAxisModel::KeepMarkerInRange()
+{
+    if (LoValue() > m_markerValue) {
+        SetMarkerValue(LoValue());
+    }
+    if (HiValue() < m_markerValue) {
+        SetMarkerValue(HiValue());
+    }
+}
+
+void TAxisModel::SetLoValueNoEvent(double value)
+{
+    SetEndNoEvent(value, true);
+}
+
+void TAxisModel::SetHiValueNoEvent(double value)
+{
+    SetEndNoEvent(value, false);
+}
+
+void TAxisModel::SetLoValue(double value)
+{
+    const double old = LoValue();
+    MarkStale();
+    SetLoValueNoEvent(value);
+    if (old != value && OnScaleChanged && !m_inEvent) {
+        FireScaleChanged();
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetHiValue(double value)
+{
+    const double old = HiValue();
+    MarkStale();
+    SetHiValueNoEvent(value);
+    if (old != value && OnScaleChanged && !m_inEvent) {
+        FireScaleChanged();
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetRange(double lo, double hi)
+{
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
+    SetLoValueNoEvent(lo);
+    SetHiValueNoEvent(hi);
+    if ((oldLo != lo || oldHi != hi) && !m_inEvent) {
+        FireScaleChanged();
+    }
+}
+
+void TAxisModel::SetMinLoValue(double value)
+{
+    m_minLo = value;
+    MarkStale();
+    if (m_storedLo < value) {
+        SetLoValue(value);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetMaxLoValue(double value)
+{
+    m_maxLo = value;
+    MarkStale();
+    if (m_storedLo > value) {
+        SetLoValue(value);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetMinHiValue(double value)
+{
+    m_minHi = value;
+    MarkStale();
+    if (m_storedHi < value) {
+        SetHiValue(value);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetMaxHiValue(double value)
+{
+    m_maxHi = value;
+    MarkStale();
+    if (m_storedHi > value) {
+        SetHiValue(value);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetMaxValueDifference(double value)
+{
+    m_maxDiff = value;
+    MarkStale();
+    if (m_storedHi - m_storedLo > value) {
+        SetHiValue(LoValue() + value);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetMinValueDifference(double value)
+{
+    m_minDiff = value;
+    MarkStale();
+    if (m_storedHi - m_storedLo < value) {
+        SetHiValue(LoValue() + value);
+    }
+    Invalidate();
+}
+
+// ---- other properties -----------------------------------------------------------------------
+
+void TAxisModel::SetPosition(tposition position)
+{
+    if (m_inEvent) {
+        return;
+    }
+    m_position = position;
+    MarkStale();
+    Invalidate();
+}
+
+void TAxisModel::SetLogarithmic(bool logarithmic)
+{
+    if (logarithmic) {
+        if (m_storedLo <= 0) {
+            throw EAxisError("LoValue=" + GeneralFloatText(m_storedLo, m_decimalSeparator) +
+                             ", must be >0 for log scale!");
+        }
+        if (m_storedHi <= 0) {
+            throw EAxisError("HiValue=" + GeneralFloatText(m_storedHi, m_decimalSeparator) +
+                             ", must be >0 for log scale!");
+        }
+    }
+    m_logarithmic = logarithmic;
+    MarkStale();
+    Invalidate();
+}
+
+void TAxisModel::SetMusicScale(bool musicScale)
+{
+    m_musicScale = musicScale;
+    MarkStale();
+    Invalidate();
+}
+
+void TAxisModel::SetShowTickmarks(bool show)
+{
+    m_showTickmarks = show;
+    ApplyAutosize();
+    Invalidate();
+}
+
+void TAxisModel::SetBackgroundColor(TColor color)
+{
+    m_backgroundColor = color;
+    Invalidate();
+}
+
+void TAxisModel::SetTickMarkSize(int size)
+{
+    m_tickMarkSize = size;
+    MarkStale();
+    ApplyAutosize();
+    Invalidate();
+}
+
+void TAxisModel::SetTickSpaceAim(int pixels)
+{
+    m_tickSpaceAim = pixels;
+    MarkStale();
+    Invalidate();
+}
+
+void TAxisModel::SetAxisText(const std::string& text)
+{
+    m_axisText = text;
+    MarkStale();
+    if (m_dialog != nullptr) {
+        m_dialog->SetAxisText(text);
+    }
+    Invalidate();
+}
+
+void TAxisModel::SetReverse(bool reverse)
+{
+    m_reverse = reverse;
+    MarkStale();
+    Invalidate();
+}
+
+void TAxisModel::SetMarkerVisible(bool visible)
+{
+    m_markerVisible = visible;
+    Invalidate();
+}
+
+void TAxisModel::SetIsInteger(bool isInteger)
+{
+    m_isInteger = isInteger;
+    MarkStale();
+    Invalidate();
+}
+
+void TAxisModel::SetAutosize(bool autosize)
+{
+    m_autosize = autosize;
+    ApplyAutosize();
+    Invalidate();
+}
+
+void TAxisModel::FontChanged()
+{
+    MarkStale();
+    ApplyAutosize();
+    Invalidate();
+}
+
+void TAxisModel::SetVisible(bool visible)
+{
+    if (visible == m_visible) {
+        return;
+    }
+    m_visible = visible;
+    m_markerDrawn = false;
+    Invalidate();
+}
+
+void TAxisModel::SetDecimalSeparator(char separator)
+{
+    m_decimalSeparator = separator;
+    MarkStale();
+    Invalidate();
+}
+
+void TAxisModel::ApplyAutosize()
+{
+    if (!m_autosize) {
+        return;
+    }
+    if (IsVertical()) {
+        SetWidth(MeasureWidth("12345") + m_tickMarkSize);
+    } else {
+        SetHeight(MeasureHeight("Aj") * 4 / 3 + m_tickMarkSize);
+    }
+}
+
+void TAxisModel::Invalidate()
+{
+    if (m_host != nullptr) {
+        m_host->Invalidate();
+    }
+}
+
+int TAxisModel::MeasureWidth(const std::string& text) const
+{
+    return m_host != nullptr ? m_host->TextWidth(text) : 0;
+}
+
+int TAxisModel::MeasureHeight(const std::string& text) const
+{
+    return m_host != nullptr ? m_host->TextHeight(text) : 0;
+}
+
+// ---- marker ---------------------------------------------------------------------------------
+
+int TAxisModel::MarkerPixel() const
+{
+    return ValueToPixel(m_markerValue);
+}
+
+void TAxisModel::SetMarkerPixel(int pixel)
+{
+    SetMarkerValue(PixelToValue(pixel));
+}
+
+void TAxisModel::MarkerLine(int pixel, int& x0, int& y0, int& x1, int& y1) const
+{
+    if (IsVertical()) {
+        x0 = 0;
+        y0 = pixel;
+        x1 = m_width;
+        y1 = pixel;
+    } else {
+        x0 = pixel;
+        y0 = 0;
+        x1 = pixel;
+        y1 = m_height;
+    }
+}
+
+void TAxisModel::InvertMarker()
+{
+    if (m_host == nullptr) {
+        return;
+    }
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    MarkerLine(MarkerPixel(), x0, y0, x1, y1);
+    m_host->InvertLine(x0, y0, x1, y1);
+}
+
+void TAxisModel::SetMarkerValue(double value)
+{
+    if (m_inEvent || !m_visible) {
+        return;
+    }
+    if (m_markerDrawn) {
+        InvertMarker();
+        m_markerDrawn = false;
+    }
+    m_markerValue = value;
+    if (m_markerVisible && !m_markerDrawn) {
+        InvertMarker();
+        m_markerDrawn = true;
+    }
+}
+
+// ---- mapping --------------------------------------------------------------------------------
+
+int TAxisModel::RawValueToPixel(double value) const
+{
+    const double lo = LoValue();
+    const double hi = HiValue();
+    const int length = AxisLength();
+    long long p = 0;
+    if (m_logarithmic) {
+        if (lo > 0 && value > 0 && hi > 0) {
+            const double p0 = std::log10(value / lo) * (length - 1) / std::log10(hi / lo);
+            if (!RoundPixel(p0, p)) {
+                p = 0;
+            }
+        }
+    } else if (lo != hi) {
+        if (!RoundPixel((value - lo) / (hi - lo) * (length - 1), p)) {
+            p = 0;
+        }
+    }
+    if (IsVertical()) {
+        if (!m_reverse) {
+            p = m_height - 1 - p;
+        }
+    } else if (m_reverse) {
+        p = m_width - 1 - p;
+    }
+    return static_cast<int>(p);
+}
+
+int TAxisModel::ValueToPixel(double value) const
+{
+    const int p = RawValueToPixel(value);
+    const int last = AxisLength() - 1;
+    return std::max(0, std::min(p, std::max(last, 0)));
+}
+
+double TAxisModel::PixelToValue(int pixel) const
+{
+    const double lo = LoValue();
+    const double hi = HiValue();
+    const int length = AxisLength();
+    double p = pixel;
+    if (IsVertical()) {
+        p = static_cast<double>(m_height) - 1 - p;
+    }
+    if (m_reverse) {
+        p = static_cast<double>(length) - 1 - p;
+    }
+    double v = 0;
+    if (m_logarithmic) {
+        if (lo > 0 && hi > 0 && length != 1) {
+            v = lo * std::pow(10.0, std::log10(hi / lo) * p / (length - 1));
+            if (!std::isfinite(v)) {
+                v = 0;
+            }
+        }
+    } else if (lo != hi && length != 1) {
+        v = lo + p * (hi - lo) / (length - 1);
+        if (!std::isfinite(v)) {
+            v = 0;
+        }
+    }
+    if (lo > v) {
+        v = lo;
+    }
+    if (hi < v) {
+        v = hi;
+    }
+    return v;
+}
+
+// ---- ticks ----------------------------------------------------------------------------------
+
+int TAxisModel::TickCount() const
+{
+    if (m_stale) {
+        RecomputeTicks();
+    }
+    return static_cast<int>(m_ticks.size());
+}
+
+std::string TAxisModel::TickLabel(int index) const
+{
+    if (m_stale) {
+        RecomputeTicks();
+    }
+    if (index < 0 || index >= static_cast<int>(m_ticks.size())) {
+        throw EAxisError("Tickmark index out of range:" + std::to_string(index));
+    }
+    return m_ticks[static_cast<std::size_t>(index)].Label;
+}
+
+const std::vector<TAxisTick>& TAxisModel::Ticks() const
+{
+    if (m_stale) {
+        RecomputeTicks();
+    }
+    return m_ticks;
+}
+
+std::string TAxisModel::NumberLabel(double value) const
+{
+    return EightDigitText(value, m_decimalSeparator);
+}
+
+void TAxisModel::RecomputeTicks() const
+{
+    m_stale = false;
+    m_ticks.clear();
+    const double lo = LoValue();
+    const double hi = HiValue();
+    if (m_logarithmic && (m_musicScale || (lo > 0 && hi / lo > 4))) {
+        LogarithmicLayout();
+    } else {
+        LinearLayout();
+    }
+}
+
+void TAxisModel::LinearLayout() const
+{
+    using axisticks::NiceNumber;
+    const double lo = LoValue();
+    const double hi = HiValue();
+    const int length = AxisLength();
+
+    double n = 3;
+    if (m_tickSpaceAim != 0) {
+        const double nice = std::nearbyint(NiceNumber(length - 1.0));
+        if (std::isfinite(nice)) {
+            n = std::trunc(nice / m_tickSpaceAim);
+        }
+    }
+    double d = 1;
+    if (n != 0) {
+        const double step = NiceNumber((hi - lo) / n);
+        if (std::isfinite(step)) {
+            d = step;
+        }
+    }
+    double first = 0;
+    if (d != 0) {
+        first = std::trunc(lo / d) * d;
+        if (!std::isfinite(first)) {
+            first = 0;
+        }
+    }
+    if (lo > first) {
+        first += d;
+    }
+    double count = 3;
+    if (d != 0) {
+        count = std::trunc((hi - lo) / d) + 2;
+        // A fallback step of 1 on a wide range would give absurdly many ticks; a real layout
+        // never has more than about twice as many ticks as the axis is long.
+        const double limit = 4.0 * std::max(length, 0) + 8;
+        if (!std::isfinite(count) || count > limit) {
+            count = 3;
+        }
+    }
+    const int ticks = count > 0 ? static_cast<int>(count) : 0;
+    const double span = m_storedHi - m_storedLo;
+    m_ticks.reserve(static_cast<std::size_t>(ticks));
+    for (int i = 0; i < ticks; ++i) {
+        TAxisTick tick;
+        tick.Value = first + i * d;
+        tick.Pixel = ValueToPixel(tick.Value);
+        if (span == 0 || std::fabs(tick.Value / span) < 1e-5) {
+            tick.Label = "0";
+        } else {
+            tick.Label = NumberLabel(tick.Value);
+        }
+        m_ticks.push_back(std::move(tick));
+    }
+}
+
+void TAxisModel::LogarithmicLayout() const
+{
+    const double hi = HiValue();
+    double x = LoValue();
+    while (static_cast<int>(m_ticks.size()) < kMaxLogTicks) {
+        const double next =
+            m_musicScale ? axisticks::NextMusicTick(x) : axisticks::NextLogTick(x);
+        if (!std::isfinite(next) || !(next > x)) {
+            break;
+        }
+        x = next;
+        TAxisTick tick;
+        tick.Value = x;
+        tick.Pixel = RawValueToPixel(x);
+        tick.Label = m_musicScale ? axisticks::NoteName(x) : NumberLabel(x);
+        m_ticks.push_back(std::move(tick));
+        if (x > hi) {
+            break;
+        }
+    }
+    ThinLabels();
+}
+
+void TAxisModel::ThinLabels() const
+{
+    const int length = AxisLength();
+    if (length <= 0) {
+        return;
+    }
+    m_occupied.assign(static_cast<std::size_t>(length), false);
+    auto clampEnd = [length](long long p) {
+        return static_cast<int>(std::max(0LL, std::min(p, static_cast<long long>(length) - 1)));
+    };
+    auto visit = [&](TAxisTick& tick, bool clearFirst) {
+        if (clearFirst) {
+            tick.Label.clear();
+        }
+        const bool vertical = IsVertical();
+        if (!tick.Label.empty()) {
+            long long half =
+                (vertical ? MeasureHeight(tick.Label) : MeasureWidth(tick.Label)) / 2;
+            if (!m_musicScale) {
+                half += 1;
+            }
+            const int from = clampEnd(static_cast<long long>(tick.Pixel) - half);
+            const int to = clampEnd(static_cast<long long>(tick.Pixel) + half);
+            for (int p = from; p <= to; ++p) {
+                if (m_occupied[static_cast<std::size_t>(p)]) {
+                    tick.Label.clear();
+                    break;
+                }
+            }
+        }
+        const long long w = tick.Label.empty() ? 0 : MeasureWidth(tick.Label);
+        const int from = clampEnd(static_cast<long long>(tick.Pixel) - w / 2);
+        const int to = clampEnd(static_cast<long long>(tick.Pixel) + w / 2);
+        for (int p = from; p <= to; ++p) {
+            m_occupied[static_cast<std::size_t>(p)] = true;
+        }
+    };
+    if (m_musicScale) {
+        static const int kOrder[12] = {9, 0, 2, 4, 5, 7, 11, 1, 3, 6, 8, 10};
+        for (int round = 0; round < 12; ++round) {
+            for (auto& tick : m_ticks) {
+                if (tick.Label.empty() || axisticks::PitchClass(tick.Value) != kOrder[round]) {
+                    continue;
+                }
+                visit(tick, round >= 7);
+            }
+        }
+    } else {
+        static const char kOrder[9] = {'1', '2', '5', '3', '4', '8', '6', '7', '9'};
+        for (char digit : kOrder) {
+            for (auto& tick : m_ticks) {
+                if (tick.Label.empty()) {
+                    continue;
+                }
+                const auto at = tick.Label.find_first_of("123456789");
+                if (at == std::string::npos || tick.Label[at] != digit) {
+                    continue;
+                }
+                visit(tick, false);
+            }
+        }
+    }
+}
+
+// ---- painting -------------------------------------------------------------------------------
+
+void TAxisModel::Paint(TAxisCanvas& canvas)
+{
+    RecomputeTicks();
+    const int size = m_tickMarkSize;
+    int a = 0;
+    if (m_position == tposition::posleft) {
+        a = m_width - size;
+    } else if (m_position == tposition::posover) {
+        a = m_height - size;
+    }
+    canvas.FillRect(0, 0, m_width, m_height, m_backgroundColor);
+    m_markerDrawn = false;
+
+    const int textWidth = m_axisText.empty() ? 0 : MeasureWidth(m_axisText);
+    const int textHeight = m_axisText.empty() ? 0 : MeasureHeight(m_axisText);
+    if (IsVertical()) {
+        if (!m_axisText.empty()) {
+            canvas.DrawText(m_position == tposition::posleft ? 0 : m_width - textWidth, 0,
+                            m_axisText);
+        }
+        const int top = textHeight;
+        for (const auto& tick : m_ticks) {
+            canvas.Line(a, tick.Pixel, a + size, tick.Pixel);
+            if (tick.Label.empty()) {
+                continue;
+            }
+            const int h = MeasureHeight(tick.Label);
+            const int w = MeasureWidth(tick.Label);
+            const long long labelTop = static_cast<long long>(tick.Pixel) - h / 2;
+            if (labelTop >= top && static_cast<long long>(tick.Pixel) + h / 2 < m_height) {
+                const int x = m_position == tposition::posleft ? a - size - w : size + 1;
+                canvas.DrawText(x, static_cast<int>(labelTop), tick.Label);
+            }
+        }
+    } else {
+        if (!m_axisText.empty()) {
+            canvas.DrawText(m_width - textWidth,
+                            m_position == tposition::posover ? a - textHeight : a + size,
+                            m_axisText);
+        }
+        const int right = m_width - textWidth;
+        for (const auto& tick : m_ticks) {
+            canvas.Line(tick.Pixel, a, tick.Pixel, a + size);
+            if (tick.Label.empty()) {
+                continue;
+            }
+            const int h = MeasureHeight(tick.Label);
+            const int w = MeasureWidth(tick.Label);
+            const long long left = static_cast<long long>(tick.Pixel) - w / 2;
+            if (left >= 0 && static_cast<long long>(tick.Pixel) + w / 2 < right) {
+                canvas.DrawText(static_cast<int>(left),
+                                m_position == tposition::posover ? a - h : a + size,
+                                tick.Label);
+            }
+        }
+    }
+    if (m_markerVisible) {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        MarkerLine(MarkerPixel(), x0, y0, x1, y1);
+        canvas.InvertLine(x0, y0, x1, y1);
+        m_markerDrawn = true;
+    }
+}
+
+// ---- events ---------------------------------------------------------------------------------
+
+void TAxisModel::Fire(const std::function<void(TAxisModel&)>& event)
+{
+    if (!event) {
+        return;
+    }
+    TEventGuard guard(m_inEvent);
+    event(*this);
+}
+
+void TAxisModel::FireScaleChanging()
+{
+    Fire(OnScaleChanging);
+}
+
+void TAxisModel::FireScaleChanged()
+{
+    Fire(OnScaleChanged);
+}
+
+// ---- mouse ----------------------------------------------------------------------------------
+
+int TAxisModel::ChooseMode(int c) const
+{
+    const int s = AxisLength();
+    if (m_allowLoScroll && !m_allowHiScroll) {
+        return 1;
+    }
+    if (m_allowHiScroll && !m_allowLoScroll) {
+        return 3;
+    }
+    if (!m_allowLoScroll && !m_allowHiScroll) {
+        return 0;
+    }
+    const bool vertical = IsVertical();
+    if (m_allowMidScroll) {
+        if (c < s / 3) {
+            return vertical ? 3 : 1;
+        }
+        if (c > (s / 3) * 2) {
+            return vertical ? 1 : 3;
+        }
+        return 2;
+    }
+    if (c < s / 2) {
+        return vertical ? 3 : 1;
+    }
+    return vertical ? 1 : 3;
+}
+
+int TAxisModel::CursorAt(int c) const
+{
+    const int mode = ChooseMode(c);
+    if (IsVertical()) {
+        switch (mode) {
+        case 1: return crVLower;
+        case 2: return crVMiddle;
+        case 3: return crVUpper;
+        default: return crDefault;
+        }
+    }
+    switch (mode) {
+    case 1: return crHLower;
+    case 2: return crHMiddle;
+    case 3: return crHUpper;
+    default: return crDefault;
+    }
+}
+
+void TAxisModel::MouseDown(TMouseButton, TShiftState, int x, int y)
+{
+    const int s = AxisLength();
+    int c = IsVertical() ? y : x;
+    if (c <= 10) {
+        c = 11;
+    }
+    if (c > s - 11) {
+        c = s - 11;
+    }
+    m_pressCoordinate = c;
+    m_dragMode = ChooseMode(c);
+    m_hi0 = HiValue();
+    m_lo0 = LoValue();
+}
+
+void TAxisModel::DragTo(int c)
+{
+    const bool vertical = IsVertical();
+    const double d = m_pressCoordinate;
+    const double lo0 = m_lo0;
+    const double hi0 = m_hi0;
+    const double size = vertical ? m_height : m_width;
+    const double pointer = c;
+
+    auto setLo = [this](double v) {
+        try {
+            SetLoValueNoEvent(v);
+        } catch (const EAxisError&) {
+        }
+    };
+    auto setHi = [this](double v) {
+        try {
+            SetHiValueNoEvent(v);
+        } catch (const EAxisError&) {
+        }
+    };
+    // Exponent for the moved end, or the shift fraction of a middle drag.
+    double e = 0;
+    switch (m_dragMode) {
+    case 1:
+        if (vertical) {
+            e = d / std::max(pointer, 10.0);
+        } else {
+            e = (size - d) / (size - std::min(pointer, size - 10));
+        }
+        break;
+    case 2:
+        e = (pointer - d) / size;
+        if (!vertical) {
+            e = -e;
+        }
+        break;
+    case 3:
+        if (vertical) {
+            e = (size - d) / (size - std::min(pointer, size - 10));
+        } else {
+            e = d / std::max(pointer, 10.0);
+        }
+        break;
+    default:
+        return;
+    }
+    if (!std::isfinite(e)) {
+        return;
+    }
+    if (m_logarithmic) {
+        switch (m_dragMode) {
+        case 1: {
+            const double lo = hi0 * std::pow(lo0 / hi0, e);
+            if (std::isfinite(lo)) {
+                setLo(lo);
+            }
+            break;
+        }
+        case 2: {
+            const double factor = std::pow(hi0 / lo0, e);
+            if (!std::isfinite(factor)) {
+                return;
+            }
+            const double hi = hi0 * factor;
+            const double lo = lo0 * factor;
+            if (!std::isfinite(hi) || !std::isfinite(lo)) {
+                return;
+            }
+            setHi(hi);
+            setLo(lo);
+            break;
+        }
+        case 3: {
+            const double hi = lo0 * std::pow(hi0 / lo0, e);
+            if (std::isfinite(hi)) {
+                setHi(hi);
+            }
+            break;
+        }
+        default: break;
+        }
+        return;
+    }
+    switch (m_dragMode) {
+    case 1: setLo(hi0 + e * (lo0 - hi0)); break;
+    case 2:
+        setHi(hi0 + e * (hi0 - lo0));
+        setLo(lo0 + e * (hi0 - lo0));
+        break;
+    case 3: setHi(lo0 + e * (hi0 - lo0)); break;
+    default: break;
+    }
+}
+
+void TAxisModel::MouseMove(TShiftState shift, int x, int y)
+{
+    const int c = IsVertical() ? y : x;
+    if (m_dragMode != 0 && (shift & ssLeft) != 0) {
+        DragTo(c);
+    }
+    if (m_dragMode == 0) {
+        m_cursor = CursorAt(c);
+    }
+    if (m_dragMode != 0 && (m_allowLoScroll || m_allowHiScroll)) {
+        FireScaleChanging();
+    }
+}
+
+void TAxisModel::MouseUp(TMouseButton, TShiftState, int, int)
+{
+    m_dragMode = 0;
+    if (m_allowLoScroll || m_allowHiScroll) {
+        FireScaleChanged();
+    }
+}
+
+void TAxisModel::DoubleClick()
+{
+    if (!m_allowDoubleClick) {
+        return;
+    }
+    m_dragMode = 0;
+    if (m_dialog != nullptr) {
+        m_dialog->SetLowValue(LoValue());
+        m_dialog->SetHighValue(HiValue());
+        if (m_dialog->Execute()) {
+            SetRange(m_dialog->ReadLow(), m_dialog->ReadHigh());
+        }
+    }
+    FireScaleChanged();
+    m_dragMode = 0;
+}
+
+} // namespace kavrel
