@@ -8,6 +8,7 @@
 
 #include "audio/TWaveOutDevice.h"
 
+#include <QAudioDevice>
 #include <QObject>
 #include <QTimer>
 
@@ -41,38 +42,44 @@ public:
 
     // The sink's buffer in bytes as negotiated with the sound system (0 when closed).
     std::int64_t SinkBufferBytes() const;
-    // Bytes of header data handed to the sink / heard so far since Open.
-    std::int64_t BytesWritten() const { return m_written; }
+    // Bytes handed to the current stream / heard from it, silence included.
+    std::int64_t BytesWritten() const { return m_streamPos; }
     std::int64_t BytesPlayed() const;
 
 private:
     struct TQueued {
         TWaveHeader* header;
-        std::int64_t end; // stream position just after the header's last byte
+        std::int64_t end; // stream position just after the header's last byte, once written
     };
 
-    void Pump();
-    void Fail(int code, const std::string& detail);
+    int StartSink();
     void StopSink();
+    bool Holds(const TWaveHeader& header) const;
+    void Pump();
+    std::int64_t UnwrittenBytes() const;
+    void WriteQueued(bool flushPartFrame);
+    void WriteSilence();
+    void Fail(int code, const std::string& detail);
 
     std::unique_ptr<QAudioSink> m_sink;
     QIODevice* m_io = nullptr;
+    QAudioDevice m_device;
     QTimer m_timer;
     TWaveOutNotify m_notify;
     TWaveFormat m_format;
     bool m_open = false;
     bool m_paused = false;
+    bool m_suspended = false;
     bool m_failed = false;
     std::deque<TQueued> m_queue;
     std::size_t m_unwritten = 0;  // index in m_queue of the first header not fully written
     std::int64_t m_offset = 0;    // bytes of that header already written
-    std::int64_t m_queuedEnd = 0; // stream position after the last queued header
-    std::int64_t m_written = 0;   // header bytes written to the sink
-    std::int64_t m_padding = 0;   // silence written to the sink after the data ran out
+    std::int64_t m_streamPos = 0; // bytes written to the current sink, silence included
     std::int64_t m_lastPlayed = -1;
     int m_stalledTicks = 0;
+    std::vector<char> m_staging;
     std::vector<char> m_silence;
-    mutable std::string m_lastDetail;
+    std::string m_lastDetail;
 };
 
 } // namespace kavrel

@@ -1,0 +1,305 @@
+// The player on the real sound path: a private PulseAudio server with a null sink (started by the
+// test command, which sets KAVREL_TEST_PULSE), whose monitor is recorded with parec and compared
+// with what was played.
+
+#include "audio/TMPCPlay.h"
+#include "audio/qt/TQtEventPoster.h"
+#include "audio/qt/TQtWaveOutDevice.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+using namespace kavrel;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+QCoreApplication& App()
+{
+    static int argc = 1;
+    static char name[] = "test_audio_sound";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+// Runs the event loop until done() holds; false if timeoutMs passed first.
+bool RunUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QTimer wake;
+    wake.start(10);
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+void RunFor(int ms)
+{
+    RunUntil([] { return false; }, ms);
+}
+
+// Records the test sink's monitor (44100 Hz, 2 channels, s16le), noting when each piece arrived.
+class TMonitorRecorder {
+public:
+    bool Start()
+    {
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Read(); });
+        m_process.start("parec", {"--latency-msec=20", "-d", "kavreltest.monitor", "--rate=44100",
+                                  "--channels=2", "--format=s16le", "--raw"});
+        if (!m_process.waitForStarted(5000)) {
+            return false;
+        }
+        // An idle null sink only starts delivering after a while; play once it does.
+        return RunUntil([this] { return !m_data.isEmpty(); }, 10000);
+    }
+
+    void Stop()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+        Read();
+    }
+
+    std::vector<std::int16_t> Values() const
+    {
+        std::vector<std::int16_t> values(static_cast<std::size_t>(m_data.size()) / 2);
+        std::memcpy(values.data(), m_data.data(), values.size() * 2);
+        return values;
+    }
+
+    // When the recorded value at index arrived.
+    Clock::time_point ArrivalOf(std::size_t valueIndex) const
+    {
+        auto byte = static_cast<qint64>(valueIndex) * 2;
+        for (const auto& [when, end] : m_arrivals) {
+            if (end > byte) {
+                return when;
+            }
+        }
+        return Clock::time_point::max();
+    }
+
+private:
+    void Read()
+    {
+        QByteArray more = m_process.readAllStandardOutput();
+        if (!more.isEmpty()) {
+            m_data += more;
+            m_arrivals.emplace_back(Clock::now(), m_data.size());
+        }
+    }
+
+    QProcess m_process;
+    QByteArray m_data;
+    std::vector<std::pair<Clock::time_point, qint64>> m_arrivals;
+};
+
+// Index of the first recorded value of the first frame that is not silent.
+std::size_t FirstSound(const std::vector<std::int16_t>& rec)
+{
+    auto it = std::find_if(rec.begin(), rec.end(), [](std::int16_t v) { return v != 0; });
+    auto index = static_cast<std::size_t>(it - rec.begin());
+    return index - index % 2;
+}
+
+std::int16_t Sine(double frequency, double rate, std::size_t frame, double amplitude)
+{
+    // Phase offset so that the first value is never 0 and the start can be found.
+    double v = amplitude * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(frame) /
+                                        rate +
+                                    0.5);
+    return static_cast<std::int16_t>(std::lround(v));
+}
+
+struct TSignal {
+    const char* name;
+    int nChans;
+    int sampleRate;
+    std::function<std::vector<std::int16_t>(std::size_t frames)> make;
+};
+
+std::vector<std::int16_t> SineBoth(std::size_t frames)
+{
+    std::vector<std::int16_t> v;
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::int16_t s = Sine(1000, 44100, i, 20000);
+        v.push_back(s);
+        v.push_back(s);
+    }
+    return v;
+}
+
+// Left: a 440 Hz sine; right: pseudo-random values, so that swaps, gaps and repeats all show.
+std::vector<std::int16_t> SineAndNoise(std::size_t frames)
+{
+    std::vector<std::int16_t> v;
+    std::uint32_t state = 12345;
+    for (std::size_t i = 0; i < frames; ++i) {
+        v.push_back(Sine(440, 44100, i, 24000));
+        state = state * 1664525U + 1013904223U;
+        auto noise = static_cast<std::int16_t>(static_cast<int>(state >> 16) - 32768);
+        v.push_back(noise == 0 ? std::int16_t{1} : noise);
+    }
+    return v;
+}
+
+std::vector<std::int16_t> SineMono(std::size_t frames)
+{
+    std::vector<std::int16_t> v;
+    for (std::size_t i = 0; i < frames; ++i) {
+        v.push_back(Sine(700, 44100, i, 16000));
+    }
+    return v;
+}
+
+// Plays values through a player and serves them in chunks as OnStash asks, noting when each
+// chunk was filled and where it starts.
+struct TFeed {
+    std::vector<std::int16_t> values;
+    std::size_t pos = 0;
+    struct TFill {
+        Clock::time_point when;
+        std::size_t first;
+    };
+    std::vector<TFill> fills;
+
+    void Attach(TMPCPlay& player)
+    {
+        player.OnStash = [this](TMPCPlay&, std::span<std::int16_t> buffer, int& count,
+                                bool& finished) {
+            fills.push_back({Clock::now(), pos});
+            std::size_t n = std::min(buffer.size(), values.size() - pos);
+            std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(pos), n, buffer.begin());
+            pos += n;
+            count = static_cast<int>(n);
+            finished = pos >= values.size();
+        };
+    }
+};
+
+class SoundPath : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!qEnvironmentVariableIsSet("KAVREL_TEST_PULSE")) {
+            GTEST_SKIP() << "KAVREL_TEST_PULSE is not set: no test sound server";
+        }
+        App();
+    }
+};
+
+class SoundSignals : public SoundPath, public ::testing::WithParamInterface<TSignal> {};
+
+TEST_P(SoundSignals, RecordingHoldsExactlyTheValuesPlayedInOrder)
+{
+    const TSignal& signal = GetParam();
+    TMonitorRecorder recorder;
+    ASSERT_TRUE(recorder.Start()) << "parec did not deliver the monitor";
+
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    player.SetnChunkSamples(4096);
+    player.SetnBuffers(12);
+    player.SetnChans(signal.nChans);
+    player.SetsfTot(signal.sampleRate * signal.nChans);
+    TFeed feed;
+    feed.values = signal.make(static_cast<std::size_t>(signal.sampleRate) * 3);
+    feed.Attach(player);
+    int closed = 0;
+    Clock::time_point closedAt;
+    player.OnClosed = [&](TMPCPlay&) {
+        ++closed;
+        closedAt = Clock::now();
+    };
+
+    player.Start();
+    ASSERT_TRUE(RunUntil([&] { return closed > 0; }, 10000)) << "OnClosed never fired";
+    EXPECT_FALSE(player.IsOpen());
+    RunFor(300);
+    recorder.Stop();
+
+    std::vector<std::int16_t> rec = recorder.Values();
+    std::vector<std::int16_t> expected;
+    if (signal.nChans == 1) {
+        for (std::int16_t v : feed.values) {
+            expected.push_back(v);
+            expected.push_back(v);
+        }
+    } else {
+        expected = feed.values;
+    }
+    std::size_t start = FirstSound(rec);
+    ASSERT_GE(rec.size(), start + expected.size()) << "recording ends before the sound does";
+    std::vector<std::int16_t> heard(rec.begin() + static_cast<std::ptrdiff_t>(start),
+                                    rec.begin() +
+                                        static_cast<std::ptrdiff_t>(start + expected.size()));
+    std::size_t mismatch = 0;
+    while (mismatch < expected.size() && heard[mismatch] == expected[mismatch]) {
+        ++mismatch;
+    }
+    EXPECT_EQ(mismatch, expected.size())
+        << "first difference at value " << mismatch << " of " << expected.size();
+    // Nothing but silence after the sound: no repeated buffer.
+    auto tail = std::find_if(rec.begin() + static_cast<std::ptrdiff_t>(start + expected.size()),
+                             rec.end(), [](std::int16_t v) { return v != 0; });
+    EXPECT_EQ(tail, rec.end()) << "sound after the end, at value "
+                               << (tail - rec.begin()) - static_cast<std::ptrdiff_t>(start);
+
+    // The close comes after the last value was heard.
+    Clock::time_point lastHeard = recorder.ArrivalOf(start + expected.size() - 1);
+    EXPECT_GT(closedAt + std::chrono::milliseconds(50), lastHeard);
+
+    // From filling a buffer to hearing its first value, for the refills (the first nBuffers
+    // fills are all made at once at Start).
+    if (signal.nChans == 2 && signal.sampleRate == 44100) {
+        std::vector<double> latencies;
+        for (std::size_t i = 12; i < feed.fills.size(); ++i) {
+            if (feed.fills[i].first >= expected.size()) {
+                break;
+            }
+            auto arrival = recorder.ArrivalOf(start + feed.fills[i].first);
+            latencies.push_back(
+                std::chrono::duration<double, std::milli>(arrival - feed.fills[i].when).count());
+        }
+        ASSERT_FALSE(latencies.empty());
+        std::sort(latencies.begin(), latencies.end());
+        std::printf("[ latency  ] %s: fill to recorded, %zu buffers: min %.1f ms, median %.1f ms, "
+                    "max %.1f ms\n",
+                    signal.name, latencies.size(), latencies.front(),
+                    latencies[latencies.size() / 2], latencies.back());
+        RecordProperty("latency_median_ms", std::to_string(latencies[latencies.size() / 2]));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SoundSignals,
+                         ::testing::Values(TSignal{"SineStereo", 2, 44100, SineBoth},
+                                           TSignal{"SineAndNoise", 2, 44100, SineAndNoise},
+                                           TSignal{"SineMono", 1, 44100, SineMono}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+} // namespace
