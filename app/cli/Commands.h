@@ -10,5 +10,8 @@ namespace kavrel::cli {
 
 int RunInfo(const QStringList& args);
 int RunConvert(const QStringList& args);
+int RunAnalyze(const QStringList& args);
+int RunExport(const QStringList& args);
+int RunPlay(const QStringList& args);
 
 }  // namespace kavrel::cli

@@ -1,0 +1,423 @@
+// The document's commands: analyze, export and play. They use the sound document and the export
+// exactly as the main window does, with the filter and gain values of the stored settings (as the
+// window restores them at its first activation) unless the command line gives others.
+
+#include "app/cli/Cli.h"
+#include "app/cli/CliSupport.h"
+#include "app/cli/Commands.h"
+#include "app/core/LevelAnalysis.h"
+#include "app/core/SoundExport.h"
+#include "app/core/TSoundDocument.h"
+#include "audio/qt/TQtEventPoster.h"
+#include "audio/qt/TQtWaveOutDevice.h"
+#include "settings/TProgId.h"
+#include "settings/TZELFile.h"
+#include "sound/TWav.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace kavrel::cli {
+
+namespace {
+
+// The gains and filter parameters as the window holds them (linear factors, Hz).
+struct TControls {
+    double RawGain = 0.0;
+    double FilterGain = 0.0;
+    double PoleF0 = 0.0;
+    double PoleBW = 0.0;
+    double ZeroF0 = 0.0;
+    double ZeroBW = 0.0;
+};
+
+// A slider of the filter controls window: integer positions within a range.
+struct TSlider {
+    int Lo;
+    int Hi;
+    int Initial;
+
+    // The nearest position (halves to even), limited to the range; a value that is not a number
+    // leaves the initial position.
+    int Snap(double position) const
+    {
+        if (std::isnan(position))
+            return Initial;
+        const double p = std::clamp(std::nearbyint(position), static_cast<double>(Lo),
+                                    static_cast<double>(Hi));
+        return static_cast<int>(p);
+    }
+};
+
+constexpr TSlider GainSlider{-40, 20, -10};
+constexpr TSlider F0Slider{0, 100, 50};
+constexpr TSlider QSlider{-100, 100, 0};
+
+double GainAt(int position) { return std::pow(10.0, position / 20.0); }
+double F0At(int position) { return std::pow(10.0, position / 50.0 + 1.0); }
+double QAt(int position) { return std::pow(10.0, position / 100.0); }
+
+// The values the sliders give at their initial positions.
+TControls InitialControls()
+{
+    TControls c;
+    c.RawGain = GainAt(GainSlider.Initial);
+    c.FilterGain = GainAt(GainSlider.Initial);
+    c.PoleF0 = F0At(F0Slider.Initial);
+    c.PoleBW = c.PoleF0 / QAt(QSlider.Initial);
+    c.ZeroF0 = F0At(F0Slider.Initial);
+    c.ZeroBW = c.ZeroF0 / QAt(QSlider.Initial);
+    return c;
+}
+
+// Puts stored values through the sliders as the window does when it restores them, so that
+// what is in force is what the sliders would show.
+TControls SnapToSliders(const TControls& v)
+{
+    TControls c;
+    c.RawGain = GainAt(GainSlider.Snap(20.0 * std::log10(v.RawGain)));
+    c.FilterGain = GainAt(GainSlider.Snap(20.0 * std::log10(v.FilterGain)));
+    c.PoleF0 = F0At(F0Slider.Snap(50.0 * (std::log10(v.PoleF0) - 1.0)));
+    c.PoleBW = c.PoleF0 / QAt(QSlider.Snap(100.0 * std::log10(v.PoleF0 / v.PoleBW)));
+    c.ZeroF0 = F0At(F0Slider.Snap(50.0 * (std::log10(v.ZeroF0) - 1.0)));
+    c.ZeroBW = c.ZeroF0 / QAt(QSlider.Snap(100.0 * std::log10(v.ZeroF0 / v.ZeroBW)));
+    return c;
+}
+
+// The stored settings when the settings file exists, else the sliders' initial values.
+TControls StoredControls()
+{
+    TControls c = InitialControls();
+    TProgId id;
+    id.SetCompany("MorvaneData");
+    id.SetProductName("Kavrel");
+    id.SetVersion("0.0.0.2");
+    TZELFile file;
+    file.SetProgId(&id);
+    file.SetSettingsFileName("settings.zelfile");
+    file.SetFileVersion("0.0");
+    const std::filesystem::path path =
+        std::filesystem::path(file.GetDefaultFileName()).parent_path() / "Kavrelsettings.zelfile";
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec) || !file.LoadFromFile(path.string()))
+        return c;
+    const std::string section = "Settings";
+    c.RawGain = file.ReadFloat(section, "RawGain", c.RawGain);
+    c.FilterGain = file.ReadFloat(section, "FilterGain", c.FilterGain);
+    c.PoleF0 = file.ReadFloat(section, "PoleF0", c.PoleF0);
+    c.PoleBW = file.ReadFloat(section, "PoleBW", c.PoleBW);
+    c.ZeroF0 = file.ReadFloat(section, "ZeroF0", c.ZeroF0);
+    c.ZeroBW = file.ReadFloat(section, "ZeroBW", c.ZeroBW);
+    return SnapToSliders(c);
+}
+
+// The filter options common to export and play.
+struct TFilterOptions {
+    QCommandLineOption FilterGain{"filter-gain", "Filter gain in dB.", "DB"};
+    QCommandLineOption PoleF0{"pole-f0", "Pole centre frequency in Hz.", "HZ"};
+    QCommandLineOption PoleQ{"pole-q", "Pole Q (centre frequency / bandwidth).", "Q"};
+    QCommandLineOption ZeroF0{"zero-f0", "Zero centre frequency in Hz.", "HZ"};
+    QCommandLineOption ZeroQ{"zero-q", "Zero Q (centre frequency / bandwidth).", "Q"};
+
+    void AddTo(QCommandLineParser& parser) const
+    {
+        parser.addOptions({FilterGain, PoleF0, PoleQ, ZeroF0, ZeroQ});
+    }
+};
+
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The option's value as a finite number (any number when positive is false, else > 0).
+std::optional<double> NumberOption(const QCommandLineParser& parser,
+                                   const QCommandLineOption& option, bool positive)
+{
+    if (!parser.isSet(option))
+        return std::nullopt;
+    const QString text = parser.value(option);
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v) || (positive && !(v > 0.0)))
+        throw EUsage(QString("--%1: '%2' is not %3")
+                         .arg(option.names().constFirst(), text,
+                              positive ? "a positive number" : "a number")
+                         .toStdString());
+    return v;
+}
+
+// The stored controls with the command line's filter options applied.
+TControls ControlsFromOptions(const QCommandLineParser& parser, const TFilterOptions& o)
+{
+    TControls c = StoredControls();
+    if (auto db = NumberOption(parser, o.FilterGain, false))
+        c.FilterGain = std::pow(10.0, *db / 20.0);
+    const double poleQ = NumberOption(parser, o.PoleQ, true).value_or(c.PoleF0 / c.PoleBW);
+    c.PoleF0 = NumberOption(parser, o.PoleF0, true).value_or(c.PoleF0);
+    c.PoleBW = c.PoleF0 / poleQ;
+    const double zeroQ = NumberOption(parser, o.ZeroQ, true).value_or(c.ZeroF0 / c.ZeroBW);
+    c.ZeroF0 = NumberOption(parser, o.ZeroF0, true).value_or(c.ZeroF0);
+    c.ZeroBW = c.ZeroF0 / zeroQ;
+    return c;
+}
+
+// Sets a section's gain and design through its setters, in the window's order.
+void ApplyTo(TFilterSection& s, const TControls& c)
+{
+    s.SetGain(c.FilterGain);
+    s.SetPoleF0(c.PoleF0);
+    s.SetPoleBW(c.PoleBW);
+    s.SetZeroF0(c.ZeroF0);
+    s.SetZeroBW(c.ZeroBW);
+}
+
+// FilterSection1 as the main window creates it.
+TFilterSection FormFilterSection1()
+{
+    TFilterSection s;
+    s.SetFilterType(tfiltertype::ftboth);
+    s.SetUseF0BW(true);
+    s.SetSampFreq(44100.0);
+    s.SetPoleBW(50.0);
+    s.SetPoleF0(50.0);
+    s.SetZeroBW(100.0);
+    s.SetZeroF0(100.0);
+    return s;
+}
+
+int UsageError(const QCommandLineParser& parser, const std::exception& e)
+{
+    PrintError(QString::fromStdString(e.what()));
+    std::fputs(parser.helpText().toLocal8Bit().constData(), stderr);
+    return ExitUsage;
+}
+
+// Ctrl+C and SIGTERM reach the event loop through a socket pair: the handler only writes a byte,
+// the notifier reads it on the UI thread. The previous handlers come back when this goes.
+int g_signalFd = -1;
+
+void OnStopSignal(int)
+{
+    if (g_signalFd >= 0) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t n = ::write(g_signalFd, &byte, 1);
+    }
+}
+
+class TStopSignal {
+public:
+    TStopSignal()
+    {
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_fds) != 0)
+            throw std::runtime_error(std::string("cannot watch for Ctrl+C: ") +
+                                     std::strerror(errno));
+        m_notifier = std::make_unique<QSocketNotifier>(m_fds[1], QSocketNotifier::Read);
+        g_signalFd = m_fds[0];
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &m_oldInt);
+        sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~TStopSignal()
+    {
+        sigaction(SIGINT, &m_oldInt, nullptr);
+        sigaction(SIGTERM, &m_oldTerm, nullptr);
+        g_signalFd = -1;
+        m_notifier.reset();
+        ::close(m_fds[0]);
+        ::close(m_fds[1]);
+    }
+    TStopSignal(const TStopSignal&) = delete;
+    TStopSignal& operator=(const TStopSignal&) = delete;
+
+    QSocketNotifier& Notifier() { return *m_notifier; }
+    void Drain()
+    {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(m_fds[1], &byte, 1);
+    }
+
+private:
+    int m_fds[2] = {-1, -1};
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+};
+
+} // namespace
+
+int RunAnalyze(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Print the levels of every channel of a wave file.");
+    parser.addPositionalArgument("FILE", "The wave file.");
+    if (auto code = ParseCommand(parser, args, 1, 1))
+        return *code;
+    TWav sound;
+    sound.ReadFile(parser.positionalArguments().constFirst().toStdString());
+    const std::string text = LevelText(sound) + "\n";
+    std::fputs(text.c_str(), stdout);
+    return ExitOk;
+}
+
+int RunExport(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Write IN through the Vesk filter, normalised to full scale, to OUT. Values not given "
+        "come from the stored settings.");
+    parser.addPositionalArgument("IN", "The wave file to read.");
+    parser.addPositionalArgument("OUT", "The wave file to write.");
+    const TFilterOptions options;
+    options.AddTo(parser);
+    if (auto code = ParseCommand(parser, args, 2, 2))
+        return *code;
+    TControls controls;
+    try {
+        controls = ControlsFromOptions(parser, options);
+    } catch (const EUsage& e) {
+        return UsageError(parser, e);
+    }
+    const QStringList files = parser.positionalArguments();
+    TWav source;
+    source.ReadFile(files.at(0).toStdString());
+    TFilterSection filter = FormFilterSection1();
+    ApplyTo(filter, controls);
+    TWav scratch;
+    TDitherRandom dither;
+    ExportFiltered(source, filter, scratch, files.at(1).toStdString(), dither);
+    return ExitOk;
+}
+
+int RunPlay(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Play a wave file through the sound output, looping at its end, as the window plays it. "
+        "Ctrl+C stops it. Values not given come from the stored settings.");
+    parser.addPositionalArgument("FILE", "The wave file.");
+    const QCommandLineOption seconds("seconds", "Play for S seconds (default: once through).",
+                                     "S");
+    const QCommandLineOption from("from", "Start at S seconds into the file.", "S");
+    const QCommandLineOption useFilter("use-filter", "Hear the filtered sound.");
+    const QCommandLineOption rawGain("raw-gain", "Gain of the unfiltered sound in dB.", "DB");
+    parser.addOptions({seconds, from, useFilter, rawGain});
+    const TFilterOptions options;
+    options.AddTo(parser);
+    if (auto code = ParseCommand(parser, args, 1, 1))
+        return *code;
+    TControls controls;
+    std::optional<double> playSeconds;
+    double fromSeconds = 0.0;
+    try {
+        controls = ControlsFromOptions(parser, options);
+        if (auto db = NumberOption(parser, rawGain, false))
+            controls.RawGain = std::pow(10.0, *db / 20.0);
+        playSeconds = NumberOption(parser, seconds, true);
+        fromSeconds = NumberOption(parser, from, false).value_or(0.0);
+        if (fromSeconds < 0.0)
+            throw EUsage("--from: must not be negative");
+    } catch (const EUsage& e) {
+        return UsageError(parser, e);
+    }
+    const std::string path = parser.positionalArguments().constFirst().toStdString();
+
+    TQtEventPoster poster;
+    TSoundDocument doc(std::make_unique<TQtWaveOutDevice>(), poster);
+    doc.LoadSoundFile(path);
+    const TWav& sound = doc.SourceWav();
+    if (sound.Channels() <= 0 || sound.Length() <= 0 || sound.SampleRate() <= 0) {
+        PrintError(QString::fromStdString(path + ": holds no sound to play"));
+        return ExitFailure;
+    }
+    doc.SetRawGain(controls.RawGain);
+    doc.SetUseFilter(parser.isSet(useFilter));
+    ApplyTo(doc.FilterSection1(), controls);
+    ApplyTo(doc.FilterSection2(), controls);
+    doc.SetPlayPosSeconds(fromSeconds);
+
+    const double rate = sound.SampleRate();
+    const std::int64_t startFrame = std::clamp<std::int64_t>(doc.PlayPos(), 0, sound.Length());
+    const double limitFrames = playSeconds
+                                   ? std::nearbyint(*playSeconds * rate)
+                                   : static_cast<double>(sound.Length() - startFrame);
+    // At least one frame, at most what a 64-bit count holds.
+    const auto limit = static_cast<std::int64_t>(std::clamp(limitFrames, 1.0, 9.0e18));
+
+    int exitCode = ExitOk;
+    std::int64_t fed = 0;
+    double blockTime = 0.0;
+    bool red = false;
+    // The document fills each block; the limit ends the last one early and lets the player
+    // close after it has been heard.
+    doc.MPCPlay1().OnStash = [&](TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
+                                 bool& finished) {
+        blockTime = doc.PlayPos() / rate;
+        doc.MPCPlay1Stash(sender, buffer, count, finished);
+        const int chans = sender.nChans();
+        if (fed + count / chans >= limit) {
+            count = static_cast<int>((limit - fed) * chans);
+            finished = true;
+        }
+        fed += count / chans;
+    };
+    doc.OnOverload = [&](TSoundDocument&, bool overloaded) {
+        if (overloaded && !red)
+            std::fprintf(stderr,
+                         "kavrel: overload at %.2f s: the red lamp is on; reduce the raw "
+                         "and/or filtered gain\n",
+                         blockTime);
+        red = overloaded;
+    };
+    doc.OnPlayStopped = [](TSoundDocument&) { QCoreApplication::quit(); };
+    poster.OnException = [&](TQtEventPoster&, const std::exception& e) {
+        PrintError(QString::fromLocal8Bit(e.what()));
+        exitCode = ExitFailure;
+        QCoreApplication::quit();
+    };
+
+    TStopSignal stopSignal;
+    bool stopping = false;
+    QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, [&] {
+        stopSignal.Drain();
+        if (stopping)
+            return;
+        stopping = true;
+        doc.StopPlay();
+        // The device's close notice ends the loop; should it never come, this does.
+        QTimer::singleShot(2000, [] { QCoreApplication::quit(); });
+    });
+
+    doc.StartPlay();
+    QCoreApplication::exec();
+    if (doc.Playing())
+        doc.StopPlay();
+    if (!doc.MPCPlay1().LastDeviceError().empty()) {
+        PrintError(QString::fromStdString(path + ": playback stopped: " +
+                                          doc.MPCPlay1().LastDeviceError()));
+        return ExitFailure;
+    }
+    return exitCode;
+}
+
+} // namespace kavrel::cli
