@@ -4,6 +4,7 @@
 
 #include "dsp/TFilterSection.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <numbers>
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr long double kPi = std::numbers::pi_v<long double>;
 constexpr double kMaxDb = 300.0;
+constexpr long double kCosSlack = 1e-12L;
 
 // True when v is finite and converts to a finite double (converting a larger long double to
 // double is not defined behaviour in C++).
@@ -33,9 +35,11 @@ bool BackCompute(double fs, long double r2, long double twoRCos, double& f0, dou
 {
     if (!(r2 > 0.0L) || !std::isfinite(r2) || !std::isfinite(twoRCos))
         return false;
-    const long double c = twoRCos / (2.0L * std::sqrt(r2));
-    if (!(c >= -1.0L && c <= 1.0L))
+    long double c = twoRCos / (2.0L * std::sqrt(r2));
+    // A real double pole (F0 = 0 or fs/2) may land a rounding error beyond ±1.
+    if (!(std::fabs(c) <= 1.0L + kCosSlack))
         return false;
+    c = std::clamp(c, -1.0L, 1.0L);
     const long double lfs = fs;
     const long double lbw = -lfs * std::log(r2) / (2.0L * kPi);
     const long double lf0 = std::acos(c) * lfs / (2.0L * kPi);
