@@ -13,11 +13,11 @@ namespace kavrel {
 
 namespace {
 
-constexpr int TickMs = 5;          // how often data is moved into the sink
-constexpr int SinkBufferMs = 60;   // the sink's own buffer, asked for at open
-constexpr int StallTicks = 8;      // ~40 ms without progress once all data is handed over
-constexpr int DeadTicks = 600;     // ~3 s without progress with data in flight: the sink is gone
-constexpr int MaxChannels = 32;    // what the sound server handles
+constexpr int TickMs = 5;        // how often data is moved into the sink
+constexpr int SinkBufferMs = 60; // the sink's own buffer, asked for at open
+constexpr int StallTicks = 8;    // ~40 ms without progress once all data is handed over
+constexpr int DeadTicks = 600;   // ~3 s without progress with data in flight: the sink is gone
+constexpr int MaxChannels = 32;  // what the sound server handles
 
 bool ValidFormat(const TWaveFormat& f)
 {
@@ -122,8 +122,8 @@ int TQtWaveOutDevice::StartSink()
         return weBadFormat;
     }
     m_sink = std::make_unique<QAudioSink>(m_device, qformat);
-    std::int64_t frames = std::max<std::int64_t>(1, std::int64_t{m_format.samplesPerSec} *
-                                                        SinkBufferMs / 1000);
+    std::int64_t frames =
+        std::max<std::int64_t>(1, std::int64_t{m_format.samplesPerSec} * SinkBufferMs / 1000);
     m_sink->setBufferSize(static_cast<qsizetype>(frames * m_format.blockAlign));
     connect(m_sink.get(), &QAudioSink::stateChanged, this, [this](QAudio::State) {
         if (m_sink && m_open && !m_failed) {

@@ -130,9 +130,8 @@ std::size_t FirstSound(const std::vector<std::int16_t>& rec)
 std::int16_t Sine(double frequency, double rate, std::size_t frame, double amplitude)
 {
     // Phase offset so that the first value is never 0 and the start can be found.
-    double v = amplitude * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(frame) /
-                                        rate +
-                                    0.5);
+    double v = amplitude *
+               std::sin(2 * std::numbers::pi * frequency * static_cast<double>(frame) / rate + 0.5);
     return static_cast<std::int16_t>(std::lround(v));
 }
 
