@@ -1,0 +1,133 @@
+#include "menus/qt/TIniStore.h"
+
+#include "menus/TRecentFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <system_error>
+
+namespace kavrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TIniStoreTest : public ::testing::Test {
+protected:
+    TIniStoreTest()
+    {
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        folder = fs::temp_directory_path() / ("kavrel-ini-" + std::to_string(stamp));
+        fs::create_directories(folder);
+        id.SetCompany("MorvaneData");
+        id.SetProductName("Kavrel");
+        id.SetVersion("0.0.0.2");
+    }
+    ~TIniStoreTest() override
+    {
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+
+    std::string Touch(const std::string& name)
+    {
+        const fs::path path = folder / name;
+        std::ofstream(path) << "RIFF";
+        return path.string();
+    }
+
+    fs::path folder;
+    TProgId id;
+};
+
+TEST_F(TIniStoreTest, ValuesAndSectionEraseGoThroughTheFile)
+{
+    const std::string name = (folder / "Kavrel.ini").string();
+    {
+        TIniStore store(name);
+        store.WriteInteger("RecentFiles", "nToUse", 9);
+        store.WriteString("RecentFiles", "1", "/a b/c=d;e.wav");
+        store.WriteString("Other", "1", "kept");
+        store.Flush();
+    }
+    TIniStore store(name);
+    EXPECT_EQ(store.ReadInteger("RecentFiles", "nToUse", 0), 9);
+    EXPECT_EQ(store.ReadString("RecentFiles", "1", ""), "/a b/c=d;e.wav");
+    EXPECT_EQ(store.ReadInteger("RecentFiles", "missing", -7), -7);
+    EXPECT_EQ(store.ReadInteger("RecentFiles", "1", -7), -7);  // not a number
+    store.EraseSection("RecentFiles");
+    store.Flush();
+    TIniStore again(name);
+    EXPECT_EQ(again.ReadString("RecentFiles", "1", "none"), "none");
+    EXPECT_EQ(again.ReadString("Other", "1", ""), "kept");
+}
+
+TEST_F(TIniStoreTest, UnwritableFileRaisesOnFlush)
+{
+    fs::create_directories(folder / "taken.ini");
+    TIniStore store((folder / "taken.ini").string());
+    store.WriteInteger("RecentFiles", "nToUse", 1);
+    EXPECT_THROW(store.Flush(), std::runtime_error);
+}
+
+TEST_F(TIniStoreTest, FileNameLiesBesideTheSettingsFile)
+{
+    const char* old = std::getenv("XDG_CONFIG_HOME");
+    const std::string saved = old != nullptr ? old : "";
+    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    EXPECT_EQ(fs::path(TIniStore::FileNameFor(id)),
+              folder / "MorvaneData" / "Kavrel" / "0.0.0.2" / "Kavrel.ini");
+    if (old != nullptr)
+        setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(TIniStoreTest, RecentFilesSurviveAStoreAndLoad)
+{
+    const std::string ini = (folder / "Kavrel.ini").string();
+    auto factory = [ini](const TProgId&) -> std::unique_ptr<TKeyValueStore> {
+        return std::make_unique<TIniStore>(ini);
+    };
+    std::vector<std::string> files;
+    for (int i = 1; i <= 10; ++i)
+        files.push_back(Touch("take " + std::to_string(i) + ".wav"));
+    {
+        TRecentFiles list;
+        list.SetStoreFactory(factory);
+        list.SetMaxItems(9);
+        list.SetProgId(&id);
+        list.SetMenuAttached(true);
+        list.Loaded();
+        for (const std::string& file : files)
+            ASSERT_TRUE(list.AddFile(file));
+    }
+    std::ifstream in(ini);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("[RecentFiles]"), std::string::npos) << text;
+    EXPECT_NE(text.find("nToUse=9"), std::string::npos) << text;
+
+    fs::remove(files[4]);  // "take 5.wav" vanished between runs
+    TRecentFiles list;
+    list.SetStoreFactory(factory);
+    list.SetProgId(&id);
+    list.SetMenuAttached(true);
+    list.Loaded();
+    EXPECT_EQ(list.MaxItems(), 9);
+    std::vector<std::string> expected;
+    for (int i = 10; i >= 2; --i) {
+        if (i != 5)
+            expected.push_back(files[static_cast<std::size_t>(i - 1)]);
+    }
+    for (std::size_t slot = 1; slot <= expected.size(); ++slot)
+        EXPECT_EQ(list.Slot(static_cast<int>(slot)), expected[slot - 1]) << slot;
+    EXPECT_EQ(list.Slot(static_cast<int>(expected.size()) + 1), "");
+}
+
+}  // namespace
+}  // namespace kavrel
