@@ -1,0 +1,263 @@
+// The export: normalisation of the filtered peak to 32764, the filter designed at the file's own
+// rate, refusal of silent and empty sounds, cancelling, and the document's use of it.
+
+#include "app/core/SoundExport.h"
+#include "app/core/TSoundDocument.h"
+#include "audio/testing/TFakeWaveOutDevice.h"
+#include "audio/testing/TManualEventQueue.h"
+#include "tests/app_core/TestSounds.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace kavrel;
+using namespace kavrel::testing_sounds;
+
+namespace {
+
+TFilterSection Section(double gain, double poleF0, double poleBW, double zeroF0, double zeroBW,
+                       double rate = 44100.0)
+{
+    TFilterSection s;
+    s.SetUseF0BW(true);
+    s.SetSampFreq(rate);
+    s.SetGain(gain);
+    s.SetPoleF0(poleF0);
+    s.SetPoleBW(poleBW);
+    s.SetZeroF0(zeroF0);
+    s.SetZeroBW(zeroBW);
+    return s;
+}
+
+// What the export must write, before the dither: each channel through its own cleared copy of
+// the section at `rate`, divided by the largest |value| and times 32764.
+struct TReference {
+    std::vector<std::vector<double>> Values;
+    double Peak = 0.0;
+};
+
+TReference Reference(const TWav& source, TFilterSection s, double rate)
+{
+    s.SetSampFreq(rate);
+    TReference r;
+    for (std::int32_t c = 0; c < source.Channels(); ++c) {
+        s.Reset();
+        std::vector<double> y;
+        for (std::int16_t x : source.ChannelSamples(c)) {
+            y.push_back(s.Process(x));
+            r.Peak = std::max(r.Peak, std::fabs(y.back()));
+        }
+        r.Values.push_back(std::move(y));
+    }
+    for (auto& ch : r.Values)
+        for (double& v : ch)
+            v = v / r.Peak * 32764.0;
+    return r;
+}
+
+// Largest |written − reference| over every sample.
+double WorstError(const TWav& written, const TReference& ref)
+{
+    double worst = 0.0;
+    for (std::int32_t c = 0; c < written.Channels(); ++c) {
+        const auto got = written.ChannelSamples(c);
+        for (std::size_t i = 0; i < got.size(); ++i)
+            worst = std::max(worst, std::fabs(got[i] - ref.Values[static_cast<std::size_t>(c)][i]));
+    }
+    return worst;
+}
+
+int PeakOf(const TWav& w)
+{
+    int peak = 0;
+    for (std::int32_t c = 0; c < w.Channels(); ++c)
+        for (std::int16_t v : w.ChannelSamples(c))
+            peak = std::max(peak, std::abs(static_cast<int>(v)));
+    return peak;
+}
+
+std::string Contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(ExportFiltered, MapsTheFilteredPeakTo32764QuietOrLoud)
+{
+    struct Case {
+        const char* name;
+        int amplitude;
+        double gain;
+        bool amplified; // the filtered peak lies below 32764
+    };
+    for (const Case& k : {Case{"quiet", 300, 1.0, true}, Case{"loud", 32000, 3.0, false},
+                          Case{"mono", 12000, 0.3162, true}}) {
+        SCOPED_TRACE(k.name);
+        TScratchFolder dir;
+        const bool mono = std::string(k.name) == "mono";
+        std::vector<std::vector<std::int16_t>> chans{Noise(30011, k.amplitude, 1)};
+        if (!mono)
+            chans.push_back(SineWave(30011, 120.0, 44100, k.amplitude));
+        const TWav source = MakeWav(44100, chans);
+        const TFilterSection filter = Section(k.gain, 100.0, 100.0, 1000.0, 1000.0);
+        TWav scratch;
+        TDitherRandom dither(3);
+        ASSERT_TRUE(ExportFiltered(source, filter, scratch, dir.File("out.wav"), dither));
+        EXPECT_EQ(scratch.Channels(), 0); // the scratch sound is cleared again
+
+        TWav out;
+        out.ReadFile(dir.File("out.wav"));
+        ASSERT_EQ(out.Channels(), source.Channels());
+        ASSERT_EQ(out.Length(), source.Length());
+        EXPECT_EQ(out.SampleRate(), 44100);
+        const TReference ref = Reference(source, filter, 44100.0);
+        EXPECT_EQ(ref.Peak < 32764.0, k.amplified);
+        EXPECT_LT(WorstError(out, ref), 1.5);
+        EXPECT_GE(PeakOf(out), 32763);
+        EXPECT_LE(PeakOf(out), 32765);
+    }
+}
+
+TEST(ExportFiltered, DesignsTheFilterAtTheFilesOwnRate)
+{
+    TScratchFolder dir;
+    const TWav source = MakeWav(48000, {Noise(24000, 8000, 2), Noise(24000, 8000, 3)});
+    // Designed at 44100 Hz, as FilterSection1 is before any Play.
+    const TFilterSection filter = Section(1.0, 150.0, 15.0, 2000.0, 400.0, 44100.0);
+    TWav scratch;
+    TDitherRandom dither;
+    ASSERT_TRUE(ExportFiltered(source, filter, scratch, dir.File("out.wav"), dither));
+    TWav out;
+    out.ReadFile(dir.File("out.wav"));
+    EXPECT_LT(WorstError(out, Reference(source, filter, 48000.0)), 1.5);
+    // The comparison can tell the rates apart.
+    EXPECT_GT(WorstError(out, Reference(source, filter, 44100.0)), 100.0);
+}
+
+TEST(ExportFiltered, FilteredPeakMatchesOneSectionPerChannelForAnyChannelCount)
+{
+    const TFilterSection filter = Section(2.0, 60.0, 6.0, 500.0, 250.0);
+    for (int chans = 1; chans <= 5; ++chans) {
+        std::vector<std::vector<std::int16_t>> data;
+        for (int c = 0; c < chans; ++c)
+            data.push_back(Noise(7001, 1000 * (c + 1), static_cast<unsigned>(c + 10)));
+        const TWav source = MakeWav(44100, data);
+        EXPECT_EQ(FilteredPeak(source, filter), Reference(source, filter, 44100.0).Peak) << chans;
+    }
+}
+
+TEST(ExportFiltered, SilentOrEmptySoundWritesNothingAndKeepsTheTarget)
+{
+    TScratchFolder dir;
+    const std::string target = dir.File("existing.wav");
+    {
+        std::ofstream keep(target, std::ios::binary);
+        keep << "precious";
+    }
+    const TFilterSection filter = Section(1.0, 100.0, 100.0, 100.0, 100.0);
+    struct Case {
+        const char* name;
+        TWav source;
+    };
+    const std::vector<Case> cases{
+        {"silent", MakeWav(44100, {std::vector<std::int16_t>(5000, 0), std::vector<std::int16_t>(5000, 0)})},
+        {"no samples", MakeWav(44100, {std::vector<std::int16_t>{}})},
+        {"no sound", TWav()},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        TWav scratch;
+        TDitherRandom dither;
+        for (const std::string& path : {target, dir.File("new.wav")}) {
+            try {
+                ExportFiltered(k.source, filter, scratch, path, dither);
+                ADD_FAILURE() << "no error";
+            } catch (const EExportError& e) {
+                EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+            }
+        }
+        EXPECT_EQ(Contents(target), "precious");
+        EXPECT_FALSE(std::filesystem::exists(dir.File("new.wav")));
+    }
+    // A filter whose gain is 0 makes any sound silent.
+    TWav scratch;
+    TDitherRandom dither;
+    EXPECT_THROW(ExportFiltered(MakeWav(44100, {Noise(100, 5000, 1)}),
+                                Section(0.0, 100.0, 100.0, 100.0, 100.0), scratch, target, dither),
+                 EExportError);
+    EXPECT_EQ(Contents(target), "precious");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+TEST(ExportFiltered, CancelLeavesNoFileAndProgressRunsToOne)
+{
+    TScratchFolder dir;
+    const TWav source = MakeWav(44100, {Noise(300000, 5000, 4), Noise(300000, 5000, 5)});
+    const TFilterSection filter = Section(1.0, 100.0, 100.0, 100.0, 100.0);
+    TWav scratch;
+    TDitherRandom dither;
+    for (double cancelAt : {0.1, 0.5, 0.9}) {
+        SCOPED_TRACE(cancelAt);
+        EXPECT_FALSE(ExportFiltered(source, filter, scratch, dir.File("cancelled.wav"), dither,
+                                    [cancelAt](double f) { return f < cancelAt; }));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 0);
+        EXPECT_EQ(scratch.Channels(), 0);
+    }
+    std::vector<double> seen;
+    ASSERT_TRUE(ExportFiltered(source, filter, scratch, dir.File("done.wav"), dither,
+                               [&seen](double f) {
+                                   seen.push_back(f);
+                                   return true;
+                               }));
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_GE(seen.front(), 0.0);
+    EXPECT_DOUBLE_EQ(seen.back(), 1.0);
+    EXPECT_TRUE(std::filesystem::exists(dir.File("done.wav")));
+}
+
+TEST(ExportFiltered, UnwritableTargetRaisesTheWaveFileError)
+{
+    TScratchFolder dir;
+    TWav scratch;
+    TDitherRandom dither;
+    EXPECT_THROW(ExportFiltered(MakeWav(44100, {Noise(1000, 5000, 1)}),
+                                Section(1.0, 100.0, 100.0, 100.0, 100.0), scratch,
+                                dir.File("no/such/folder/out.wav"), dither),
+                 EWavError);
+    EXPECT_EQ(scratch.Channels(), 0);
+}
+
+TEST(SoundDocumentExport, UsesFilterSection1AtTheSoundsRateAndLeavesTheSectionsAlone)
+{
+    TScratchFolder dir;
+    TManualEventQueue queue;
+    TSoundDocument doc(std::make_unique<TFakeWaveOutDevice>(), queue);
+    EXPECT_THROW(doc.Export(dir.File("nothing.wav")), EExportError);
+
+    doc.SourceWav() = MakeWav(22050, {Noise(20000, 7000, 6), Noise(20000, 7000, 7)});
+    doc.FilterSection1().SetGain(0.5);
+    doc.FilterSection1().SetPoleF0(400.0);
+    doc.FilterSection1().SetPoleBW(40.0);
+    doc.FilterSection2().SetGain(0.0); // not used by the export
+    doc.SetUseFilter(false);
+    doc.SetRawGain(0.0);
+    const TFilterSection before = doc.FilterSection1();
+    ASSERT_TRUE(doc.Export(dir.File("out.wav")));
+    EXPECT_EQ(doc.FilterSection1().SampFreq(), before.SampFreq());
+    EXPECT_EQ(doc.FilterSection1().a1(), before.a1());
+    EXPECT_EQ(doc.ExportWav().Channels(), 0);
+    TWav out;
+    out.ReadFile(dir.File("out.wav"));
+    EXPECT_LT(WorstError(out, Reference(doc.SourceWav(), before, 22050.0)), 1.5);
+}
+
+} // namespace
