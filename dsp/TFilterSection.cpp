@@ -253,10 +253,10 @@ std::complex<double> TFilterSection::Response(double hz) const noexcept
     const long double w = 2.0L * kPi * static_cast<long double>(hz) / m_sampFreq;
     const C z1 = std::polar(1.0L, -w);
     const C z2 = std::polar(1.0L, -2.0L * w);
-    const C poles = static_cast<long double>(m_a0) /
-                    (1.0L - static_cast<long double>(m_a1) * z1 - static_cast<long double>(m_a2) * z2);
-    const C zeros = static_cast<long double>(m_b0) *
-                    (1.0L + static_cast<long double>(m_b1) * z1 + static_cast<long double>(m_b2) * z2);
+    const C poles = static_cast<long double>(m_a0) / (1.0L - static_cast<long double>(m_a1) * z1 -
+                                                      static_cast<long double>(m_a2) * z2);
+    const C zeros = static_cast<long double>(m_b0) * (1.0L + static_cast<long double>(m_b1) * z1 +
+                                                      static_cast<long double>(m_b2) * z2);
     C h;
     if (m_filterType == tfiltertype::ftpole)
         h = gain * poles;

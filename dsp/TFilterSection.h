@@ -13,8 +13,8 @@
 //
 // Not thread-safe: one thread designs and processes a section at a time.
 
-#include <complex>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <span>
 

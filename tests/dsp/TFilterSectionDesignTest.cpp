@@ -21,7 +21,7 @@ struct Snapshot {
 
 Snapshot Take(const TFilterSection& s)
 {
-    return {s.a0(),     s.a1(),     s.a2(),     s.b0(),     s.b1(),    s.b2(),
+    return {s.a0(),     s.a1(),     s.a2(),     s.b0(),     s.b1(),      s.b2(),
             s.PoleF0(), s.PoleBW(), s.ZeroF0(), s.ZeroBW(), s.SampFreq()};
 }
 
@@ -76,9 +76,8 @@ TEST_P(WorkedCoefficients, ComeOutWithinDoubleRounding)
     const double got = (s.*c.get)();
 
     const double ulp = std::nextafter(std::fabs(listed), DBL_MAX) - std::fabs(listed);
-    const double halfDigit =
-        0.5 * std::pow(10.0, std::floor(std::log10(std::fabs(listed))) + 1 -
-                                 SignificantDigits(c.listed));
+    const double halfDigit = 0.5 * std::pow(10.0, std::floor(std::log10(std::fabs(listed))) + 1 -
+                                                      SignificantDigits(c.listed));
     const auto allowed = std::max<std::int64_t>(4, std::llround(std::ceil(halfDigit / ulp)));
     EXPECT_LE(UlpDistance(got, listed), allowed)
         << c.name << ": got " << std::hexfloat << got << " listed " << listed;
@@ -86,19 +85,18 @@ TEST_P(WorkedCoefficients, ComeOutWithinDoubleRounding)
 
 INSTANTIATE_TEST_SUITE_P(
     FormSections, WorkedCoefficients,
-    testing::Values(
-        WorkedCase{"s1_a0", kForm1, &TFilterSection::a0, "6.3209781634543e-05"},
-        WorkedCase{"s1_a1", kForm1, &TFilterSection::a1, "1.992838311419088"},
-        WorkedCase{"s1_a2", kForm1, &TFilterSection::a2, "-0.9929015212007221"},
-        WorkedCase{"s1_b0", kForm1, &TFilterSection::b0, "3969.234550765305"},
-        WorkedCase{"s1_b1", kForm1, &TFilterSection::b1, "-1.985601493058236"},
-        WorkedCase{"s1_b2", kForm1, &TFilterSection::b2, "0.9858534308027079"},
-        WorkedCase{"s2_a0", kForm2, &TFilterSection::a0, "0.000812790937293695"},
-        WorkedCase{"s2_a1", kForm2, &TFilterSection::a1, "1.996341747937095"},
-        WorkedCase{"s2_a2", kForm2, &TFilterSection::a2, "-0.9971545388743885"},
-        WorkedCase{"s2_b0", kForm2, &TFilterSection::b0, "999.4409169588976"},
-        WorkedCase{"s2_b1", kForm2, &TFilterSection::b1, "-1.97090642762968"},
-        WorkedCase{"s2_b2", kForm2, &TFilterSection::b2, "0.9719069870254697"}),
+    testing::Values(WorkedCase{"s1_a0", kForm1, &TFilterSection::a0, "6.3209781634543e-05"},
+                    WorkedCase{"s1_a1", kForm1, &TFilterSection::a1, "1.992838311419088"},
+                    WorkedCase{"s1_a2", kForm1, &TFilterSection::a2, "-0.9929015212007221"},
+                    WorkedCase{"s1_b0", kForm1, &TFilterSection::b0, "3969.234550765305"},
+                    WorkedCase{"s1_b1", kForm1, &TFilterSection::b1, "-1.985601493058236"},
+                    WorkedCase{"s1_b2", kForm1, &TFilterSection::b2, "0.9858534308027079"},
+                    WorkedCase{"s2_a0", kForm2, &TFilterSection::a0, "0.000812790937293695"},
+                    WorkedCase{"s2_a1", kForm2, &TFilterSection::a1, "1.996341747937095"},
+                    WorkedCase{"s2_a2", kForm2, &TFilterSection::a2, "-0.9971545388743885"},
+                    WorkedCase{"s2_b0", kForm2, &TFilterSection::b0, "999.4409169588976"},
+                    WorkedCase{"s2_b1", kForm2, &TFilterSection::b1, "-1.97090642762968"},
+                    WorkedCase{"s2_b2", kForm2, &TFilterSection::b2, "0.9719069870254697"}),
     [](const testing::TestParamInfo<WorkedCase>& i) { return std::string(i.param.name); });
 
 TEST(FilterSectionDesign, BothHalvesHaveUnityGainAtZeroHertzExactly)
@@ -208,17 +206,16 @@ TEST_P(IgnoredSetters, LeaveEveryPropertyAsItWas)
 
 INSTANTIATE_TEST_SUITE_P(
     WrongMode, IgnoredSetters,
-    testing::Values(
-        IgnoredSetter{"a0", true, [](TFilterSection& s) { s.Seta0(0.3); }},
-        IgnoredSetter{"a1", true, [](TFilterSection& s) { s.Seta1(0.3); }},
-        IgnoredSetter{"a2", true, [](TFilterSection& s) { s.Seta2(-0.3); }},
-        IgnoredSetter{"b0", true, [](TFilterSection& s) { s.Setb0(0.3); }},
-        IgnoredSetter{"b1", true, [](TFilterSection& s) { s.Setb1(0.3); }},
-        IgnoredSetter{"b2", true, [](TFilterSection& s) { s.Setb2(0.3); }},
-        IgnoredSetter{"PoleF0", false, [](TFilterSection& s) { s.SetPoleF0(1000.0); }},
-        IgnoredSetter{"PoleBW", false, [](TFilterSection& s) { s.SetPoleBW(1000.0); }},
-        IgnoredSetter{"ZeroF0", false, [](TFilterSection& s) { s.SetZeroF0(1000.0); }},
-        IgnoredSetter{"ZeroBW", false, [](TFilterSection& s) { s.SetZeroBW(1000.0); }}),
+    testing::Values(IgnoredSetter{"a0", true, [](TFilterSection& s) { s.Seta0(0.3); }},
+                    IgnoredSetter{"a1", true, [](TFilterSection& s) { s.Seta1(0.3); }},
+                    IgnoredSetter{"a2", true, [](TFilterSection& s) { s.Seta2(-0.3); }},
+                    IgnoredSetter{"b0", true, [](TFilterSection& s) { s.Setb0(0.3); }},
+                    IgnoredSetter{"b1", true, [](TFilterSection& s) { s.Setb1(0.3); }},
+                    IgnoredSetter{"b2", true, [](TFilterSection& s) { s.Setb2(0.3); }},
+                    IgnoredSetter{"PoleF0", false, [](TFilterSection& s) { s.SetPoleF0(1000.0); }},
+                    IgnoredSetter{"PoleBW", false, [](TFilterSection& s) { s.SetPoleBW(1000.0); }},
+                    IgnoredSetter{"ZeroF0", false, [](TFilterSection& s) { s.SetZeroF0(1000.0); }},
+                    IgnoredSetter{"ZeroBW", false, [](TFilterSection& s) { s.SetZeroBW(1000.0); }}),
     [](const testing::TestParamInfo<IgnoredSetter>& i) { return std::string(i.param.name); });
 
 // A design that cannot be computed leaves pass-through coefficients in that half and keeps the
@@ -278,22 +275,21 @@ INSTANTIATE_TEST_SUITE_P(
         // exp(7123) fits the extended format but not a double.
         FailedDesign{"PoleBWBeyondDouble", [](TFilterSection& s) { s.SetPoleBW(-5e7); }, true,
                      false, [](const TFilterSection& s) { return s.PoleBW() == -5e7; }},
-        FailedDesign{"PoleBWBeyondExtended", [](TFilterSection& s) { s.SetPoleBW(-1e9); },
-                     true, false, [](const TFilterSection& s) { return s.PoleBW() == -1e9; }},
+        FailedDesign{"PoleBWBeyondExtended", [](TFilterSection& s) { s.SetPoleBW(-1e9); }, true,
+                     false, [](const TFilterSection& s) { return s.PoleBW() == -1e9; }},
         FailedDesign{"ZeroBWBeyondDouble", [](TFilterSection& s) { s.SetZeroBW(-5e7); }, false,
                      true, [](const TFilterSection& s) { return s.ZeroBW() == -5e7; }},
         FailedDesign{"ZeroF0NaN", [](TFilterSection& s) { s.SetZeroF0(kNaN); }, false, true,
                      [](const TFilterSection& s) { return std::isnan(s.ZeroF0()); }},
         // Both zeros on the unit circle at 0 Hz: 1 + b1 + b2 is 0, so b0 has no value.
-        FailedDesign{"ZerosAtDC",
-                     [](TFilterSection& s) {
-                         s.SetZeroF0(0.0);
-                         s.SetZeroBW(0.0);
-                     },
-                     false, true,
-                     [](const TFilterSection& s) {
-                         return s.ZeroF0() == 0.0 && s.ZeroBW() == 0.0;
-                     }}),
+        FailedDesign{
+            "ZerosAtDC",
+            [](TFilterSection& s) {
+                s.SetZeroF0(0.0);
+                s.SetZeroBW(0.0);
+            },
+            false, true,
+            [](const TFilterSection& s) { return s.ZeroF0() == 0.0 && s.ZeroBW() == 0.0; }}),
     [](const testing::TestParamInfo<FailedDesign>& i) { return std::string(i.param.name); });
 
 TEST(FilterSectionDesign, RecoversFromAFailedDesign)
@@ -398,12 +394,14 @@ TEST_P(NoConjugatePair, SetsF0AndBWToZero)
     EXPECT_TRUE(SameBits(s.b2(), -c.c2));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Coefficients, NoConjugatePair,
-    testing::Values(NoPair{"PositiveA2", 0.5, 0.25}, NoPair{"ZeroA2", 0.5, 0.0},
-                    NoPair{"RealPoles", 1.9, -0.8}, NoPair{"NaN", kNaN, -0.5},
-                    NoPair{"InfiniteA2", 0.5, -kInf}),
-    [](const testing::TestParamInfo<NoPair>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Coefficients, NoConjugatePair,
+                         testing::Values(NoPair{"PositiveA2", 0.5, 0.25},
+                                         NoPair{"ZeroA2", 0.5, 0.0}, NoPair{"RealPoles", 1.9, -0.8},
+                                         NoPair{"NaN", kNaN, -0.5},
+                                         NoPair{"InfiniteA2", 0.5, -kInf}),
+                         [](const testing::TestParamInfo<NoPair>& i) {
+                             return std::string(i.param.name);
+                         });
 
 TEST(FilterSectionBackComputation, ScaleCoefficientsLeaveF0AndBWAlone)
 {

@@ -70,8 +70,12 @@ TEST_P(ImpulseResponse, OfTheZeroHalfIsItsThreeCoefficients)
     TFilterSection s = MakeFormSection(GetParam(), 0.5);
     s.SetFilterType(tfiltertype::ftzero);
     const std::vector<double> h = Filter(s, Impulse(6, 2.0));
-    const std::vector<double> expected{0.5 * (s.b0() * 2.0), 0.5 * (s.b0() * (s.b1() * 2.0)),
-                                       0.5 * (s.b0() * (s.b2() * 2.0)), 0, 0, 0};
+    const std::vector<double> expected{0.5 * (s.b0() * 2.0),
+                                       0.5 * (s.b0() * (s.b1() * 2.0)),
+                                       0.5 * (s.b0() * (s.b2() * 2.0)),
+                                       0,
+                                       0,
+                                       0};
     EXPECT_EQ(h, expected);
 }
 
@@ -145,8 +149,7 @@ void PrintTo(const BadSample& c, std::ostream* os)
     *os << c.name;
 }
 
-class NonFiniteResults
-    : public testing::TestWithParam<std::tuple<BadSample, tfiltertype>> {};
+class NonFiniteResults : public testing::TestWithParam<std::tuple<BadSample, tfiltertype>> {};
 
 TEST_P(NonFiniteResults, GiveZeroAndLeaveTheDelayLineAsItWas)
 {
@@ -169,8 +172,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Combine(testing::Values(BadSample{"NaN", 1.0, kNaN}, BadSample{"PlusInf", 1.0, kInf},
                                      BadSample{"MinusInf", 1.0, -kInf},
                                      BadSample{"Overflow", 1e295, 1e20}),
-                     testing::Values(tfiltertype::ftnone, tfiltertype::ftpole,
-                                     tfiltertype::ftzero, tfiltertype::ftboth)),
+                     testing::Values(tfiltertype::ftnone, tfiltertype::ftpole, tfiltertype::ftzero,
+                                     tfiltertype::ftboth)),
     [](const auto& i) {
         return std::string(std::get<0>(i.param).name) + "_type" +
                std::to_string(static_cast<int>(std::get<1>(i.param)));

@@ -44,8 +44,7 @@ std::complex<double> Measure(TFilterSection s, double hz)
 Complex PairFactor(long double f0, long double bw, long double fs, Complex zInv)
 {
     const Complex p = std::polar(std::exp(-kPi * bw / fs), 2.0L * kPi * f0 / fs);
-    return (1.0L - p * zInv) * (1.0L - std::conj(p) * zInv) /
-           ((1.0L - p) * (1.0L - std::conj(p)));
+    return (1.0L - p * zInv) * (1.0L - std::conj(p) * zInv) / ((1.0L - p) * (1.0L - std::conj(p)));
 }
 
 Complex Analytic(const FormSection& f, tfiltertype type, long double gain, long double hz)
@@ -101,7 +100,8 @@ TEST(FilterSectionResponse, AtZeroHertzIsTheGain)
 {
     for (const FormSection& f : {kForm1, kForm2}) {
         TFilterSection s = MakeFormSection(f, 0.5);
-        for (const tfiltertype t : {tfiltertype::ftpole, tfiltertype::ftzero, tfiltertype::ftboth}) {
+        for (const tfiltertype t :
+             {tfiltertype::ftpole, tfiltertype::ftzero, tfiltertype::ftboth}) {
             s.SetFilterType(t);
             EXPECT_NEAR(s.Response(0.0).real(), 0.5, 1e-12);
             EXPECT_EQ(s.Response(0.0).imag(), 0.0);
@@ -159,7 +159,8 @@ TEST_P(MagnitudeLimits, StayWithinThreeHundredDecibels)
 INSTANTIATE_TEST_SUITE_P(
     Edges, MagnitudeLimits,
     testing::Values(DbLimit{"ZeroGain", 0.0, 44100.0, -300.0},
-                    DbLimit{"InfiniteGain", std::numeric_limits<double>::infinity(), 44100.0, 300.0},
+                    DbLimit{"InfiniteGain", std::numeric_limits<double>::infinity(), 44100.0,
+                            300.0},
                     DbLimit{"HugeGain", 1e200, 44100.0, 300.0},
                     DbLimit{"NaNGain", std::numeric_limits<double>::quiet_NaN(), 44100.0, -300.0},
                     DbLimit{"RateZero", 1.0, 0.0, -300.0}),
