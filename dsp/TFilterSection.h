@@ -76,8 +76,8 @@ public:
     tfiltertype FilterType() const noexcept { return m_filterType; }
     void SetFilterType(tfiltertype t) noexcept { m_filterType = t; }
 
-    // Filters one sample and advances the delay line. A non-finite result gives 0 and leaves the
-    // delay line untouched.
+    // Filters one sample and advances the delay line; never allocates or blocks, so it may run on
+    // the sound thread. A non-finite result gives 0 and leaves the delay line untouched.
     double Process(double x) noexcept;
 
     // Filters the samples in place, bit for bit as Process on each in turn.
@@ -90,7 +90,8 @@ public:
     void Reset() noexcept { m_w0 = m_w1 = m_w2 = 0.0; }
 
     // Transfer function of the section as Process realises it (filter type, coefficients and
-    // Gain), at hz Hz for the current SampFreq. Not meaningful unless SampFreq is positive.
+    // Gain), at hz Hz for the current SampFreq; NaN parts when SampFreq is 0 or not finite (except
+    // for ftnone, which gives Gain, and the unknown types, which give 0).
     std::complex<double> Response(double hz) const noexcept;
     // 20·log10 |Response(hz)|, limited to [-300, 300] dB; -300 when the response is not a number.
     double MagnitudeDb(double hz) const noexcept;
