@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -300,5 +301,258 @@ INSTANTIATE_TEST_SUITE_P(Signals, SoundSignals,
                                            TSignal{"SineAndNoise", 2, 44100, SineAndNoise},
                                            TSignal{"SineMono", 1, 44100, SineMono}),
                          [](const auto& p) { return std::string(p.param.name); });
+
+} // namespace
+
+namespace {
+
+// Sine at a rate of 8000 frames per second from 16000 values per second in two channels.
+TEST_F(SoundPath, TotalRateIsSharedByTheChannels)
+{
+    TMonitorRecorder recorder;
+    ASSERT_TRUE(recorder.Start());
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    player.SetnChunkSamples(4096);
+    player.SetnBuffers(12);
+    player.SetnChans(2);
+    player.SetsfTot(16000);
+    ASSERT_EQ(player.Format().samplesPerSec, 8000);
+    TFeed feed;
+    const std::size_t frames = 16000; // two seconds
+    for (std::size_t i = 0; i < frames; ++i) {
+        feed.values.push_back(Sine(500, 8000, i, 20000));
+        feed.values.push_back(Sine(250, 8000, i, 20000));
+    }
+    feed.Attach(player);
+    bool closed = false;
+    player.OnClosed = [&](TMPCPlay&) { closed = true; };
+    player.Start();
+    ASSERT_TRUE(RunUntil([&] { return closed; }, 10000));
+    RunFor(300);
+    recorder.Stop();
+
+    // Resampled to the sink's 44100 Hz: compare length and pitch, per channel.
+    std::vector<std::int16_t> rec = recorder.Values();
+    for (int channel = 0; channel < 2; ++channel) {
+        std::vector<int> loud;
+        for (std::size_t i = static_cast<std::size_t>(channel); i < rec.size(); i += 2) {
+            if (std::abs(rec[i]) > 4000) {
+                loud.push_back(static_cast<int>(i / 2));
+            }
+        }
+        ASSERT_FALSE(loud.empty());
+        double seconds = (loud.back() - loud.front()) / 44100.0;
+        EXPECT_NEAR(seconds, 2.0, 0.01) << "channel " << channel;
+        int crossings = 0;
+        for (int f = loud.front(); f < loud.back(); ++f) {
+            auto a = rec[static_cast<std::size_t>(f * 2 + channel)];
+            auto b = rec[static_cast<std::size_t>(f * 2 + 2 + channel)];
+            if ((a < 0) != (b < 0)) {
+                ++crossings;
+            }
+        }
+        double hz = crossings / 2.0 / seconds;
+        EXPECT_NEAR(hz, channel == 0 ? 500 : 250, 3) << "channel " << channel;
+    }
+}
+
+// Ending at once still ends: the single frame of silence is played and the device closes.
+TEST_F(SoundPath, EmptySoundClosesTheDevice)
+{
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    player.SetnChans(2);
+    player.SetsfTot(88200);
+    player.SetnBuffers(12);
+    player.OnStash = [](TMPCPlay&, std::span<std::int16_t>, int& count, bool&) { count = 0; };
+    int opened = 0;
+    int closed = 0;
+    player.OnOpened = [&](TMPCPlay&) { ++opened; };
+    player.OnClosed = [&](TMPCPlay&) { ++closed; };
+    player.Start();
+    ASSERT_TRUE(RunUntil([&] { return closed > 0; }, 5000)) << "never closed";
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(player.IsOpen());
+    RunFor(100);
+    EXPECT_EQ(closed, 1);
+}
+
+// Stop in the middle, then start again: the second run is heard whole and from its start.
+TEST_F(SoundPath, StopAndStartAgain)
+{
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    player.SetnChunkSamples(4096);
+    player.SetnBuffers(12);
+    player.SetnChans(2);
+    player.SetsfTot(88200);
+    TFeed feed;
+    feed.values = SineAndNoise(44100);
+    feed.Attach(player);
+    int closed = 0;
+    player.OnClosed = [&](TMPCPlay&) { ++closed; };
+    player.Start();
+    RunFor(400);
+    player.Stop();
+    EXPECT_FALSE(player.IsOpen());
+    ASSERT_TRUE(RunUntil([&] { return closed == 1; }, 2000));
+
+    TMonitorRecorder recorder;
+    ASSERT_TRUE(recorder.Start());
+    feed.pos = 0;
+    player.Start();
+    ASSERT_TRUE(RunUntil([&] { return closed == 2; }, 10000));
+    RunFor(300);
+    recorder.Stop();
+    std::vector<std::int16_t> rec = recorder.Values();
+    std::size_t start = FirstSound(rec);
+    ASSERT_GE(rec.size(), start + feed.values.size());
+    EXPECT_TRUE(std::equal(feed.values.begin(), feed.values.end(),
+                           rec.begin() + static_cast<std::ptrdiff_t>(start)));
+}
+
+} // namespace
+
+namespace {
+
+// The sound server going away while the player plays. The player runs in a child process (this
+// test program, running only the Child case) on a second private server, which the test then
+// kills; the child must close cleanly, fire OnClosed, report the loss on the next Start and exit
+// normally, all in good time.
+
+const char* const LossChildVariable = "KAVREL_AUDIO_LOSS_CHILD";
+
+TEST(SoundServerLoss, Child)
+{
+    if (!qEnvironmentVariableIsSet(LossChildVariable)) {
+        GTEST_SKIP() << "runs only as the child of SoundServerLoss.PlayerClosesCleanly";
+    }
+    App();
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    player.SetnChunkSamples(4096);
+    player.SetnBuffers(12);
+    player.SetnChans(2);
+    player.SetsfTot(88200);
+    std::size_t frame = 0;
+    int fills = 0;
+    player.OnStash = [&](TMPCPlay&, std::span<std::int16_t> buffer, int& count, bool&) {
+        for (std::size_t i = 0; i + 1 < buffer.size(); i += 2) {
+            buffer[i] = buffer[i + 1] = Sine(440, 44100, frame++, 10000);
+        }
+        if (++fills == 14) {
+            std::printf("playing\n");
+            std::fflush(stdout);
+        }
+        count = static_cast<int>(buffer.size());
+    };
+    int closed = 0;
+    player.OnClosed = [&](TMPCPlay&) { ++closed; };
+    player.Start();
+    ASSERT_TRUE(RunUntil([&] { return closed > 0; }, 15000)) << "no OnClosed after the loss";
+    EXPECT_FALSE(player.IsOpen());
+    std::printf("closed: %s\n", player.LastDeviceError().c_str());
+    std::fflush(stdout);
+    if (qEnvironmentVariable(LossChildVariable) == "close-only") {
+        return;
+    }
+    try {
+        player.Start();
+        std::printf("start: no error\n");
+    } catch (const EMPCPlayError& e) {
+        std::printf("start: %s\n", e.what());
+    }
+    std::fflush(stdout);
+}
+
+class SoundServerLossTest : public SoundPath, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SoundServerLossTest, PlayerClosesCleanly)
+{
+    const int signal = GetParam();
+    QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
+    base.remove("PULSE_SERVER");
+    base.remove("KAVREL_PULSE_DIR");
+    base.remove(LossChildVariable);
+    QString script = QStringLiteral(KAVREL_SOURCE_DIR "/scripts/pulse-test-server.sh");
+
+    QProcess server;
+    server.setProcessEnvironment(base);
+    server.start("bash", {script, "start"});
+    ASSERT_TRUE(server.waitForFinished(20000));
+    ASSERT_EQ(server.exitCode(), 0) << server.readAllStandardError().toStdString();
+    QString out = QString::fromLocal8Bit(server.readAllStandardOutput());
+    qsizetype at = out.indexOf("KAVREL_PULSE_DIR='");
+    ASSERT_GE(at, 0) << out.toStdString();
+    at += 18;
+    QString dir = out.mid(at, out.indexOf('\'', at) - at);
+    auto stopServer = [&] {
+        QProcess stop;
+        stop.setProcessEnvironment(base);
+        stop.start("bash", {script, "stop", dir});
+        stop.waitForFinished(10000);
+    };
+    struct TGuard {
+        std::function<void()> f;
+        ~TGuard() { f(); }
+    } guard{stopServer};
+
+    QProcessEnvironment env = base;
+    env.insert("XDG_RUNTIME_DIR", dir);
+    env.insert("PULSE_SERVER", "unix:" + dir + "/pulse/native");
+    // A frozen server is only seen as a stall; Qt Multimedia would wait for it without limit when
+    // asked for a new stream, so that child does not start again.
+    env.insert(LossChildVariable, signal == SIGSTOP ? "close-only" : "restart");
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SoundServerLoss.Child"});
+    ASSERT_TRUE(child.waitForStarted(5000));
+    QByteArray said;
+    QElapsedTimer clock;
+    clock.start();
+    while (!said.contains("playing") && child.state() == QProcess::Running &&
+           clock.elapsed() < 15000) {
+        child.waitForReadyRead(100);
+        said += child.readAllStandardOutput();
+    }
+    ASSERT_TRUE(said.contains("playing")) << said.toStdString();
+
+    std::ifstream pidFile((dir + "/pulse/pid").toStdString());
+    pid_t pid = 0;
+    pidFile >> pid;
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(pid, signal), 0);
+    if (signal == SIGSTOP) {
+        guard.f = [&, pid] {
+            ::kill(pid, SIGCONT);
+            stopServer();
+        };
+    }
+
+    bool ended = child.waitForFinished(30000);
+    said += child.readAllStandardOutput();
+    if (!ended) {
+        child.kill();
+        child.waitForFinished(5000);
+    }
+    ASSERT_TRUE(ended) << "the player hung after the server went away:\n" << said.toStdString();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << said.toStdString();
+    EXPECT_EQ(child.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.contains("[  PASSED  ] 1 test")) << said.toStdString();
+    EXPECT_TRUE(said.contains("closed: The connection to the sound system was lost"))
+        << said.toStdString();
+    if (signal != SIGSTOP) {
+        EXPECT_TRUE(said.contains("start: WaveOutOpen:")) << said.toStdString();
+    }
+    std::printf("%s", said.toStdString().c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SoundServerLossTest, ::testing::Values(SIGKILL, SIGTERM, SIGSTOP),
+                         [](const auto& p) {
+                             return std::string(p.param == SIGKILL   ? "Killed"
+                                                : p.param == SIGTERM ? "Terminated"
+                                                                     : "Frozen");
+                         });
 
 } // namespace
