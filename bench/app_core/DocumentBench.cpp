@@ -1,0 +1,98 @@
+// The document's hot paths: filling one player block (4096 values, filtered and raw), the
+// export's two passes and the level analysis, on generated stereo sound at 44100 Hz.
+
+#include "app/core/LevelAnalysis.h"
+#include "app/core/SoundExport.h"
+#include "app/core/TSoundDocument.h"
+#include "audio/testing/TFakeWaveOutDevice.h"
+#include "audio/testing/TManualEventQueue.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <random>
+#include <vector>
+
+using namespace kavrel;
+
+namespace {
+
+TWav StereoSound(double seconds)
+{
+    TWav w;
+    w.SetSampleRate(44100);
+    w.SetChannels(2);
+    const auto n = static_cast<std::int64_t>(seconds * 44100.0);
+    w.SetLength(n);
+    std::mt19937 gen(1);
+    std::uniform_int_distribution<int> noise(-2000, 2000);
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / 44100.0;
+        w.SetSample(0, i, static_cast<std::int16_t>(
+                              12000.0 * std::sin(2 * std::numbers::pi * 220.0 * t) + noise(gen)));
+        w.SetSample(1, i, static_cast<std::int16_t>(
+                              9000.0 * std::sin(2 * std::numbers::pi * 330.0 * t) + noise(gen)));
+    }
+    return w;
+}
+
+TFilterSection SliderDefaults(TFilterSection s)
+{
+    s.SetGain(std::pow(10.0, -10.0 / 20.0));
+    s.SetPoleF0(100.0);
+    s.SetPoleBW(100.0);
+    s.SetZeroF0(100.0);
+    s.SetZeroBW(100.0);
+    return s;
+}
+
+void BM_FillBlock(benchmark::State& state)
+{
+    TManualEventQueue queue;
+    TSoundDocument doc(std::make_unique<TFakeWaveOutDevice>(), queue);
+    doc.SourceWav() = StereoSound(10.0);
+    doc.FilterSection1() = SliderDefaults(doc.FilterSection1());
+    doc.FilterSection2() = SliderDefaults(doc.FilterSection2());
+    doc.SetUseFilter(state.range(0) != 0);
+    doc.SetRawGain(0.3162);
+    doc.StartPlay();
+    std::vector<std::int16_t> block(TSoundDocument::ChunkSamples);
+    for (auto _ : state) {
+        int count = static_cast<int>(block.size());
+        bool finished = false;
+        doc.MPCPlay1Stash(doc.MPCPlay1(), block, count, finished);
+        benchmark::DoNotOptimize(block.data());
+    }
+    state.SetItemsProcessed(state.iterations() * TSoundDocument::ChunkSamples);
+    doc.StopPlay();
+}
+BENCHMARK(BM_FillBlock)->Arg(1)->Arg(0)->ArgName("filter")->Unit(benchmark::kMicrosecond);
+
+const TWav& Minute()
+{
+    static const TWav sound = StereoSound(60.0);
+    return sound;
+}
+
+void BM_ExportPeakPass(benchmark::State& state)
+{
+    const TFilterSection filter = SliderDefaults(TFilterSection{});
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FilteredPeak(Minute(), filter));
+    state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
+}
+BENCHMARK(BM_ExportPeakPass)->Unit(benchmark::kMillisecond);
+
+void BM_AnalyzeLevels(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(AnalyzeLevels(Minute()));
+    state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
+}
+BENCHMARK(BM_AnalyzeLevels)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
