@@ -235,7 +235,15 @@ std::vector<std::uint8_t> TZELFile::SaveToBuffer() const
 void TZELFile::SaveToFile(const std::string& fileName) const
 {
     const std::vector<std::uint8_t> bytes = SaveToBuffer();
-    const fs::path target = fileName.empty() ? fs::path(GetDefaultFileName()) : fs::path(fileName);
+    fs::path target = fileName.empty() ? fs::path(GetDefaultFileName()) : fs::path(fileName);
+    // A settings file that is a link (kept elsewhere by the user) is replaced where it really
+    // lies; renaming over the link itself would cut it.
+    std::error_code linkError;
+    if (fs::is_symlink(target, linkError)) {
+        fs::path resolved = fs::canonical(target, linkError);
+        if (!linkError)
+            target = std::move(resolved);
+    }
     if (target.has_parent_path())
         fs::create_directories(target.parent_path());
 

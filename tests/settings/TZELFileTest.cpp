@@ -488,6 +488,19 @@ TEST_F(TZELFileTest, TargetThatCannotBeReplacedRaisesAndLeavesNoTemporaryFile)
     EXPECT_EQ(entries, 1);
 }
 
+TEST_F(TZELFileTest, LinkedFileIsReplacedWhereItLies)
+{
+    fs::create_directories(folder / "real");
+    const fs::path real = folder / "real" / "settings.zelfile";
+    WriteFile(real, {1, 2, 3});
+    const fs::path link = folder / "link.zelfile";
+    fs::create_symlink(real, link);
+    file.WriteFloat("Settings", "RawGain", 0.5);
+    file.SaveToFile(link.string());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(real), file.SaveToBuffer());
+}
+
 TEST_F(TZELFileTest, FolderThatCannotBeCreatedRaises)
 {
     WriteFile(folder / "file", {1});
