@@ -13,4 +13,4 @@ enum class TDriveType {
     RAMDisk,
 };
 
-}  // namespace kavrel
+} // namespace kavrel

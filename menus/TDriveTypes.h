@@ -13,4 +13,4 @@ public:
     virtual TDriveType DriveTypeOf(const std::string& path) const = 0;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -21,4 +21,4 @@ public:
     virtual void Flush() {}
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -14,14 +14,33 @@ namespace fs = std::filesystem;
 namespace {
 
 // Network file systems, including the fuse-based ones that reach a server.
-constexpr std::array<std::string_view, 27> RemoteFileSystems = {
-    "nfs",         "nfs4",           "cifs",          "smb",           "smb2",
-    "smb3",        "smbfs",          "ncpfs",         "afs",           "coda",
-    "ceph",        "glusterfs",      "lustre",        "gpfs",          "beegfs",
-    "orangefs",    "davfs",          "fuse.sshfs",    "fuse.rclone",   "fuse.s3fs",
-    "fuse.gcsfuse", "fuse.davfs2",   "fuse.curlftpfs", "fuse.glusterfs", "fuse.smbnetfs",
-    "fuse.gvfsd-fuse", "fuse.afpfs",
-};
+constexpr std::array<std::string_view, 27> RemoteFileSystems = {"nfs",
+                                                                "nfs4",
+                                                                "cifs",
+                                                                "smb",
+                                                                "smb2",
+                                                                "smb3",
+                                                                "smbfs",
+                                                                "ncpfs",
+                                                                "afs",
+                                                                "coda",
+                                                                "ceph",
+                                                                "glusterfs",
+                                                                "lustre",
+                                                                "gpfs",
+                                                                "beegfs",
+                                                                "orangefs",
+                                                                "davfs",
+                                                                "fuse.sshfs",
+                                                                "fuse.rclone",
+                                                                "fuse.s3fs",
+                                                                "fuse.gcsfuse",
+                                                                "fuse.davfs2",
+                                                                "fuse.curlftpfs",
+                                                                "fuse.glusterfs",
+                                                                "fuse.smbnetfs",
+                                                                "fuse.gvfsd-fuse",
+                                                                "fuse.afpfs"};
 
 bool StartsWith(const std::string& text, std::string_view prefix)
 {
@@ -63,7 +82,7 @@ bool ReadFlag(const fs::path& file)
     return static_cast<bool>(in >> c) && c == '1';
 }
 
-}  // namespace
+} // namespace
 
 TMountDriveTypes::TMountDriveTypes(std::string mountInfo, std::string sysRoot)
     : m_mountInfo(std::move(mountInfo)), m_sysRoot(std::move(sysRoot))
@@ -87,7 +106,8 @@ std::vector<TMountDriveTypes::TMount> TMountDriveTypes::ParseMountInfo(const std
             ++dash;
         if (words.size() < 6 || dash + 2 >= words.size())
             continue;
-        mounts.push_back({words[2], Unescape(words[4]), words[dash + 1], Unescape(words[dash + 2])});
+        mounts.push_back(
+            {words[2], Unescape(words[4]), words[dash + 1], Unescape(words[dash + 2])});
     }
     return mounts;
 }
@@ -161,4 +181,4 @@ TDriveType TMountDriveTypes::DriveTypeOf(const std::string& path) const
     return type;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

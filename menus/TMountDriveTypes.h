@@ -16,10 +16,10 @@ class TMountDriveTypes : public TDriveTypes {
 public:
     // One line of mountinfo.
     struct TMount {
-        std::string DeviceNumber;  // "major:minor"
-        std::string MountPoint;    // unescaped
-        std::string FileSystem;    // e.g. "ext4", "fuse.sshfs"
-        std::string Source;        // e.g. "/dev/sdb1", "server:/export"
+        std::string DeviceNumber; // "major:minor"
+        std::string MountPoint;   // unescaped
+        std::string FileSystem;   // e.g. "ext4", "fuse.sshfs"
+        std::string Source;       // e.g. "/dev/sdb1", "server:/export"
     };
 
     // mountInfo and sysRoot can point elsewhere for tests.
@@ -44,4 +44,4 @@ private:
     std::string m_sysRoot;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -40,7 +40,7 @@ bool ExistsOnDisk(const std::string& path)
     return fs::exists(path, ec);
 }
 
-}  // namespace
+} // namespace
 
 TRecentFiles::TRecentFiles(std::string name)
     : m_name(std::move(name)), m_driveTypes(std::make_unique<TMountDriveTypes>()),
@@ -298,11 +298,12 @@ void TRecentFiles::Load()
     m_loading = true;
     try {
         const std::string section = Section();
-        const int count = std::clamp(m_store->ReadInteger(section, CountKey, m_maxItems), 0,
-                                     MaxItemsLimit);
+        const int count =
+            std::clamp(m_store->ReadInteger(section, CountKey, m_maxItems), 0, MaxItemsLimit);
         std::array<std::string, SlotCount> slots;
         for (int slot = 1; slot <= count; ++slot)
-            slots[static_cast<std::size_t>(slot - 1)] = m_store->ReadString(section, SlotNumber(slot), {});
+            slots[static_cast<std::size_t>(slot - 1)] =
+                m_store->ReadString(section, SlotNumber(slot), {});
         for (std::string& path : slots) {
             if (!path.empty() && !FileExists(path))
                 path.clear();
@@ -316,4 +317,4 @@ void TRecentFiles::Load()
     m_loading = false;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

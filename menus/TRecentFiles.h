@@ -27,7 +27,7 @@ public:
     static constexpr const char* SectionPrefix = "RecentFiles";
     static constexpr const char* CountKey = "nToUse";
     static constexpr const char* NotFoundCaption = "File not found";
-    static constexpr const char* NotFoundText = "Can't find \r";  // followed by the path
+    static constexpr const char* NotFoundText = "Can't find \r"; // followed by the path
     static constexpr const char* ClearQuestionCaption = "Clear list";
     static constexpr const char* ClearQuestionText =
         "Do you want to clear the list of recently used files?";
@@ -160,4 +160,4 @@ private:
     std::function<bool(const std::string&)> m_fileExists;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -12,4 +12,4 @@ public:
     explicit EZELfileError(const std::string& message) : std::runtime_error(message) {}
 };
 
-}  // namespace kavrel
+} // namespace kavrel

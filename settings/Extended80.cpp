@@ -40,7 +40,7 @@ std::uint64_t ShiftRoundEven(std::uint64_t value, int shift)
     return kept;
 }
 
-}  // namespace
+} // namespace
 
 TExtended80 DoubleToExtended80(double value) noexcept
 {
@@ -91,7 +91,7 @@ double Extended80ToDouble(const TExtended80& bytes) noexcept
     const int leading = std::countl_zero(significand);
     significand <<= leading;
     power -= leading;
-    int unbiased = power + 63;  // the value lies in [2^unbiased, 2^(unbiased+1))
+    int unbiased = power + 63; // the value lies in [2^unbiased, 2^(unbiased+1))
 
     if (unbiased > DoubleBias)
         return FromBits(negative, infinityBits);
@@ -116,4 +116,4 @@ double Extended80ToDouble(const TExtended80& bytes) noexcept
     return FromBits(negative, ShiftRoundEven(significand, shift));
 }
 
-}  // namespace kavrel
+} // namespace kavrel

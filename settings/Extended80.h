@@ -21,4 +21,4 @@ TExtended80 DoubleToExtended80(double value) noexcept;
 // exponent gives an infinity (zero fraction) or a quiet NaN.
 double Extended80ToDouble(const TExtended80& bytes) noexcept;
 
-}  // namespace kavrel
+} // namespace kavrel

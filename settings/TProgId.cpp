@@ -7,4 +7,4 @@ std::string TProgId::ProgramVersion() const
     return m_autoVersion ? std::string(AutoVersionText) : m_version;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -33,4 +33,4 @@ private:
     bool m_autoVersion = false;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -130,7 +130,7 @@ fs::path TemporaryNameFor(const fs::path& target)
     return temp;
 }
 
-}  // namespace
+} // namespace
 
 std::string TZELFile::GetDefaultFileName() const
 {
@@ -154,7 +154,8 @@ bool TZELFile::LoadFromFile(const std::string& fileName)
 {
     ResetAfterFailedLoad();
     try {
-        const fs::path path = fileName.empty() ? fs::path(GetDefaultFileName()) : fs::path(fileName);
+        const fs::path path =
+            fileName.empty() ? fs::path(GetDefaultFileName()) : fs::path(fileName);
         std::error_code ec;
         const std::uintmax_t size = fs::file_size(path, ec);
         if (ec || size > MaxFileSize)
@@ -188,7 +189,8 @@ bool TZELFile::LoadFromBuffer(const std::uint8_t* data, std::size_t size)
     auto productName = fileVersion ? in.Text() : std::nullopt;
     auto programVersion = productName ? in.Text() : std::nullopt;
     const auto count = programVersion ? in.Int() : std::nullopt;
-    if (!fileId || !count || *count < 0 || static_cast<std::size_t>(*count) > in.Left() / MinItemSize)
+    if (!fileId || !count || *count < 0 ||
+        static_cast<std::size_t>(*count) > in.Left() / MinItemSize)
         return false;
 
     std::vector<tnode> nodes;
@@ -254,8 +256,8 @@ void TZELFile::SaveToFile(const std::string& fileName) const
     if (file == nullptr)
         ThrowWriteError(temp, errno);
     errno = 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-                         std::fflush(file) == 0;
+    const bool written =
+        std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
     const int writeError = errno;
     const bool closed = std::fclose(file) == 0;
     const int closeError = errno;
@@ -338,4 +340,4 @@ double TZELFile::ReadFloat(const std::string& section, const std::string& key, d
     return DataToFloat(GetData(section, key, FloatToData(def)));
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -96,4 +96,4 @@ private:
     std::vector<tnode> m_nodes;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

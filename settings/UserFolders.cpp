@@ -46,7 +46,7 @@ bool CanWriteIn(const fs::path& folder)
     return written;
 }
 
-}  // namespace
+} // namespace
 
 fs::path UserConfigFolder()
 {
@@ -79,4 +79,4 @@ TProgramFolder ProgramFolder(const TProgId& id)
     return {temp, false};
 }
 
-}  // namespace kavrel
+} // namespace kavrel

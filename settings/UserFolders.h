@@ -21,4 +21,4 @@ std::filesystem::path UserConfigFolder();
 // back to the user's home folder, and without one to the temporary folder (Regular = false).
 TProgramFolder ProgramFolder(const TProgId& id);
 
-}  // namespace kavrel
+} // namespace kavrel

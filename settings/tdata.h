@@ -16,4 +16,4 @@ struct tdata {
     friend bool operator==(const tdata&, const tdata&) = default;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

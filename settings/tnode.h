@@ -15,4 +15,4 @@ struct tnode {
     friend bool operator==(const tnode&, const tnode&) = default;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -17,11 +17,11 @@ QString KeyPath(const std::string& section, const std::string& key)
     return QString::fromStdString(section) + QLatin1Char('/') + QString::fromStdString(key);
 }
 
-}  // namespace
+} // namespace
 
 TIniStore::TIniStore(const std::string& fileName)
-    : m_fileName(fileName),
-      m_settings(std::make_unique<QSettings>(QString::fromStdString(fileName), QSettings::IniFormat))
+    : m_fileName(fileName), m_settings(std::make_unique<QSettings>(QString::fromStdString(fileName),
+                                                                   QSettings::IniFormat))
 {
 }
 
@@ -81,4 +81,4 @@ TRecentFiles::TStoreFactory TIniStore::Factory()
     };
 }
 
-}  // namespace kavrel
+} // namespace kavrel

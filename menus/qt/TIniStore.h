@@ -39,4 +39,4 @@ private:
     std::unique_ptr<QSettings> m_settings;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

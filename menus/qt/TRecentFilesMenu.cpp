@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <exception>
 
 namespace kavrel {
 
@@ -34,7 +35,7 @@ QString BoxText(const std::string& text)
     return result;
 }
 
-}  // namespace
+} // namespace
 
 TRecentFilesMenu::TRecentFilesMenu(TRecentFiles& list, QObject* parent)
     : QObject(parent), m_list(list)
@@ -44,20 +45,21 @@ TRecentFilesMenu::TRecentFilesMenu(TRecentFiles& list, QObject* parent)
     m_bar->setText(QStringLiteral("-"));
     for (int slot = 1; slot <= TRecentFiles::SlotCount; ++slot) {
         QAction* action = new QAction(this);
-        connect(action, &QAction::triggered, this, [this, slot] { m_list.ClickItem(slot); });
+        connect(action, &QAction::triggered, this,
+                [this, slot] { Guarded([this, slot] { m_list.ClickItem(slot); }); });
         m_files[static_cast<std::size_t>(slot - 1)] = action;
     }
     m_clear = new QAction(this);
-    connect(m_clear, &QAction::triggered, this, [this] { m_list.ClickClear(); });
+    connect(m_clear, &QAction::triggered, this,
+            [this] { Guarded([this] { m_list.ClickClear(); }); });
 
     m_list.OnRefresh = [this](TRecentFiles&) { Rebuild(); };
     m_list.OnWarning = [this](TRecentFiles&, const std::string& caption, const std::string& text) {
         QMessageBox::warning(DialogParent(), QString::fromStdString(caption), BoxText(text));
     };
-    m_list.OnQuestion = [this](TRecentFiles&, const std::string& caption,
-                               const std::string& text) {
-        return QMessageBox::question(DialogParent(), QString::fromStdString(caption),
-                                     BoxText(text), QMessageBox::Yes | QMessageBox::No,
+    m_list.OnQuestion = [this](TRecentFiles&, const std::string& caption, const std::string& text) {
+        return QMessageBox::question(DialogParent(), QString::fromStdString(caption), BoxText(text),
+                                     QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
     if (!m_list.HasStoreFactory())
@@ -96,6 +98,20 @@ QWidget* TRecentFilesMenu::DialogParent() const
     return nullptr;
 }
 
+void TRecentFilesMenu::Guarded(const std::function<void()>& action)
+{
+    // Nothing may be thrown through Qt's signal code: a failure of the click handler (a file
+    // that cannot be opened) is shown like any other error and the program goes on.
+    try {
+        action();
+    } catch (const std::exception& e) {
+        const TProgId* id = m_list.ProgId();
+        QMessageBox::critical(DialogParent(),
+                              QString::fromStdString(id != nullptr ? id->ProductName() : ""),
+                              QString::fromStdString(e.what()));
+    }
+}
+
 void TRecentFilesMenu::RemoveItems()
 {
     if (!m_menu)
@@ -128,4 +144,4 @@ void TRecentFilesMenu::Rebuild()
     m_menu->insertAction(before, m_clear);
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class QAction;
 
@@ -43,6 +44,7 @@ public:
 
 private:
     void RemoveItems();
+    void Guarded(const std::function<void()>& action);
     QWidget* DialogParent() const;
 
     TRecentFiles& m_list;
@@ -53,4 +55,4 @@ private:
     QAction* m_clear = nullptr;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

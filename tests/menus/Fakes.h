@@ -16,7 +16,7 @@ namespace kavrel::test {
 // Values of a store, shared between a test and the store it hands to the list.
 struct TStoreData {
     std::map<std::string, std::map<std::string, std::string>> Sections;
-    std::vector<std::string> Log;  // "erase S", "write S/K", "read S/K", "flush"
+    std::vector<std::string> Log; // "erase S", "write S/K", "read S/K", "flush"
     bool Fail = false;
 };
 
@@ -94,4 +94,4 @@ private:
     std::vector<std::pair<std::string, TDriveType>> m_prefixes;
 };
 
-}  // namespace kavrel::test
+} // namespace kavrel::test

@@ -59,7 +59,7 @@ TEST_F(TIniStoreTest, ValuesAndSectionEraseGoThroughTheFile)
     EXPECT_EQ(store.ReadInteger("RecentFiles", "nToUse", 0), 9);
     EXPECT_EQ(store.ReadString("RecentFiles", "1", ""), "/a b/c=d;e.wav");
     EXPECT_EQ(store.ReadInteger("RecentFiles", "missing", -7), -7);
-    EXPECT_EQ(store.ReadInteger("RecentFiles", "1", -7), -7);  // not a number
+    EXPECT_EQ(store.ReadInteger("RecentFiles", "1", -7), -7); // not a number
     store.EraseSection("RecentFiles");
     store.Flush();
     TIniStore again(name);
@@ -112,7 +112,7 @@ TEST_F(TIniStoreTest, RecentFilesSurviveAStoreAndLoad)
     EXPECT_NE(text.find("[RecentFiles]"), std::string::npos) << text;
     EXPECT_NE(text.find("nToUse=9"), std::string::npos) << text;
 
-    fs::remove(files[4]);  // "take 5.wav" vanished between runs
+    fs::remove(files[4]); // "take 5.wav" vanished between runs
     TRecentFiles list;
     list.SetStoreFactory(factory);
     list.SetProgId(&id);
@@ -129,5 +129,5 @@ TEST_F(TIniStoreTest, RecentFilesSurviveAStoreAndLoad)
     EXPECT_EQ(list.Slot(static_cast<int>(expected.size()) + 1), "");
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

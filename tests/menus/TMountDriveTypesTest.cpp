@@ -106,7 +106,8 @@ protected:
         fs::create_directories(root / "devices" / "sr0");
         std::ofstream(root / "devices" / "sr0" / "removable") << "1\n";
         fs::create_directories(root / "sys" / "dev" / "block");
-        fs::create_directory_symlink(root / "devices" / "sr0", root / "sys" / "dev" / "block" / "11:0");
+        fs::create_directory_symlink(root / "devices" / "sr0",
+                                     root / "sys" / "dev" / "block" / "11:0");
         std::ofstream(root / "mountinfo") << MountInfo;
     }
     ~TMountDriveTypesSystem() override
@@ -167,5 +168,5 @@ TEST(TMountDriveTypes, RunningSystemHasAMountForTheRoot)
     EXPECT_NE(TMountDriveTypes().DriveTypeOf("/"), TDriveType::Unknown);
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

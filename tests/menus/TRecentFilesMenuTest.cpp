@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 namespace kavrel {
@@ -170,6 +171,20 @@ TEST_F(TRecentFilesMenuTest, ChoosingAFileReportsIt)
     EXPECT_EQ(adapter->FileAction(1)->text(), "&1 /data/a.wav");
 }
 
+TEST_F(TRecentFilesMenuTest, FailingClickHandlerIsShownNotThrownThroughQt)
+{
+    Add("/data/a.wav");
+    list.OnClick = [](TRecentFiles&, int, const std::string&) {
+        throw std::runtime_error("Can't open /data/a.wav: not a wave file");
+    };
+    SeenBox seen;
+    AnswerNextBox(QMessageBox::Ok, &seen);
+    adapter->FileAction(1)->trigger();
+    ASSERT_TRUE(seen.Seen);
+    EXPECT_EQ(seen.Title, "Kavrel");
+    EXPECT_EQ(seen.Text, "Can't open /data/a.wav: not a wave file");
+}
+
 TEST_F(TRecentFilesMenuTest, VanishedFileShowsTheWarningAndLeavesTheMenu)
 {
     Add("/data/a.wav");
@@ -217,5 +232,5 @@ TEST_F(TRecentFilesMenuTest, DetachingRemovesTheItems)
     EXPECT_FALSE(list.MenuAttached());
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

@@ -37,20 +37,21 @@ protected:
         id.SetVersion("0.0.0.2");
         store = std::make_shared<TStoreData>();
         list.SetDriveTypes(std::make_unique<TFakeDriveTypes>(
-            std::vector<std::pair<std::string, TDriveType>>{
-                {"/cdrom/", TDriveType::CDROM},
-                {"/media/", TDriveType::Removable},
-                {"/net/", TDriveType::Remote},
-                {"/ram/", TDriveType::RAMDisk},
-                {"/unknown/", TDriveType::Unknown},
-                {"/noroot/", TDriveType::NoRootDir}}));
+            std::vector<std::pair<std::string, TDriveType>>{{"/cdrom/", TDriveType::CDROM},
+                                                            {"/media/", TDriveType::Removable},
+                                                            {"/net/", TDriveType::Remote},
+                                                            {"/ram/", TDriveType::RAMDisk},
+                                                            {"/unknown/", TDriveType::Unknown},
+                                                            {"/noroot/", TDriveType::NoRootDir}}));
         list.SetFileExists([this](const std::string& path) { return existing.count(path) > 0; });
         list.SetStoreFactory([this](const TProgId&) -> std::unique_ptr<TKeyValueStore> {
             return std::make_unique<TMemoryStore>(store);
         });
         list.OnRefresh = [this](TRecentFiles&) { ++refreshes; };
         list.OnWarning = [this](TRecentFiles&, const std::string& caption,
-                                const std::string& text) { warnings.push_back({caption, text}); };
+                                const std::string& text) {
+            warnings.push_back({caption, text});
+        };
         list.OnQuestion = [this](TRecentFiles&, const std::string& caption,
                                  const std::string& text) {
             questions.push_back({caption, text});
@@ -160,14 +161,12 @@ TEST_P(TRecentFilesDrives, OnlyAllowedDrivesAreAdded)
     EXPECT_EQ(list.Slot(1), GetParam().AddedByMainWindow ? GetParam().Path : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Drives, TRecentFilesDrives,
-                         ::testing::Values(DriveCase{"/data/fixed.wav", true},
-                                           DriveCase{"/net/remote.wav", true},
-                                           DriveCase{"/unknown/any.wav", true},
-                                           DriveCase{"/cdrom/track.wav", false},
-                                           DriveCase{"/media/stick.wav", false},
-                                           DriveCase{"/ram/temp.wav", false},
-                                           DriveCase{"/noroot/x.wav", false}));
+INSTANTIATE_TEST_SUITE_P(
+    Drives, TRecentFilesDrives,
+    ::testing::Values(DriveCase{"/data/fixed.wav", true}, DriveCase{"/net/remote.wav", true},
+                      DriveCase{"/unknown/any.wav", true}, DriveCase{"/cdrom/track.wav", false},
+                      DriveCase{"/media/stick.wav", false}, DriveCase{"/ram/temp.wav", false},
+                      DriveCase{"/noroot/x.wav", false}));
 
 TEST_F(TRecentFilesTest, EachAllowFlagOpensItsDrive)
 {
@@ -182,8 +181,8 @@ TEST_F(TRecentFilesTest, EachAllowFlagOpensItsDrive)
     EXPECT_FALSE(list.AddFile("/data/fixed.wav"));
     list.SetAllowFileOnRemote(false);
     EXPECT_FALSE(list.AddFile("/net/remote.wav"));
-    EXPECT_EQ(Slots(), (std::vector<std::string>{"/ram/temp.wav", "/media/stick.wav",
-                                                 "/cdrom/track.wav"}));
+    EXPECT_EQ(Slots(),
+              (std::vector<std::string>{"/ram/temp.wav", "/media/stick.wav", "/cdrom/track.wav"}));
 }
 
 TEST_F(TRecentFilesTest, NamesAreExpandedAndEmptyNamesIgnored)
@@ -336,24 +335,20 @@ TEST_F(TRecentFilesTest, StoringClearsTheSectionFirst)
     const auto erase = std::find(store->Log.rbegin(), store->Log.rend(), "erase RecentFiles");
     const auto write = std::find(store->Log.rbegin(), store->Log.rend(), "write RecentFiles/1");
     ASSERT_NE(erase, store->Log.rend());
-    EXPECT_LT(write, erase);  // reverse iterators: the write came after the erase
+    EXPECT_LT(write, erase); // reverse iterators: the write came after the erase
     EXPECT_EQ(store->Log.back(), "flush");
 }
 
 TEST_F(TRecentFilesTest, LoadingAppliesTheCountDropsVanishedFilesAndStoresNothingMeanwhile)
 {
     auto& section = store->Sections["RecentFiles"];
-    section = {{"nToUse", "4"},
-               {"1", "/data/x.wav"},
-               {"2", "/data/gone.wav"},
-               {"3", "/data/X.WAV"},
-               {"4", "/data/y.wav"},
-               {"5", "/data/beyond.wav"}};
+    section = {{"nToUse", "4"},      {"1", "/data/x.wav"}, {"2", "/data/gone.wav"},
+               {"3", "/data/X.WAV"}, {"4", "/data/y.wav"}, {"5", "/data/beyond.wav"}};
     existing = {"/data/x.wav", "/data/X.WAV", "/data/y.wav", "/data/beyond.wav"};
     list.SetMaxItems(9);
     list.SetProgId(&id);
     list.SetMenuAttached(true);
-    EXPECT_TRUE(store->Log.empty());  // nothing before Loaded()
+    EXPECT_TRUE(store->Log.empty()); // nothing before Loaded()
     list.Loaded();
 
     EXPECT_EQ(list.MaxItems(), 4);
@@ -458,5 +453,5 @@ TEST_F(TRecentFilesTest, ClearCaptionIsCutAt255BytesOnACharacterBoundary)
     EXPECT_EQ(list.ClearCaption(), std::string(254, 'x'));
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

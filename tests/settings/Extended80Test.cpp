@@ -46,20 +46,19 @@ TEST_P(Extended80Known, EncodesAndDecodes)
 
 INSTANTIATE_TEST_SUITE_P(
     Values, Extended80Known,
-    ::testing::Values(KnownEncoding{1.0, 0x8000000000000000u, 0x3FFF},
-                      KnownEncoding{-2.0, 0x8000000000000000u, 0xC000},
-                      KnownEncoding{50.0, 0xC800000000000000u, 0x4004},
-                      KnownEncoding{0.5, 0x8000000000000000u, 0x3FFE},
-                      KnownEncoding{0.0, 0, 0x0000}, KnownEncoding{-0.0, 0, 0x8000},
-                      // 0.1 = 0x3FB999999999999A: the 53 bits followed by 11 zero bits.
-                      KnownEncoding{0.1, 0xCCCCCCCCCCCCD000u, 0x3FFB},
-                      // The smallest subnormal, 2^-1074.
-                      KnownEncoding{std::numeric_limits<double>::denorm_min(),
-                                    0x8000000000000000u, 0x3FFF - 1074},
-                      KnownEncoding{std::numeric_limits<double>::infinity(),
-                                    0x8000000000000000u, 0x7FFF},
-                      KnownEncoding{-std::numeric_limits<double>::infinity(),
-                                    0x8000000000000000u, 0xFFFF}));
+    ::testing::Values(
+        KnownEncoding{1.0, 0x8000000000000000u, 0x3FFF},
+        KnownEncoding{-2.0, 0x8000000000000000u, 0xC000},
+        KnownEncoding{50.0, 0xC800000000000000u, 0x4004},
+        KnownEncoding{0.5, 0x8000000000000000u, 0x3FFE}, KnownEncoding{0.0, 0, 0x0000},
+        KnownEncoding{-0.0, 0, 0x8000},
+        // 0.1 = 0x3FB999999999999A: the 53 bits followed by 11 zero bits.
+        KnownEncoding{0.1, 0xCCCCCCCCCCCCD000u, 0x3FFB},
+        // The smallest subnormal, 2^-1074.
+        KnownEncoding{std::numeric_limits<double>::denorm_min(), 0x8000000000000000u,
+                      0x3FFF - 1074},
+        KnownEncoding{std::numeric_limits<double>::infinity(), 0x8000000000000000u, 0x7FFF},
+        KnownEncoding{-std::numeric_limits<double>::infinity(), 0x8000000000000000u, 0xFFFF}));
 
 std::vector<double> Spread()
 {
@@ -74,7 +73,7 @@ std::vector<double> Spread()
         std::numeric_limits<double>::min(),
         std::numeric_limits<double>::denorm_min(),
         -std::numeric_limits<double>::denorm_min(),
-        std::nextafter(std::numeric_limits<double>::min(), 0.0),  // largest subnormal
+        std::nextafter(std::numeric_limits<double>::min(), 0.0), // largest subnormal
         std::nextafter(1.0, 2.0),
         std::nextafter(1.0, 0.0),
         1.0 / 3.0,
@@ -134,8 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         RoundingCase{"tie down", Bytes(0x8000000000000400u, 0x3FFF), 1.0},
         // (1 + 2^-52) + 2^-53 ties up to the even 1 + 2^-51.
         RoundingCase{"tie up", Bytes(0x8000000000000C00u, 0x3FFF), 1.0 + std::ldexp(1.0, -51)},
-        RoundingCase{"above half", Bytes(0x8000000000000401u, 0x3FFF),
-                     1.0 + std::ldexp(1.0, -52)},
+        RoundingCase{"above half", Bytes(0x8000000000000401u, 0x3FFF), 1.0 + std::ldexp(1.0, -52)},
         RoundingCase{"below half", Bytes(0x80000000000003FFu, 0x3FFF), 1.0},
         // All 64 bits set rounds up into the next power of two.
         RoundingCase{"carry", Bytes(0xFFFFFFFFFFFFFFFFu, 0x3FFF), 2.0},
@@ -169,7 +167,8 @@ TEST(Extended80, AgreesWithTheHardwareConversion)
         // Exponents spread over the whole range, many near the double's limits.
         std::uint16_t exponent = static_cast<std::uint16_t>(random() % 0x7FFF);
         if (i % 2 == 0)
-            exponent = static_cast<std::uint16_t>(0x3FFF - 1100 + static_cast<int>(random() % 2200));
+            exponent =
+                static_cast<std::uint16_t>(0x3FFF - 1100 + static_cast<int>(random() % 2200));
         const auto signAndExponent =
             static_cast<std::uint16_t>(exponent | ((random() & 1) != 0 ? 0x8000 : 0));
         const TExtended80 bytes = Bytes(significand, signAndExponent);
@@ -180,5 +179,5 @@ TEST(Extended80, AgreesWithTheHardwareConversion)
     }
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

@@ -22,7 +22,7 @@
 namespace {
 std::atomic<bool> g_trackAllocations{false};
 std::atomic<std::size_t> g_largestAllocation{0};
-}  // namespace
+} // namespace
 
 void* operator new(std::size_t size)
 {
@@ -93,7 +93,8 @@ Bytes ReadFile(const fs::path& path)
 void WriteFile(const fs::path& path, const Bytes& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 class TZELFileTest : public ::testing::Test {
@@ -144,8 +145,9 @@ TEST_F(TZELFileTest, HeaderCarriesFileIdFileVersionAndAutoVersion)
 TEST_F(TZELFileTest, WrittenFileReadsBack)
 {
     const std::vector<std::pair<std::string, double>> values = {
-        {"RawGain", 0.5}, {"FilterGain", 3.981071705534973}, {"PoleF0", 440.0},
-        {"PoleBW", 1e-300}, {"ZeroF0", 1e300}, {"ZeroBW", -0.1}};
+        {"RawGain", 0.5},  {"FilterGain", 3.981071705534973},
+        {"PoleF0", 440.0}, {"PoleBW", 1e-300},
+        {"ZeroF0", 1e300}, {"ZeroBW", -0.1}};
     for (const auto& [key, value] : values)
         file.WriteFloat("Settings", key, value);
     file.SetFileId("kavrel test");
@@ -346,7 +348,7 @@ Bytes WithLyingValue()
     PutText(bytes, "S");
     PutText(bytes, "K");
     PutInt(bytes, 12);
-    PutInt(bytes, 0xFFFFFFF0);  // a negative length as well as a huge one
+    PutInt(bytes, 0xFFFFFFF0); // a negative length as well as a huge one
     bytes.insert(bytes.end(), 10, 0);
     return bytes;
 }
@@ -508,5 +510,5 @@ TEST_F(TZELFileTest, FolderThatCannotBeCreatedRaises)
                  fs::filesystem_error);
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

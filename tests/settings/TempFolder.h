@@ -38,4 +38,4 @@ private:
     std::filesystem::path m_path;
 };
 
-}  // namespace kavrel::test
+} // namespace kavrel::test

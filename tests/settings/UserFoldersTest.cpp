@@ -1,5 +1,5 @@
-#include "settings/TZELFile.h"
 #include "settings/UserFolders.h"
+#include "settings/TZELFile.h"
 
 #include "tests/settings/TempFolder.h"
 
@@ -86,7 +86,8 @@ TEST_F(UserFoldersTest, DefaultFileNameLiesInCompanyProductVersionAndIsCreated)
     EXPECT_TRUE(fs::is_directory(expected.parent_path()));
 
     // The main window's file beside it goes through save and load with the default folder.
-    const fs::path main = fs::path(file.GetDefaultFileName()).parent_path() / "Kavrelsettings.zelfile";
+    const fs::path main =
+        fs::path(file.GetDefaultFileName()).parent_path() / "Kavrelsettings.zelfile";
     file.WriteFloat("Settings", "PoleF0", 123.0);
     file.SaveToFile(main.string());
     file.Clear();
@@ -128,5 +129,5 @@ TEST_F(UserFoldersTest, WithoutAnyUserFolderTheTemporaryFolderIsUsed)
     EXPECT_EQ(found.Folder, fs::temp_directory_path());
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel
