@@ -14,33 +14,14 @@ namespace fs = std::filesystem;
 namespace {
 
 // Network file systems, including the fuse-based ones that reach a server.
-constexpr std::array<std::string_view, 27> RemoteFileSystems = {"nfs",
-                                                                "nfs4",
-                                                                "cifs",
-                                                                "smb",
-                                                                "smb2",
-                                                                "smb3",
-                                                                "smbfs",
-                                                                "ncpfs",
-                                                                "afs",
-                                                                "coda",
-                                                                "ceph",
-                                                                "glusterfs",
-                                                                "lustre",
-                                                                "gpfs",
-                                                                "beegfs",
-                                                                "orangefs",
-                                                                "davfs",
-                                                                "fuse.sshfs",
-                                                                "fuse.rclone",
-                                                                "fuse.s3fs",
-                                                                "fuse.gcsfuse",
-                                                                "fuse.davfs2",
-                                                                "fuse.curlftpfs",
-                                                                "fuse.glusterfs",
-                                                                "fuse.smbnetfs",
-                                                                "fuse.gvfsd-fuse",
-                                                                "fuse.afpfs"};
+// clang-format off
+constexpr std::array<std::string_view, 27> RemoteFileSystems = {
+    "nfs", "nfs4", "cifs", "smb", "smb2", "smb3", "smbfs", "ncpfs", "afs", "coda", "ceph",
+    "glusterfs", "lustre", "gpfs", "beegfs", "orangefs", "davfs", "fuse.sshfs", "fuse.rclone",
+    "fuse.s3fs", "fuse.gcsfuse", "fuse.davfs2", "fuse.curlftpfs", "fuse.glusterfs", "fuse.smbnetfs",
+    "fuse.gvfsd-fuse", "fuse.afpfs",
+};
+// clang-format on
 
 bool StartsWith(const std::string& text, std::string_view prefix)
 {
