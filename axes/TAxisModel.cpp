@@ -29,6 +29,17 @@ bool RoundPixel(double value, long long& pixel)
     return true;
 }
 
+// log10(a / b) for positive a and b, also when the quotient itself over- or underflows (ranges
+// like 1e-300..1e300).
+double LogRatio(double a, double b)
+{
+    const double q = a / b;
+    if (std::isfinite(q) && q > 0) {
+        return std::log10(q);
+    }
+    return std::log10(a) - std::log10(b);
+}
+
 // Restores the in-event guard to what it was, also when the handler throws.
 class TEventGuard {
 public:
@@ -259,62 +270,88 @@ void TAxisModel::SetRange(double lo, double hi)
     }
 }
 
+// The range is remembered before the new limit is stored: the public setter alone would compare
+// against values already clamped by the new limit and so never report the change it makes.
+void TAxisModel::PullInside(double oldLo, double oldHi, bool low, double value)
+{
+    if (low) {
+        SetLoValueNoEvent(value);
+    } else {
+        SetHiValueNoEvent(value);
+    }
+    if ((LoValue() != oldLo || HiValue() != oldHi) && !m_inEvent) {
+        FireScaleChanged();
+    }
+}
+
 void TAxisModel::SetMinLoValue(double value)
 {
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
     m_minLo = value;
     MarkStale();
     if (m_storedLo < value) {
-        SetLoValue(value);
+        PullInside(oldLo, oldHi, true, value);
     }
     Invalidate();
 }
 
 void TAxisModel::SetMaxLoValue(double value)
 {
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
     m_maxLo = value;
     MarkStale();
     if (m_storedLo > value) {
-        SetLoValue(value);
+        PullInside(oldLo, oldHi, true, value);
     }
     Invalidate();
 }
 
 void TAxisModel::SetMinHiValue(double value)
 {
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
     m_minHi = value;
     MarkStale();
     if (m_storedHi < value) {
-        SetHiValue(value);
+        PullInside(oldLo, oldHi, false, value);
     }
     Invalidate();
 }
 
 void TAxisModel::SetMaxHiValue(double value)
 {
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
     m_maxHi = value;
     MarkStale();
     if (m_storedHi > value) {
-        SetHiValue(value);
+        PullInside(oldLo, oldHi, false, value);
     }
     Invalidate();
 }
 
 void TAxisModel::SetMaxValueDifference(double value)
 {
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
     m_maxDiff = value;
     MarkStale();
     if (m_storedHi - m_storedLo > value) {
-        SetHiValue(LoValue() + value);
+        PullInside(oldLo, oldHi, false, LoValue() + value);
     }
     Invalidate();
 }
 
 void TAxisModel::SetMinValueDifference(double value)
 {
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
     m_minDiff = value;
     MarkStale();
     if (m_storedHi - m_storedLo < value) {
-        SetHiValue(LoValue() + value);
+        PullInside(oldLo, oldHi, false, LoValue() + value);
     }
     Invalidate();
 }
@@ -536,7 +573,7 @@ int TAxisModel::RawValueToPixel(double value) const
     long long p = 0;
     if (m_logarithmic) {
         if (lo > 0 && value > 0 && hi > 0) {
-            const double p0 = std::log10(value / lo) * (length - 1) / std::log10(hi / lo);
+            const double p0 = LogRatio(value, lo) * (length - 1) / LogRatio(hi, lo);
             if (!RoundPixel(p0, p)) {
                 p = 0;
             }
@@ -578,7 +615,12 @@ double TAxisModel::PixelToValue(int pixel) const
     double v = 0;
     if (m_logarithmic) {
         if (lo > 0 && hi > 0 && length != 1) {
-            v = lo * std::pow(10.0, std::log10(hi / lo) * p / (length - 1));
+            const double exponent = LogRatio(hi, lo) * p / (length - 1);
+            v = lo * std::pow(10.0, exponent);
+            if (!std::isfinite(v) || v == 0) {
+                // The power alone over- or underflowed; the value itself may still exist.
+                v = std::pow(10.0, std::log10(lo) + exponent);
+            }
             if (!std::isfinite(v)) {
                 v = 0;
             }
@@ -992,22 +1034,22 @@ void TAxisModel::DragTo(int c)
         return;
     }
     if (m_logarithmic) {
+        // A power of positive numbers that comes out non-finite or zero has overflowed or
+        // underflowed: that move changes nothing.
+        auto usable = [](double v) { return std::isfinite(v) && v != 0; };
         switch (m_dragMode) {
         case 1: {
             const double lo = hi0 * std::pow(lo0 / hi0, e);
-            if (std::isfinite(lo)) {
+            if (usable(lo)) {
                 setLo(lo);
             }
             break;
         }
         case 2: {
             const double factor = std::pow(hi0 / lo0, e);
-            if (!std::isfinite(factor)) {
-                return;
-            }
             const double hi = hi0 * factor;
             const double lo = lo0 * factor;
-            if (!std::isfinite(hi) || !std::isfinite(lo)) {
+            if (!usable(factor) || !usable(hi) || !usable(lo)) {
                 return;
             }
             setHi(hi);
@@ -1016,7 +1058,7 @@ void TAxisModel::DragTo(int c)
         }
         case 3: {
             const double hi = lo0 * std::pow(hi0 / lo0, e);
-            if (std::isfinite(hi)) {
+            if (usable(hi)) {
                 setHi(hi);
             }
             break;

@@ -210,6 +210,7 @@ private:
     void FireScaleChanged();
     void Fire(const std::function<void(TAxisModel&)>& event);
     void SetEndNoEvent(double value, bool low);
+    void PullInside(double oldLo, double oldHi, bool low, double value);
     void KeepMarkerInRange();
     void MarkStale() { m_stale = true; }
     void Invalidate();
