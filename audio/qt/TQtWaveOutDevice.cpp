@@ -149,14 +149,18 @@ int TQtWaveOutDevice::StartSink()
     return weNoError;
 }
 
-void TQtWaveOutDevice::StopSink()
+void TQtWaveOutDevice::StopSink(bool fromSinkSignal)
 {
     if (m_sink) {
         QAudioSink* sink = m_sink.release();
         sink->disconnect(this);
         sink->stop();
-        // The sink may be the sender of the signal being handled; let it go from the loop.
-        sink->deleteLater();
+        if (fromSinkSignal) {
+            // Not while the sink is still emitting: let it go from the loop.
+            sink->deleteLater();
+        } else {
+            delete sink;
+        }
     }
     m_io = nullptr;
 }
@@ -466,7 +470,7 @@ void TQtWaveOutDevice::Fail(int code, const std::string& detail)
     m_failed = true;
     m_lastDetail = detail;
     m_timer.stop();
-    StopSink();
+    StopSink(true);
     if (m_notify) {
         m_notify({TWaveOutMessageKind::Failed, nullptr, code});
     }

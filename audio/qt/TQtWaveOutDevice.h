@@ -53,7 +53,7 @@ private:
     };
 
     int StartSink();
-    void StopSink();
+    void StopSink(bool fromSinkSignal = false);
     bool Holds(const TWaveHeader& header) const;
     void Pump();
     std::int64_t UnwrittenBytes() const;
