@@ -11,7 +11,7 @@ std::string Compose(const std::string& fileName, const std::string& reason)
     return fileName.empty() ? reason : fileName + ": " + reason;
 }
 
-}  // namespace
+} // namespace
 
 EWavError::EWavError(std::string fileName, std::string reason)
     : std::runtime_error(Compose(fileName, reason)), m_fileName(std::move(fileName)),
@@ -19,4 +19,4 @@ EWavError::EWavError(std::string fileName, std::string reason)
 {
 }
 
-}  // namespace kavrel
+} // namespace kavrel

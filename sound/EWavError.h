@@ -19,4 +19,4 @@ private:
     std::string m_reason;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

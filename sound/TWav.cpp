@@ -131,13 +131,12 @@ bool TWav::WriteFile(const std::string& path, const TWavProgress& progress) cons
 std::vector<std::byte> TWav::ToBytes() const
 {
     std::vector<std::byte> bytes;
-    detail::EncodeWav(
-        *this, m_fileName,
-        [&bytes](const std::byte* data, std::size_t count) {
-            bytes.insert(bytes.end(), data, data + count);
-        },
-        {});
+    detail::EncodeWav(*this, m_fileName,
+                      [&bytes](const std::byte* data, std::size_t count) {
+                          bytes.insert(bytes.end(), data, data + count);
+                      },
+                      {});
     return bytes;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -80,8 +80,7 @@ public:
     // object is left exactly as it was. Returns false when cancelled.
     bool ReadFile(const std::string& path = {}, const TWavProgress& progress = {});
     // The same from any source; `name` is what error messages and FileName() show.
-    bool Read(const TWavSource& source, const std::string& name,
-              const TWavProgress& progress = {});
+    bool Read(const TWavSource& source, const std::string& name, const TWavProgress& progress = {});
 
     // Writes the sound as a 16-bit PCM wave file (empty path: FileName()). The bytes go to a
     // temporary file in the target's folder that replaces the target only when complete; on an
@@ -112,4 +111,4 @@ private:
     TWavEncoding m_encoding = TWavEncoding::None;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -23,4 +23,4 @@ std::string_view EncodingName(TWavEncoding encoding) noexcept
     return "none";
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -27,4 +27,4 @@ TWavSource TWavSource::FromMemory(std::span<const std::byte> bytes)
     return source;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

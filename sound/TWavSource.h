@@ -25,4 +25,4 @@ struct TWavSource {
     static TWavSource FromMemory(std::span<const std::byte> bytes);
 };
 
-}  // namespace kavrel
+} // namespace kavrel

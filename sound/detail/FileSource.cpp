@@ -24,7 +24,7 @@ struct TFile {
     }
 };
 
-}  // namespace
+} // namespace
 
 std::string SystemReason(int error)
 {
@@ -77,4 +77,4 @@ TWavSource OpenFileSource(const std::string& path)
     return source;
 }
 
-}  // namespace kavrel::detail
+} // namespace kavrel::detail

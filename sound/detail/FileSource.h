@@ -13,4 +13,4 @@ TWavSource OpenFileSource(const std::string& path);
 // "No such file or directory" and the like for an errno value.
 std::string SystemReason(int error);
 
-}  // namespace kavrel::detail
+} // namespace kavrel::detail

@@ -18,6 +18,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kavrel::detail {
 
 namespace {
@@ -112,8 +116,7 @@ std::string FormatTagName(std::uint16_t tag)
 }
 
 // Rounds v / 2^shift to the nearest integer, halves to even, and saturates to 16 bits.
-template <int Shift>
-std::int16_t RoundShift(std::int32_t v) noexcept
+template <int Shift> std::int16_t RoundShift(std::int32_t v) noexcept
 {
     constexpr std::int32_t half = 1 << (Shift - 1);
     constexpr std::int32_t mask = (1 << Shift) - 1;
@@ -199,7 +202,23 @@ void DecodeFrames(const std::byte* in, std::size_t frames, std::vector<TWav::TCh
         if (n == 2) {
             std::int16_t* left = channels[0].data() + at;
             std::int16_t* right = channels[1].data() + at;
-            for (std::size_t f = 0; f < frames; ++f) {
+            std::size_t f = 0;
+#if defined(__SSE2__)
+            // Eight frames at a time: each frame is a 32-bit lane; the low half sign-extended
+            // is the left sample, the high half the right one, and packing them back to 16 bits
+            // is exact.
+            for (; f + 8 <= frames; f += 8) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * f));
+                const __m128i b =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * f + 16));
+                const __m128i l = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
+                                                  _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+                const __m128i r = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(left + f), l);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(right + f), r);
+            }
+#endif
+            for (; f < frames; ++f) {
                 std::uint32_t pair;
                 std::memcpy(&pair, in + 4 * f, 4);
                 left[f] = static_cast<std::int16_t>(pair & 0xFFFFu);
@@ -268,8 +287,8 @@ public:
         }
         std::array<std::byte, 16384> scratch;
         while (m_position < offset) {
-            const auto want =
-                static_cast<std::size_t>(std::min<std::uint64_t>(scratch.size(), offset - m_position));
+            const auto want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(scratch.size(), offset - m_position));
             if (Read(scratch.data(), want) < want)
                 return false;
         }
@@ -310,13 +329,12 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
         const std::byte* guid = body + 24;
         if (std::memcmp(guid + 2, kGuidTail.data(), kGuidTail.size()) != 0) {
             char text[48];
-            std::snprintf(text, sizeof text,
-                          "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", Le32(guid),
-                          Le16(guid + 4), Le16(guid + 6), std::to_integer<unsigned>(guid[8]),
-                          std::to_integer<unsigned>(guid[9]), std::to_integer<unsigned>(guid[10]),
-                          std::to_integer<unsigned>(guid[11]), std::to_integer<unsigned>(guid[12]),
-                          std::to_integer<unsigned>(guid[13]), std::to_integer<unsigned>(guid[14]),
-                          std::to_integer<unsigned>(guid[15]));
+            std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                          Le32(guid), Le16(guid + 4), Le16(guid + 6),
+                          std::to_integer<unsigned>(guid[8]), std::to_integer<unsigned>(guid[9]),
+                          std::to_integer<unsigned>(guid[10]), std::to_integer<unsigned>(guid[11]),
+                          std::to_integer<unsigned>(guid[12]), std::to_integer<unsigned>(guid[13]),
+                          std::to_integer<unsigned>(guid[14]), std::to_integer<unsigned>(guid[15]));
             reader.Fail(std::string("unsupported encoding: unknown extensible sub-format {") +
                         text + "}");
         }
@@ -375,7 +393,7 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
     return format;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string& name,
                                      const TWavProgress& progress)
@@ -413,8 +431,7 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 // A second fmt chunk changes nothing; the first describes the data.
             } else {
                 if (size < 16)
-                    reader.Fail("the fmt chunk is too short (" + std::to_string(size) +
-                                " bytes)");
+                    reader.Fail("the fmt chunk is too short (" + std::to_string(size) + " bytes)");
                 std::array<std::byte, 40> fmt{};
                 const std::size_t want = std::min<std::size_t>(size, fmt.size());
                 if (reader.Read(fmt.data(), want) < want)
@@ -441,13 +458,14 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 for (TWav::TChannel& channel : sound.channels)
                     channel.resize(static_cast<std::size_t>(wholeFrames));
 
-            const std::size_t blockBytes =
-                std::max<std::size_t>(frameBytes, kBlockBytes / frameBytes * frameBytes);
+            const std::uint64_t total = wholeFrames * frameBytes;
+            const std::size_t blockBytes = std::max<std::size_t>(
+                frameBytes, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                total, kBlockBytes / frameBytes * frameBytes)));
             std::vector<std::byte> block(blockBytes);
             std::uint64_t done = 0;
             std::uint64_t reported = 0;
             std::size_t frames = 0;
-            const std::uint64_t total = wholeFrames * frameBytes;
             while (done < total) {
                 const auto want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
@@ -495,4 +513,4 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
     reader.Fail("the file has no data chunk");
 }
 
-}  // namespace kavrel::detail
+} // namespace kavrel::detail

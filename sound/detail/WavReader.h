@@ -22,4 +22,4 @@ struct TDecodedWav {
 std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string& name,
                                      const TWavProgress& progress);
 
-}  // namespace kavrel::detail
+} // namespace kavrel::detail

@@ -132,7 +132,7 @@ private:
     int m_fd = -1;
 };
 
-}  // namespace
+} // namespace
 
 bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
                const TWavProgress& progress)
@@ -147,19 +147,18 @@ bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
     if (rate < 0)
         throw EWavError(name, "the sample rate " + std::to_string(rate) + " Hz is negative");
     const auto blockAlign = static_cast<std::uint32_t>(channels) * 2u;
-    const std::uint64_t byteRate = static_cast<std::uint64_t>(blockAlign) *
-                                   static_cast<std::uint64_t>(rate);
+    const std::uint64_t byteRate =
+        static_cast<std::uint64_t>(blockAlign) * static_cast<std::uint64_t>(rate);
     if (byteRate > 0xFFFFFFFFull)
         throw EWavError(name, "the sample rate " + std::to_string(rate) + " Hz with " +
                                   std::to_string(channels) +
                                   " channels is more than a wave file can describe");
     if (length > 0 && static_cast<std::uint64_t>(length) > kMaxDataBytes / blockAlign)
-        throw EWavError(name, "the sound is too long for a wave file (" +
-                                  std::to_string(length) + " frames of " +
-                                  std::to_string(channels) + " channels; at most " +
+        throw EWavError(name, "the sound is too long for a wave file (" + std::to_string(length) +
+                                  " frames of " + std::to_string(channels) + " channels; at most " +
                                   std::to_string(kMaxDataBytes) + " bytes of data)");
-    const auto dataBytes = static_cast<std::uint32_t>(static_cast<std::uint64_t>(length) *
-                                                      blockAlign);
+    const auto dataBytes =
+        static_cast<std::uint32_t>(static_cast<std::uint64_t>(length) * blockAlign);
 
     std::array<std::byte, 44> header{};
     std::byte* p = header.data();
@@ -236,4 +235,4 @@ bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& 
     return true;
 }
 
-}  // namespace kavrel::detail
+} // namespace kavrel::detail

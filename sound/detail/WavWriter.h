@@ -21,4 +21,4 @@ bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
 // target once it is complete and flushed to disk. Returns false when cancelled.
 bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& progress);
 
-}  // namespace kavrel::detail
+} // namespace kavrel::detail

@@ -20,7 +20,7 @@ struct TGoodFile {
     TWavEncoding encoding;
     std::int32_t channels;
     std::int32_t rate;
-    bool high8;  // content with the low byte cleared
+    bool high8; // content with the low byte cleared
 };
 
 void PrintTo(const TGoodFile& c, std::ostream* os)
@@ -99,30 +99,30 @@ TEST_P(ConvertsToSixteenBits, RoundsAndSaturates)
     EXPECT_EQ(std::vector<std::int16_t>(got.begin(), got.end()), GetParam().expected);
 }
 
-const std::vector<std::int16_t> kFloatExpected{0,      2,      0,     32767, 32767, -32768,
+const std::vector<std::int16_t> kFloatExpected{0,      2,     0,      32767, 32767, -32768,
                                                -32768, 32767, -32768, 0,     8192,  32766};
 
 INSTANTIATE_TEST_SUITE_P(
     Encodings, ConvertsToSixteenBits,
-    ::testing::Values(
-        TRounding{"round-pcm24-mono.wav", {0, 2, 1, 2, 0, -2, 32767, 32767, 32767, -32768}},
-        TRounding{"round-pcm32-mono.wav", {0, 2, 1, 32767, 32767, -32768, 0}},
-        TRounding{"round-float32-mono.wav", kFloatExpected},
-        TRounding{"round-float64-mono.wav", kFloatExpected}));
+    ::testing::Values(TRounding{"round-pcm24-mono.wav",
+                                {0, 2, 1, 2, 0, -2, 32767, 32767, 32767, -32768}},
+                      TRounding{"round-pcm32-mono.wav", {0, 2, 1, 32767, 32767, -32768, 0}},
+                      TRounding{"round-float32-mono.wav", kFloatExpected},
+                      TRounding{"round-float64-mono.wav", kFloatExpected}));
 
 TEST(TWavRead, EightBitIsUnsignedAroundOneTwentyEight)
 {
     // Byte 0x00 is full negative scale, 0x80 silence, 0xFF one step below full positive.
     const std::vector<std::byte> bytes = {
-        std::byte{'R'},  std::byte{'I'},  std::byte{'F'},  std::byte{'F'},  std::byte{39},
-        std::byte{0},    std::byte{0},    std::byte{0},    std::byte{'W'},  std::byte{'A'},
-        std::byte{'V'},  std::byte{'E'},  std::byte{'f'},  std::byte{'m'},  std::byte{'t'},
-        std::byte{' '},  std::byte{16},   std::byte{0},    std::byte{0},    std::byte{0},
-        std::byte{1},    std::byte{0},    std::byte{1},    std::byte{0},    std::byte{0x40},
-        std::byte{0x1F}, std::byte{0},    std::byte{0},    std::byte{0x40}, std::byte{0x1F},
-        std::byte{0},    std::byte{0},    std::byte{1},    std::byte{0},    std::byte{8},
-        std::byte{0},    std::byte{'d'},  std::byte{'a'},  std::byte{'t'},  std::byte{'a'},
-        std::byte{3},    std::byte{0},    std::byte{0},    std::byte{0},    std::byte{0x00},
+        std::byte{'R'},  std::byte{'I'},  std::byte{'F'}, std::byte{'F'},  std::byte{39},
+        std::byte{0},    std::byte{0},    std::byte{0},   std::byte{'W'},  std::byte{'A'},
+        std::byte{'V'},  std::byte{'E'},  std::byte{'f'}, std::byte{'m'},  std::byte{'t'},
+        std::byte{' '},  std::byte{16},   std::byte{0},   std::byte{0},    std::byte{0},
+        std::byte{1},    std::byte{0},    std::byte{1},   std::byte{0},    std::byte{0x40},
+        std::byte{0x1F}, std::byte{0},    std::byte{0},   std::byte{0x40}, std::byte{0x1F},
+        std::byte{0},    std::byte{0},    std::byte{1},   std::byte{0},    std::byte{8},
+        std::byte{0},    std::byte{'d'},  std::byte{'a'}, std::byte{'t'},  std::byte{'a'},
+        std::byte{3},    std::byte{0},    std::byte{0},   std::byte{0},    std::byte{0x00},
         std::byte{0x80}, std::byte{0xFF}, std::byte{0}};
     TWav wav;
     ASSERT_TRUE(wav.Read(TWavSource::FromMemory(bytes), "eight.wav"));
@@ -164,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(Files, KeepsWhatTheFileHolds,
 
 struct TBroken {
     const char* file;
-    const char* reason;  // a part of the message
+    const char* reason; // a part of the message
 };
 
 void PrintTo(const TBroken& c, std::ostream* os)
@@ -199,30 +199,25 @@ TEST_P(RefusesBrokenFile, WithAMessageAndKeepsTheOldSound)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, RefusesBrokenFile,
-    ::testing::Values(TBroken{"empty.wav", "empty"}, TBroken{"one-byte.wav", "not a wave file"},
-                      TBroken{"riff-only.wav", "too short"},
-                      TBroken{"not-riff.wav", "not a wave file"}, TBroken{"rifx.wav", "RIFX"},
-                      TBroken{"not-wave.wav", "'AVI '"},
-                      TBroken{"no-fmt.wav", "before the fmt chunk"},
-                      TBroken{"fmtx-tag.wav", "before the fmt chunk"},
-                      TBroken{"no-data.wav", "no data chunk"},
-                      TBroken{"fmt-too-short.wav", "fmt chunk is too short"},
-                      TBroken{"fmt-cut-off.wav", "ends inside its fmt chunk"},
-                      TBroken{"channels-zero.wav", "channel count is 0"},
-                      TBroken{"bits-zero.wav", "PCM with 0 bits"},
-                      TBroken{"bits-48.wav", "PCM with 48 bits"},
-                      TBroken{"float-16bit.wav", "float with 16 bits"},
-                      TBroken{"huge-chunk-before-data.wav", "no data chunk"},
-                      TBroken{"huge-fmt-size.wav", "no data chunk"},
-                      TBroken{"rate-too-high.wav", "out of range"},
-                      TBroken{"extensible-short.wav", "extensible fmt chunk is too short"},
-                      TBroken{"extensible-unknown-guid.wav",
-                              "unknown extensible sub-format {11110001-1111-1111-1111-"},
-                      TBroken{"extensible-alaw.wav", "A-law"},
-                      TBroken{"mulaw-stereo.wav", "mu-law"},
-                      TBroken{"adpcm-stereo.wav", "Microsoft ADPCM"},
-                      TBroken{"no-such-file.wav", "cannot open the file"},
-                      TBroken{"", "is a folder"}));
+    ::testing::Values(
+        TBroken{"empty.wav", "empty"}, TBroken{"one-byte.wav", "not a wave file"},
+        TBroken{"riff-only.wav", "too short"}, TBroken{"not-riff.wav", "not a wave file"},
+        TBroken{"rifx.wav", "RIFX"}, TBroken{"not-wave.wav", "'AVI '"},
+        TBroken{"no-fmt.wav", "before the fmt chunk"},
+        TBroken{"fmtx-tag.wav", "before the fmt chunk"}, TBroken{"no-data.wav", "no data chunk"},
+        TBroken{"fmt-too-short.wav", "fmt chunk is too short"},
+        TBroken{"fmt-cut-off.wav", "ends inside its fmt chunk"},
+        TBroken{"channels-zero.wav", "channel count is 0"},
+        TBroken{"bits-zero.wav", "PCM with 0 bits"}, TBroken{"bits-48.wav", "PCM with 48 bits"},
+        TBroken{"float-16bit.wav", "float with 16 bits"},
+        TBroken{"huge-chunk-before-data.wav", "no data chunk"},
+        TBroken{"huge-fmt-size.wav", "no data chunk"}, TBroken{"rate-too-high.wav", "out of range"},
+        TBroken{"extensible-short.wav", "extensible fmt chunk is too short"},
+        TBroken{"extensible-unknown-guid.wav",
+                "unknown extensible sub-format {11110001-1111-1111-1111-"},
+        TBroken{"extensible-alaw.wav", "A-law"}, TBroken{"mulaw-stereo.wav", "mu-law"},
+        TBroken{"adpcm-stereo.wav", "Microsoft ADPCM"},
+        TBroken{"no-such-file.wav", "cannot open the file"}, TBroken{"", "is a folder"}));
 
 TEST(TWavRead, AbsurdChannelCountAllocatesOnlyWhatIsThere)
 {
@@ -304,9 +299,8 @@ TEST(TWavRead, CancelLeavesTheOldSound)
     TWav wav;
     ASSERT_TRUE(wav.ReadFile(Fixture("float64-mono.wav")));
     int calls = 0;
-    EXPECT_FALSE(wav.Read(TWavSource::FromMemory(bytes), "long.wav", [&](double) {
-        return ++calls < 2;
-    }));
+    EXPECT_FALSE(
+        wav.Read(TWavSource::FromMemory(bytes), "long.wav", [&](double) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(wav.Channels(), 1);
     EXPECT_EQ(wav.Length(), kFixtureFrames);
@@ -325,5 +319,5 @@ TEST(TWavRead, EmptyNameRereadsTheCurrentFile)
     EXPECT_EQ(wav.Sample(0, 0), Content(0, 0));
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

@@ -35,7 +35,7 @@ TEST(TWav, StartsEmpty)
 TEST(TWav, DurationAndTotalRate)
 {
     TWav wav = Numbered(3, 66150);
-    EXPECT_EQ(wav.Duration(), 0.0);  // no rate yet
+    EXPECT_EQ(wav.Duration(), 0.0); // no rate yet
     wav.SetSampleRate(44100);
     EXPECT_DOUBLE_EQ(wav.Duration(), 1.5);
     EXPECT_EQ(wav.TotalRate(), 132300);
@@ -109,17 +109,16 @@ constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, BlockExtract,
-    ::testing::Values(
-        TExtract{"Inside", {0, 1}, 1, 2, {2, 102, 3, 103}},
-        TExtract{"Reversed", {1, 0}, 0, 2, {101, 1, 102, 2}},
-        TExtract{"Repeated", {1, 1}, 3, 1, {104, 104}},
-        TExtract{"BeforeTheStart", {0, 1}, -2, 3, {0, 0, 0, 0, 1, 101}},
-        TExtract{"PastTheEnd", {0}, 2, 4, {3, 4, 0, 0}},
-        TExtract{"AroundEverything", {0}, -1, 6, {0, 1, 2, 3, 4, 0}},
-        TExtract{"NoSuchChannel", {0, 2, -1}, 0, 1, {1, 0, 0}},
-        TExtract{"FarAway", {0}, kMax, 2, {0, 0}},
-        TExtract{"FarBefore", {0}, kMin, 2, {0, 0}},
-        TExtract{"NoFrames", {0}, 0, 0, {}}));
+    ::testing::Values(TExtract{"Inside", {0, 1}, 1, 2, {2, 102, 3, 103}},
+                      TExtract{"Reversed", {1, 0}, 0, 2, {101, 1, 102, 2}},
+                      TExtract{"Repeated", {1, 1}, 3, 1, {104, 104}},
+                      TExtract{"BeforeTheStart", {0, 1}, -2, 3, {0, 0, 0, 0, 1, 101}},
+                      TExtract{"PastTheEnd", {0}, 2, 4, {3, 4, 0, 0}},
+                      TExtract{"AroundEverything", {0}, -1, 6, {0, 1, 2, 3, 4, 0}},
+                      TExtract{"NoSuchChannel", {0, 2, -1}, 0, 1, {1, 0, 0}},
+                      TExtract{"FarAway", {0}, kMax, 2, {0, 0}},
+                      TExtract{"FarBefore", {0}, kMin, 2, {0, 0}},
+                      TExtract{"NoFrames", {0}, 0, 0, {}}));
 
 TEST(TWav, BlockExtractIntoAPartialFrameZeroesTheRest)
 {
@@ -130,5 +129,5 @@ TEST(TWav, BlockExtractIntoAPartialFrameZeroesTheRest)
     EXPECT_EQ(out, (std::vector<std::int16_t>{1, 101, 2, 102, 0}));
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

@@ -33,12 +33,12 @@ TEST(TWavWrite, HeaderIsTheFortyFourBytesOfSixteenBitPcm)
     wav.SetSample(1, 0, -2);
     wav.SetSample(0, 1, 0x1234);
     wav.SetSample(1, 1, -32768);
-    const std::vector<std::byte> expected = Bytes({
-        'R', 'I', 'F', 'F', 44, 0, 0, 0, 'W', 'A', 'V', 'E',           // 36 + 8 data bytes
-        'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,                   // PCM, 2 channels
-        0x44, 0xAC, 0, 0, 0x10, 0xB1, 0x02, 0, 4, 0, 16, 0,            // 44100, 176400, 4, 16
-        'd', 'a', 't', 'a', 8, 0, 0, 0,                                // 8 data bytes
-        1, 0, 0xFE, 0xFF, 0x34, 0x12, 0x00, 0x80});                    // interleaved
+    const std::vector<std::byte> expected = Bytes(
+        {'R',  'I',  'F',  'F',  44,   0,    0,    0,   'W', 'A', 'V', 'E', // 36 + 8 data bytes
+         'f',  'm',  't',  ' ',  16,   0,    0,    0,   1,   0,   2,   0,   // PCM, 2 channels
+         0x44, 0xAC, 0,    0,    0x10, 0xB1, 0x02, 0,   4,   0,   16,  0,   // 44100, 176400, 4, 16
+         'd',  'a',  't',  'a',  8,    0,    0,    0,                       // 8 data bytes
+         1,    0,    0xFE, 0xFF, 0x34, 0x12, 0x00, 0x80});                  // interleaved
     EXPECT_EQ(wav.ToBytes(), expected);
 }
 
@@ -50,9 +50,9 @@ TEST(TWavWrite, NoChannelsGivesAnEmptyDataChunk)
     const std::vector<std::byte> bytes = wav.ToBytes();
     ASSERT_EQ(bytes.size(), 44u);
     EXPECT_EQ(bytes[4], std::byte{36});
-    EXPECT_EQ(bytes[22], std::byte{0});  // channels
-    EXPECT_EQ(bytes[32], std::byte{0});  // block align
-    EXPECT_EQ(bytes[40], std::byte{0});  // data size
+    EXPECT_EQ(bytes[22], std::byte{0}); // channels
+    EXPECT_EQ(bytes[32], std::byte{0}); // block align
+    EXPECT_EQ(bytes[40], std::byte{0}); // data size
 }
 
 TEST(TWavWrite, SixteenBitStereoRoundTripsByteForByte)
@@ -256,5 +256,5 @@ TEST(TWavWrite, OverTheFileItWasReadFrom)
     EXPECT_EQ(back.ToBytes(), wav.ToBytes());
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

@@ -52,7 +52,8 @@ inline std::vector<std::byte> ReadBytes(const std::string& path)
 inline void WriteBytes(const std::string& path, const std::vector<std::byte>& bytes)
 {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // A fresh folder, removed with everything in it at the end of the test.
@@ -88,4 +89,4 @@ private:
     std::filesystem::path m_path;
 };
 
-}  // namespace kavrel::test
+} // namespace kavrel::test
