@@ -13,11 +13,11 @@ namespace kavrel {
 
 namespace {
 
-constexpr int TickMs = 5;        // how often data is moved into the sink
-constexpr int SinkBufferMs = 60; // the sink's own buffer, asked for at open
-constexpr int StallTicks = 8;    // ~40 ms without progress once all data is handed over
-constexpr int DeadTicks = 600;   // ~3 s without progress with data in flight: the sink is gone
-constexpr int MaxChannels = 32;  // what the sound server handles
+constexpr int TickMs = 5;         // how often data is moved into the sink
+constexpr int SinkBufferMs = 100; // the sink's own buffer, asked for at open
+constexpr int StallTicks = 8;     // ~40 ms without progress once all data is handed over
+constexpr int DeadTicks = 600;    // ~3 s without progress with data in flight: the sink is gone
+constexpr int MaxChannels = 32;   // what the sound server handles
 
 bool ValidFormat(const TWaveFormat& f)
 {

@@ -3,8 +3,10 @@
 // Everything runs on the UI thread: a short timer moves queued header data into the sink as far
 // as it takes it, and a header is reported done only once the sink's played position has passed
 // its end, so the owner's ring of buffers is what stands between it and the loudspeaker. The
-// sink's own buffer is kept short (about 60 ms). A sink error, or the sound server going away,
-// is reported as a Failed notice.
+// sink's own buffer is kept short: 100 ms is asked for (the server may settle on less, 70 ms with
+// PulseAudio). It is also how long the UI thread may be busy before the sound breaks up. A sink
+// error, the sound server going away or a sink that stops playing for 3 s is reported as a
+// Failed notice.
 
 #include "audio/TWaveOutDevice.h"
 
