@@ -279,11 +279,21 @@ void TMPCPlay::HandleMessage(const TWaveOutMessage& message, unsigned session)
         if (it == m_headers.end()) {
             break;
         }
-        Check(m_device->UnprepareHeader(*it), "WaveOutUnPrepareHeader:");
         if (it->user == FinishedTag) {
+            Check(m_device->UnprepareHeader(*it), "WaveOutUnPrepareHeader:");
             Close();
-        } else {
+            break;
+        }
+        try {
+            Check(m_device->UnprepareHeader(*it), "WaveOutUnPrepareHeader:");
             FillBuffer(static_cast<int>(it - m_headers.begin()));
+        } catch (...) {
+            // A ring that has lost a buffer would play on with a gap each round: stop instead,
+            // so the owner hears of it through OnClosed as well as through the error.
+            if (m_open) {
+                ForceClose();
+            }
+            throw;
         }
         break;
     }

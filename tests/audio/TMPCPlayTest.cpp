@@ -548,6 +548,26 @@ TEST_F(Player, HandlerThatThrowsAtStartLeavesTheDeviceClosed)
     EXPECT_EQ(closed, 1);
 }
 
+TEST_F(Player, FailedRefillStopsThePlayer)
+{
+    Make(4, 3);
+    Feed(-1);
+    player->Start();
+    queue.RunAll();
+    fake->FailNext(TOp::Write, weNoMem);
+    fake->CompleteNext();
+    try {
+        queue.RunAll();
+        FAIL() << "no error";
+    } catch (const EMPCPlayError& e) {
+        EXPECT_EQ(e.what(), "WaveOutWrite:" + DefaultWaveErrorText(weNoMem));
+    }
+    EXPECT_FALSE(player->IsOpen());
+    EXPECT_FALSE(fake->IsOpen());
+    queue.RunAll();
+    EXPECT_EQ(closed, 1);
+}
+
 TEST_F(Player, HandlerMayStopThePlayer)
 {
     Make(4, 3);
