@@ -13,22 +13,8 @@
 namespace kavrel {
 namespace {
 
-QApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_axes_gui";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static QApplication app(argc, argv);
-    return app;
-}
-
 class AxisWidgetTest : public ::testing::Test {
 protected:
-    void SetUp() override { App(); }
-
     // Shows the axis and waits until it can take input.
     void Show(TAxis& axis)
     {
@@ -289,3 +275,15 @@ TEST_F(AxisWidgetTest, HandlerErrorsAreReported)
 
 } // namespace
 } // namespace kavrel
+
+// The application object must outlive every widget and go before the window system's statics,
+// so it lives in main rather than in a static.
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

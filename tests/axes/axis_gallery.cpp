@@ -89,7 +89,7 @@ int main(int argc, char** argv)
         samples.push_back({"horizontal-log-small-ratio", std::move(a)});
     }
 
-    QImage sheet(760, 720, QImage::Format_RGB32);
+    QImage sheet(900, 1100, QImage::Format_RGB32);
     sheet.fill(Qt::white);
     QPainter painter(&sheet);
     int x = 10, y = 10, rowHeight = 0;
@@ -97,15 +97,17 @@ int main(int argc, char** argv)
         const QImage image = s.axis->grab().toImage();
         const QString path = folder + "/axis-" + s.name + ".png";
         image.save(path);
+        image.scaled(image.size() * 3).save(folder + "/axis-" + s.name + "-x3.png");
         std::printf("%s\n", qPrintable(path));
-        if (x + image.width() > sheet.width() - 10) {
+        const int columnWidth = std::max(image.width(), 190);
+        if (x + columnWidth > sheet.width() - 10) {
             x = 10;
             y += rowHeight + 24;
             rowHeight = 0;
         }
         painter.drawText(x, y + 10, s.name);
         painter.drawImage(x, y + 14, image);
-        x += image.width() + 20;
+        x += columnWidth + 20;
         rowHeight = std::max(rowHeight, image.height() + 14);
     }
     painter.end();
