@@ -8,6 +8,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace kavrel {
 
 TAxisLimitForm::TAxisLimitForm(QWidget* parent) : QDialog(parent)
@@ -96,8 +98,9 @@ void TAxisLimitForm::SetAxisText(const std::string& text)
     const QString unit = QString::fromStdString(text);
     m_highLabel->setText("High value " + unit);
     m_lowLabel->setText("Low value " + unit);
-    m_highLabel->adjustSize();
-    m_lowLabel->adjustSize();
+    // The labels grow with their text, as auto-sized labels do; the edits stay where they are.
+    m_highLabel->resize(std::max(51, m_highLabel->sizeHint().width()), 13);
+    m_lowLabel->resize(std::max(49, m_lowLabel->sizeHint().width()), 13);
 }
 
 void TAxisLimitForm::showEvent(QShowEvent* event)

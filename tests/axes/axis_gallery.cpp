@@ -111,6 +111,14 @@ int main(int argc, char** argv)
         rowHeight = std::max(rowHeight, image.height() + 14);
     }
     painter.end();
+    kavrel::TAxisLimitForm form;
+    form.SetAxisText("[s]");
+    form.SetHighValue(1.5);
+    form.SetLowValue(0);
+    form.show();
+    form.grab().save(folder + "/axis-limits-dialog.png");
+    form.hide();
+
     const QString sheetPath = folder + "/axis-sheet.png";
     sheet.save(sheetPath);
     std::printf("%s\n", qPrintable(sheetPath));
