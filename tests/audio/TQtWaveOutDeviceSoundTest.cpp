@@ -26,6 +26,7 @@
 #include <iostream>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace kavrel;
@@ -360,6 +361,51 @@ TEST_F(SoundPath, TotalRateIsSharedByTheChannels)
         double hz = crossings / 2.0 / seconds;
         EXPECT_NEAR(hz, channel == 0 ? 500 : 250, 3) << "channel " << channel;
     }
+}
+
+// A UI thread that is busy for longer than the sink's buffer lets the sound break up, but then
+// it goes on where it stopped: no value is lost or repeated, and the player does not give up.
+TEST_F(SoundPath, BusyEventLoopDelaysButLosesNothing)
+{
+    TMonitorRecorder recorder;
+    ASSERT_TRUE(recorder.Start());
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    player.SetnChunkSamples(4096);
+    player.SetnBuffers(12);
+    player.SetnChans(2);
+    player.SetsfTot(88200);
+    TFeed feed;
+    feed.values = SineAndNoise(44100 * 2);
+    feed.Attach(player);
+    bool closed = false;
+    player.OnClosed = [&](TMPCPlay&) { closed = true; };
+    player.Start();
+    RunFor(500);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(RunUntil([&] { return closed; }, 10000));
+    EXPECT_TRUE(player.LastDeviceError().empty()) << player.LastDeviceError();
+    RunFor(300);
+    recorder.Stop();
+
+    // Drop the silent frames (the signal has none): what is left is the signal, in order.
+    std::vector<std::int16_t> rec = recorder.Values();
+    std::vector<std::int16_t> sound;
+    for (std::size_t i = 0; i + 1 < rec.size(); i += 2) {
+        if (rec[i] != 0 || rec[i + 1] != 0) {
+            sound.push_back(rec[i]);
+            sound.push_back(rec[i + 1]);
+        }
+    }
+    ASSERT_EQ(sound.size(), feed.values.size());
+    EXPECT_TRUE(sound == feed.values);
+    std::size_t start = FirstSound(rec);
+    std::size_t span = (rec.size() - start) / 2;
+    while (span > 0 && rec[start + span * 2 - 1] == 0 && rec[start + span * 2 - 2] == 0) {
+        --span;
+    }
+    std::printf("[ gap      ] %.1f ms of silence inside the sound\n",
+                static_cast<double>(span - sound.size() / 2) * 1000.0 / 44100.0);
 }
 
 // Ending at once still ends: the single frame of silence is played and the device closes.
