@@ -8,11 +8,16 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <random>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -42,6 +47,45 @@ void PutTag(std::byte*& p, const char (&tag)[5]) noexcept
 {
     std::memcpy(p, tag, 4);
     p += 4;
+}
+
+// Frames first … first+frames-1 of every channel as little-endian interleaved 16-bit values.
+void Interleave(const std::vector<const std::int16_t*>& channels, std::size_t first,
+                std::size_t frames, std::byte* out) noexcept
+{
+    const std::size_t n = channels.size();
+    if constexpr (std::endian::native == std::endian::little) {
+        if (n == 1) {
+            std::memcpy(out, channels[0] + first, frames * 2);
+            return;
+        }
+        if (n == 2) {
+            const std::int16_t* left = channels[0] + first;
+            const std::int16_t* right = channels[1] + first;
+            std::size_t f = 0;
+#if defined(__SSE2__)
+            for (; f + 8 <= frames; f += 8) {
+                const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(left + f));
+                const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(right + f));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * f), _mm_unpacklo_epi16(l, r));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * f + 16),
+                                 _mm_unpackhi_epi16(l, r));
+            }
+#endif
+            for (; f < frames; ++f) {
+                std::memcpy(out + 4 * f, left + f, 2);
+                std::memcpy(out + 4 * f + 2, right + f, 2);
+            }
+            return;
+        }
+    }
+    for (std::size_t f = first; f < first + frames; ++f) {
+        for (std::size_t c = 0; c < n; ++c) {
+            const auto v = static_cast<std::uint16_t>(channels[c][f]);
+            *out++ = static_cast<std::byte>(v & 0xFFu);
+            *out++ = static_cast<std::byte>(v >> 8);
+        }
+    }
 }
 
 class TTempFile {
@@ -191,14 +235,7 @@ bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
     std::size_t lastReport = 0;
     for (std::size_t frame = 0; frame < total;) {
         const std::size_t frames = std::min(blockFrames, total - frame);
-        std::byte* out = block.data();
-        for (std::size_t f = frame; f < frame + frames; ++f) {
-            for (std::size_t c = 0; c < n; ++c) {
-                const auto v = static_cast<std::uint16_t>(sources[c][f]);
-                *out++ = static_cast<std::byte>(v & 0xFFu);
-                *out++ = static_cast<std::byte>(v >> 8);
-            }
-        }
+        Interleave(sources, frame, frames, block.data());
         sink(block.data(), frames * n * 2);
         frame += frames;
         if (progress && (frame - lastReport >= (1u << 21) || frame == total)) {
