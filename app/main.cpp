@@ -1,11 +1,55 @@
 #include "app/cli/Cli.h"
 
-#include <cstdio>
+#ifdef KAVREL_HAVE_WINDOWS
+#include "app/windows/ErrorReport.h"
+#include "app/windows/Pictures.h"
+#include "app/windows/TForm18.h"
+#include "app/windows/TForm19.h"
+#include "app/windows/TKavrelApplication.h"
+
+#include <QTimer>
+#endif
+
+namespace {
+
+#ifdef KAVREL_HAVE_WINDOWS
+// `kavrel [FILE]`: the main window, then the filter controls window; FILE is opened once the
+// window is up.
+int RunWindows(int argc, char** argv)
+{
+    kavrel::TKavrelApplication app(argc, argv);
+    QCoreApplication::setApplicationName("kavrel");
+    QCoreApplication::setOrganizationName("MorvaneData");
+    QGuiApplication::setApplicationDisplayName("Kavrel");
+    QGuiApplication::setDesktopFileName("kavrel");
+    QGuiApplication::setWindowIcon(kavrel::AppIcon());
+
+    kavrel::TForm18 form18;
+    kavrel::TForm19 form19;
+    form19.setAttribute(Qt::WA_QuitOnClose, false);
+    form18.SetForm19(&form19);
+    form18.show();
+
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 1) {
+        const QString file = args.at(1);
+        QTimer::singleShot(0, &form18, [&form18, file] {
+            kavrel::RunGuarded(&form18, [&] { form18.LoadSoundFile(file); });
+        });
+    }
+    return app.exec();
+}
+#endif
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc > 1 && kavrel::cli::IsCommand(argv[1]))
         return kavrel::cli::Run(argc, argv);
-    // The window comes with the main window's code; until then only the commands exist.
+#ifdef KAVREL_HAVE_WINDOWS
+    return RunWindows(argc, argv);
+#else
     return kavrel::cli::Run(1, argv);
+#endif
 }

@@ -1,0 +1,737 @@
+#include "app/windows/TForm18.h"
+
+#include "app/core/TSoundDocument.h"
+#include "app/windows/ControlMapping.h"
+#include "app/windows/ErrorReport.h"
+#include "app/windows/Pictures.h"
+#include "app/windows/TAbout.h"
+#include "app/windows/TForm19.h"
+#include "app/windows/TPaintBox.h"
+#include "audio/qt/TQtEventPoster.h"
+#include "audio/qt/TQtWaveOutDevice.h"
+#include "axes/qt/TAxis.h"
+#include "menus/qt/TRecentFilesMenu.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPainter>
+#include <QProgressDialog>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <utility>
+
+namespace kavrel {
+
+namespace {
+
+constexpr const char* SettingsSection = "Settings";
+constexpr const char* FileFilter = "Wave files (*.wav);;All files (*)";
+constexpr double FullScale = 32768.0;
+// Each notch of the wheel over a plot narrows (or widens) the time range to this fraction.
+constexpr double WheelZoomFactor = 0.8;
+// The time axis is never zoomed in to fewer samples than this.
+constexpr double MinVisibleSamples = 16.0;
+
+std::string ToPath(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString FromPath(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+// The first local wave file among a drag's URLs; empty when there is none.
+QString DroppedWaveFile(const QMimeData* mime)
+{
+    if (mime == nullptr || !mime->hasUrls())
+        return {};
+    for (const QUrl& url : mime->urls())
+        if (url.isLocalFile() && url.toLocalFile().endsWith(".wav", Qt::CaseInsensitive))
+            return url.toLocalFile();
+    return {};
+}
+
+// Sets a flag for the lifetime of the object, also when an exception leaves the scope.
+class TFlagGuard {
+public:
+    explicit TFlagGuard(bool& flag) : m_flag(flag) { m_flag = true; }
+    ~TFlagGuard() { m_flag = false; }
+    TFlagGuard(const TFlagGuard&) = delete;
+    TFlagGuard& operator=(const TFlagGuard&) = delete;
+
+private:
+    bool& m_flag;
+};
+
+}  // namespace
+
+TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
+    : QMainWindow(parent), m_poster(std::make_unique<TQtEventPoster>())
+{
+    if (!device)
+        device = std::make_unique<TQtWaveOutDevice>();
+    m_poster->OnException = [this](TQtEventPoster&, const std::exception& e) {
+        ReportError(this, QString::fromUtf8(e.what()));
+    };
+    m_document = std::make_unique<TSoundDocument>(std::move(device), *m_poster);
+
+    m_progId1.SetProductName("Kavrel");
+    m_progId1.SetCompany("MorvaneData");
+    m_progId1.SetVersion("0.0.0.2");
+    m_progId1.SetAutoVersion(false);
+    m_zelFile1.SetProgId(&m_progId1);
+    m_zelFile1.SetSettingsFileName("settings.zelfile");
+    m_zelFile1.SetFileVersion("0.0");
+
+    setObjectName("Form18");
+    setWindowTitle("Kavrel");
+    setWindowIcon(AppIcon());
+    QFont f = font();
+    f.setFamilies({"Tahoma", "DejaVu Sans", "Liberation Sans"});
+    f.setPointSize(8);
+    setFont(f);
+    setAcceptDrops(true);
+
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+
+    auto* status = new QStatusBar(this);
+    status->setObjectName("StatusBar1");
+    status->setFixedHeight(StatusBarHeight);
+    status->setSizeGripEnabled(true);
+    m_statusPanel0 = new QLabel(status);
+    m_statusPanel0->setObjectName("StatusBar1Panel0");
+    m_statusPanel0->setMinimumWidth(50);
+    // A long path must not widen the window.
+    m_statusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status->addWidget(m_statusPanel0, 1);
+    setStatusBar(status);
+
+    CreatePlots();
+    ConnectDocument();
+
+    // The client area below the menu bar: toolbar, plots and status bar.
+    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+}
+
+TForm18::~TForm18()
+{
+    if (m_form19 != nullptr)
+        m_form19->OnTrackChange = nullptr;
+    if (m_document && m_document->Playing()) {
+        try {
+            m_document->StopPlay();
+        } catch (const std::exception&) {
+            // The device goes with the document; nothing is left to tell the user.
+        }
+    }
+}
+
+void TForm18::CreateActions()
+{
+    struct TDesc {
+        QAction*& action;
+        const char* name;
+        const char* caption;
+        const char* hint;
+        int image;
+        QKeySequence shortcut;
+        bool checkable;
+        void (TForm18::*handler)();
+    };
+    const TDesc descs[] = {
+        {m_openaction, "openaction", "Open soundfile...", "Open soundfile", 0,
+         QKeySequence(Qt::CTRL | Qt::Key_O), false, &TForm18::openactionExecute},
+        {m_saveaction, "saveaction", "Save soundfile...", "Save soundfile through the Vesk filter",
+         4, QKeySequence(Qt::CTRL | Qt::Key_S), false, &TForm18::saveactionExecute},
+        {m_playaction, "playaction", "Play!", "Play sound", 1, QKeySequence(Qt::Key_F9), true,
+         &TForm18::playactionExecute},
+        {m_showfilteraction, "showfilteraction", "Show filter settings...",
+         "Show the Vesk filter settings", 2, QKeySequence(), false,
+         &TForm18::showfilteractionExecute},
+        {m_usefilteraction, "usefilteraction", "Use filter", "Connect the Vesk filter", 3,
+         QKeySequence(), true, &TForm18::usefilteractionExecute},
+        {m_analyzeaction, "Analyzeaction", "Analyze", "Analyze file levels", 5, QKeySequence(),
+         false, &TForm18::AnalyzeactionExecute},
+    };
+    for (const TDesc& d : descs) {
+        auto* a = new QAction(ToolbarIcon(d.image), d.caption, this);
+        a->setObjectName(d.name);
+        a->setToolTip(d.hint);
+        a->setShortcut(d.shortcut);
+        a->setCheckable(d.checkable);
+        const auto handler = d.handler;
+        connect(a, &QAction::triggered, this,
+                [this, handler] { RunGuarded(this, [this, handler] { (this->*handler)(); }); });
+        addAction(a);
+        d.action = a;
+    }
+
+    m_exitaction = new QAction("E&xit", this);
+    m_exitaction->setObjectName("Exit1");
+    m_exitaction->setShortcut(QKeySequence::Quit);
+    connect(m_exitaction, &QAction::triggered, this, &QWidget::close);
+
+    m_aboutaction = new QAction("About Kavrel...", this);
+    m_aboutaction->setObjectName("AboutKavrel1");
+    connect(m_aboutaction, &QAction::triggered, this,
+            [this] { RunGuarded(this, [this] { aboutactionExecute(); }); });
+}
+
+void TForm18::CreateMenus()
+{
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu1");
+    m_file1 = bar->addMenu("&File");
+    m_file1->setObjectName("File1");
+    m_file1->addAction(m_openaction);
+    m_file1->addAction(m_saveaction);
+    m_file1->addSeparator();
+    m_file1->addAction(m_exitaction);
+
+    m_sound1 = bar->addMenu("&Sound");
+    m_sound1->setObjectName("Sound1");
+    m_sound1->addAction(m_playaction);
+    m_sound1->addAction(m_showfilteraction);
+
+    m_help1 = bar->addMenu("&Help");
+    m_help1->setObjectName("HelpMenu1");
+    m_help1->addAction(m_aboutaction);
+
+    m_recentFiles1.SetMaxItems(9);
+    m_recentFiles1.SetMenuPos(2);
+    m_recentFiles1.SetBarBefore(true);
+    m_recentFiles1.SetIncludeClearItem(true);
+    m_recentFiles1.SetClearCaption("&Clear list...");
+    m_recentFiles1.SetAllowFileOnRemovable(false);
+    m_recentFiles1.SetAllowFileOnFixed(true);
+    m_recentFiles1.SetAllowFileOnRemote(true);
+    m_recentFiles1.SetAllowFileOnCDROM(false);
+    m_recentFiles1.SetAllowFileOnRAMDisk(false);
+    m_recentFiles1.SetProgId(&m_progId1);
+    m_recentFiles1.OnClick = [this](TRecentFiles&, int, const std::string& fileName) {
+        RunGuarded(this, [&] { LoadSoundFile(FromPath(fileName)); });
+    };
+    m_recentFilesMenu = std::make_unique<TRecentFilesMenu>(m_recentFiles1);
+    m_recentFilesMenu->SetMenu(m_file1);
+    m_recentFilesMenu->SetDialogParent(this);
+    m_recentFiles1.Loaded();
+}
+
+void TForm18::CreateToolBar()
+{
+    m_toolBar1 = new QToolBar(this);
+    m_toolBar1->setObjectName("ToolBar1");
+    m_toolBar1->setMovable(false);
+    m_toolBar1->setFloatable(false);
+    m_toolBar1->setIconSize(QSize(16, 16));
+    m_toolBar1->setFixedHeight(ToolBarHeight);
+    m_toolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_toolBar1->setStyleSheet("QToolBar::separator { width: 8px; }");
+    m_toolBar1->addAction(m_openaction);
+    m_toolBar1->addSeparator();
+    m_toolBar1->addAction(m_playaction);
+    m_toolBar1->addAction(m_usefilteraction);
+    m_toolBar1->addSeparator();
+    m_toolBar1->addAction(m_showfilteraction);
+    m_toolBar1->addAction(m_analyzeaction);
+    addToolBar(Qt::TopToolBarArea, m_toolBar1);
+}
+
+void TForm18::CreatePlots()
+{
+    m_panel1 = new TPanel(this);
+    m_panel1->setObjectName("Panel1");
+    setCentralWidget(m_panel1);
+
+    m_paintBox1 = new TPaintBox(m_panel1);
+    m_paintBox1->setObjectName("PaintBox1");
+    m_paintBox2 = new TPaintBox(m_panel1);
+    m_paintBox2->setObjectName("PaintBox2");
+    m_paintBox1->OnPaint = [this](TPaintBox& box, QPainter& p) { PaintWave(box, p, 0, *m_axis1); };
+    m_paintBox2->OnPaint = [this](TPaintBox& box, QPainter& p) { PaintWave(box, p, 1, *m_axis2); };
+    for (TPaintBox* box : {m_paintBox1, m_paintBox2}) {
+        box->OnMouseDown = [this](TPaintBox&, Qt::MouseButton, int x, int) {
+            PaintBoxMouseDown(x);
+        };
+        box->OnMouseWheel = [this](TPaintBox&, double steps, int x) { ZoomTime(steps, x); };
+    }
+
+    m_taxis = new TAxis(m_panel1);
+    m_taxis->setObjectName("taxis");
+    m_taxis->SetPosition(tposition::posunder);
+    m_taxis->resize(200, 24);
+    m_taxis->SetAllowLoScroll(true);
+    m_taxis->SetAllowHiScroll(true);
+    m_taxis->SetAllowMidScroll(true);
+    m_taxis->SetAllowDoubleClick(true);
+    m_taxis->SetMinLoValue(-1e300);
+    m_taxis->SetMaxLoValue(1e300);
+    m_taxis->SetMinHiValue(-1e300);
+    m_taxis->SetMaxHiValue(1e300);
+    m_taxis->SetMaxValueDifference(1e300);
+    m_taxis->SetLoValue(0);
+    m_taxis->SetHiValue(1);
+    m_taxis->SetAxisText("[s]");
+    m_taxis->SetTickSpaceAim(40);
+    m_taxis->SetShowTickmarks(false);
+    m_taxis->SetMarkerVisible(false);
+    m_taxis->OnScaleChanged = [this](TAxis&) {
+        m_paintBox1->update();
+        m_paintBox2->update();
+    };
+
+    const auto makeAmplitudeAxis = [this](const char* name, TPaintBox* box) {
+        auto* axis = new TAxis(m_panel1);
+        axis->setObjectName(name);
+        axis->SetPosition(tposition::posleft);
+        axis->resize(43, 200);
+        axis->SetLoValue(-1);
+        axis->SetHiValue(1);
+        axis->SetMinLoValue(-1);
+        axis->SetMaxLoValue(-0.01);
+        axis->SetMinHiValue(0.01);
+        axis->SetMaxHiValue(1);
+        axis->OnScaleChanged = [box](TAxis&) { box->update(); };
+        return axis;
+    };
+    m_axis1 = makeAmplitudeAxis("Axis1", m_paintBox1);
+    m_axis2 = makeAmplitudeAxis("Axis2", m_paintBox2);
+
+    m_panel1->OnResize = [this](TPanel&) { FormResize(); };
+}
+
+void TForm18::ConnectDocument()
+{
+    TSoundDocument& doc = *m_document;
+    doc.OnApplyControls = [this](TSoundDocument&) { ApplyControls(); };
+    doc.OnMarkerValue = [this](TSoundDocument&, double seconds) {
+        m_taxis->SetMarkerValue(seconds);
+    };
+    doc.OnMarkerVisible = [this](TSoundDocument&, bool visible) {
+        m_taxis->SetMarkerVisible(visible);
+    };
+    doc.OnOverload = [this](TSoundDocument&, bool overloaded) {
+        if (m_form19 != nullptr)
+            m_form19->ShowOverload(overloaded);
+    };
+    doc.OnPlayStopped = [this](TSoundDocument&) { m_playaction->setChecked(false); };
+}
+
+void TForm18::SetForm19(TForm19* form19)
+{
+    if (m_form19 != nullptr)
+        m_form19->OnTrackChange = nullptr;
+    m_form19 = form19;
+    if (m_form19 != nullptr)
+        m_form19->OnTrackChange = [this](TForm19&) { ApplyControls(); };
+}
+
+QString TForm18::StatusText() const
+{
+    return m_statusPanel0->text();
+}
+
+TAbout& TForm18::About()
+{
+    if (!m_about)
+        m_about = std::make_unique<TAbout>(m_progId1, this);
+    return *m_about;
+}
+
+bool TForm18::event(QEvent* e)
+{
+    const bool handled = QMainWindow::event(e);
+    if ((e->type() == QEvent::WindowActivate || e->type() == QEvent::Show) && !m_activated)
+        RunGuarded(this, [this] { FormActivate(); });
+    return handled;
+}
+
+void TForm18::FormActivate()
+{
+    if (m_activated)
+        return;
+    m_activated = true;
+    ApplyControls();
+    m_playaction->setEnabled(false);
+    LoadSettings();
+}
+
+void TForm18::ApplyControls()
+{
+    if (m_updating || m_form19 == nullptr)
+        return;
+    const TForm19& f = *m_form19;
+    TSoundDocument& doc = *m_document;
+    TFilterSection& s1 = doc.FilterSection1();
+    doc.SetRawGain(GainFromSlider(f.rawgaintrack()->value()));
+    s1.SetGain(GainFromSlider(f.gaintrack()->value()));
+    const double poleF0 = F0FromSlider(f.pf0track()->value());
+    s1.SetPoleF0(poleF0);
+    s1.SetPoleBW(poleF0 / QFromSlider(f.pqtrack()->value()));
+    const double zeroF0 = F0FromSlider(f.zf0track()->value());
+    s1.SetZeroF0(zeroF0);
+    s1.SetZeroBW(zeroF0 / QFromSlider(f.zqtrack()->value()));
+
+    TFilterSection& s2 = doc.FilterSection2();
+    s2.SetGain(s1.Gain());
+    s2.SetPoleF0(s1.PoleF0());
+    s2.SetPoleBW(s1.PoleBW());
+    s2.SetZeroF0(s1.ZeroF0());
+    s2.SetZeroBW(s1.ZeroBW());
+
+    m_form19->SetLabelValues(doc.RawGain(), s1.Gain(), s1.PoleF0(), s1.PoleF0() / s1.PoleBW(),
+                             s1.ZeroF0(), s1.ZeroF0() / s1.ZeroBW());
+}
+
+std::string TForm18::SettingsFilePath() const
+{
+    const std::filesystem::path defaultFile(m_zelFile1.GetDefaultFileName());
+    return (defaultFile.parent_path() / SettingsName).string();
+}
+
+double TForm18::ReadSetting(const char* key, double current) const
+{
+    try {
+        return m_zelFile1.ReadFloat(SettingsSection, key, current);
+    } catch (const EZELfileError&) {
+        // An item of another type under our key: the file is not ours to trust, keep the value.
+        return current;
+    }
+}
+
+void TForm18::LoadSettings()
+{
+    m_zelFile1.LoadFromFile(SettingsFilePath());
+    const TSoundDocument& doc = *m_document;
+    const TFilterSection& s1 = doc.FilterSection1();
+    // The file is untrusted: values go to the sliders only through the checked inverse mapping,
+    // and ApplyControls then puts what the sliders show in force.
+    const double rawGain = ReadSetting("RawGain", doc.RawGain());
+    const double filterGain = ReadSetting("FilterGain", s1.Gain());
+    const double poleF0 = ReadSetting("PoleF0", s1.PoleF0());
+    const double poleBW = ReadSetting("PoleBW", s1.PoleBW());
+    const double zeroF0 = ReadSetting("ZeroF0", s1.ZeroF0());
+    const double zeroBW = ReadSetting("ZeroBW", s1.ZeroBW());
+
+    if (m_form19 != nullptr) {
+        TFlagGuard updating(m_updating);
+        const auto set = [](QSlider* track, std::optional<int> pos) {
+            if (pos)
+                track->setValue(*pos);
+        };
+        TForm19& f = *m_form19;
+        set(f.rawgaintrack(), SliderFromGain(rawGain));
+        set(f.gaintrack(), SliderFromGain(filterGain));
+        set(f.pf0track(), SliderFromF0(poleF0));
+        set(f.pqtrack(), SliderFromQ(poleF0, poleBW));
+        set(f.zf0track(), SliderFromF0(zeroF0));
+        set(f.zqtrack(), SliderFromQ(zeroF0, zeroBW));
+    }
+    ApplyControls();
+    m_zelFile1.Clear();
+}
+
+void TForm18::SaveSettings()
+{
+    const TSoundDocument& doc = *m_document;
+    const TFilterSection& s1 = doc.FilterSection1();
+    m_zelFile1.WriteFloat(SettingsSection, "RawGain", doc.RawGain());
+    m_zelFile1.WriteFloat(SettingsSection, "FilterGain", s1.Gain());
+    m_zelFile1.WriteFloat(SettingsSection, "PoleF0", s1.PoleF0());
+    m_zelFile1.WriteFloat(SettingsSection, "PoleBW", s1.PoleBW());
+    m_zelFile1.WriteFloat(SettingsSection, "ZeroF0", s1.ZeroF0());
+    m_zelFile1.WriteFloat(SettingsSection, "ZeroBW", s1.ZeroBW());
+    try {
+        m_zelFile1.SaveToFile(SettingsFilePath());
+    } catch (...) {
+        m_zelFile1.Clear();
+        throw;
+    }
+    m_zelFile1.Clear();
+}
+
+bool TForm18::WithProgress(const QString& text,
+                           const std::function<bool(const std::function<bool(double)>&)>& job)
+{
+    QProgressDialog dialog(text, "Cancel", 0, 1000, this);
+    dialog.setWindowTitle("Kavrel");
+    // Modal once it shows, so nothing else can touch the document meanwhile; the player's
+    // notices and the repaints go on.
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(400);
+    dialog.setAutoReset(false);
+    dialog.setValue(0);
+    QElapsedTimer sinceUpdate;
+    sinceUpdate.start();
+    const bool done = job([&](double fraction) {
+        if (sinceUpdate.elapsed() >= 40 && std::isfinite(fraction)) {
+            sinceUpdate.restart();
+            dialog.setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 999));
+        }
+        return !dialog.wasCanceled();
+    });
+    return done;
+}
+
+void TForm18::RebuildOverviews()
+{
+    const TWav& wav = m_document->SourceWav();
+    for (int c = 0; c < 2; ++c) {
+        if (c < wav.Channels())
+            m_overviews[static_cast<std::size_t>(c)].Build(wav.ChannelSamples(c));
+        else
+            m_overviews[static_cast<std::size_t>(c)].Clear();
+    }
+}
+
+void TForm18::LoadSoundFile(const QString& path)
+{
+    ApplyControls();
+    const std::string file = ToPath(path);
+    m_recentFiles1.AddFile(file);
+    m_saveFileName = FromPath(TSoundDocument::VeskSaveName(file));
+
+    TSoundDocument& doc = *m_document;
+    const QString name = QFileInfo(path).fileName();
+    const bool loaded = WithProgress("Reading " + name + "...", [&](const auto& progress) {
+        return doc.SourceWav().ReadFile(file, progress);
+    });
+    if (!loaded)
+        return;
+    RebuildOverviews();
+
+    const QString caption = name + " - Kavrel";
+    QGuiApplication::setApplicationDisplayName(caption);
+    setWindowTitle(caption);
+    m_statusPanel0->setText(QFileInfo(path).absoluteFilePath());
+
+    const double duration = doc.SourceWav().Duration();
+    m_taxis->SetMaxHiValue(duration);
+    m_taxis->SetHiValue(duration);
+    m_taxis->SetMinLoValue(0);
+    m_taxis->SetLoValue(0);
+
+    m_playaction->setEnabled(true);
+    doc.SetPlayPos(0);
+    m_paintBox1->update();
+    m_paintBox2->update();
+}
+
+void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis)
+{
+    canvas.fillRect(box.rect(), Qt::white);
+    const TWav& wav = m_document->SourceWav();
+    if (channel >= wav.Channels())
+        return;
+    const int columns = m_taxis->width();
+    if (columns < 2)
+        return;
+    const std::span<const std::int16_t> samples = wav.ChannelSamples(channel);
+    TWaveOverview& overview = m_overviews[static_cast<std::size_t>(channel)];
+    if (!overview.Matches(samples))
+        overview.Build(samples);
+
+    const double rate = wav.SampleRate();
+    const auto last = static_cast<double>(samples.size()) - 1;
+    // Sample index of a time, or false when it lies outside the sound.
+    const auto index = [&](double seconds, std::size_t& i) {
+        const double v = std::nearbyint(rate * seconds);
+        if (!(v >= 0 && v <= last))
+            return false;
+        i = static_cast<std::size_t>(v);
+        return true;
+    };
+    for (int x = 0; x <= columns - 2; ++x) {
+        std::size_t i0 = 0;
+        std::size_t i1 = 0;
+        if (!index(m_taxis->PixelToValue(x), i0) || !index(m_taxis->PixelToValue(x + 1), i1))
+            break;
+        if (i1 < i0)
+            std::swap(i0, i1);
+        const TSampleRange r = overview.MinMax(samples, i0, i1);
+        int top = axis.ValueToPixel(r.Max / FullScale);
+        int end = axis.ValueToPixel(r.Min / FullScale) + 1;
+        if (end < top)
+            std::swap(top, end);
+        canvas.fillRect(x, top, 1, end - top, Qt::black);
+    }
+}
+
+void TForm18::PaintBoxMouseDown(int x)
+{
+    m_document->SetPlayPosSeconds(m_taxis->PixelToValue(x));
+}
+
+void TForm18::ZoomTime(double steps, int x)
+{
+    const double lo = m_taxis->LoValue();
+    const double hi = m_taxis->HiValue();
+    const double t = m_taxis->PixelToValue(x);
+    const double factor = std::pow(WheelZoomFactor, steps);
+    const double newLo = std::max(t - (t - lo) * factor, m_taxis->MinLoValue());
+    const double newHi = std::min(t + (hi - t) * factor, m_taxis->MaxHiValue());
+    const int rate = m_document->SourceWav().SampleRate();
+    const double minSpan = rate > 0 ? MinVisibleSamples / rate : 1e-6;
+    if (!std::isfinite(newLo) || !std::isfinite(newHi) || !(newHi - newLo >= minSpan))
+        return;
+    m_taxis->SetRange(newLo, newHi);
+}
+
+void TForm18::FormResize()
+{
+    const int panelWidth = m_panel1->width();
+    const int panelHeight = m_panel1->height();
+    const int axis1Left = 2;
+    const int axis1Top = axis1Left;
+    const int taxisLeft = axis1Left + m_axis1->width();
+    const int taxisTop = panelHeight - m_taxis->height() - axis1Top;
+    const int taxisWidth = panelWidth - taxisLeft;
+    const int axis1Height = (taxisTop - axis1Top) / 2 - 1;
+    const int axis2Top = axis1Top + axis1Height + 2;
+
+    const auto place = [](QWidget* w, int left, int top, int width, int height) {
+        w->setGeometry(left, top, std::max(0, width), std::max(0, height));
+    };
+    place(m_axis1, axis1Left, axis1Top, m_axis1->width(), axis1Height);
+    place(m_taxis, taxisLeft, taxisTop, taxisWidth, m_taxis->height());
+    place(m_axis2, axis1Left, axis2Top, m_axis2->width(), axis1Height);
+    place(m_paintBox1, taxisLeft, axis1Top, taxisWidth, axis1Height);
+    place(m_paintBox2, taxisLeft, axis2Top, taxisWidth, axis1Height);
+    m_paintBox1->update();
+    m_paintBox2->update();
+}
+
+void TForm18::openactionExecute()
+{
+    QFileDialog dialog(this, "Open soundfile");
+    dialog.setObjectName("OpenDialog1");
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(FileFilter);
+    dialog.setDefaultSuffix("wav");
+    const std::string& current = m_document->SourceWav().FileName();
+    if (!current.empty())
+        dialog.setDirectory(QFileInfo(FromPath(current)).absolutePath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    LoadSoundFile(dialog.selectedFiles().constFirst());
+}
+
+void TForm18::saveactionExecute()
+{
+    QFileDialog dialog(this, "Save soundfile");
+    dialog.setObjectName("SaveDialog1");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(FileFilter);
+    dialog.setDefaultSuffix("wav");
+    if (!m_saveFileName.isEmpty()) {
+        const QFileInfo preset(m_saveFileName);
+        dialog.setDirectory(preset.absolutePath());
+        dialog.selectFile(preset.fileName());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const std::string path = ToPath(dialog.selectedFiles().constFirst());
+    WithProgress("Saving " + QFileInfo(FromPath(path)).fileName() + "...",
+                 [&](const auto& progress) { return m_document->Export(path, progress); });
+}
+
+void TForm18::playactionExecute()
+{
+    if (!m_playaction->isChecked()) {
+        m_document->StopPlay();
+        return;
+    }
+    try {
+        m_document->StartPlay();
+    } catch (...) {
+        m_playaction->setChecked(false);
+        throw;
+    }
+}
+
+void TForm18::usefilteractionExecute()
+{
+    m_document->SetUseFilter(m_usefilteraction->isChecked());
+}
+
+void TForm18::showfilteractionExecute()
+{
+    if (m_form19 == nullptr)
+        return;
+    m_form19->show();
+    m_form19->raise();
+    m_form19->activateWindow();
+}
+
+void TForm18::AnalyzeactionExecute()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString text;
+    try {
+        text = QString::fromStdString(m_document->AnalyzeText());
+    } catch (...) {
+        QApplication::restoreOverrideCursor();
+        throw;
+    }
+    QApplication::restoreOverrideCursor();
+    m_statusPanel0->setText(text);
+}
+
+void TForm18::aboutactionExecute()
+{
+    About().exec();
+}
+
+void TForm18::closeEvent(QCloseEvent* event)
+{
+    RunGuarded(this, [this] {
+        m_playaction->setChecked(false);
+        m_document->StopPlay();
+    });
+    // Settings are only stored once they were read, so an early close cannot overwrite them.
+    if (m_activated)
+        RunGuarded(this, [this] { SaveSettings(); });
+    if (m_form19 != nullptr)
+        m_form19->hide();
+    event->accept();
+}
+
+void TForm18::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedWaveFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm18::dropEvent(QDropEvent* event)
+{
+    const QString file = DroppedWaveFile(event->mimeData());
+    if (file.isEmpty())
+        return;
+    event->acceptProposedAction();
+    RunGuarded(this, [&] { LoadSoundFile(file); });
+}
+
+}  // namespace kavrel

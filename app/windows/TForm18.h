@@ -1,0 +1,176 @@
+#pragma once
+
+#include "app/windows/TWaveOverview.h"
+#include "audio/TWaveOutDevice.h"
+#include "menus/TRecentFiles.h"
+#include "settings/TProgId.h"
+#include "settings/TZELFile.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QFileDialog;
+class QLabel;
+class QMenu;
+class QPainter;
+class QToolBar;
+
+namespace kavrel {
+
+class TAbout;
+class TAxis;
+class TForm19;
+class TPaintBox;
+class TPanel;
+class TQtEventPoster;
+class TRecentFilesMenu;
+class TSoundDocument;
+
+// The main window: toolbar, menus and status bar, the two waveform plots between their
+// amplitude axes and the shared time axis, and the owner of the sound document. Everything runs
+// on the UI thread.
+class TForm18 : public QMainWindow {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 584;
+    static constexpr int ClientHeight = 372;
+    static constexpr int ToolBarHeight = 29;
+    static constexpr int StatusBarHeight = 19;
+    // Name of the settings file, in the folder of the settings component's default file.
+    static constexpr const char* SettingsName = "Kavrelsettings.zelfile";
+
+    // device: the sound output (null: the sound system through Qt Multimedia).
+    explicit TForm18(std::unique_ptr<TWaveOutDevice> device = nullptr, QWidget* parent = nullptr);
+    ~TForm18() override;
+
+    // The filter controls window whose sliders ApplyControls reads; not owned, must outlive this
+    // window or be reset to null first.
+    TForm19* Form19() const { return m_form19; }
+    void SetForm19(TForm19* form19);
+
+    // Opens a sound file and makes it the document. Raises the wave file's error (EWavError)
+    // after the recent list and the save name have taken the path; caption, status bar, time
+    // axis and play position then stay as they were.
+    void LoadSoundFile(const QString& path);
+    // Restores the gains and filter parameters from the settings file into the sliders.
+    void LoadSettings();
+    // Stores them; raises when the file cannot be written.
+    void SaveSettings();
+    // Reads the six sliders into RawGain and the filter sections and updates the labels; does
+    // nothing while Updating() is set or without a filter controls window.
+    void ApplyControls();
+    // Full path of the settings file.
+    std::string SettingsFilePath() const;
+
+    bool Updating() const { return m_updating; }
+    void SetUpdating(bool value) { m_updating = value; }
+    bool Activated() const { return m_activated; }
+    // The first activation: ApplyControls, Play disabled, LoadSettings. Later calls do nothing.
+    void FormActivate();
+
+    TSoundDocument& Document() { return *m_document; }
+    TRecentFiles& RecentFiles1() { return m_recentFiles1; }
+    TRecentFilesMenu& RecentFilesMenu() { return *m_recentFilesMenu; }
+    TZELFile& ZELFile1() { return m_zelFile1; }
+    const TProgId& ProgId1() const { return m_progId1; }
+
+    QAction* openaction() const { return m_openaction; }
+    QAction* saveaction() const { return m_saveaction; }
+    QAction* playaction() const { return m_playaction; }
+    QAction* showfilteraction() const { return m_showfilteraction; }
+    QAction* usefilteraction() const { return m_usefilteraction; }
+    QAction* Analyzeaction() const { return m_analyzeaction; }
+    QAction* exitaction() const { return m_exitaction; }
+    QAction* aboutaction() const { return m_aboutaction; }
+    QToolBar* ToolBar1() const { return m_toolBar1; }
+    QMenu* File1() const { return m_file1; }
+    QMenu* Sound1() const { return m_sound1; }
+    QMenu* Help1() const { return m_help1; }
+    TPanel* Panel1() const { return m_panel1; }
+    TPaintBox* PaintBox1() const { return m_paintBox1; }
+    TPaintBox* PaintBox2() const { return m_paintBox2; }
+    TAxis* taxis() const { return m_taxis; }
+    TAxis* Axis1() const { return m_axis1; }
+    TAxis* Axis2() const { return m_axis2; }
+    // Text of status bar panel 0.
+    QString StatusText() const;
+    // The name the save dialog offers.
+    QString SaveFileName() const { return m_saveFileName; }
+    // The about box, made on first use.
+    TAbout& About();
+
+    // Lays out axes and plots from Panel1's size (also run on every resize).
+    void FormResize();
+    // Draws channel `channel` of the sound with `axis` as amplitude axis on a white box.
+    void PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis);
+
+    // Action handlers, as the toolbar, the menus and the shortcuts run them.
+    void openactionExecute();
+    void saveactionExecute();
+    void playactionExecute();
+    void usefilteractionExecute();
+    void showfilteractionExecute();
+    void AnalyzeactionExecute();
+    void aboutactionExecute();
+
+protected:
+    bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreatePlots();
+    void ConnectDocument();
+    void PaintBoxMouseDown(int x);
+    void ZoomTime(double steps, int x);
+    void RebuildOverviews();
+    double ReadSetting(const char* key, double current) const;
+    // Runs a long job under a progress dialog; job gets a callback that takes the fraction done
+    // and returns false once the user cancelled.
+    bool WithProgress(const QString& text, const std::function<bool(const std::function<bool(double)>&)>& job);
+
+    std::unique_ptr<TQtEventPoster> m_poster;
+    std::unique_ptr<TSoundDocument> m_document;
+    TProgId m_progId1;
+    TZELFile m_zelFile1;
+    TRecentFiles m_recentFiles1;
+    std::unique_ptr<TRecentFilesMenu> m_recentFilesMenu;
+    std::unique_ptr<TAbout> m_about;
+    TForm19* m_form19 = nullptr;
+
+    QAction* m_openaction = nullptr;
+    QAction* m_saveaction = nullptr;
+    QAction* m_playaction = nullptr;
+    QAction* m_showfilteraction = nullptr;
+    QAction* m_usefilteraction = nullptr;
+    QAction* m_analyzeaction = nullptr;
+    QAction* m_exitaction = nullptr;
+    QAction* m_aboutaction = nullptr;
+    QToolBar* m_toolBar1 = nullptr;
+    QMenu* m_file1 = nullptr;
+    QMenu* m_sound1 = nullptr;
+    QMenu* m_help1 = nullptr;
+    QLabel* m_statusPanel0 = nullptr;
+    TPanel* m_panel1 = nullptr;
+    TPaintBox* m_paintBox1 = nullptr;
+    TPaintBox* m_paintBox2 = nullptr;
+    TAxis* m_taxis = nullptr;
+    TAxis* m_axis1 = nullptr;
+    TAxis* m_axis2 = nullptr;
+
+    QString m_saveFileName;
+    std::array<TWaveOverview, 2> m_overviews;
+    bool m_updating = false;
+    bool m_activated = false;
+};
+
+}  // namespace kavrel

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+class QLabel;
+class QSlider;
+
+namespace kavrel {
+
+// The "Filter controls" window: six sliders for the raw gain, the filtered gain and the pole's
+// and zero's centre frequency and Q, a value label beside each, and the overload lamp. It holds
+// no values of its own: the main window reads the sliders and writes the labels.
+class TForm19 : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 661;
+    static constexpr int ClientHeight = 375;
+    static constexpr int TrackWidth = 509;
+
+    explicit TForm19(QWidget* parent = nullptr);
+
+    QSlider* rawgaintrack() const { return m_tracks[0]; }
+    QSlider* gaintrack() const { return m_tracks[1]; }
+    QSlider* pf0track() const { return m_tracks[2]; }
+    QSlider* pqtrack() const { return m_tracks[3]; }
+    QSlider* zf0track() const { return m_tracks[4]; }
+    QSlider* zqtrack() const { return m_tracks[5]; }
+
+    QLabel* rawgainlabel() const { return m_labels[0]; }
+    QLabel* gainlabel() const { return m_labels[1]; }
+    QLabel* polef0label() const { return m_labels[2]; }
+    QLabel* poleqlabel() const { return m_labels[3]; }
+    QLabel* zerof0label() const { return m_labels[4]; }
+    QLabel* zeroqlabel() const { return m_labels[5]; }
+
+    QLabel* redledimage() const { return m_redLed; }
+    QLabel* greenledimage() const { return m_greenLed; }
+    QLabel* OverloadText() const { return m_overloadText; }
+
+    // Writes the six labels: raw gain and filter gain factors, pole f0 in Hz, pole Q, zero f0
+    // in Hz, zero Q, each in the short number format.
+    void SetLabelValues(double rawGain, double filterGain, double poleF0, double poleQ,
+                        double zeroF0, double zeroQ);
+
+    // Shows the red lamp and hides the green one, or the other way round.
+    void ShowOverload(bool overloaded);
+
+    // Fired by every slider change (gaintrackChange), also by programmatic ones.
+    std::function<void(TForm19& sender)> OnTrackChange;
+
+private:
+    void gaintrackChange();
+
+    std::array<QSlider*, 6> m_tracks{};
+    std::array<QLabel*, 6> m_labels{};
+    QLabel* m_redLed = nullptr;
+    QLabel* m_greenLed = nullptr;
+    QLabel* m_overloadText = nullptr;
+};
+
+}  // namespace kavrel

@@ -1,0 +1,23 @@
+#include "app/windows/TKavrelApplication.h"
+
+#include "app/windows/ErrorReport.h"
+
+#include <exception>
+
+namespace kavrel {
+
+TKavrelApplication::TKavrelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TKavrelApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        ReportError(activeWindow(), QString::fromUtf8(e.what()));
+    } catch (...) {
+        ReportError(activeWindow(), QStringLiteral("An unknown error occurred."));
+    }
+    return false;
+}
+
+}  // namespace kavrel

@@ -1,0 +1,143 @@
+#include "app/windows/ControlMapping.h"
+#include "app/windows/ShortNumber.h"
+#include "app/windows/TWaveOverview.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kavrel {
+namespace {
+
+struct ShortCase {
+    double value;
+    const char* text;
+};
+
+class ShortNumberTest : public testing::TestWithParam<ShortCase> {};
+
+TEST_P(ShortNumberTest, FourSignificantDigitsInTheShorterForm)
+{
+    EXPECT_EQ(ShortNumberText(GetParam().value), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Labels, ShortNumberTest,
+    testing::Values(ShortCase{1, "1"}, ShortCase{0.316227766, "0.3162"},
+                    ShortCase{31.6227766, "31.62"}, ShortCase{1000, "1000"},
+                    ShortCase{0.01, "0.01"}, ShortCase{10, "10"}, ShortCase{0.1, "0.1"},
+                    ShortCase{3.16227766, "3.162"}, ShortCase{158.489319, "158.5"},
+                    ShortCase{9.99951, "10"}, ShortCase{0, "0"}, ShortCase{-0.5, "-0.5"},
+                    // Where the plain form gets longer than the scientific one.
+                    ShortCase{12345678, "1.235E7"}, ShortCase{0.00001234, "1.234E-5"},
+                    ShortCase{0.000001, "1E-6"}));
+
+TEST(ControlMappingTest, InitialAndEndPositions)
+{
+    EXPECT_NEAR(GainFromSlider(GainSliderRange.Initial), 0.316227766, 1e-9);
+    EXPECT_NEAR(GainFromSlider(-40), 0.01, 1e-12);
+    EXPECT_NEAR(GainFromSlider(20), 10, 1e-12);
+    EXPECT_NEAR(F0FromSlider(0), 10, 1e-12);
+    EXPECT_NEAR(F0FromSlider(50), 100, 1e-10);
+    EXPECT_NEAR(F0FromSlider(100), 1000, 1e-9);
+    EXPECT_NEAR(QFromSlider(-100), 0.1, 1e-12);
+    EXPECT_NEAR(QFromSlider(0), 1, 0);
+    EXPECT_NEAR(QFromSlider(100), 10, 1e-12);
+}
+
+TEST(ControlMappingTest, InverseReturnsEveryPosition)
+{
+    for (int p = GainSliderRange.Min; p <= GainSliderRange.Max; ++p)
+        EXPECT_EQ(SliderFromGain(GainFromSlider(p)), p);
+    for (int p = F0SliderRange.Min; p <= F0SliderRange.Max; ++p)
+        EXPECT_EQ(SliderFromF0(F0FromSlider(p)), p);
+    for (int p = QSliderRange.Min; p <= QSliderRange.Max; ++p) {
+        const double f0 = F0FromSlider(37);
+        EXPECT_EQ(SliderFromQ(f0, f0 / QFromSlider(p)), p);
+    }
+}
+
+TEST(ControlMappingTest, InverseRoundsToNearestAndClamps)
+{
+    EXPECT_EQ(SliderFromGain(0.5), -6);  // -6.02 dB
+    EXPECT_EQ(SliderFromGain(1e-9), -40);
+    EXPECT_EQ(SliderFromGain(1e9), 20);
+    EXPECT_EQ(SliderFromGain(std::numeric_limits<double>::min()), -40);
+    EXPECT_EQ(SliderFromF0(1e12), 100);
+    EXPECT_EQ(SliderFromF0(1), 0);
+    EXPECT_EQ(SliderFromQ(100, 1e-300), 100);
+    EXPECT_EQ(SliderFromQ(100, 1e300), -100);
+}
+
+TEST(ControlMappingTest, ValuesWithoutAPositionLeaveTheSlider)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (double bad : {0.0, -0.0, -1.0, inf, -inf, nan}) {
+        EXPECT_EQ(SliderFromGain(bad), std::nullopt) << bad;
+        EXPECT_EQ(SliderFromF0(bad), std::nullopt) << bad;
+        EXPECT_EQ(SliderFromQ(bad, 100), std::nullopt) << bad;
+        EXPECT_EQ(SliderFromQ(100, bad), std::nullopt) << bad;
+    }
+}
+
+// Brute force as the plot would do it without the summary.
+TSampleRange Direct(const std::vector<std::int16_t>& s, std::size_t first, std::size_t last)
+{
+    TSampleRange r{32768, -32768};
+    for (std::size_t i = first; i <= last; ++i) {
+        r.Min = std::min<std::int32_t>(r.Min, s[i]);
+        r.Max = std::max<std::int32_t>(r.Max, s[i]);
+    }
+    return r;
+}
+
+TEST(WaveOverviewTest, AgreesWithAScanOfEveryRange)
+{
+    std::mt19937 rng(7);
+    for (std::size_t n : {std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{257},
+                          std::size_t{5000}}) {
+        std::vector<std::int16_t> s(n);
+        std::uniform_int_distribution<int> value(-32768, 32767);
+        for (auto& v : s)
+            v = static_cast<std::int16_t>(value(rng));
+        TWaveOverview overview;
+        overview.Build(s);
+        EXPECT_TRUE(overview.Matches(s));
+        std::uniform_int_distribution<std::size_t> pos(0, n - 1);
+        for (int k = 0; k < 400; ++k) {
+            std::size_t a = pos(rng);
+            std::size_t b = pos(rng);
+            if (b < a)
+                std::swap(a, b);
+            const TSampleRange want = Direct(s, a, b);
+            const TSampleRange got = overview.MinMax(s, a, b);
+            ASSERT_EQ(got.Min, want.Min) << n << " " << a << ".." << b;
+            ASSERT_EQ(got.Max, want.Max) << n << " " << a << ".." << b;
+        }
+        const TSampleRange all = overview.MinMax(s, 0, n - 1);
+        EXPECT_EQ(all.Min, *std::min_element(s.begin(), s.end()));
+        EXPECT_EQ(all.Max, *std::max_element(s.begin(), s.end()));
+    }
+}
+
+TEST(WaveOverviewTest, NoticesOtherSamples)
+{
+    std::vector<std::int16_t> a(1000, 5);
+    std::vector<std::int16_t> b(1000, 5);
+    TWaveOverview overview;
+    overview.Build(a);
+    EXPECT_TRUE(overview.Matches(a));
+    EXPECT_FALSE(overview.Matches(b));
+    EXPECT_FALSE(overview.Matches(std::span<const std::int16_t>(a).first(999)));
+}
+
+}  // namespace
+}  // namespace kavrel
