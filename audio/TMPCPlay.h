@@ -40,7 +40,8 @@ public:
     TMPCPlay(const TMPCPlay&) = delete;
     TMPCPlay& operator=(const TMPCPlay&) = delete;
 
-    // 16-bit values per buffer, all channels together; clamped to 1 .. MaxChunkSamples.
+    // 16-bit values per buffer, all channels together; clamped to 1 .. MaxChunkSamples. A change
+    // is refused while open (the device holds the buffers).
     int nChunkSamples() const { return m_nChunkSamples; }
     void SetnChunkSamples(int value);
     // Channels; a value <= 0 becomes 1, above MaxChans becomes MaxChans. Not while open.
@@ -49,7 +50,7 @@ public:
     // Total values per second (sample rate x channels); a value <= 0 becomes 1. Not while open.
     int sfTot() const { return m_sfTot; }
     void SetsfTot(int value);
-    // Buffers in the ring, clamped to 1 .. MaxBuffers.
+    // Buffers in the ring, clamped to 1 .. MaxBuffers. A change is refused while open.
     int nBuffers() const { return m_nBuffers; }
     void SetnBuffers(int value);
 
@@ -63,6 +64,7 @@ public:
     const std::string& LastDeviceError() const { return m_lastDeviceError; }
 
     // Opens the device if needed and queues every buffer, filled through OnStash, in ring order.
+    // While playing, it first takes the queued buffers back, so the ring starts afresh.
     void Start();
     // Opens the device; false if it is open already.
     bool Open();

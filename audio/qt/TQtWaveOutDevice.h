@@ -27,6 +27,8 @@ namespace kavrel {
 class TQtWaveOutDevice : public QObject, public TWaveOutDevice {
     Q_OBJECT
 public:
+    // Create on the UI thread, after the application object. Leave parent empty when a
+    // TMPCPlay is to own the device.
     explicit TQtWaveOutDevice(QObject* parent = nullptr);
     ~TQtWaveOutDevice() override;
 
