@@ -98,8 +98,8 @@ double NextMusicTick(double frequency)
 
 std::string NoteName(double frequency)
 {
-    static const char* const kNames[12] = {"Ab", "A", "Bb", "B", "C",  "C#",
-                                           "D",  "Eb", "E", "F", "F#", "G"};
+    static const char* const kNames[12] = {"Ab", "A",  "Bb", "B", "C",  "C#",
+                                           "D",  "Eb", "E",  "F", "F#", "G"};
     if (!(frequency > 0)) {
         return "-";
     }

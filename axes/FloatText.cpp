@@ -129,7 +129,9 @@ bool ParseFloatText(std::string_view text, char decimalSeparator, double& value)
     // separator.
     std::string plain;
     std::size_t i = 0;
-    auto isDigit = [&](std::size_t k) { return k < text.size() && text[k] >= '0' && text[k] <= '9'; };
+    auto isDigit = [&](std::size_t k) {
+        return k < text.size() && text[k] >= '0' && text[k] <= '9';
+    };
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
         if (text[i] == '-') {
             plain += '-';

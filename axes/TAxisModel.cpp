@@ -723,7 +723,7 @@ void TAxisModel::LinearLayout() const
         count = std::trunc((hi - lo) / d) + 2;
         // A fallback step of 1 on a wide range would give absurdly many ticks; a real layout
         // never has more than about twice as many ticks as the axis is long.
-        const double limit = 4.0 * std::max(length, 0) + 8;
+        const double limit = std::min(4.0 * std::max(length, 0) + 8, 1e6);
         if (!std::isfinite(count) || count > limit) {
             count = 3;
         }
@@ -749,8 +749,7 @@ void TAxisModel::LogarithmicLayout() const
     const double hi = HiValue();
     double x = LoValue();
     while (static_cast<int>(m_ticks.size()) < kMaxLogTicks) {
-        const double next =
-            m_musicScale ? axisticks::NextMusicTick(x) : axisticks::NextLogTick(x);
+        const double next = m_musicScale ? axisticks::NextMusicTick(x) : axisticks::NextLogTick(x);
         if (!std::isfinite(next) || !(next > x)) {
             break;
         }
@@ -783,8 +782,7 @@ void TAxisModel::ThinLabels() const
         }
         const bool vertical = IsVertical();
         if (!tick.Label.empty()) {
-            long long half =
-                (vertical ? MeasureHeight(tick.Label) : MeasureWidth(tick.Label)) / 2;
+            long long half = (vertical ? MeasureHeight(tick.Label) : MeasureWidth(tick.Label)) / 2;
             if (!m_musicScale) {
                 half += 1;
             }
@@ -884,8 +882,7 @@ void TAxisModel::Paint(TAxisCanvas& canvas)
             const long long left = static_cast<long long>(tick.Pixel) - w / 2;
             if (left >= 0 && static_cast<long long>(tick.Pixel) + w / 2 < right) {
                 canvas.DrawText(static_cast<int>(left),
-                                m_position == tposition::posover ? a - h : a + size,
-                                tick.Label);
+                                m_position == tposition::posover ? a - h : a + size, tick.Label);
             }
         }
     }
@@ -953,17 +950,25 @@ int TAxisModel::CursorAt(int c) const
     const int mode = ChooseMode(c);
     if (IsVertical()) {
         switch (mode) {
-        case 1: return crVLower;
-        case 2: return crVMiddle;
-        case 3: return crVUpper;
-        default: return crDefault;
+        case 1:
+            return crVLower;
+        case 2:
+            return crVMiddle;
+        case 3:
+            return crVUpper;
+        default:
+            return crDefault;
         }
     }
     switch (mode) {
-    case 1: return crHLower;
-    case 2: return crHMiddle;
-    case 3: return crHUpper;
-    default: return crDefault;
+    case 1:
+        return crHLower;
+    case 2:
+        return crHMiddle;
+    case 3:
+        return crHUpper;
+    default:
+        return crDefault;
     }
 }
 
@@ -1063,18 +1068,24 @@ void TAxisModel::DragTo(int c)
             }
             break;
         }
-        default: break;
+        default:
+            break;
         }
         return;
     }
     switch (m_dragMode) {
-    case 1: setLo(hi0 + e * (lo0 - hi0)); break;
+    case 1:
+        setLo(hi0 + e * (lo0 - hi0));
+        break;
     case 2:
         setHi(hi0 + e * (hi0 - lo0));
         setLo(lo0 + e * (hi0 - lo0));
         break;
-    case 3: setHi(lo0 + e * (hi0 - lo0)); break;
-    default: break;
+    case 3:
+        setHi(lo0 + e * (hi0 - lo0));
+        break;
+    default:
+        break;
     }
 }
 

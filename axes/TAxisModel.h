@@ -45,8 +45,8 @@ enum class TAxisDefaults { Form, Bare };
 
 struct TAxisTick {
     double Value = 0;
-    int Pixel = 0;       // along the axis, as the painting uses it
-    std::string Label;   // empty when thinned out
+    int Pixel = 0;     // along the axis, as the painting uses it
+    std::string Label; // empty when thinned out
 };
 
 class TAxisModel {

@@ -128,9 +128,9 @@ const std::map<int, QCursor>& Cursors()
 {
     // Made on first use, after the application object exists, and kept for all axes.
     static const std::map<int, QCursor> cursors = {
-        {crVUpper, MakeCursor(true, false, false)},  {crVLower, MakeCursor(false, true, false)},
-        {crVMiddle, MakeCursor(true, true, false)},  {crHUpper, MakeCursor(true, false, true)},
-        {crHLower, MakeCursor(false, true, true)},   {crHMiddle, MakeCursor(true, true, true)},
+        {crVUpper, MakeCursor(true, false, false)}, {crVLower, MakeCursor(false, true, false)},
+        {crVMiddle, MakeCursor(true, true, false)}, {crHUpper, MakeCursor(true, false, true)},
+        {crHLower, MakeCursor(false, true, true)},  {crHMiddle, MakeCursor(true, true, true)},
     };
     return cursors;
 }
@@ -138,9 +138,12 @@ const std::map<int, QCursor>& Cursors()
 TMouseButton ButtonOf(Qt::MouseButton button)
 {
     switch (button) {
-    case Qt::RightButton: return TMouseButton::mbRight;
-    case Qt::MiddleButton: return TMouseButton::mbMiddle;
-    default: return TMouseButton::mbLeft;
+    case Qt::RightButton:
+        return TMouseButton::mbRight;
+    case Qt::MiddleButton:
+        return TMouseButton::mbMiddle;
+    default:
+        return TMouseButton::mbLeft;
     }
 }
 

@@ -12,9 +12,9 @@ TEST(AxisTicks, NiceNumber)
     struct TCase {
         double x, nice;
     };
-    const TCase cases[] = {{576, 500}, {1.0 / 12, 0.1}, {1.41, 1}, {1.42, 2}, {3.16, 2},
-                           {3.17, 5},  {7.07, 5},       {7.08, 10}, {2, 2},   {104, 100},
-                           {0.002, 0.002}, {1e300, 1e300}};
+    const TCase cases[] = {{576, 500}, {1.0 / 12, 0.1}, {1.41, 1},      {1.42, 2},
+                           {3.16, 2},  {3.17, 5},       {7.07, 5},      {7.08, 10},
+                           {2, 2},     {104, 100},      {0.002, 0.002}, {1e300, 1e300}};
     for (const auto& c : cases) {
         EXPECT_NEAR(NiceNumber(c.x), c.nice, c.nice * 1e-12) << c.x;
     }
@@ -29,9 +29,9 @@ TEST(AxisTicks, NextLogTickStepsThroughEachDecade)
     struct TCase {
         double x, next;
     };
-    const TCase cases[] = {{1, 2},   {2, 3},     {9, 10},     {10, 20},  {90, 100},
-                           {0.5, 0.6}, {0.1, 0.2}, {0.099, 0.1}, {1.5, 2}, {0.01, 0.02},
-                           {950, 1000}, {1e-5, 2e-5}};
+    const TCase cases[] = {{1, 2},    {2, 3},       {9, 10},     {10, 20},
+                           {90, 100}, {0.5, 0.6},   {0.1, 0.2},  {0.099, 0.1},
+                           {1.5, 2},  {0.01, 0.02}, {950, 1000}, {1e-5, 2e-5}};
     for (const auto& c : cases) {
         EXPECT_NEAR(NextLogTick(c.x), c.next, c.next * 1e-9) << c.x;
     }

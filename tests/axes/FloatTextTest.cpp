@@ -29,10 +29,10 @@ INSTANTIATE_TEST_SUITE_P(
                       TGeneralCase{123456.789, "123456.789"}, TGeneralCase{1e-5, "0.00001"},
                       TGeneralCase{1.25e-5, "0.0000125"}, TGeneralCase{1e-6, "1E-6"},
                       TGeneralCase{-1.5e-7, "-1.5E-7"}, TGeneralCase{1.5e20, "1.5E20"},
-                      TGeneralCase{999999999999999, "999999999999999"},
-                      TGeneralCase{1e15, "1E15"}, TGeneralCase{9999999999999999.0, "1E16"},
-                      TGeneralCase{1e300, "1E300"}, TGeneralCase{-1e-300, "-1E-300"},
-                      TGeneralCase{100, "100"}, TGeneralCase{1200.5, "1200.5"}));
+                      TGeneralCase{999999999999999, "999999999999999"}, TGeneralCase{1e15, "1E15"},
+                      TGeneralCase{9999999999999999.0, "1E16"}, TGeneralCase{1e300, "1E300"},
+                      TGeneralCase{-1e-300, "-1E-300"}, TGeneralCase{100, "100"},
+                      TGeneralCase{1200.5, "1200.5"}));
 
 TEST(FloatText, UsesTheGivenDecimalSeparator)
 {
@@ -79,13 +79,13 @@ TEST(FloatText, ParsesNumbersWithTheSeparator)
         double value;
     };
     const TCase cases[] = {
-        {"1.5", '.', true, 1.5},     {" -2 ", '.', true, -2},   {"1,5", ',', true, 1.5},
-        {"1,5", '.', false, 0},      {"1.5", ',', false, 0},    {".5", '.', true, 0.5},
-        {"3.", '.', true, 3},        {"1E3", '.', true, 1000},  {"2.5e-3", '.', true, 0.0025},
-        {"+7", '.', true, 7},        {"", '.', false, 0},       {"-", '.', false, 0},
-        {"1e", '.', false, 0},       {"abc", '.', false, 0},    {"1.5x", '.', false, 0},
-        {"1e999", '.', false, 0},    {"1e-999", '.', true, 0},  {"nan", '.', false, 0},
-        {"inf", '.', false, 0},      {"High", '.', false, 0},   {"0x10", '.', false, 0},
+        {"1.5", '.', true, 1.5},  {" -2 ", '.', true, -2},  {"1,5", ',', true, 1.5},
+        {"1,5", '.', false, 0},   {"1.5", ',', false, 0},   {".5", '.', true, 0.5},
+        {"3.", '.', true, 3},     {"1E3", '.', true, 1000}, {"2.5e-3", '.', true, 0.0025},
+        {"+7", '.', true, 7},     {"", '.', false, 0},      {"-", '.', false, 0},
+        {"1e", '.', false, 0},    {"abc", '.', false, 0},   {"1.5x", '.', false, 0},
+        {"1e999", '.', false, 0}, {"1e-999", '.', true, 0}, {"nan", '.', false, 0},
+        {"inf", '.', false, 0},   {"High", '.', false, 0},  {"0x10", '.', false, 0},
     };
     for (const auto& c : cases) {
         double value = -123;

@@ -86,9 +86,9 @@ TEST_F(AxisModelTest, LowValueReadingRule)
         double stored, minLo, maxLo, expected;
     };
     const TCase cases[] = {
-        {false, 5, 0, 3, 3},      {false, -1, 0, 3, 0},     {false, 1.25, 0, 3, 1.25},
-        {true, 2.5, -10, 10, 2},  {true, 3.5, -10, 10, 4},  {true, -2.5, -10, 10, -2},
-        {true, -3, -2.5, 10, -2}, {true, 9, -10, 7.5, 7},   {true, 1.4, -10, 10, 1},
+        {false, 5, 0, 3, 3},      {false, -1, 0, 3, 0},    {false, 1.25, 0, 3, 1.25},
+        {true, 2.5, -10, 10, 2},  {true, 3.5, -10, 10, 4}, {true, -2.5, -10, 10, -2},
+        {true, -3, -2.5, 10, -2}, {true, 9, -10, 7.5, 7},  {true, 1.4, -10, 10, 1},
     };
     for (const auto& c : cases) {
         TAxisModel a;
@@ -360,8 +360,9 @@ TEST_F(AxisModelTest, ExtremeRangesNeverOverflow)
     struct TRange {
         double lo, hi;
     };
-    const TRange ranges[] = {{-1e300, 1e300}, {0, 1e-300}, {1e300, 1e300}, {-1e-300, 1e-300},
-                             {-1.7e308, 1.7e308}, {5e-324, 1e-323}, {1, 1 + 1e-15}};
+    const TRange ranges[] = {{-1e300, 1e300},   {0, 1e-300},         {1e300, 1e300},
+                             {-1e-300, 1e-300}, {-1.7e308, 1.7e308}, {5e-324, 1e-323},
+                             {1, 1 + 1e-15}};
     for (const auto& r : ranges) {
         axis.SetRange(r.lo, r.hi);
         for (double v : {0.0, 1.0, -1.0, 1e300, -1e300, inf, -inf, nan, r.lo, r.hi}) {
@@ -487,8 +488,8 @@ TEST_F(AxisModelTest, LogarithmicDecade)
     for (std::size_t i = 0; i < values.size(); ++i) {
         EXPECT_NEAR(values[i], expected[i], 1e-9);
     }
-    EXPECT_EQ(TickLabels(), (std::vector<std::string>{"2", "3", "4", "5", "6", "7", "8", "9",
-                                                      "10", ""}))
+    EXPECT_EQ(TickLabels(),
+              (std::vector<std::string>{"2", "3", "4", "5", "6", "7", "8", "9", "10", ""}))
         << "20 lies beyond the end, where the label of 10 already stands";
     EXPECT_EQ(axis.Ticks()[0].Pixel, 173);
     EXPECT_EQ(axis.Ticks()[9].Pixel, 749) << "logarithmic pixels are not clamped";

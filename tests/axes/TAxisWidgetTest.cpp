@@ -84,11 +84,9 @@ TEST_F(AxisWidgetTest, CursorShowsTheRegion)
     Show(axis);
     Hover(axis, QPoint(20, 10));
     EXPECT_EQ(axis.cursor().shape(), Qt::BitmapCursor);
-    EXPECT_EQ(axis.cursor().pixmap().cacheKey(),
-              TAxis::DragCursor(crVUpper).pixmap().cacheKey());
+    EXPECT_EQ(axis.cursor().pixmap().cacheKey(), TAxis::DragCursor(crVUpper).pixmap().cacheKey());
     Hover(axis, QPoint(20, 45));
-    EXPECT_EQ(axis.cursor().pixmap().cacheKey(),
-              TAxis::DragCursor(crVMiddle).pixmap().cacheKey());
+    EXPECT_EQ(axis.cursor().pixmap().cacheKey(), TAxis::DragCursor(crVMiddle).pixmap().cacheKey());
     axis.SetAllowLoScroll(false);
     axis.SetAllowHiScroll(false);
     Hover(axis, QPoint(20, 10));
