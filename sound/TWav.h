@@ -70,8 +70,8 @@ public:
     // order (count × channels.size() values). A channel or index out of range reads as 0.
     std::vector<std::int16_t> BlockExtract(std::span<const std::int32_t> channels,
                                            std::int64_t start, std::int64_t count) const;
-    // The same into `out`, whose size must be a multiple of channels.size(); does not allocate,
-    // so the playback feed can call it.
+    // The same into `out`, out.size() / channels.size() frames (a partial last frame is zeroed).
+    // Does not allocate, so the playback feed can call it.
     void BlockExtract(std::span<const std::int32_t> channels, std::int64_t start,
                       std::span<std::int16_t> out) const noexcept;
 
@@ -86,7 +86,8 @@ public:
     // temporary file in the target's folder that replaces the target only when complete; on an
     // EWavError or a cancel the target is untouched. Returns false when cancelled.
     bool WriteFile(const std::string& path = {}, const TWavProgress& progress = {}) const;
-    // The 44-byte header and the interleaved samples, as WriteFile writes them.
+    // The 44-byte header and the interleaved samples, as WriteFile writes them. Throws EWavError
+    // for a sound no wave file can hold.
     std::vector<std::byte> ToBytes() const;
 
     // The path last read successfully.
