@@ -24,6 +24,11 @@ std::atomic<bool> g_trackAllocations{false};
 std::atomic<std::size_t> g_largestAllocation{0};
 } // namespace
 
+// g++ sees these inlined into delete expressions and takes free() for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t size)
 {
     if (g_trackAllocations.load(std::memory_order_relaxed) &&
@@ -41,6 +46,9 @@ void operator delete(void* p, std::size_t) noexcept
 {
     std::free(p);
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace kavrel {
 namespace {
