@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -399,6 +400,37 @@ TEST(AxisDrag, HandlerErrorsPassOnAndClearTheGuard)
     EXPECT_THROW(axis.MouseUp(TMouseButton::mbLeft, 0, 20, 30), std::runtime_error);
     EXPECT_FALSE(axis.InEvent());
     EXPECT_EQ(axis.DragMode(), 0);
+}
+
+TEST(AxisDrag, ExtremeRangesAndTinyAxes)
+{
+    for (int length : {0, 1, 5, 21, 400}) {
+        for (bool logarithmic : {false, true}) {
+            TFakeHost host;
+            TAxisModel axis;
+            Prepare(axis, host, length % 2 ? tposition::posleft : tposition::posunder, length,
+                    {true, true, true});
+            axis.SetRange(logarithmic ? 1e-300 : -1e300, 1e300);
+            axis.SetLogarithmic(logarithmic);
+            for (int press : {-5, 0, length / 2, length + 5}) {
+                Press(axis, press);
+                for (int move : {-1000, 0, 10, length / 3, length, 100000}) {
+                    Move(axis, move);
+                    EXPECT_FALSE(std::isnan(axis.LoValue()));
+                    EXPECT_FALSE(std::isnan(axis.HiValue()));
+                    // HiValue follows the stored low value, which a drag may push past the
+                    // limits; LoValue itself always reads inside them.
+                    EXPECT_GE(axis.LoValue(), -1e300);
+                    EXPECT_LE(axis.LoValue(), 1e300);
+                    const int p = axis.ValueToPixel(axis.HiValue());
+                    EXPECT_GE(p, 0);
+                    EXPECT_LE(p, std::max(length - 1, 0));
+                }
+                axis.MouseUp(TMouseButton::mbLeft, 0, 0, 0);
+                axis.SetRange(logarithmic ? 1e-300 : -1e300, 1e300);
+            }
+        }
+    }
 }
 
 class AxisDialogTest : public ::testing::Test {
