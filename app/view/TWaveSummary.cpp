@@ -1,12 +1,31 @@
 #include "app/view/TWaveSummary.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace kavrel {
 
 namespace {
 
 constexpr std::size_t FinestBlock = TWaveSummary::LevelSizes[0];
+
+// log2 of each level's block size: the sizes are powers of two, so block numbers come from
+// shifts rather than divisions, which matters at one query per pixel column.
+constexpr std::array<unsigned, TWaveSummary::LevelSizes.size()> LevelShifts = [] {
+    std::array<unsigned, TWaveSummary::LevelSizes.size()> shifts{};
+    for (std::size_t k = 0; k < shifts.size(); ++k)
+        while ((std::size_t{1} << shifts[k]) < TWaveSummary::LevelSizes[k])
+            ++shifts[k];
+    return shifts;
+}();
+static_assert([] {
+    for (std::size_t k = 0; k < LevelShifts.size(); ++k)
+        if ((std::size_t{1} << LevelShifts[k]) != TWaveSummary::LevelSizes[k])
+            return false;
+    return true;
+}());
 
 // Extremes of one finest block. The fixed trip count lets the compiler vectorise the loop.
 void ScanFinestBlock(const std::int16_t* p, std::int16_t& lo, std::int16_t& hi) noexcept
@@ -21,29 +40,66 @@ void ScanFinestBlock(const std::int16_t* p, std::int16_t& lo, std::int16_t& hi) 
     hi = mx;
 }
 
+// Folds count > 0 samples into r. Chunks of a fixed length let the compiler vectorise the scan.
 void ScanRaw(const std::int16_t* p, std::size_t count, TMinMax& r) noexcept
 {
-    std::int32_t mn = r.Min;
-    std::int32_t mx = r.Max;
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::int32_t s = p[i];
-        mn = s < mn ? s : mn;
-        mx = s > mx ? s : mx;
+    constexpr std::size_t chunk = 32;
+    std::int16_t mn = p[0];
+    std::int16_t mx = p[0];
+    std::size_t i = 0;
+    for (; i + chunk <= count; i += chunk)
+        for (std::size_t j = 0; j < chunk; ++j) {
+            mn = p[i + j] < mn ? p[i + j] : mn;
+            mx = p[i + j] > mx ? p[i + j] : mx;
+        }
+    for (; i < count; ++i) {
+        mn = p[i] < mn ? p[i] : mn;
+        mx = p[i] > mx ? p[i] : mx;
     }
-    r.Min = mn;
-    r.Max = mx;
+    r.Min = std::min<std::int32_t>(r.Min, mn);
+    r.Max = std::max<std::int32_t>(r.Max, mx);
 }
 
+// Below this many finest blocks (about 4 M samples) one thread scans them all.
+constexpr std::size_t ParallelBlocks = 16384;
+constexpr unsigned MaxThreads = 4;
+
 }  // namespace
+
+void TWaveSummary::ScanFinest(std::size_t first, std::size_t end) noexcept
+{
+    std::vector<TBlock>& finest = m_levels[0];
+    const std::int16_t* data = m_samples.data();
+    for (std::size_t b = first; b < end; ++b)
+        ScanFinestBlock(data + b * FinestBlock, finest[b].Min, finest[b].Max);
+}
 
 void TWaveSummary::Build(std::span<const std::int16_t> samples)
 {
     m_samples = samples;
     std::vector<TBlock>& finest = m_levels[0];
     finest.resize(samples.size() / FinestBlock);
-    const std::int16_t* data = samples.data();
-    for (std::size_t b = 0; b < finest.size(); ++b)
-        ScanFinestBlock(data + b * FinestBlock, finest[b].Min, finest[b].Max);
+
+    // The scan of the samples is bound by memory bandwidth, which one core does not exhaust; a
+    // long sound is split between a few threads. Without threads it is scanned here alone.
+    const std::size_t blocks = finest.size();
+    const unsigned threads =
+        blocks < ParallelBlocks ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, MaxThreads);
+    std::vector<std::thread> helpers;
+    std::size_t done = 0;
+    for (unsigned t = 1; t < threads; ++t) {
+        const std::size_t first = blocks * (t - 1) / threads;
+        const std::size_t end = blocks * t / threads;
+        try {
+            helpers.emplace_back([this, first, end] { ScanFinest(first, end); });
+            done = end;
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    ScanFinest(done, blocks);
+    for (std::thread& helper : helpers)
+        helper.join();
 
     for (std::size_t k = 1; k < LevelSizes.size(); ++k) {
         const std::vector<TBlock>& finer = m_levels[k - 1];
@@ -81,6 +137,11 @@ TMinMax TWaveSummary::MinMax(std::size_t first, std::size_t last) const noexcept
     TMinMax r;
     if (first > last || last >= m_samples.size())
         return r;
+    // A run of at most one finest block's length: scanning it costs no more than the lookup.
+    if (last - first < FinestBlock) {
+        ScanRaw(m_samples.data() + first, last - first + 1, r);
+        return r;
+    }
     Combine(LevelSizes.size(), first, last + 1, r);
     return r;
 }
@@ -94,8 +155,9 @@ void TWaveSummary::Combine(std::size_t levels, std::size_t begin, std::size_t en
     for (; levels > 0; --levels) {
         const std::size_t k = levels - 1;
         const std::size_t size = LevelSizes[k];
-        const std::size_t b0 = (begin + size - 1) / size;
-        const std::size_t b1 = end / size;
+        const unsigned shift = LevelShifts[k];
+        const std::size_t b0 = (begin + size - 1) >> shift;
+        const std::size_t b1 = end >> shift;
         if (b0 >= b1)
             continue;
         Combine(k, begin, b0 * size, result);

@@ -24,7 +24,8 @@ public:
     TWaveSummary() = default;
 
     // Summarises `samples`, which must stay valid and unchanged until the next Build or Clear;
-    // call again after every change of the samples.
+    // call again after every change of the samples. A long run is scanned by a few threads at
+    // once; the call returns when the summary is complete.
     void Build(std::span<const std::int16_t> samples);
     // Forgets the samples: Count() becomes 0.
     void Clear() noexcept;
@@ -52,6 +53,8 @@ private:
         std::int16_t Max;
     };
 
+    // Fills finest blocks first … end-1 from the samples.
+    void ScanFinest(std::size_t first, std::size_t end) noexcept;
     void Combine(std::size_t level, std::size_t begin, std::size_t end,
                  TMinMax& result) const noexcept;
 
