@@ -194,6 +194,8 @@ void DecodeFrames(const std::byte* in, std::size_t frames, std::vector<TWav::TCh
                   std::size_t at) noexcept
 {
     const std::size_t n = channels.size();
+    if (frames == 0)
+        return;
     if constexpr (std::is_same_v<D, TDecode16> && std::endian::native == std::endian::little) {
         if (n == 1) {
             std::memcpy(channels[0].data() + at, in, frames * 2);

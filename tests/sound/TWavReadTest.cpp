@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(Files, ReadsFromAnySource,
                          ::testing::Values("pcm16-stereo.wav", "list-before-data.wav",
                                            "junk-before-fmt.wav", "odd-data-size.wav",
                                            "truncated-data.wav", "huge-data-size.wav",
-                                           "pcm24-stereo.wav"));
+                                           "header-only-mono.wav", "pcm24-stereo.wav"));
 
 TWav LongStereo(std::int64_t frames)
 {

@@ -103,6 +103,7 @@ full = pcm16(2, FRAMES)
 write("truncated-data.wav", riff(good_fmt, b"data" + struct.pack("<I", len(full))) + full[:-3])
 write("huge-data-size.wav", riff(good_fmt, b"data" + struct.pack("<I", 0xFFFFFFF0)) + full[:40])
 write("header-only.wav", riff(good_fmt, b"data" + struct.pack("<I", 4000)))
+write("header-only-mono.wav", riff(fmt(1, 1, 8000, 16), b"data" + struct.pack("<I", 4000)))
 
 # Broken: each must be refused with a message naming the file.
 write("empty.wav", b"")
