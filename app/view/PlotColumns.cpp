@@ -43,21 +43,20 @@ std::vector<TPlotColumn> Columns(std::size_t count, double sampleRate, int axisW
     return columns;
 }
 
-}  // namespace
+} // namespace
 
-std::vector<TPlotColumn> PlotColumns(const TWaveSummary& summary, double sampleRate,
-                                     int axisWidth, const TPixelToTime& pixelToTime)
+std::vector<TPlotColumn> PlotColumns(const TWaveSummary& summary, double sampleRate, int axisWidth,
+                                     const TPixelToTime& pixelToTime)
 {
     return Columns(summary.Count(), sampleRate, axisWidth, pixelToTime,
                    [&](std::size_t lo, std::size_t hi) { return summary.MinMax(lo, hi); });
 }
 
-std::vector<TPlotColumn> DirectPlotColumns(std::span<const std::int16_t> samples,
-                                           double sampleRate, int axisWidth,
-                                           const TPixelToTime& pixelToTime)
+std::vector<TPlotColumn> DirectPlotColumns(std::span<const std::int16_t> samples, double sampleRate,
+                                           int axisWidth, const TPixelToTime& pixelToTime)
 {
     return Columns(samples.size(), sampleRate, axisWidth, pixelToTime,
                    [&](std::size_t lo, std::size_t hi) { return DirectMinMax(samples, lo, hi); });
 }
 
-}  // namespace kavrel
+} // namespace kavrel

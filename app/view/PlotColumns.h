@@ -28,12 +28,11 @@ using TPixelToTime = std::function<double(int pixel)>;
 
 // The plot's columns from a channel's summary. sampleRate in frames per second; axisWidth is the
 // time axis's width in pixels (fewer than 2 gives no columns).
-std::vector<TPlotColumn> PlotColumns(const TWaveSummary& summary, double sampleRate,
-                                     int axisWidth, const TPixelToTime& pixelToTime);
+std::vector<TPlotColumn> PlotColumns(const TWaveSummary& summary, double sampleRate, int axisWidth,
+                                     const TPixelToTime& pixelToTime);
 
 // The same by scanning every sample of every column: the reference the summaries must match.
-std::vector<TPlotColumn> DirectPlotColumns(std::span<const std::int16_t> samples,
-                                           double sampleRate, int axisWidth,
-                                           const TPixelToTime& pixelToTime);
+std::vector<TPlotColumn> DirectPlotColumns(std::span<const std::int16_t> samples, double sampleRate,
+                                           int axisWidth, const TPixelToTime& pixelToTime);
 
-}  // namespace kavrel
+} // namespace kavrel

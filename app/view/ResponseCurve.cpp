@@ -58,4 +58,4 @@ TDbRange ResponseDbRange(const std::vector<TResponsePoint>& curve, double stepDb
     return TDbRange{lo, hi};
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -33,4 +33,4 @@ struct TDbRange {
 TDbRange ResponseDbRange(const std::vector<TResponsePoint>& curve, double stepDb = 10.0,
                          double floorDb = -120.0, double ceilingDb = 120.0);
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -16,4 +16,4 @@ TMinMax DirectMinMax(std::span<const std::int16_t> samples, std::size_t first,
     return r;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

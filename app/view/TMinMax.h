@@ -20,4 +20,4 @@ struct TMinMax {
 TMinMax DirectMinMax(std::span<const std::int16_t> samples, std::size_t first,
                      std::size_t last) noexcept;
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -29,4 +29,4 @@ bool TSoundSummary::Matches(const TWav& wav) const noexcept
     return true;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -27,4 +27,4 @@ private:
     std::vector<TWaveSummary> m_channels;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -64,7 +64,7 @@ void ScanRaw(const std::int16_t* p, std::size_t count, TMinMax& r) noexcept
 constexpr std::size_t ParallelBlocks = 16384;
 constexpr unsigned MaxThreads = 4;
 
-}  // namespace
+} // namespace
 
 void TWaveSummary::ScanFinest(std::size_t first, std::size_t end) noexcept
 {
@@ -83,8 +83,9 @@ void TWaveSummary::Build(std::span<const std::int16_t> samples)
     // The scan of the samples is bound by memory bandwidth, which one core does not exhaust; a
     // long sound is split between a few threads. Without threads it is scanned here alone.
     const std::size_t blocks = finest.size();
-    const unsigned threads =
-        blocks < ParallelBlocks ? 1u : std::clamp(std::thread::hardware_concurrency(), 1u, MaxThreads);
+    const unsigned threads = blocks < ParallelBlocks
+                                 ? 1u
+                                 : std::clamp(std::thread::hardware_concurrency(), 1u, MaxThreads);
     std::vector<std::thread> helpers;
     std::size_t done = 0;
     for (unsigned t = 1; t < threads; ++t) {
@@ -176,4 +177,4 @@ void TWaveSummary::Combine(std::size_t levels, std::size_t begin, std::size_t en
         ScanRaw(m_samples.data() + begin, end - begin, result);
 }
 
-}  // namespace kavrel
+} // namespace kavrel

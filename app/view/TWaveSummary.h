@@ -62,4 +62,4 @@ private:
     std::array<std::vector<TBlock>, LevelSizes.size()> m_levels;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -107,7 +107,8 @@ BENCHMARK(BM_PlotColumnsDirect)->DenseRange(0, 3)->Unit(benchmark::kMicrosecond)
 void BM_WholeSoundSummary(benchmark::State& state)
 {
     const std::int64_t minutes = state.range(0);
-    const auto samples = Sound().ChannelSamples(0).first(static_cast<std::size_t>(minutes * kMinute));
+    const auto samples =
+        Sound().ChannelSamples(0).first(static_cast<std::size_t>(minutes * kMinute));
     TWaveSummary summary;
     summary.Build(samples);
     const TPixelToTime axis = Axis(0, static_cast<double>(minutes) * 60.0);
@@ -121,7 +122,8 @@ BENCHMARK(BM_WholeSoundSummary)->Arg(1)->Arg(10)->Arg(60)->Unit(benchmark::kMicr
 void BM_WholeSoundDirect(benchmark::State& state)
 {
     const std::int64_t minutes = state.range(0);
-    const auto samples = Sound().ChannelSamples(0).first(static_cast<std::size_t>(minutes * kMinute));
+    const auto samples =
+        Sound().ChannelSamples(0).first(static_cast<std::size_t>(minutes * kMinute));
     const TPixelToTime axis = Axis(0, static_cast<double>(minutes) * 60.0);
     for (auto _ : state) {
         auto columns = DirectPlotColumns(samples, kRate, kPixels, axis);
@@ -197,6 +199,6 @@ BENCHMARK(BM_Load60MinStereo)
     ->Repetitions(5)
     ->ComputeStatistics("min", Least);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -31,8 +31,8 @@ TEST(PlotColumns, IndicesRoundHalvesToEvenAndStopOutsideTheSound)
     TWaveSummary summary;
     summary.Build(s);
     const TPixelToTime halfSeconds = [](int p) { return p * 0.5; };
-    const std::vector<TPlotColumn> expected{
-        {0, 10, 10}, {1, -5, 10}, {2, -5, 7}, {3, 7, 7}, {4, 7, 7}, {5, 3, 7}};
+    const std::vector<TPlotColumn> expected{{0, 10, 10}, {1, -5, 10}, {2, -5, 7},
+                                            {3, 7, 7},   {4, 7, 7},   {5, 3, 7}};
     EXPECT_EQ(DirectPlotColumns(s, 1.0, 20, halfSeconds), expected);
     EXPECT_EQ(PlotColumns(summary, 1.0, 20, halfSeconds), expected);
 }
@@ -86,9 +86,8 @@ TEST(PlotColumns, IdenticalToTheDirectScanOnRandomZooms)
         wav.SetChannels(channels);
         wav.SetLength(44100 * 30 + 123);
         for (std::int32_t c = 0; c < channels; ++c) {
-            const auto s =
-                test::WalkWithSpikes(static_cast<std::size_t>(wav.Length()),
-                                     static_cast<std::uint32_t>(channels * 10 + c));
+            const auto s = test::WalkWithSpikes(static_cast<std::size_t>(wav.Length()),
+                                                static_cast<std::uint32_t>(channels * 10 + c));
             std::copy(s.begin(), s.end(), wav.MutableChannelSamples(c).begin());
         }
         TSoundSummary summary;
@@ -103,8 +102,8 @@ TEST(PlotColumns, IdenticalToTheDirectScanOnRandomZooms)
             const int width = widths(rng);
             const auto axis = LinearAxis(lo, lo + span, width);
             for (std::int32_t c = 0; c < channels; ++c) {
-                const auto expected = DirectPlotColumns(wav.ChannelSamples(c), wav.SampleRate(),
-                                                        width, axis);
+                const auto expected =
+                    DirectPlotColumns(wav.ChannelSamples(c), wav.SampleRate(), width, axis);
                 const auto got = PlotColumns(summary.Channel(c), wav.SampleRate(), width, axis);
                 ASSERT_EQ(got, expected) << "channels " << channels << " lo " << lo << " span "
                                          << span << " width " << width;
@@ -117,5 +116,5 @@ TEST(PlotColumns, IdenticalToTheDirectScanOnRandomZooms)
     }
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

@@ -68,8 +68,8 @@ INSTANTIATE_TEST_SUITE_P(
     Designs, ResponseCurveValues,
     testing::Values(TDesign{44100, 100, 100, 100, 100, 0.316227766}, // sliders at rest
                     TDesign{44100, 50, 50, 100, 100, 1.0},
-                    TDesign{48000, 1000, 100, 10, 100, 10.0},       // sharp peak, wide zero
-                    TDesign{8000, 200, 2000, 1000, 100, 0.01},      // wide pole, sharp notch
+                    TDesign{48000, 1000, 100, 10, 100, 10.0},  // sharp peak, wide zero
+                    TDesign{8000, 200, 2000, 1000, 100, 0.01}, // wide pole, sharp notch
                     TDesign{22050, 10, 1, 1000, 10000, 1.0}));
 
 // Independent of any formula: a sine run through the section comes out scaled by the curve.
@@ -97,10 +97,10 @@ TEST(ResponseCurve, MarksPeakAndNotch)
     // pole, its lowest at the zero.
     const TFilterSection s = Section({44100, 1000, 20, 100, 5, 1.0});
     const auto curve = ResponseCurve(s, 2000);
-    const auto hi = std::max_element(curve.begin(), curve.end(),
-                                     [](auto& a, auto& b) { return a.Db < b.Db; });
-    const auto lo = std::min_element(curve.begin(), curve.end(),
-                                     [](auto& a, auto& b) { return a.Db < b.Db; });
+    const auto hi =
+        std::max_element(curve.begin(), curve.end(), [](auto& a, auto& b) { return a.Db < b.Db; });
+    const auto lo =
+        std::min_element(curve.begin(), curve.end(), [](auto& a, auto& b) { return a.Db < b.Db; });
     EXPECT_NEAR(hi->Hz, 1000, 5);
     EXPECT_NEAR(lo->Hz, 100, 1);
     EXPECT_GT(hi->Db, 20);
@@ -135,15 +135,12 @@ TEST_P(ResponseDbRangeCases, WholeStepsAroundTheCurve)
     EXPECT_EQ(r.Hi, GetParam().Hi);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ResponseDbRangeCases,
-                         testing::Values(TRangeCase{{}, -10, 10},
-                                         TRangeCase{{0, 0}, -10, 10},
-                                         TRangeCase{{-3.5, 12.1}, -10, 20},
-                                         TRangeCase{{-10, 10}, -10, 10},
-                                         TRangeCase{{-300, 5}, -120, 10},
-                                         TRangeCase{{200, 300}, 110, 120},
-                                         TRangeCase{{-300, -250}, -120, -110},
-                                         TRangeCase{{NAN, 4}, 0, 10}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ResponseDbRangeCases,
+    testing::Values(TRangeCase{{}, -10, 10}, TRangeCase{{0, 0}, -10, 10},
+                    TRangeCase{{-3.5, 12.1}, -10, 20}, TRangeCase{{-10, 10}, -10, 10},
+                    TRangeCase{{-300, 5}, -120, 10}, TRangeCase{{200, 300}, 110, 120},
+                    TRangeCase{{-300, -250}, -120, -110}, TRangeCase{{NAN, 4}, 0, 10}));
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

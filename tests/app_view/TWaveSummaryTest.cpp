@@ -1,5 +1,5 @@
-#include "app/view/TSoundSummary.h"
 #include "app/view/TWaveSummary.h"
+#include "app/view/TSoundSummary.h"
 
 #include "TestWaves.h"
 #include "sound/TWav.h"
@@ -70,6 +70,26 @@ TEST(TWaveSummary, MatchesTheDirectScanOnRandomRuns)
     }
 }
 
+// Long enough to be scanned by several threads, with an odd tail after the last whole block.
+TEST(TWaveSummary, LongSoundScannedInPartsMatchesTheDirectScan)
+{
+    const std::size_t count = 6'000'000 + 77;
+    const auto samples = test::WalkWithSpikes(count, 5);
+    TWaveSummary summary;
+    summary.Build(samples);
+    ASSERT_EQ(summary.BlockCount(0), count / 256);
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<std::size_t> pos(0, count - 1);
+    for (int i = 0; i < 400; ++i) {
+        std::size_t a = pos(rng);
+        std::size_t b = pos(rng);
+        if (a > b)
+            std::swap(a, b);
+        ASSERT_EQ(summary.MinMax(a, b), DirectMinMax(samples, a, b)) << a << " … " << b;
+    }
+    EXPECT_EQ(summary.MinMax(0, count - 1), DirectMinMax(samples, 0, count - 1));
+}
+
 TEST(TWaveSummary, LevelsHoldTheWholeBlocksOnly)
 {
     const std::vector<std::int16_t> samples(65536 + 4095, 0);
@@ -138,5 +158,5 @@ TEST(TSoundSummary, SummarisesEveryChannelOfTheSound)
     EXPECT_TRUE(summary.Matches(wav));
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel

@@ -31,4 +31,4 @@ inline std::vector<std::int16_t> WalkWithSpikes(std::size_t count, std::uint32_t
     return samples;
 }
 
-}  // namespace kavrel::test
+} // namespace kavrel::test
