@@ -428,18 +428,15 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
         const std::uint64_t body = reader.Position();
         const std::uint64_t next = body + size + (size & 1u);
 
-        if (TagIs(header.data(), "fmt ")) {
-            if (format) {
-                // A second fmt chunk changes nothing; the first describes the data.
-            } else {
-                if (size < 16)
-                    reader.Fail("the fmt chunk is too short (" + std::to_string(size) + " bytes)");
-                std::array<std::byte, 40> fmt{};
-                const std::size_t want = std::min<std::size_t>(size, fmt.size());
-                if (reader.Read(fmt.data(), want) < want)
-                    reader.Fail("the file ends inside its fmt chunk");
-                format = ParseFormat(reader, fmt.data(), size);
-            }
+        // A second fmt chunk is skipped like any other: the first describes the data.
+        if (TagIs(header.data(), "fmt ") && !format) {
+            if (size < 16)
+                reader.Fail("the fmt chunk is too short (" + std::to_string(size) + " bytes)");
+            std::array<std::byte, 40> fmt{};
+            const std::size_t want = std::min<std::size_t>(size, fmt.size());
+            if (reader.Read(fmt.data(), want) < want)
+                reader.Fail("the file ends inside its fmt chunk");
+            format = ParseFormat(reader, fmt.data(), size);
         } else if (TagIs(header.data(), "data")) {
             if (!format)
                 reader.Fail("the data chunk comes before the fmt chunk");
@@ -503,7 +500,8 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             sound.sampleRate = format->sampleRate;
             sound.length = static_cast<std::int64_t>(frames);
             sound.encoding = format->encoding;
-            if (progress && total == 0 && !progress(1.0))
+            // Whatever ended the data, the caller sees the read reach its end.
+            if (progress && (total == 0 || reported != done) && !progress(1.0))
                 return std::nullopt;
             return sound;
         }
