@@ -75,14 +75,14 @@ void DrawShowFilter(QPainter& p)
     // Three sliders with their knobs.
     p.setPen(Outline(QColor(0x40, 0x40, 0x40)));
     for (int i = 0; i < 3; ++i) {
-        const qreal y = 3.5 + 4.5 * i;
+        const qreal y = 2.5 + 5 * i;
         p.drawLine(QPointF(1.5, y), QPointF(14.5, y));
     }
     p.setBrush(QColor(0x40, 0x70, 0xd0));
     p.setPen(Outline(QColor(0x10, 0x30, 0x80)));
-    const qreal knobs[3] = {9.5, 4.5, 11.5};
+    const qreal knobLefts[3] = {8.5, 3.5, 10.5};
     for (int i = 0; i < 3; ++i)
-        p.drawRect(QRectF(knobs[i] - 1.5, 1.5 + 4.5 * i, 3, 4));
+        p.drawRect(QRectF(knobLefts[i], 0.5 + 5 * i, 3, 4));
 }
 
 void DrawUseFilter(QPainter& p)

@@ -37,6 +37,7 @@ TAbout::TAbout(const TProgId& progId, QWidget* parent) : QDialog(parent)
                               .arg(QString::fromStdString(progId.Company())),
                           this);
     m_rights->setObjectName("Copyright");
+    m_rights->setWordWrap(true);
     m_compiled = new QLabel(QString("Compiled %1 %2").arg(__DATE__, __TIME__), this);
     m_compiled->setObjectName("CompileDate");
     m_systems = new QLabel("Runs on Linux desktops (X11 and Wayland) with a sound server "
@@ -63,7 +64,7 @@ TAbout::TAbout(const TProgId& progId, QWidget* parent) : QDialog(parent)
     auto* outer = new QVBoxLayout(this);
     outer->addLayout(row);
     outer->addWidget(buttons);
-    setFixedWidth(380);
+    setFixedWidth(420);
 }
 
 }  // namespace kavrel

@@ -1,6 +1,7 @@
 #include "app/windows/TForm18.h"
 
 #include "app/core/TSoundDocument.h"
+#include "app/view/PlotColumns.h"
 #include "app/windows/ControlMapping.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
@@ -494,17 +495,6 @@ bool TForm18::WithProgress(const QString& text,
     return done;
 }
 
-void TForm18::RebuildOverviews()
-{
-    const TWav& wav = m_document->SourceWav();
-    for (int c = 0; c < 2; ++c) {
-        if (c < wav.Channels())
-            m_overviews[static_cast<std::size_t>(c)].Build(wav.ChannelSamples(c));
-        else
-            m_overviews[static_cast<std::size_t>(c)].Clear();
-    }
-}
-
 void TForm18::LoadSoundFile(const QString& path)
 {
     ApplyControls();
@@ -519,7 +509,7 @@ void TForm18::LoadSoundFile(const QString& path)
     });
     if (!loaded)
         return;
-    RebuildOverviews();
+    m_summary.Build(doc.SourceWav());
 
     const QString caption = name + " - Kavrel";
     QGuiApplication::setApplicationDisplayName(caption);
@@ -547,34 +537,17 @@ void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& ax
     const int columns = m_taxis->width();
     if (columns < 2)
         return;
-    const std::span<const std::int16_t> samples = wav.ChannelSamples(channel);
-    TWaveOverview& overview = m_overviews[static_cast<std::size_t>(channel)];
-    if (!overview.Matches(samples))
-        overview.Build(samples);
-
-    const double rate = wav.SampleRate();
-    const auto last = static_cast<double>(samples.size()) - 1;
-    // Sample index of a time, or false when it lies outside the sound.
-    const auto index = [&](double seconds, std::size_t& i) {
-        const double v = std::nearbyint(rate * seconds);
-        if (!(v >= 0 && v <= last))
-            return false;
-        i = static_cast<std::size_t>(v);
-        return true;
-    };
-    for (int x = 0; x <= columns - 2; ++x) {
-        std::size_t i0 = 0;
-        std::size_t i1 = 0;
-        if (!index(m_taxis->PixelToValue(x), i0) || !index(m_taxis->PixelToValue(x + 1), i1))
-            break;
-        if (i1 < i0)
-            std::swap(i0, i1);
-        const TSampleRange r = overview.MinMax(samples, i0, i1);
-        int top = axis.ValueToPixel(r.Max / FullScale);
-        int end = axis.ValueToPixel(r.Min / FullScale) + 1;
+    if (!m_summary.Matches(wav))
+        m_summary.Build(wav);
+    const std::vector<TPlotColumn> plot =
+        PlotColumns(m_summary.Channel(channel), wav.SampleRate(), columns,
+                    [this](int pixel) { return m_taxis->PixelToValue(pixel); });
+    for (const TPlotColumn& column : plot) {
+        int top = axis.ValueToPixel(column.Max / FullScale);
+        int end = axis.ValueToPixel(column.Min / FullScale) + 1;
         if (end < top)
             std::swap(top, end);
-        canvas.fillRect(x, top, 1, end - top, Qt::black);
+        canvas.fillRect(column.X, top, 1, end - top, Qt::black);
     }
 }
 

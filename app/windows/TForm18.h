@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/windows/TWaveOverview.h"
+#include "app/view/TSoundSummary.h"
 #include "audio/TWaveOutDevice.h"
 #include "menus/TRecentFiles.h"
 #include "settings/TProgId.h"
@@ -132,7 +132,6 @@ private:
     void ConnectDocument();
     void PaintBoxMouseDown(int x);
     void ZoomTime(double steps, int x);
-    void RebuildOverviews();
     double ReadSetting(const char* key, double current) const;
     // Runs a long job under a progress dialog; job gets a callback that takes the fraction done
     // and returns false once the user cancelled.
@@ -168,7 +167,7 @@ private:
     TAxis* m_axis2 = nullptr;
 
     QString m_saveFileName;
-    std::array<TWaveOverview, 2> m_overviews;
+    TSoundSummary m_summary;
     bool m_updating = false;
     bool m_activated = false;
 };

@@ -1,6 +1,5 @@
 #include "app/windows/ControlMapping.h"
 #include "app/windows/ShortNumber.h"
-#include "app/windows/TWaveOverview.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +8,6 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -86,57 +84,6 @@ TEST(ControlMappingTest, ValuesWithoutAPositionLeaveTheSlider)
         EXPECT_EQ(SliderFromQ(bad, 100), std::nullopt) << bad;
         EXPECT_EQ(SliderFromQ(100, bad), std::nullopt) << bad;
     }
-}
-
-// Brute force as the plot would do it without the summary.
-TSampleRange Direct(const std::vector<std::int16_t>& s, std::size_t first, std::size_t last)
-{
-    TSampleRange r{32768, -32768};
-    for (std::size_t i = first; i <= last; ++i) {
-        r.Min = std::min<std::int32_t>(r.Min, s[i]);
-        r.Max = std::max<std::int32_t>(r.Max, s[i]);
-    }
-    return r;
-}
-
-TEST(WaveOverviewTest, AgreesWithAScanOfEveryRange)
-{
-    std::mt19937 rng(7);
-    for (std::size_t n : {std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{257},
-                          std::size_t{5000}}) {
-        std::vector<std::int16_t> s(n);
-        std::uniform_int_distribution<int> value(-32768, 32767);
-        for (auto& v : s)
-            v = static_cast<std::int16_t>(value(rng));
-        TWaveOverview overview;
-        overview.Build(s);
-        EXPECT_TRUE(overview.Matches(s));
-        std::uniform_int_distribution<std::size_t> pos(0, n - 1);
-        for (int k = 0; k < 400; ++k) {
-            std::size_t a = pos(rng);
-            std::size_t b = pos(rng);
-            if (b < a)
-                std::swap(a, b);
-            const TSampleRange want = Direct(s, a, b);
-            const TSampleRange got = overview.MinMax(s, a, b);
-            ASSERT_EQ(got.Min, want.Min) << n << " " << a << ".." << b;
-            ASSERT_EQ(got.Max, want.Max) << n << " " << a << ".." << b;
-        }
-        const TSampleRange all = overview.MinMax(s, 0, n - 1);
-        EXPECT_EQ(all.Min, *std::min_element(s.begin(), s.end()));
-        EXPECT_EQ(all.Max, *std::max_element(s.begin(), s.end()));
-    }
-}
-
-TEST(WaveOverviewTest, NoticesOtherSamples)
-{
-    std::vector<std::int16_t> a(1000, 5);
-    std::vector<std::int16_t> b(1000, 5);
-    TWaveOverview overview;
-    overview.Build(a);
-    EXPECT_TRUE(overview.Matches(a));
-    EXPECT_FALSE(overview.Matches(b));
-    EXPECT_FALSE(overview.Matches(std::span<const std::int16_t>(a).first(999)));
 }
 
 }  // namespace
