@@ -84,7 +84,8 @@ public:
 
     // Writes the sound as a 16-bit PCM wave file (empty path: FileName()). The bytes go to a
     // temporary file in the target's folder that replaces the target only when complete; on an
-    // EWavError or a cancel the target is untouched. Returns false when cancelled.
+    // EWavError or a cancel the target is untouched. A device or pipe (`/dev/stdout`) is written
+    // to directly. Returns false when cancelled.
     bool WriteFile(const std::string& path = {}, const TWavProgress& progress = {}) const;
     // The 44-byte header and the interleaved samples, as WriteFile writes them. Throws EWavError
     // for a sound no wave file can hold.

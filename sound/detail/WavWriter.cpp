@@ -1,6 +1,7 @@
 // Writing 16-bit PCM wave files. A save must never destroy what was there: the bytes go to a
 // temporary file beside the target, which is flushed to disk and then renamed over the target in
-// one step, so the target is either the old file or the complete new one.
+// one step, so the target is either the old file or the complete new one. Only a device or pipe,
+// which cannot be replaced, is written to directly.
 #include "sound/detail/WavWriter.h"
 
 #include "sound/EWavError.h"
@@ -88,6 +89,46 @@ void Interleave(const std::vector<const std::int16_t*>& channels, std::size_t fi
     }
 }
 
+void WriteAll(int fd, const std::byte* bytes, std::size_t count, const std::string& name)
+{
+    while (count > 0) {
+        const ssize_t n = ::write(fd, bytes, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw EWavError(name, "cannot write the file: " + SystemReason(n < 0 ? errno : ENOSPC));
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
+}
+
+// Writes to a device, pipe or socket, which has no folder to hold a temporary file and cannot be
+// replaced; the bytes go to it directly.
+bool WriteStraight(const TWav& wav, const std::string& path, const TWavProgress& progress)
+{
+    int fd = -1;
+    do
+        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throw EWavError(path, "cannot open the file for writing: " + SystemReason(errno));
+    bool complete = false;
+    try {
+        complete = EncodeWav(
+            wav, path,
+            [fd, &path](const std::byte* bytes, std::size_t count) {
+                WriteAll(fd, bytes, count, path);
+            },
+            progress);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    if (::close(fd) != 0 && complete)
+        throw EWavError(path, "cannot write the file: " + SystemReason(errno));
+    return complete;
+}
+
 class TTempFile {
 public:
     TTempFile(const std::filesystem::path& target, const std::string& name) : m_name(name)
@@ -122,18 +163,7 @@ public:
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
 
-    void Write(const std::byte* bytes, std::size_t count)
-    {
-        while (count > 0) {
-            const ssize_t n = ::write(m_fd, bytes, count);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                Fail("cannot write the file", n < 0 ? errno : ENOSPC);
-            bytes += n;
-            count -= static_cast<std::size_t>(n);
-        }
-    }
+    void Write(const std::byte* bytes, std::size_t count) { WriteAll(m_fd, bytes, count, m_name); }
 
     // Gives the new file the permissions of the one it replaces.
     void KeepModeOf(const std::filesystem::path& target)
@@ -251,15 +281,21 @@ bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& 
 {
     namespace fs = std::filesystem;
     fs::path target(path);
-    std::error_code error;
-    // Saving over a symbolic link writes the file it points to and keeps the link.
-    if (fs::is_symlink(fs::symlink_status(target, error))) {
-        const fs::path resolved = fs::canonical(target, error);
-        if (!error)
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode))
+            throw EWavError(path, "is a folder");
+        if (!S_ISREG(info.st_mode))
+            return WriteStraight(wav, path, progress);
+        // Saving over a symbolic link writes the file it points to and keeps the link.
+        std::error_code error;
+        if (fs::is_symlink(fs::symlink_status(target, error))) {
+            const fs::path resolved = fs::canonical(target, error);
+            if (error)
+                throw EWavError(path, "cannot follow the link: " + error.message());
             target = resolved;
+        }
     }
-    if (fs::is_directory(fs::status(target, error)))
-        throw EWavError(path, "is a folder");
 
     TTempFile file(target, path);
     file.KeepModeOf(target);

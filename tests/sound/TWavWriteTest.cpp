@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,6 +241,28 @@ TEST(TWavWrite, ReplacingKeepsPermissionsAndFollowsLinks)
     struct stat info {};
     ASSERT_EQ(::stat(real.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST(TWavWrite, APipeIsWrittenToAndNotReplaced)
+{
+    TScratchFolder folder;
+    const std::string pipe = folder.File("pipe");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    // A reader that never blocks: with it open the writer can open the pipe, and the file fits
+    // in the pipe's buffer.
+    const int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    TWav wav;
+    ASSERT_TRUE(wav.ReadFile(Fixture("pcm16-stereo.wav")));
+    ASSERT_TRUE(wav.WriteFile(pipe));
+    std::vector<std::byte> got(4096);
+    const ssize_t n = ::read(reader, got.data(), got.size());
+    ::close(reader);
+    got.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    EXPECT_EQ(got, test::ReadBytes(Fixture("pcm16-stereo.wav")));
+    struct stat info {};
+    ASSERT_EQ(::stat(pipe.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 TEST(TWavWrite, OverTheFileItWasReadFrom)
