@@ -61,8 +61,8 @@ struct TSlider {
     {
         if (std::isnan(position))
             return Initial;
-        const double p = std::clamp(std::nearbyint(position), static_cast<double>(Lo),
-                                    static_cast<double>(Hi));
+        const double p =
+            std::clamp(std::nearbyint(position), static_cast<double>(Lo), static_cast<double>(Hi));
         return static_cast<int>(p);
     }
 };
@@ -71,9 +71,18 @@ constexpr TSlider GainSlider{-40, 20, -10};
 constexpr TSlider F0Slider{0, 100, 50};
 constexpr TSlider QSlider{-100, 100, 0};
 
-double GainAt(int position) { return std::pow(10.0, position / 20.0); }
-double F0At(int position) { return std::pow(10.0, position / 50.0 + 1.0); }
-double QAt(int position) { return std::pow(10.0, position / 100.0); }
+double GainAt(int position)
+{
+    return std::pow(10.0, position / 20.0);
+}
+double F0At(int position)
+{
+    return std::pow(10.0, position / 50.0 + 1.0);
+}
+double QAt(int position)
+{
+    return std::pow(10.0, position / 100.0);
+}
 
 // The values the sliders give at their initial positions.
 TControls InitialControls()
@@ -158,10 +167,10 @@ std::optional<double> NumberOption(const QCommandLineParser& parser,
     bool ok = false;
     const double v = text.toDouble(&ok);
     if (!ok || !std::isfinite(v) || (positive && !(v > 0.0)))
-        throw EUsage(QString("--%1: '%2' is not %3")
-                         .arg(option.names().constFirst(), text,
-                              positive ? "a positive number" : "a number")
-                         .toStdString());
+        throw EUsage(
+            QString("--%1: '%2' is not %3")
+                .arg(option.names().constFirst(), text, positive ? "a positive number" : "a number")
+                .toStdString());
     return v;
 }
 
@@ -316,8 +325,7 @@ int RunPlay(const QStringList& args)
         "Play a wave file through the sound output, looping at its end, as the window plays it. "
         "Ctrl+C stops it. Values not given come from the stored settings.");
     parser.addPositionalArgument("FILE", "The wave file.");
-    const QCommandLineOption seconds("seconds", "Play for S seconds (default: once through).",
-                                     "S");
+    const QCommandLineOption seconds("seconds", "Play for S seconds (default: once through).", "S");
     const QCommandLineOption from("from", "Start at S seconds into the file.", "S");
     const QCommandLineOption useFilter("use-filter", "Hear the filtered sound.");
     const QCommandLineOption rawGain("raw-gain", "Gain of the unfiltered sound in dB.", "DB");
@@ -358,9 +366,8 @@ int RunPlay(const QStringList& args)
 
     const double rate = sound.SampleRate();
     const std::int64_t startFrame = std::clamp<std::int64_t>(doc.PlayPos(), 0, sound.Length());
-    const double limitFrames = playSeconds
-                                   ? std::nearbyint(*playSeconds * rate)
-                                   : static_cast<double>(sound.Length() - startFrame);
+    const double limitFrames = playSeconds ? std::nearbyint(*playSeconds * rate)
+                                           : static_cast<double>(sound.Length() - startFrame);
     // At least one frame, at most what a 64-bit count holds.
     const auto limit = static_cast<std::int64_t>(std::clamp(limitFrames, 1.0, 9.0e18));
 
@@ -413,8 +420,8 @@ int RunPlay(const QStringList& args)
     if (doc.Playing())
         doc.StopPlay();
     if (!doc.MPCPlay1().LastDeviceError().empty()) {
-        PrintError(QString::fromStdString(path + ": playback stopped: " +
-                                          doc.MPCPlay1().LastDeviceError()));
+        PrintError(QString::fromStdString(
+            path + ": playback stopped: " + doc.MPCPlay1().LastDeviceError()));
         return ExitFailure;
     }
     return exitCode;

@@ -5,45 +5,69 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <span>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kavrel {
 
 namespace {
 
-// Sum of s² and the largest |s| of one channel, in integers: exact for any 32-bit length, and
-// eight independent accumulators keep the loop from waiting on one addition.
+// Sum of s² and the largest |s| of one channel, in integers: exact for any 32-bit length.
 struct TIntLevels {
-    std::int64_t SumSquares = 0;
+    std::uint64_t SumSquares = 0;
     std::int32_t PeakAbs = 0;
 };
 
+void AddScalar(std::span<const std::int16_t> s, TIntLevels& r, std::int32_t& lo, std::int32_t& hi)
+{
+    for (const std::int16_t x : s) {
+        const std::int32_t v = x;
+        r.SumSquares += static_cast<std::uint32_t>(v * v);
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+}
+
 TIntLevels ChannelIntLevels(std::span<const std::int16_t> s)
 {
-    constexpr std::size_t lanes = 8;
-    std::array<std::int64_t, lanes> sum{};
-    std::array<std::int32_t, lanes> lo{};
-    std::array<std::int32_t, lanes> hi{};
-    std::size_t i = 0;
-    for (; i + lanes <= s.size(); i += lanes) {
-        for (std::size_t k = 0; k < lanes; ++k) {
-            const std::int32_t v = s[i + k];
-            sum[k] += v * v;
-            lo[k] = v < lo[k] ? v : lo[k];
-            hi[k] = v > hi[k] ? v : hi[k];
-        }
-    }
-    for (; i < s.size(); ++i) {
-        const std::int32_t v = s[i];
-        sum[0] += v * v;
-        lo[0] = v < lo[0] ? v : lo[0];
-        hi[0] = v > hi[0] ? v : hi[0];
-    }
     TIntLevels r;
-    for (std::size_t k = 0; k < lanes; ++k) {
-        r.SumSquares += sum[k];
-        r.PeakAbs = std::max(r.PeakAbs, std::max(-lo[k], hi[k]));
+    std::int32_t lo = 0;
+    std::int32_t hi = 0;
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Eight samples at a time: pairs of squares summed into 32 bits (2·32768² = 2^31 still fits
+    // when read unsigned), widened to 64-bit sums; the extremes in 16-bit lanes.
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sum = zero;
+    __m128i vlo = zero;
+    __m128i vhi = zero;
+    for (; i + 8 <= s.size(); i += 8) {
+        __m128i v;
+        std::memcpy(&v, s.data() + i, sizeof v);
+        const __m128i sq = _mm_madd_epi16(v, v);
+        sum = _mm_add_epi64(sum, _mm_unpacklo_epi32(sq, zero));
+        sum = _mm_add_epi64(sum, _mm_unpackhi_epi32(sq, zero));
+        vlo = _mm_min_epi16(vlo, v);
+        vhi = _mm_max_epi16(vhi, v);
     }
+    std::array<std::uint64_t, 2> sums{};
+    std::array<std::int16_t, 8> los{};
+    std::array<std::int16_t, 8> his{};
+    std::memcpy(sums.data(), &sum, sizeof sum);
+    std::memcpy(los.data(), &vlo, sizeof vlo);
+    std::memcpy(his.data(), &vhi, sizeof vhi);
+    r.SumSquares = sums[0] + sums[1];
+    for (std::size_t k = 0; k < 8; ++k) {
+        lo = std::min<std::int32_t>(lo, los[k]);
+        hi = std::max<std::int32_t>(hi, his[k]);
+    }
+#endif
+    AddScalar(s.subspan(i), r, lo, hi);
+    r.PeakAbs = std::max(-lo, hi);
     return r;
 }
 
@@ -74,8 +98,8 @@ std::string FormatLevelDb(double ratio)
         return "-inf";
     const double db = 20.0 * std::log10(ratio);
     std::array<char, 64> text{};
-    auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), db,
-                                   std::chars_format::fixed, 2);
+    auto [end, ec] =
+        std::to_chars(text.data(), text.data() + text.size(), db, std::chars_format::fixed, 2);
     std::string s(text.data(), ec == std::errc() ? end : text.data());
     // A level that rounds to zero reads "0.00", whichever side of zero it lies.
     if (s == "-0.00")

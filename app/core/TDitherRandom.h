@@ -30,9 +30,10 @@ public:
     double Triangular() noexcept
     {
         const std::uint64_t bits = Next();
-        const double r1 = static_cast<double>(static_cast<std::uint32_t>(bits >> 32));
-        const double r2 = static_cast<double>(static_cast<std::uint32_t>(bits));
-        return (r1 - r2) * 0x1p-32;
+        // The difference of the two 32-bit integers is exact, so one conversion serves both.
+        const auto r1 = static_cast<std::int64_t>(bits >> 32);
+        const auto r2 = static_cast<std::int64_t>(bits & 0xffffffffU);
+        return static_cast<double>(r1 - r2) * 0x1p-32;
     }
 
 private:

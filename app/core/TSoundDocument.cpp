@@ -38,7 +38,9 @@ TSoundDocument::TSoundDocument(std::unique_ptr<TWaveOutDevice> device, TEventPos
     m_mpcPlay1->SetsfTot(16000);
     m_mpcPlay1->SetnBuffers(Buffers);
     m_mpcPlay1->OnStash = [this](TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
-                                 bool& finished) { MPCPlay1Stash(sender, buffer, count, finished); };
+                                 bool& finished) {
+        MPCPlay1Stash(sender, buffer, count, finished);
+    };
     m_mpcPlay1->OnClosed = [this](TMPCPlay& sender) { MPCPlay1Closed(sender); };
 }
 
@@ -128,7 +130,10 @@ void TSoundDocument::StopPlay()
     Fire(OnMarkerVisible, false);
 }
 
-bool TSoundDocument::Playing() const noexcept { return m_mpcPlay1->IsOpen(); }
+bool TSoundDocument::Playing() const noexcept
+{
+    return m_mpcPlay1->IsOpen();
+}
 
 void TSoundDocument::FollowFilterSection1(TFilterSection& s) const noexcept
 {
@@ -159,8 +164,8 @@ void TSoundDocument::FollowFilterSection1(TFilterSection& s) const noexcept
     }
 }
 
-void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t> buffer,
-                                   int& count, bool& /*finished*/)
+void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t> buffer, int& count,
+                                   bool& /*finished*/)
 {
     const int chans = std::max(m_playChans, 1);
     const std::size_t values =
@@ -175,8 +180,10 @@ void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t>
     m_sourceWav.BlockExtract(m_channelList, m_playPos,
                              std::span<std::int16_t>(m_readBuffer.data(), used));
 
-    const std::int64_t next = static_cast<std::int64_t>(m_playPos) + static_cast<std::int64_t>(frames);
-    m_playPos = next > m_sourceWav.Length() || next > MaxPlayPos ? 0 : static_cast<std::int32_t>(next);
+    const std::int64_t next =
+        static_cast<std::int64_t>(m_playPos) + static_cast<std::int64_t>(frames);
+    m_playPos =
+        next > m_sourceWav.Length() || next > MaxPlayPos ? 0 : static_cast<std::int32_t>(next);
 
     const std::int32_t rate = m_sourceWav.SampleRate();
     Fire(OnMarkerValue, rate > 0 ? static_cast<double>(m_playPos) / rate : 0.0);
@@ -216,7 +223,10 @@ void TSoundDocument::MPCPlay1Closed(TMPCPlay& /*sender*/)
     Fire(OnPlayStopped);
 }
 
-std::string TSoundDocument::AnalyzeText() const { return LevelText(m_sourceWav); }
+std::string TSoundDocument::AnalyzeText() const
+{
+    return LevelText(m_sourceWav);
+}
 
 bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)
 {

@@ -30,10 +30,12 @@ TWav StereoSound(double seconds)
     std::uniform_int_distribution<int> noise(-2000, 2000);
     for (std::int64_t i = 0; i < n; ++i) {
         const double t = static_cast<double>(i) / 44100.0;
-        w.SetSample(0, i, static_cast<std::int16_t>(
-                              12000.0 * std::sin(2 * std::numbers::pi * 220.0 * t) + noise(gen)));
-        w.SetSample(1, i, static_cast<std::int16_t>(
-                              9000.0 * std::sin(2 * std::numbers::pi * 330.0 * t) + noise(gen)));
+        w.SetSample(0, i,
+                    static_cast<std::int16_t>(12000.0 * std::sin(2 * std::numbers::pi * 220.0 * t) +
+                                              noise(gen)));
+        w.SetSample(1, i,
+                    static_cast<std::int16_t>(9000.0 * std::sin(2 * std::numbers::pi * 330.0 * t) +
+                                              noise(gen)));
     }
     return w;
 }

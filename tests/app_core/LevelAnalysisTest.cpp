@@ -66,9 +66,16 @@ TEST(AnalyzeLevels, LengthNotAMultipleOfTheUnrollingIsCountedWhole)
         v[n - 1] = -12000;
         const auto levels = AnalyzeLevels(MakeWav(8000, {v}));
         EXPECT_DOUBLE_EQ(levels[0].Peak, 12000.0 / 32768.0) << n;
-        EXPECT_DOUBLE_EQ(levels[0].Rms, 12000.0 / 32768.0 / std::sqrt(static_cast<double>(n)))
-            << n;
+        EXPECT_DOUBLE_EQ(levels[0].Rms, 12000.0 / 32768.0 / std::sqrt(static_cast<double>(n))) << n;
     }
+}
+
+TEST(AnalyzeLevels, FullScaleNegativeSamplesDoNotOverflow)
+{
+    // 2 · 32768² is the largest sum of two squares: it must count as 2^31, not wrap negative.
+    const auto levels = AnalyzeLevels(MakeWav(8000, {std::vector<std::int16_t>(1003, -32768)}));
+    EXPECT_DOUBLE_EQ(levels[0].Rms, 1.0);
+    EXPECT_DOUBLE_EQ(levels[0].Peak, 1.0);
 }
 
 TEST(FormatLevelDb, TwoDecimalsWithAPointAndMinusInfForSilence)

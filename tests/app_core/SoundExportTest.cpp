@@ -168,7 +168,8 @@ TEST(ExportFiltered, SilentOrEmptySoundWritesNothingAndKeepsTheTarget)
         TWav source;
     };
     const std::vector<Case> cases{
-        {"silent", MakeWav(44100, {std::vector<std::int16_t>(5000, 0), std::vector<std::int16_t>(5000, 0)})},
+        {"silent",
+         MakeWav(44100, {std::vector<std::int16_t>(5000, 0), std::vector<std::int16_t>(5000, 0)})},
         {"no samples", MakeWav(44100, {std::vector<std::int16_t>{}})},
         {"no sound", TWav()},
     };
@@ -212,11 +213,11 @@ TEST(ExportFiltered, CancelLeavesNoFileAndProgressRunsToOne)
         EXPECT_EQ(scratch.Channels(), 0);
     }
     std::vector<double> seen;
-    ASSERT_TRUE(ExportFiltered(source, filter, scratch, dir.File("done.wav"), dither,
-                               [&seen](double f) {
-                                   seen.push_back(f);
-                                   return true;
-                               }));
+    ASSERT_TRUE(
+        ExportFiltered(source, filter, scratch, dir.File("done.wav"), dither, [&seen](double f) {
+            seen.push_back(f);
+            return true;
+        }));
     ASSERT_FALSE(seen.empty());
     EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
     EXPECT_GE(seen.front(), 0.0);
@@ -234,6 +235,29 @@ TEST(ExportFiltered, UnwritableTargetRaisesTheWaveFileError)
                                 dir.File("no/such/folder/out.wav"), dither),
                  EWavError);
     EXPECT_EQ(scratch.Channels(), 0);
+}
+
+TEST(ExportFiltered, DitherNeverRepeatsItself)
+{
+    // Without a filter every value scales to exactly 32764, so what is written is the dither's
+    // pattern alone (32763, 32764 or 32765); no stretch of it may come back later.
+    TScratchFolder dir;
+    TFilterSection none;
+    none.SetFilterType(tfiltertype::ftnone);
+    const std::size_t n = 300000;
+    const TWav source = MakeWav(44100, {std::vector<std::int16_t>(n, 16382)});
+    TWav scratch;
+    TDitherRandom dither;
+    ASSERT_TRUE(ExportFiltered(source, none, scratch, dir.File("out.wav"), dither));
+    TWav out;
+    out.ReadFile(dir.File("out.wav"));
+    const auto v = out.ChannelSamples(0);
+    for (std::size_t shift = 1024; shift < n / 2; shift *= 2) {
+        std::size_t same = 0;
+        for (std::size_t i = 0; i < 4096; ++i)
+            same += v[i] == v[i + shift];
+        EXPECT_LT(same, 3000U) << "the dither repeats after " << shift << " values";
+    }
 }
 
 TEST(SoundDocumentExport, UsesFilterSection1AtTheSoundsRateAndLeavesTheSectionsAlone)

@@ -77,8 +77,7 @@ void ExpectNear(const std::vector<double>& expected, const std::vector<std::int1
 }
 
 // The values of one channel in the first blocks played.
-std::vector<std::int16_t> ChannelOf(const std::vector<std::int16_t>& interleaved, int chans,
-                                    int c)
+std::vector<std::int16_t> ChannelOf(const std::vector<std::int16_t>& interleaved, int chans, int c)
 {
     std::vector<std::int16_t> v;
     for (std::size_t i = static_cast<std::size_t>(c); i < interleaved.size();
@@ -142,8 +141,7 @@ TEST_F(SoundDocumentTest, StereoChannelZeroUsesSection2AndChannelOneSection1)
         Doc().StartPlay();
         const auto played = Concat({Written(0), Written(1), Written(2)});
         ExpectNear(Filtered(Doc().FilterSection2(), 44100, left), ChannelOf(played, 2, 0), "ch 0");
-        ExpectNear(Filtered(Doc().FilterSection1(), 44100, right), ChannelOf(played, 2, 1),
-                   "ch 1");
+        ExpectNear(Filtered(Doc().FilterSection1(), 44100, right), ChannelOf(played, 2, 1), "ch 1");
         Doc().StopPlay();
     }
 }
@@ -166,9 +164,9 @@ TEST_F(SoundDocumentTest, RawGainLightsRedOnLoudBlocksAndGreenOnQuietOnes)
     EXPECT_EQ(m_lamps, (std::vector<bool>{true, true, true, true, true, true, false, false, false,
                                           false, false, false}));
     // Beyond full scale the values stop at the limits with their own sign, never wrap.
-    const auto played = Concat({Written(0), Written(1), Written(2), Written(3), Written(4),
-                                Written(5), Written(6), Written(7), Written(8), Written(9),
-                                Written(10), Written(11)});
+    const auto played =
+        Concat({Written(0), Written(1), Written(2), Written(3), Written(4), Written(5), Written(6),
+                Written(7), Written(8), Written(9), Written(10), Written(11)});
     for (std::size_t i = 0; i < played.size(); ++i) {
         const std::size_t f = i / 2;
         const double x = 10.0 * (i % 2 == 0 ? left[f] : right[f]);
@@ -335,9 +333,7 @@ TEST_F(SoundDocumentTest, PlayAndStopDriveMarkerAndPlayEvents)
         events.push_back("apply");
         d.FilterSection2().SetGain(0.0);
     };
-    Doc().OnMarkerVisible = [&](TSoundDocument&, bool v) {
-        events.push_back(v ? "show" : "hide");
-    };
+    Doc().OnMarkerVisible = [&](TSoundDocument&, bool v) { events.push_back(v ? "show" : "hide"); };
     Doc().OnPlayStopped = [&](TSoundDocument&) { events.push_back("stopped"); };
     Doc().SourceWav() = MakeWav(44100, {Noise(30000, 9000, 16)});
     Doc().SetUseFilter(true);

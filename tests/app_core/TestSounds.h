@@ -44,8 +44,8 @@ inline std::vector<std::int16_t> SineWave(std::size_t n, double f, double rate, 
 {
     std::vector<std::int16_t> v(n);
     for (std::size_t i = 0; i < n; ++i)
-        v[i] = static_cast<std::int16_t>(
-            std::lround(amplitude * std::sin(2.0 * std::numbers::pi * f * static_cast<double>(i) / rate)));
+        v[i] = static_cast<std::int16_t>(std::lround(
+            amplitude * std::sin(2.0 * std::numbers::pi * f * static_cast<double>(i) / rate)));
     return v;
 }
 
@@ -54,7 +54,8 @@ class TScratchFolder {
 public:
     TScratchFolder()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kavrel-doc-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kavrel-doc-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr)
             m_path = pattern;
     }

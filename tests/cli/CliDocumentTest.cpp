@@ -149,7 +149,10 @@ void WriteSettings(const QString& path, const std::vector<std::pair<const char*,
     file.write(b);
 }
 
-QString Num(double v) { return QString::number(v, 'g', 17); }
+QString Num(double v)
+{
+    return QString::number(v, 'g', 17);
+}
 
 // Each test has a configuration folder of its own, so no stored settings of the user count.
 class CliDocument : public ::testing::Test {
@@ -215,17 +218,17 @@ TEST_F(CliDocument, AnalyzePrintsTheLevelTextAndANewline)
 
 TEST_F(CliDocument, AnalyzeAndExportNameTheFileThatFails)
 {
-    for (const QStringList& args :
-         {QStringList{"analyze", File("missing.wav")},
-          QStringList{"export", File("missing.wav"), File("out.wav")}}) {
+    for (const QStringList& args : {QStringList{"analyze", File("missing.wav")},
+                                    QStringList{"export", File("missing.wav"), File("out.wav")}}) {
         const TCliResult r = RunKavrel(args);
         EXPECT_EQ(r.exitCode, 1) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(File("missing.wav"))) << r.err.toStdString();
         EXPECT_FALSE(QFile::exists(File("out.wav")));
     }
-    for (const QStringList& args : {QStringList{"analyze"}, QStringList{"export", Source()},
-                                    QStringList{"export", Source(), File("o.wav"), "--pole-q", "0"},
-                                    QStringList{"export", Source(), File("o.wav"), "--zero-f0", "x"}}) {
+    for (const QStringList& args :
+         {QStringList{"analyze"}, QStringList{"export", Source()},
+          QStringList{"export", Source(), File("o.wav"), "--pole-q", "0"},
+          QStringList{"export", Source(), File("o.wav"), "--zero-f0", "x"}}) {
         EXPECT_EQ(RunKavrel(args).exitCode, 2) << args.join(' ').toStdString();
         EXPECT_FALSE(QFile::exists(File("o.wav")));
     }
@@ -265,9 +268,9 @@ TEST_F(CliDocument, ValuesNotGivenComeFromTheSlidersInitialPositions)
 {
     // The dither is seeded alike in every run, so equal settings give equal files.
     const auto defaults = Export(File("a.wav"));
-    EXPECT_EQ(defaults, Export(File("b.wav"), {"--filter-gain", "-10", "--pole-f0", "100",
-                                               "--pole-q", "1", "--zero-f0", "100", "--zero-q",
-                                               "1"}));
+    EXPECT_EQ(defaults,
+              Export(File("b.wav"), {"--filter-gain", "-10", "--pole-f0", "100", "--pole-q", "1",
+                                     "--zero-f0", "100", "--zero-q", "1"}));
     // A pole F0 alone keeps the initial Q.
     EXPECT_EQ(Export(File("c.wav"), {"--pole-f0", "300"}),
               Export(File("d.wav"), {"--pole-f0", "300", "--pole-q", "1"}));
@@ -282,8 +285,8 @@ TEST_F(CliDocument, ValuesNotGivenComeFromTheStoredSettings)
     const double poleQ = std::pow(10.0, 20 / 100.0);
     const double zeroF0 = std::pow(10.0, 80 / 50.0 + 1.0);
     const double zeroQ = std::pow(10.0, -30 / 100.0);
-    const QStringList explicitArgs{"--filter-gain", "-4",          "--pole-f0", Num(poleF0),
-                                   "--pole-q",      Num(poleQ),    "--zero-f0", Num(zeroF0),
+    const QStringList explicitArgs{"--filter-gain", "-4",       "--pole-f0", Num(poleF0),
+                                   "--pole-q",      Num(poleQ), "--zero-f0", Num(zeroF0),
                                    "--zero-q",      Num(zeroQ)};
     const auto given = Export(File("given.wav"), explicitArgs);
     ASSERT_NE(given, Export(File("defaults.wav")));
@@ -298,8 +301,7 @@ TEST_F(CliDocument, ValuesNotGivenComeFromTheStoredSettings)
     // Options given still win over the stored values.
     EXPECT_EQ(Export(File("mixed.wav"), {"--pole-f0", "100", "--pole-q", "1"}),
               Export(File("mixed2.wav"), {"--filter-gain", "-4", "--pole-f0", "100", "--pole-q",
-                                          "1", "--zero-f0", Num(zeroF0), "--zero-q",
-                                          Num(zeroQ)}));
+                                          "1", "--zero-f0", Num(zeroF0), "--zero-q", Num(zeroQ)}));
 }
 
 } // namespace
