@@ -230,7 +230,8 @@ std::string TSoundDocument::AnalyzeText() const
 
 bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)
 {
-    return ExportFiltered(m_sourceWav, m_filterSection1, m_exportWav, path, m_dither, progress);
+    return ExportFiltered(m_sourceWav, m_filterSection1, m_exportWav, path, m_exportDither,
+                          progress);
 }
 
 void TSoundDocument::Fire(const TNotifyEvent& event)

@@ -112,7 +112,11 @@ public:
     bool Export(const std::string& path, const TExportProgress& progress = {});
 
     // Seeds the dither of the playback feed and the export (for repeatable runs).
-    void SeedDither(std::uint64_t seed) noexcept { m_dither.Seed(seed); }
+    void SeedDither(std::uint64_t seed) noexcept
+    {
+        m_dither.Seed(seed);
+        m_exportDither.Seed(seed);
+    }
 
     // Fired first by StartPlay, so that the window can copy its controls into RawGain and the
     // filter sections.
@@ -146,7 +150,8 @@ private:
     int m_playChans = 1;
     std::vector<std::int16_t> m_readBuffer;
     std::vector<std::int32_t> m_channelList;
-    TDitherRandom m_dither;
+    TDitherRandom m_dither;       // the playback feed's
+    TDitherRandom m_exportDither; // the export's, so that blocks played meanwhile do not share it
 };
 
 } // namespace kavrel
