@@ -37,9 +37,9 @@ constexpr std::array<std::uint8_t, 14> kGuidTail{0x00, 0x00, 0x00, 0x00, 0x10, 0
 
 // Bytes read per block of the data chunk: small enough to stay in the cache while it is
 // converted, large enough that the per-call cost vanishes.
-constexpr std::size_t kBlockBytes = 256 * 1024;
+constexpr std::size_t kBlockBytes = std::size_t{256} * 1024;
 // Progress is reported about this often (in bytes of data).
-constexpr std::uint64_t kProgressBytes = 4 * 1024 * 1024;
+constexpr std::uint64_t kProgressBytes = std::uint64_t{4} << 20;
 
 std::uint16_t Le16(const std::byte* p) noexcept
 {

@@ -16,7 +16,7 @@ TWav Numbered(std::int32_t channels, std::int64_t length)
     wav.SetLength(length);
     for (std::int32_t c = 0; c < channels; ++c)
         for (std::int64_t i = 0; i < length; ++i)
-            wav.SetSample(c, i, static_cast<std::int16_t>(100 * c + i + 1));
+            wav.SetSample(c, i, static_cast<std::int16_t>(100 * std::int64_t{c} + i + 1));
     return wav;
 }
 

@@ -27,8 +27,9 @@ inline std::int16_t Content(int channel, std::int64_t i)
     static constexpr int head[] = {-32768, 32767, 0, -1, 1, 256, -256};
     if (i < 7)
         return static_cast<std::int16_t>(head[(i + channel) % 7]);
-    const std::int64_t v = channel % 2 == 0 ? (i * 40503 + channel * 7919) % 65536 - 32768
-                                            : (i * i * 37 + 11 * i + channel) % 65536 - 32768;
+    const std::int64_t v = channel % 2 == 0
+                               ? (i * 40503 + std::int64_t{channel} * 7919) % 65536 - 32768
+                               : (i * i * 37 + 11 * i + channel) % 65536 - 32768;
     return static_cast<std::int16_t>(v);
 }
 
