@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace kavrel {
 
@@ -108,7 +109,12 @@ bool TWav::ReadFile(const std::string& path, const TWavProgress& progress)
 
 bool TWav::Read(const TWavSource& source, const std::string& name, const TWavProgress& progress)
 {
-    std::optional<detail::TDecodedWav> sound = detail::DecodeWav(source, name, progress);
+    std::optional<detail::TDecodedWav> sound;
+    try {
+        sound = detail::DecodeWav(source, name, progress);
+    } catch (const std::bad_alloc&) {
+        throw EWavError(name, "not enough memory to hold the sound");
+    }
     if (!sound)
         return false;
     m_sampleRate = sound->sampleRate;
