@@ -52,7 +52,7 @@ step "fuzzers (fixed number of runs)"
 shopt -s nullglob
 fuzzers=(build-asan/fuzz/*/fuzz_*)
 for f in "${fuzzers[@]}"; do
-    [ -x "$f" ] || continue
+    [ -f "$f" ] && [ -x "$f" ] || continue
     name=$(basename "$f")
     seeds="fuzz/${name#fuzz_}/corpus"
     work=$(mktemp -d)
