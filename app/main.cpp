@@ -41,7 +41,7 @@ int RunWindows(int argc, char** argv)
 }
 #endif
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {

@@ -12,8 +12,8 @@ std::optional<int> ToSlider(double pos, TSliderRange range)
 {
     if (std::isnan(pos))
         return std::nullopt;
-    const double clamped = std::clamp(pos, static_cast<double>(range.Min),
-                                      static_cast<double>(range.Max));
+    const double clamped =
+        std::clamp(pos, static_cast<double>(range.Min), static_cast<double>(range.Max));
     return static_cast<int>(std::nearbyint(clamped));
 }
 
@@ -22,7 +22,7 @@ bool IsPositive(double v)
     return std::isfinite(v) && v > 0;
 }
 
-}  // namespace
+} // namespace
 
 double GainFromSlider(int pos)
 {
@@ -63,4 +63,4 @@ std::optional<int> SliderFromQ(double f0, double bandwidth, TSliderRange range)
     return ToSlider(100 * std::log10(q), range);
 }
 
-}  // namespace kavrel
+} // namespace kavrel

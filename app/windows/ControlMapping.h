@@ -32,4 +32,4 @@ std::optional<int> SliderFromGain(double gain, TSliderRange range = GainSliderRa
 std::optional<int> SliderFromF0(double f0, TSliderRange range = F0SliderRange);
 std::optional<int> SliderFromQ(double f0, double bandwidth, TSliderRange range = QSliderRange);
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -12,7 +12,7 @@ TErrorSink& Sink()
     return sink;
 }
 
-}  // namespace
+} // namespace
 
 void SetErrorSink(TErrorSink sink)
 {
@@ -41,4 +41,4 @@ bool RunGuarded(QWidget* parent, const std::function<void()>& handler)
     return false;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -23,4 +23,4 @@ void ReportError(QWidget* parent, const QString& message);
 // Returns false when one escaped.
 bool RunGuarded(QWidget* parent, const std::function<void()>& handler);
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -138,12 +138,12 @@ void DrawAnalyze(QPainter& p)
 
 const TDraw& Drawer(int index)
 {
-    static const TDraw drawers[6] = {DrawOpen,       DrawPlay, DrawShowFilter,
+    static const TDraw drawers[6] = {DrawOpen,      DrawPlay, DrawShowFilter,
                                      DrawUseFilter, DrawSave, DrawAnalyze};
     return drawers[index];
 }
 
-}  // namespace
+} // namespace
 
 QIcon ToolbarIcon(int index)
 {
@@ -216,4 +216,4 @@ QIcon AppIcon()
     return icon;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

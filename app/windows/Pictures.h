@@ -27,4 +27,4 @@ QPixmap LampPixmap(bool red, qreal devicePixelRatio = 1.0);
 QPixmap AppIconPixmap(int size);
 QIcon AppIcon();
 
-}  // namespace kavrel
+} // namespace kavrel

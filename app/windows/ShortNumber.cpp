@@ -23,9 +23,9 @@ std::string NonFiniteText(double v)
 void Decompose(double v, int digits, std::string& mantissa, int& exponent)
 {
     char buf[64];
-    const auto end =
-        std::to_chars(buf, buf + sizeof buf, std::fabs(v), std::chars_format::scientific, digits - 1)
-            .ptr;
+    const auto end = std::to_chars(buf, buf + sizeof buf, std::fabs(v),
+                                   std::chars_format::scientific, digits - 1)
+                         .ptr;
     mantissa.clear();
     const char* p = buf;
     for (; p != end && *p != 'e'; ++p)
@@ -41,7 +41,7 @@ std::string ExponentText(int exponent)
     return "E" + std::string(exponent < 0 ? "-" : "") + std::to_string(std::abs(exponent));
 }
 
-}  // namespace
+} // namespace
 
 std::string ShortNumberText(double v)
 {
@@ -59,13 +59,13 @@ std::string ShortNumberText(double v)
         scientific = (std::signbit(v) ? "-" : "") + digits.substr(0, 1) + "." + digits.substr(1) +
                      ExponentText(exponent);
         char buf[64];
-        const auto end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific,
-                                       significant - 1)
-                             .ptr;
+        const auto end =
+            std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, significant - 1)
+                .ptr;
         std::from_chars(buf, end, rounded);
     }
     std::string general = GeneralFloatText(rounded);
     return general.size() > scientific.size() ? scientific : general;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -10,4 +10,4 @@ namespace kavrel {
 // scientific form "d.dddE[-]x": 1 -> "1", 0.316227766 -> "0.3162", 31.6227766 -> "31.62".
 std::string ShortNumberText(double v);
 
-}  // namespace kavrel
+} // namespace kavrel

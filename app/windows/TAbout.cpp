@@ -67,4 +67,4 @@ TAbout::TAbout(const TProgId& progId, QWidget* parent) : QDialog(parent)
     setFixedWidth(420);
 }
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -28,4 +28,4 @@ private:
     QLabel* m_systems = nullptr;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

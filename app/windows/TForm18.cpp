@@ -83,7 +83,7 @@ private:
     bool& m_flag;
 };
 
-}  // namespace
+} // namespace
 
 TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
     : QMainWindow(parent), m_poster(std::make_unique<TQtEventPoster>())
@@ -707,4 +707,4 @@ void TForm18::dropEvent(QDropEvent* event)
     RunGuarded(this, [&] { LoadSoundFile(file); });
 }
 
-}  // namespace kavrel
+} // namespace kavrel

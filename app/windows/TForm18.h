@@ -135,7 +135,8 @@ private:
     double ReadSetting(const char* key, double current) const;
     // Runs a long job under a progress dialog; job gets a callback that takes the fraction done
     // and returns false once the user cancelled.
-    bool WithProgress(const QString& text, const std::function<bool(const std::function<bool(double)>&)>& job);
+    bool WithProgress(const QString& text,
+                      const std::function<bool(const std::function<bool(double)>&)>& job);
 
     std::unique_ptr<TQtEventPoster> m_poster;
     std::unique_ptr<TSoundDocument> m_document;
@@ -172,4 +173,4 @@ private:
     bool m_activated = false;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -46,7 +46,7 @@ QLabel* MakeLamp(QWidget* parent, const char* name, bool red)
     return lamp;
 }
 
-}  // namespace
+} // namespace
 
 TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
 {
@@ -117,4 +117,4 @@ void TForm19::gaintrackChange()
         OnTrackChange(*this);
 }
 
-}  // namespace kavrel
+} // namespace kavrel

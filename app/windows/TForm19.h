@@ -61,4 +61,4 @@ private:
     QLabel* m_overloadText = nullptr;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

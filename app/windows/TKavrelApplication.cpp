@@ -20,4 +20,4 @@ bool TKavrelApplication::notify(QObject* receiver, QEvent* event)
     return false;
 }
 
-}  // namespace kavrel
+} // namespace kavrel

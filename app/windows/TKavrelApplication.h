@@ -14,4 +14,4 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

@@ -48,4 +48,4 @@ void TPanel::resizeEvent(QResizeEvent* event)
         OnResize(*this);
 }
 
-}  // namespace kavrel
+} // namespace kavrel

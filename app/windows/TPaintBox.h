@@ -39,4 +39,4 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 };
 
-}  // namespace kavrel
+} // namespace kavrel

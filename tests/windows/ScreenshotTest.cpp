@@ -92,5 +92,5 @@ TEST_F(Screenshots, OfEveryWindow)
     EXPECT_TRUE(m_form18->grab().save(out + "main-window-zoomed.png"));
 }
 
-}  // namespace
-}  // namespace kavrel::test
+} // namespace
+} // namespace kavrel::test

@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
 namespace kavrel::test {
 namespace {
@@ -308,7 +309,7 @@ TEST_F(TForm18Test, UntrustedSettingsLeaveOrClampTheSliders)
         TZELFile file;
         file.SetProgId(&m_form18->ProgId1());
         const double nan = std::numeric_limits<double>::quiet_NaN();
-        file.WriteFloat("Settings", "RawGain", 0.5);  // -6.02 dB: snaps to -6
+        file.WriteFloat("Settings", "RawGain", 0.5); // -6.02 dB: snaps to -6
         file.WriteFloat("Settings", "FilterGain", 0);
         file.WriteFloat("Settings", "PoleF0", nan);
         file.WriteFloat("Settings", "PoleBW", 5);
@@ -362,6 +363,44 @@ TEST_F(TForm18Test, ClosingWhilePlayingStopsThePlayerAndSaves)
     EXPECT_TRUE(m_errors.isEmpty()) << m_errors.join('\n').toStdString();
 }
 
+TEST_F(TForm18Test, SettingsThatCannotBeWrittenAreReportedAndTheWindowCloses)
+{
+    Show();
+    // A folder where the file should be: nothing can replace it.
+    std::filesystem::create_directories(m_form18->SettingsFilePath());
+    EXPECT_TRUE(m_form18->close());
+    EXPECT_FALSE(m_form18->isVisible());
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors[0].contains("Kavrelsettings.zelfile")) << m_errors[0].toStdString();
+    m_errors.clear();
+}
+
+// An object whose event handler fails, as a window's handler can.
+class TThrowingObject : public QObject {
+public:
+    bool event(QEvent* e) override
+    {
+        if (e->type() == QEvent::User)
+            throw std::runtime_error("handler failed: demo.wav");
+        return QObject::event(e);
+    }
+};
+
+TEST_F(TForm18Test, EventLoopShowsAnEscapingExceptionAndGoesOn)
+{
+    TThrowingObject target;
+    QEvent event(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::sendEvent(&target, &event));
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_EQ(m_errors[0], "handler failed: demo.wav");
+    m_errors.clear();
+    // Posted through the loop as well.
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m_errors.size(), 1);
+    m_errors.clear();
+}
+
 TEST_F(TForm18Test, PlayFailureIsReportedAndUnchecksPlay)
 {
     Show();
@@ -373,6 +412,7 @@ TEST_F(TForm18Test, PlayFailureIsReportedAndUnchecksPlay)
     EXPECT_FALSE(m_form18->playaction()->isChecked());
     EXPECT_FALSE(Doc().Playing());
     ASSERT_EQ(m_errors.size(), 1);
+    m_errors.clear();
 }
 
 TEST_F(TForm18Test, DroppedFilesOpenOrReportTheirProblem)
@@ -392,6 +432,7 @@ TEST_F(TForm18Test, DroppedFilesOpenOrReportTheirProblem)
     DragAndDrop(m_form18.get(), good);
     EXPECT_EQ(m_form18->windowTitle(), "tone.wav - Kavrel");
     EXPECT_EQ(m_errors.size(), 1);
+    m_errors.clear();
 }
 
 TEST_F(TForm18Test, AnalyzeShowsTheLevelsInTheStatusBar)
@@ -400,8 +441,8 @@ TEST_F(TForm18Test, AnalyzeShowsTheLevelsInTheStatusBar)
     WriteWave(Path("alt.wav"), 2, 8000, 8000, Alternating);
     m_form18->LoadSoundFile(Path("alt.wav"));
     m_form18->Analyzeaction()->trigger();
-    EXPECT_TRUE(m_form18->StatusText().startsWith("Ch 0: RMS=-4.29 dB")) <<
-        m_form18->StatusText().toStdString();
+    EXPECT_TRUE(m_form18->StatusText().startsWith("Ch 0: RMS=-4.29 dB"))
+        << m_form18->StatusText().toStdString();
     EXPECT_TRUE(m_form18->StatusText().contains("Ch 1:"));
 }
 
@@ -436,5 +477,5 @@ TEST_F(TForm18Test, AboutBoxNamesVersionRightsDateAndSystems)
     EXPECT_EQ(m_form18->aboutaction()->text(), "About Kavrel...");
 }
 
-}  // namespace
-}  // namespace kavrel::test
+} // namespace
+} // namespace kavrel::test

@@ -69,7 +69,7 @@ TEST_F(TForm19Test, EndPositionsAndTheSecondSectionFollows)
     EXPECT_NEAR(Doc().RawGain(), 10, 1e-12);
     EXPECT_NEAR(s1.Gain(), 0.01, 1e-12);
     EXPECT_NEAR(s1.PoleF0(), 10, 1e-12);
-    EXPECT_NEAR(s1.PoleBW(), 100, 1e-9);  // Q 0.1: ten times f0
+    EXPECT_NEAR(s1.PoleBW(), 100, 1e-9); // Q 0.1: ten times f0
     EXPECT_NEAR(s1.ZeroF0(), 1000, 1e-9);
     EXPECT_NEAR(s1.ZeroBW(), 100, 1e-9);
     for (auto get : {&TFilterSection::Gain, &TFilterSection::PoleF0, &TFilterSection::PoleBW,
@@ -114,8 +114,9 @@ TEST_F(TForm19Test, LampsShowBothAtFirstThenOneAfterEachBlock)
     EXPECT_GT(order.indexOf(green), order.indexOf(red)) << "green must lie on top";
 
     Show();
-    WriteWave(Path("loud.wav"), 2, 8000, 40000,
-              [](int, std::int64_t i) { return static_cast<std::int16_t>(i % 2 ? 30000 : -30000); });
+    WriteWave(Path("loud.wav"), 2, 8000, 40000, [](int, std::int64_t i) {
+        return static_cast<std::int16_t>(i % 2 ? 30000 : -30000);
+    });
     m_form18->LoadSoundFile(Path("loud.wav"));
     m_form19->rawgaintrack()->setValue(20);
     m_form18->playaction()->trigger();
@@ -136,5 +137,5 @@ TEST_F(TForm19Test, LampsShowBothAtFirstThenOneAfterEachBlock)
     QApplication::processEvents();
 }
 
-}  // namespace
-}  // namespace kavrel::test
+} // namespace
+} // namespace kavrel::test

@@ -45,7 +45,8 @@ inline std::string WriteWave(const QString& path, int channels, std::int32_t rat
 inline std::int16_t Sine(int channel, std::int64_t frame)
 {
     const double f = channel == 0 ? 440.0 : 110.0;
-    return static_cast<std::int16_t>(std::lround(16000 * std::sin(2 * M_PI * f * static_cast<double>(frame) / 8000.0)));
+    return static_cast<std::int16_t>(
+        std::lround(16000 * std::sin(2 * M_PI * f * static_cast<double>(frame) / 8000.0)));
 }
 
 // Both windows wired as the program starts them, on a test sound device; failures the windows
@@ -64,6 +65,8 @@ protected:
     void TearDown() override
     {
         Destroy();
+        // A test that provokes a message takes it out of m_errors; anything left is a fault.
+        EXPECT_TRUE(m_errors.isEmpty()) << m_errors.join('\n').toStdString();
         SetErrorSink({});
     }
 
@@ -109,4 +112,4 @@ protected:
     std::unique_ptr<TForm19> m_form19;
 };
 
-}  // namespace kavrel::test
+} // namespace kavrel::test

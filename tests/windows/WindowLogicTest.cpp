@@ -64,7 +64,7 @@ TEST(ControlMappingTest, InverseReturnsEveryPosition)
 
 TEST(ControlMappingTest, InverseRoundsToNearestAndClamps)
 {
-    EXPECT_EQ(SliderFromGain(0.5), -6);  // -6.02 dB
+    EXPECT_EQ(SliderFromGain(0.5), -6); // -6.02 dB
     EXPECT_EQ(SliderFromGain(1e-9), -40);
     EXPECT_EQ(SliderFromGain(1e9), 20);
     EXPECT_EQ(SliderFromGain(std::numeric_limits<double>::min()), -40);
@@ -86,5 +86,5 @@ TEST(ControlMappingTest, ValuesWithoutAPositionLeaveTheSlider)
     }
 }
 
-}  // namespace
-}  // namespace kavrel
+} // namespace
+} // namespace kavrel
