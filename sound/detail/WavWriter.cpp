@@ -137,10 +137,14 @@ public:
             target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
         std::random_device seed;
         std::mt19937 random(seed());
+        // ".NAME.kavrel-XXXXXXXX", with NAME shortened so that the whole stays a legal name.
+        std::string base = target.filename().string();
+        if (base.size() > 200)
+            base.resize(200);
         for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
             char suffix[16];
             std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-            m_path = folder / ("." + target.filename().string() + ".kavrel-" + suffix);
+            m_path = folder / ("." + base + ".kavrel-" + suffix);
             do
                 m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             while (m_fd < 0 && errno == EINTR);

@@ -171,6 +171,17 @@ TEST(TWavWrite, MissingFolderIsAClearError)
     }
 }
 
+TEST(TWavWrite, TheLongestFileNameStillGetsATemporaryFile)
+{
+    TScratchFolder folder;
+    const std::string target = folder.File(std::string(251, 'n') + ".wav");
+    TWav wav;
+    ASSERT_TRUE(wav.ReadFile(Fixture("pcm16-stereo.wav")));
+    ASSERT_TRUE(wav.WriteFile(target));
+    EXPECT_EQ(test::ReadBytes(target), test::ReadBytes(Fixture("pcm16-stereo.wav")));
+    EXPECT_EQ(folder.Entries().size(), 1u);
+}
+
 TEST(TWavWrite, FolderAsTargetIsAClearError)
 {
     TScratchFolder folder;
