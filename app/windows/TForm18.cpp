@@ -137,8 +137,7 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
 
 TForm18::~TForm18()
 {
-    if (m_form19 != nullptr)
-        m_form19->OnTrackChange = nullptr;
+    SetForm19(nullptr);
     if (m_document && m_document->Playing()) {
         try {
             m_document->StopPlay();
@@ -341,11 +340,16 @@ void TForm18::ConnectDocument()
 
 void TForm18::SetForm19(TForm19* form19)
 {
-    if (m_form19 != nullptr)
+    if (m_form19 != nullptr) {
         m_form19->OnTrackChange = nullptr;
+        m_form19->removeAction(m_playaction);
+    }
     m_form19 = form19;
-    if (m_form19 != nullptr)
+    if (m_form19 != nullptr) {
         m_form19->OnTrackChange = [this](TForm19&) { ApplyControls(); };
+        // Play (F9) works from the filter controls too, while one listens to the sliders.
+        m_form19->addAction(m_playaction);
+    }
 }
 
 QString TForm18::StatusText() const

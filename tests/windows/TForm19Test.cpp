@@ -2,6 +2,7 @@
 
 #include "app/windows/ControlMapping.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QSlider>
 
@@ -99,6 +100,12 @@ TEST_F(TForm19Test, SliderSetWhileUpdatingChangesNothing)
     m_form19->rawgaintrack()->setValue(14);
     EXPECT_NEAR(Doc().RawGain(), std::pow(10.0, 14 / 20.0), 1e-12);
     EXPECT_NEAR(Doc().FilterSection1().PoleF0(), F0FromSlider(90), 1e-9);
+}
+
+TEST_F(TForm19Test, PlayShortcutWorksFromTheFilterControls)
+{
+    EXPECT_TRUE(m_form19->actions().contains(m_form18->playaction()));
+    EXPECT_EQ(m_form19->actions().value(0)->shortcut(), QKeySequence(Qt::Key_F9));
 }
 
 TEST_F(TForm19Test, LampsShowBothAtFirstThenOneAfterEachBlock)
