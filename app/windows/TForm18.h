@@ -8,13 +8,11 @@
 
 #include <QMainWindow>
 
-#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 
 class QAction;
-class QFileDialog;
 class QLabel;
 class QMenu;
 class QPainter;
