@@ -23,6 +23,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -273,6 +274,87 @@ private:
     struct sigaction m_oldTerm {};
 };
 
+// Plays path as the window does until the limit or Ctrl+C; the exit code.
+int PlayFile(const std::string& path, const TControls& controls, bool useFilter, double fromSeconds,
+             std::optional<double> playSeconds)
+{
+    TQtEventPoster poster;
+    TSoundDocument doc(std::make_unique<TQtWaveOutDevice>(), poster);
+    doc.LoadSoundFile(path);
+    const TWav& sound = doc.SourceWav();
+    if (sound.Channels() <= 0 || sound.Length() <= 0 || sound.SampleRate() <= 0) {
+        PrintError(QString::fromStdString(path + ": holds no sound to play"));
+        return ExitFailure;
+    }
+    doc.SetRawGain(controls.RawGain);
+    doc.SetUseFilter(useFilter);
+    ApplyTo(doc.FilterSection1(), controls);
+    ApplyTo(doc.FilterSection2(), controls);
+    doc.SetPlayPosSeconds(fromSeconds);
+
+    const double rate = sound.SampleRate();
+    const std::int64_t startFrame = std::clamp<std::int64_t>(doc.PlayPos(), 0, sound.Length());
+    const double limitFrames = playSeconds ? std::nearbyint(*playSeconds * rate)
+                                           : static_cast<double>(sound.Length() - startFrame);
+    // At least one frame, at most what a 64-bit count holds.
+    const auto limit = static_cast<std::int64_t>(std::clamp(limitFrames, 1.0, 9.0e18));
+
+    int exitCode = ExitOk;
+    std::int64_t fed = 0;
+    double blockTime = 0.0;
+    bool red = false;
+    // The document fills each block; the limit ends the last one early and lets the player
+    // close after it has been heard.
+    doc.MPCPlay1().OnStash = [&](TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
+                                 bool& finished) {
+        blockTime = doc.PlayPos() / rate;
+        doc.MPCPlay1Stash(sender, buffer, count, finished);
+        const int chans = sender.nChans();
+        if (fed + count / chans >= limit) {
+            count = static_cast<int>((limit - fed) * chans);
+            finished = true;
+        }
+        fed += count / chans;
+    };
+    doc.OnOverload = [&](TSoundDocument&, bool overloaded) {
+        if (overloaded && !red)
+            std::fprintf(stderr,
+                         "kavrel: overload at %.2f s: the red lamp is on; reduce the raw "
+                         "and/or filtered gain\n",
+                         blockTime);
+        red = overloaded;
+    };
+    doc.OnPlayStopped = [](TSoundDocument&) { QCoreApplication::quit(); };
+    poster.OnException = [&](TQtEventPoster&, const std::exception& e) {
+        PrintError(QString::fromLocal8Bit(e.what()));
+        exitCode = ExitFailure;
+        QCoreApplication::quit();
+    };
+
+    TStopSignal stopSignal;
+    bool stopping = false;
+    QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, [&] {
+        stopSignal.Drain();
+        if (stopping)
+            return;
+        stopping = true;
+        doc.StopPlay();
+        // The device's close notice ends the loop; should it never come, this does.
+        QTimer::singleShot(2000, [] { QCoreApplication::quit(); });
+    });
+
+    doc.StartPlay();
+    QCoreApplication::exec();
+    if (doc.Playing())
+        doc.StopPlay();
+    if (!doc.MPCPlay1().LastDeviceError().empty()) {
+        PrintError(QString::fromStdString(
+            path + ": playback stopped: " + doc.MPCPlay1().LastDeviceError()));
+        return ExitFailure;
+    }
+    return exitCode;
+}
+
 } // namespace
 
 int RunAnalyze(const QStringList& args)
@@ -349,82 +431,17 @@ int RunPlay(const QStringList& args)
         return UsageError(parser, e);
     }
     const std::string path = parser.positionalArguments().constFirst().toStdString();
-
-    TQtEventPoster poster;
-    TSoundDocument doc(std::make_unique<TQtWaveOutDevice>(), poster);
-    doc.LoadSoundFile(path);
-    const TWav& sound = doc.SourceWav();
-    if (sound.Channels() <= 0 || sound.Length() <= 0 || sound.SampleRate() <= 0) {
-        PrintError(QString::fromStdString(path + ": holds no sound to play"));
-        return ExitFailure;
-    }
-    doc.SetRawGain(controls.RawGain);
-    doc.SetUseFilter(parser.isSet(useFilter));
-    ApplyTo(doc.FilterSection1(), controls);
-    ApplyTo(doc.FilterSection2(), controls);
-    doc.SetPlayPosSeconds(fromSeconds);
-
-    const double rate = sound.SampleRate();
-    const std::int64_t startFrame = std::clamp<std::int64_t>(doc.PlayPos(), 0, sound.Length());
-    const double limitFrames = playSeconds ? std::nearbyint(*playSeconds * rate)
-                                           : static_cast<double>(sound.Length() - startFrame);
-    // At least one frame, at most what a 64-bit count holds.
-    const auto limit = static_cast<std::int64_t>(std::clamp(limitFrames, 1.0, 9.0e18));
-
-    int exitCode = ExitOk;
-    std::int64_t fed = 0;
-    double blockTime = 0.0;
-    bool red = false;
-    // The document fills each block; the limit ends the last one early and lets the player
-    // close after it has been heard.
-    doc.MPCPlay1().OnStash = [&](TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
-                                 bool& finished) {
-        blockTime = doc.PlayPos() / rate;
-        doc.MPCPlay1Stash(sender, buffer, count, finished);
-        const int chans = sender.nChans();
-        if (fed + count / chans >= limit) {
-            count = static_cast<int>((limit - fed) * chans);
-            finished = true;
-        }
-        fed += count / chans;
-    };
-    doc.OnOverload = [&](TSoundDocument&, bool overloaded) {
-        if (overloaded && !red)
-            std::fprintf(stderr,
-                         "kavrel: overload at %.2f s: the red lamp is on; reduce the raw "
-                         "and/or filtered gain\n",
-                         blockTime);
-        red = overloaded;
-    };
-    doc.OnPlayStopped = [](TSoundDocument&) { QCoreApplication::quit(); };
-    poster.OnException = [&](TQtEventPoster&, const std::exception& e) {
+    int code = ExitFailure;
+    try {
+        code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds);
+    } catch (const std::exception& e) {
         PrintError(QString::fromLocal8Bit(e.what()));
-        exitCode = ExitFailure;
-        QCoreApplication::quit();
-    };
-
-    TStopSignal stopSignal;
-    bool stopping = false;
-    QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, [&] {
-        stopSignal.Drain();
-        if (stopping)
-            return;
-        stopping = true;
-        doc.StopPlay();
-        // The device's close notice ends the loop; should it never come, this does.
-        QTimer::singleShot(2000, [] { QCoreApplication::quit(); });
-    });
-
-    doc.StartPlay();
-    QCoreApplication::exec();
-    if (doc.Playing())
-        doc.StopPlay();
-    if (!doc.MPCPlay1().LastDeviceError().empty()) {
-        PrintError(QString::fromStdString(
-            path + ": playback stopped: " + doc.MPCPlay1().LastDeviceError()));
-        return ExitFailure;
     }
-    return exitCode;
+    // Qt Multimedia (6.4) closes its connection to the sound server in a static destructor that
+    // races with the connection's own thread and now and then aborts the process at exit. All of
+    // ours is cleaned up by now, so the process ends here, without the library's exit handlers.
+    std::fflush(nullptr);
+    std::_Exit(code);
 }
 
 } // namespace kavrel::cli
