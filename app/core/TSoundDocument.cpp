@@ -102,6 +102,10 @@ void TSoundDocument::StartPlay()
     const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
     m_playPos = static_cast<std::int32_t>(std::clamp<std::int64_t>(m_playPos, 0, length));
 
+    // Playing already (Play pressed again before the device's close notice came back): the
+    // device is given up and taken again for the sound's format.
+    if (m_mpcPlay1->IsOpen())
+        m_mpcPlay1->Stop();
     m_mpcPlay1->SetsfTot(static_cast<int>(sfTot));
     m_mpcPlay1->SetnChans(channels);
 
@@ -217,8 +221,11 @@ bool TSoundDocument::FillBlock(std::span<std::int16_t> out, std::size_t frames) 
     return overloaded;
 }
 
-void TSoundDocument::MPCPlay1Closed(TMPCPlay& /*sender*/)
+void TSoundDocument::MPCPlay1Closed(TMPCPlay& sender)
 {
+    // The notice of a device closed before Play started it again: this playback goes on.
+    if (sender.IsOpen())
+        return;
     Fire(OnMarkerVisible, false);
     Fire(OnPlayStopped);
 }

@@ -99,7 +99,8 @@ public:
     // raise.
     void MPCPlay1Stash(TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
                        bool& finished);
-    // The player's OnClosed: fires OnPlayStopped.
+    // The player's OnClosed: hides the marker and fires OnPlayStopped, unless the player has
+    // been started again since (the notice is then about the earlier playback).
     void MPCPlay1Closed(TMPCPlay& sender);
 
     // The level text of every channel, as status bar panel 0 shows it.

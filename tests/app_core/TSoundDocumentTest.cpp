@@ -350,6 +350,28 @@ TEST_F(SoundDocumentTest, PlayAndStopDriveMarkerAndPlayEvents)
     EXPECT_EQ(events, (std::vector<std::string>{"apply", "show", "hide", "hide", "stopped"}));
 }
 
+TEST_F(SoundDocumentTest, StopAndPlayAgainBeforeTheCloseNoticeKeepsPlaying)
+{
+    int stopped = 0;
+    Doc().OnPlayStopped = [&](TSoundDocument&) { ++stopped; };
+    Doc().SourceWav() = MakeWav(44100, {Noise(30000, 9000, 19)});
+    Doc().StartPlay();
+    Doc().StopPlay();
+    Doc().StartPlay(); // before the close notice arrives
+    Doc().SourceWav() = MakeWav(22050, {Noise(30000, 9000, 19), Noise(30000, 9000, 20)});
+    Doc().StartPlay(); // and once more, in another format
+    m_queue.RunAll();
+    EXPECT_EQ(stopped, 0);
+    EXPECT_TRUE(Doc().Playing());
+    EXPECT_EQ(m_device->OpenedFormat().channels, 2);
+    EXPECT_EQ(m_device->OpenedFormat().samplesPerSec, 22050);
+    PlayOne();
+    EXPECT_TRUE(Doc().Playing());
+    Doc().StopPlay();
+    m_queue.RunAll();
+    EXPECT_EQ(stopped, 1);
+}
+
 TEST_F(SoundDocumentTest, PlayWithoutSoundOpensNothingAndUnchecksPlay)
 {
     int stopped = 0;
