@@ -10,9 +10,11 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 using namespace kavrel;
@@ -86,6 +88,21 @@ void BM_ExportPeakPass(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
 }
 BENCHMARK(BM_ExportPeakPass)->Unit(benchmark::kMillisecond);
+
+// Both passes and the file, for one minute of stereo.
+void BM_ExportFile(benchmark::State& state)
+{
+    const TFilterSection filter = SliderDefaults(TFilterSection{});
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "kavrel-bench-export.wav").string();
+    TWav scratch;
+    TDitherRandom dither;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ExportFiltered(Minute(), filter, scratch, path, dither));
+    std::filesystem::remove(path);
+    state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
+}
+BENCHMARK(BM_ExportFile)->Unit(benchmark::kMillisecond);
 
 void BM_AnalyzeLevels(benchmark::State& state)
 {
