@@ -2,6 +2,8 @@
 
 #include "app/cli/Cli.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 
 namespace kavrel::cli {
@@ -10,6 +12,21 @@ void PrintError(const QString& message)
 {
     std::fprintf(stderr, "kavrel: %s\n", message.toLocal8Bit().constData());
 }
+
+namespace {
+
+// QCommandLineParser names the program by its path; the help reads "kavrel info ..." instead.
+QString HelpText(const QCommandLineParser& parser, const QStringList& args)
+{
+    QString text = parser.helpText();
+    const QString program = QCoreApplication::arguments().value(0);
+    const QString usage = QStringLiteral("Usage: ");
+    if (text.startsWith(usage + program))
+        text.replace(usage.size(), program.size(), QStringLiteral("kavrel ") + args.value(1));
+    return text;
+}
+
+}  // namespace
 
 std::optional<int> ParseCommand(QCommandLineParser& parser, const QStringList& args,
                                 qsizetype minPositional, qsizetype maxPositional)
@@ -21,17 +38,17 @@ std::optional<int> ParseCommand(QCommandLineParser& parser, const QStringList& a
     const QStringList own = args.mid(1);
     if (!parser.parse(own)) {
         PrintError(parser.errorText());
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stderr);
+        std::fputs(HelpText(parser, args).toLocal8Bit().constData(), stderr);
         return ExitUsage;
     }
     if (parser.isSet(help)) {
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        std::fputs(HelpText(parser, args).toLocal8Bit().constData(), stdout);
         return ExitOk;
     }
     const qsizetype n = parser.positionalArguments().size();
     if (n < minPositional || n > maxPositional) {
         PrintError(n < minPositional ? QString("missing argument") : QString("too many arguments"));
-        std::fputs(parser.helpText().toLocal8Bit().constData(), stderr);
+        std::fputs(HelpText(parser, args).toLocal8Bit().constData(), stderr);
         return ExitUsage;
     }
     return std::nullopt;
