@@ -2,6 +2,7 @@
 
 #include "axes/FloatText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -43,7 +44,7 @@ std::string ExponentText(int exponent)
 
 } // namespace
 
-std::string ShortNumberText(double v)
+std::string ShortNumberText(double v, char decimalSeparator)
 {
     if (!std::isfinite(v))
         return NonFiniteText(v);
@@ -64,8 +65,11 @@ std::string ShortNumberText(double v)
                 .ptr;
         std::from_chars(buf, end, rounded);
     }
-    std::string general = GeneralFloatText(rounded);
-    return general.size() > scientific.size() ? scientific : general;
+    std::string text = GeneralFloatText(rounded);
+    if (text.size() > scientific.size())
+        text = scientific;
+    std::replace(text.begin(), text.end(), '.', decimalSeparator);
+    return text;
 }
 
 } // namespace kavrel

@@ -5,6 +5,7 @@
 #include "app/windows/ShortNumber.h"
 
 #include <QLabel>
+#include <QLocale>
 #include <QSlider>
 
 namespace kavrel {
@@ -100,9 +101,13 @@ void TForm19::SetLabelValues(double rawGain, double filterGain, double poleF0, d
                              double zeroF0, double zeroQ)
 {
     const double values[6] = {rawGain, filterGain, poleF0, poleQ, zeroF0, zeroQ};
+    // The user's decimal separator, as the axes use it; "." where it is not a single character.
+    const QString point = locale().decimalPoint();
+    const char separator =
+        point.size() == 1 && point[0].unicode() < 128 ? point[0].toLatin1() : '.';
     for (std::size_t i = 0; i < kTracks.size(); ++i)
         m_labels[i]->setText(QString::fromLatin1(kTracks[i].text) +
-                             QString::fromStdString(ShortNumberText(values[i])));
+                             QString::fromStdString(ShortNumberText(values[i], separator)));
 }
 
 void TForm19::ShowOverload(bool overloaded)

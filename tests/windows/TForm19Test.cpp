@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QLabel>
+#include <QLocale>
 #include <QSlider>
 
 #include <cmath>
@@ -100,6 +101,14 @@ TEST_F(TForm19Test, SliderSetWhileUpdatingChangesNothing)
     m_form19->rawgaintrack()->setValue(14);
     EXPECT_NEAR(Doc().RawGain(), std::pow(10.0, 14 / 20.0), 1e-12);
     EXPECT_NEAR(Doc().FilterSection1().PoleF0(), F0FromSlider(90), 1e-9);
+}
+
+TEST_F(TForm19Test, LabelsFollowTheWindowsLocale)
+{
+    m_form19->setLocale(QLocale(QLocale::German, QLocale::Germany));
+    m_form18->ApplyControls();
+    EXPECT_EQ(m_form19->rawgainlabel()->text(), "Raw gain: 0,3162");
+    EXPECT_EQ(m_form19->polef0label()->text(), "Pole f0: 100");
 }
 
 TEST_F(TForm19Test, PlayShortcutWorksFromTheFilterControls)

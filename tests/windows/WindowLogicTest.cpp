@@ -37,6 +37,13 @@ INSTANTIATE_TEST_SUITE_P(
                     ShortCase{12345678, "1.235E7"}, ShortCase{0.00001234, "1.234E-5"},
                     ShortCase{0.000001, "1E-6"}));
 
+TEST(ShortNumberTextTest, UsesTheGivenDecimalSeparator)
+{
+    EXPECT_EQ(ShortNumberText(0.316227766, ','), "0,3162");
+    EXPECT_EQ(ShortNumberText(0.00001234, ','), "1,234E-5");
+    EXPECT_EQ(ShortNumberText(1000, ','), "1000");
+}
+
 TEST(ControlMappingTest, InitialAndEndPositions)
 {
     EXPECT_NEAR(GainFromSlider(GainSliderRange.Initial), 0.316227766, 1e-9);
