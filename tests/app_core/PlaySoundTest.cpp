@@ -4,6 +4,7 @@
 // channel swap, and must end where the command says.
 
 #include "tests/app_core/TestSounds.h"
+#include "tests/support/SoundPathSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -23,62 +24,9 @@
 
 using namespace kavrel;
 using namespace kavrel::testing_sounds;
+using namespace kavrel::testing_sound;
 
 namespace {
-
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_app_core_sound";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
-bool RunUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.start(10);
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-// Records the test sink's monitor: 44100 Hz, 2 channels, signed 16-bit.
-class TMonitor {
-public:
-    bool Start()
-    {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
-                         [this] { m_data += m_process.readAllStandardOutput(); });
-        m_process.start("parec", {"--latency-msec=20", "-d", "kavreltest.monitor", "--rate=44100",
-                                  "--channels=2", "--format=s16le", "--raw"});
-        if (!m_process.waitForStarted(5000))
-            return false;
-        // An idle null sink delivers only after a while; play once it does.
-        return RunUntil([this] { return !m_data.isEmpty(); }, 10000);
-    }
-
-    std::vector<std::int16_t> Stop()
-    {
-        RunUntil([] { return false; }, 400); // the last block's way through the server
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-        m_data += m_process.readAllStandardOutput();
-        std::vector<std::int16_t> v(static_cast<std::size_t>(m_data.size()) / 2);
-        std::memcpy(v.data(), m_data.data(), v.size() * 2);
-        return v;
-    }
-
-private:
-    QProcess m_process;
-    QByteArray m_data;
-};
 
 struct TRun {
     int exitCode = -1;
@@ -92,7 +40,7 @@ TRun PlayAndRecord(const QStringList& args, int timeoutMs,
 {
     App();
     TRun run;
-    TMonitor monitor;
+    TMonitorRecorder monitor;
     EXPECT_TRUE(monitor.Start()) << "parec did not deliver the monitor";
     QProcess kavrel;
     kavrel.start(QString(KAVREL_BINARY_DIR) + "/app/kavrel", QStringList{"play"} + args);
@@ -107,7 +55,9 @@ TRun PlayAndRecord(const QStringList& args, int timeoutMs,
     }
     run.exitCode = kavrel.exitStatus() == QProcess::NormalExit ? kavrel.exitCode() : -1;
     run.errors = kavrel.readAllStandardError().toStdString();
-    run.recorded = monitor.Stop();
+    RunFor(400); // the last block's way through the server
+    monitor.Stop();
+    run.recorded = monitor.Values();
     return run;
 }
 

@@ -5,6 +5,7 @@
 #include "audio/TMPCPlay.h"
 #include "audio/qt/TQtEventPoster.h"
 #include "audio/qt/TQtWaveOutDevice.h"
+#include "tests/support/SoundPathSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -30,96 +31,9 @@
 #include <vector>
 
 using namespace kavrel;
+using namespace kavrel::testing_sound;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-QCoreApplication& App()
-{
-    static int argc = 1;
-    static char name[] = "test_audio_sound";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-    return app;
-}
-
-// Runs the event loop until done() holds; false if timeoutMs passed first.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QTimer wake;
-    wake.start(10);
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void RunFor(int ms)
-{
-    RunUntil([] { return false; }, ms);
-}
-
-// Records the test sink's monitor (44100 Hz, 2 channels, s16le), noting when each piece arrived.
-class TMonitorRecorder {
-public:
-    bool Start()
-    {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Read(); });
-        m_process.start("parec", {"--latency-msec=20", "-d", "kavreltest.monitor", "--rate=44100",
-                                  "--channels=2", "--format=s16le", "--raw"});
-        if (!m_process.waitForStarted(5000)) {
-            return false;
-        }
-        // An idle null sink only starts delivering after a while; play once it does.
-        return RunUntil([this] { return !m_data.isEmpty(); }, 10000);
-    }
-
-    void Stop()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-        Read();
-    }
-
-    std::vector<std::int16_t> Values() const
-    {
-        std::vector<std::int16_t> values(static_cast<std::size_t>(m_data.size()) / 2);
-        std::memcpy(values.data(), m_data.data(), values.size() * 2);
-        return values;
-    }
-
-    // When the recorded value at index arrived.
-    Clock::time_point ArrivalOf(std::size_t valueIndex) const
-    {
-        auto byte = static_cast<qint64>(valueIndex) * 2;
-        for (const auto& [when, end] : m_arrivals) {
-            if (end > byte) {
-                return when;
-            }
-        }
-        return Clock::time_point::max();
-    }
-
-private:
-    void Read()
-    {
-        QByteArray more = m_process.readAllStandardOutput();
-        if (!more.isEmpty()) {
-            m_data += more;
-            m_arrivals.emplace_back(Clock::now(), m_data.size());
-        }
-    }
-
-    QProcess m_process;
-    QByteArray m_data;
-    std::vector<std::pair<Clock::time_point, qint64>> m_arrivals;
-};
 
 // Index of the first recorded value of the first frame that is not silent.
 std::size_t FirstSound(const std::vector<std::int16_t>& rec)

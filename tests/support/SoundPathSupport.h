@@ -1,0 +1,54 @@
+#pragma once
+
+// What the tests of the real sound path share: a Qt event loop to wait in, and a recorder of the
+// test sound server's monitor (sink "kavreltest", see scripts/pulse-test-server.sh).
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace kavrel::testing_sound {
+
+using Clock = std::chrono::steady_clock;
+
+// The test's one QCoreApplication, made on first use.
+QCoreApplication& App();
+
+// Runs the event loop until done() holds; false if timeoutMs passed first.
+bool RunUntil(const std::function<bool()>& done, int timeoutMs);
+
+// Runs the event loop for ms milliseconds.
+void RunFor(int ms);
+
+// Records the test sink's monitor with parec (44100 Hz, 2 channels, s16le), noting when each
+// piece arrived.
+class TMonitorRecorder {
+public:
+    // Starts parec and waits until the monitor delivers: an idle null sink only starts after a
+    // while, so play once this returns true.
+    bool Start();
+
+    // Ends the recording; what is still in the pipe is kept.
+    void Stop();
+
+    // The recorded values, interleaved.
+    std::vector<std::int16_t> Values() const;
+
+    // When the recorded value at valueIndex arrived (time_point::max() if it never did).
+    Clock::time_point ArrivalOf(std::size_t valueIndex) const;
+
+private:
+    void Read();
+
+    QProcess m_process;
+    QByteArray m_data;
+    std::vector<std::pair<Clock::time_point, qint64>> m_arrivals;
+};
+
+} // namespace kavrel::testing_sound
