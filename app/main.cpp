@@ -8,6 +8,9 @@
 #include "app/windows/TKavrelApplication.h"
 
 #include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
 #endif
 
 namespace {
@@ -17,6 +20,15 @@ namespace {
 // window is up.
 int RunWindows(int argc, char** argv)
 {
+    // Without a display Qt aborts with a note about platform plugins; say what is wrong instead.
+    const bool platformChosen = std::getenv("QT_QPA_PLATFORM") != nullptr;
+    if (!platformChosen && std::getenv("DISPLAY") == nullptr &&
+        std::getenv("WAYLAND_DISPLAY") == nullptr) {
+        std::fputs("kavrel: no display to open the window on (neither DISPLAY nor WAYLAND_DISPLAY "
+                   "is set); the commands run without one, see 'kavrel help'\n",
+                   stderr);
+        return kavrel::cli::ExitFailure;
+    }
     kavrel::TKavrelApplication app(argc, argv);
     QCoreApplication::setApplicationName("kavrel");
     QCoreApplication::setOrganizationName("MorvaneData");
@@ -39,6 +51,16 @@ int RunWindows(int argc, char** argv)
     }
     return app.exec();
 }
+
+// The windows are closed and the settings stored by now. Qt Multimedia (6.4) closes its
+// connection to the sound server in a static destructor that races with that connection's own
+// thread and now and then aborts at exit, so the process ends without the library's exit
+// handlers.
+[[noreturn]] void ExitWithoutStaticDestructors(int code)
+{
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
 #endif
 
 } // namespace
@@ -48,7 +70,7 @@ int main(int argc, char** argv)
     if (argc > 1 && kavrel::cli::IsCommand(argv[1]))
         return kavrel::cli::Run(argc, argv);
 #ifdef KAVREL_HAVE_WINDOWS
-    return RunWindows(argc, argv);
+    ExitWithoutStaticDestructors(RunWindows(argc, argv));
 #else
     return kavrel::cli::Run(1, argv);
 #endif
