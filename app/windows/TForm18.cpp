@@ -8,6 +8,7 @@
 #include "app/windows/TAbout.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TPaintBox.h"
+#include "app/windows/TResponsePlot.h"
 #include "audio/qt/TQtEventPoster.h"
 #include "audio/qt/TQtWaveOutDevice.h"
 #include "axes/qt/TAxis.h"
@@ -49,6 +50,8 @@ constexpr double FullScale = 32768.0;
 constexpr double WheelZoomFactor = 0.8;
 // The time axis is never zoomed in to fewer samples than this.
 constexpr double MinVisibleSamples = 16.0;
+// While a long job runs, events are handled at least this often (ms).
+constexpr qint64 EventInterval = 25;
 
 std::string ToPath(const QString& path)
 {
@@ -297,8 +300,9 @@ void TForm18::CreatePlots()
     m_taxis->SetShowTickmarks(false);
     m_taxis->SetMarkerVisible(false);
     m_taxis->OnScaleChanged = [this](TAxis&) {
-        m_paintBox1->update();
-        m_paintBox2->update();
+        m_paintBox1->Invalidate();
+        m_paintBox2->Invalidate();
+        UpdatePlayLine();
     };
 
     const auto makeAmplitudeAxis = [this](const char* name, TPaintBox* box) {
@@ -312,7 +316,7 @@ void TForm18::CreatePlots()
         axis->SetMaxLoValue(-0.01);
         axis->SetMinHiValue(0.01);
         axis->SetMaxHiValue(1);
-        axis->OnScaleChanged = [box](TAxis&) { box->update(); };
+        axis->OnScaleChanged = [box](TAxis&) { box->Invalidate(); };
         return axis;
     };
     m_axis1 = makeAmplitudeAxis("Axis1", m_paintBox1);
@@ -327,9 +331,17 @@ void TForm18::ConnectDocument()
     doc.OnApplyControls = [this](TSoundDocument&) { ApplyControls(); };
     doc.OnMarkerValue = [this](TSoundDocument&, double seconds) {
         m_taxis->SetMarkerValue(seconds);
+        m_lineSeconds = seconds;
+        UpdatePlayLine();
     };
     doc.OnMarkerVisible = [this](TSoundDocument&, bool visible) {
         m_taxis->SetMarkerVisible(visible);
+        m_lineVisible = visible;
+        if (visible) {
+            const int rate = m_document->SourceWav().SampleRate();
+            m_lineSeconds = rate > 0 ? m_document->PlayPos() / static_cast<double>(rate) : 0.0;
+        }
+        UpdatePlayLine();
     };
     doc.OnOverload = [this](TSoundDocument&, bool overloaded) {
         if (m_form19 != nullptr)
@@ -407,6 +419,7 @@ void TForm18::ApplyControls()
 
     m_form19->SetLabelValues(doc.RawGain(), s1.Gain(), s1.PoleF0(), s1.PoleF0() / s1.PoleBW(),
                              s1.ZeroF0(), s1.ZeroF0() / s1.ZeroBW());
+    ShowResponse();
 }
 
 std::string TForm18::SettingsFilePath() const
@@ -476,23 +489,39 @@ void TForm18::SaveSettings()
     m_zelFile1.Clear();
 }
 
-bool TForm18::WithProgress(const QString& text,
+bool TForm18::WithProgress(const QString& text, std::int64_t samples,
                            const std::function<bool(const std::function<bool(double)>&)>& job)
 {
+    if (samples < ProgressSamples) {
+        // Over in a moment: no dialog, and no events meanwhile.
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const struct TRestore {
+            ~TRestore() { QApplication::restoreOverrideCursor(); }
+        } restore;
+        return job({});
+    }
     QProgressDialog dialog(text, "Cancel", 0, 1000, this);
+    dialog.setObjectName("ProgressDialog");
     dialog.setWindowTitle("Kavrel");
-    // Modal once it shows, so nothing else can touch the document meanwhile; the player's
-    // notices and the repaints go on.
-    dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setMinimumDuration(400);
+    // Modal to the main window only, so that nothing else touches the document meanwhile, while
+    // the filter controls stay in use (an export works on a copy of the filter) and playback and
+    // repaints go on: the job hands the events over to the event loop as it progresses.
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
     dialog.setAutoReset(false);
+    dialog.setAutoClose(false);
     dialog.setValue(0);
-    QElapsedTimer sinceUpdate;
-    sinceUpdate.start();
+    dialog.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
     const bool done = job([&](double fraction) {
-        if (sinceUpdate.elapsed() >= 40 && std::isfinite(fraction)) {
-            sinceUpdate.restart();
-            dialog.setValue(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 999));
+        const int value =
+            std::isfinite(fraction) ? static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000) : 0;
+        if (value != dialog.value() || sinceEvents.elapsed() >= EventInterval) {
+            sinceEvents.restart();
+            dialog.setValue(value);
+            QCoreApplication::processEvents();
         }
         return !dialog.wasCanceled();
     });
@@ -508,7 +537,9 @@ void TForm18::LoadSoundFile(const QString& path)
 
     TSoundDocument& doc = *m_document;
     const QString name = QFileInfo(path).fileName();
-    const bool loaded = WithProgress("Reading " + name + "...", [&](const auto& progress) {
+    // A 16-bit file holds about half as many samples as bytes.
+    const std::int64_t samples = QFileInfo(path).size() / 2;
+    const bool loaded = WithProgress("Reading " + name + "...", samples, [&](const auto& progress) {
         return doc.SourceWav().ReadFile(file, progress);
     });
     if (!loaded)
@@ -528,8 +559,11 @@ void TForm18::LoadSoundFile(const QString& path)
 
     m_playaction->setEnabled(true);
     doc.SetPlayPos(0);
-    m_paintBox1->update();
-    m_paintBox2->update();
+    m_lineSeconds = 0;
+    m_paintBox1->Invalidate();
+    m_paintBox2->Invalidate();
+    UpdatePlayLine();
+    ShowResponse();
 }
 
 void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis)
@@ -557,7 +591,35 @@ void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& ax
 
 void TForm18::PaintBoxMouseDown(int x)
 {
-    m_document->SetPlayPosSeconds(m_taxis->PixelToValue(x));
+    TSoundDocument& doc = *m_document;
+    doc.SetPlayPosSeconds(m_taxis->PixelToValue(x));
+    const int rate = doc.SourceWav().SampleRate();
+    m_lineSeconds = rate > 0 ? doc.PlayPos() / static_cast<double>(rate) : 0.0;
+    UpdatePlayLine();
+}
+
+void TForm18::UpdatePlayLine()
+{
+    int x = -1;
+    if (m_lineVisible && m_document->SourceWav().Length() > 0 && std::isfinite(m_lineSeconds)) {
+        const int pixel = m_taxis->RawValueToPixel(m_lineSeconds);
+        if (pixel >= 0 && pixel < m_taxis->width())
+            x = pixel;
+    }
+    m_paintBox1->SetLineX(x);
+    m_paintBox2->SetLineX(x);
+}
+
+void TForm18::ShowResponse()
+{
+    if (m_form19 == nullptr)
+        return;
+    // The curve of the filter as it plays the loaded sound: at the sound's own rate.
+    TFilterSection section = m_document->FilterSection1();
+    const int rate = m_document->SourceWav().SampleRate();
+    if (rate > 0)
+        section.SetSampFreq(rate);
+    m_form19->ResponsePlot()->SetFilter(section);
 }
 
 void TForm18::ZoomTime(double steps, int x)
@@ -595,8 +657,9 @@ void TForm18::FormResize()
     place(m_axis2, axis1Left, axis2Top, m_axis2->width(), axis1Height);
     place(m_paintBox1, taxisLeft, axis1Top, taxisWidth, axis1Height);
     place(m_paintBox2, taxisLeft, axis2Top, taxisWidth, axis1Height);
-    m_paintBox1->update();
-    m_paintBox2->update();
+    m_paintBox1->Invalidate();
+    m_paintBox2->Invalidate();
+    UpdatePlayLine();
 }
 
 void TForm18::openactionExecute()
@@ -630,9 +693,16 @@ void TForm18::saveactionExecute()
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    const std::string path = ToPath(dialog.selectedFiles().constFirst());
-    WithProgress("Saving " + QFileInfo(FromPath(path)).fileName() + "...",
-                 [&](const auto& progress) { return m_document->Export(path, progress); });
+    ExportSoundFile(dialog.selectedFiles().constFirst());
+}
+
+bool TForm18::ExportSoundFile(const QString& path)
+{
+    const std::string file = ToPath(path);
+    const TWav& wav = m_document->SourceWav();
+    return WithProgress("Saving " + QFileInfo(path).fileName() + "...",
+                        wav.Length() * wav.Channels(),
+                        [&](const auto& progress) { return m_document->Export(file, progress); });
 }
 
 void TForm18::playactionExecute()

@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -104,6 +105,15 @@ public:
 
     // Lays out axes and plots from Panel1's size (also run on every resize).
     void FormResize();
+    // Writes the loaded sound through the filter to path, normalised (the save action after its
+    // dialog). A long sound shows a progress dialog with Cancel. Returns false when cancelled;
+    // raises the document's errors. A failure or a cancel leaves nothing behind.
+    bool ExportSoundFile(const QString& path);
+
+    // Jobs on sounds of at least this many samples (over all channels) run under a progress
+    // dialog; shorter ones run without.
+    static constexpr std::int64_t ProgressSamples = std::int64_t{1} << 23;
+
     // Draws channel `channel` of the sound with `axis` as amplitude axis on a white box.
     void PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis);
 
@@ -131,10 +141,15 @@ private:
     void PaintBoxMouseDown(int x);
     void ZoomTime(double steps, int x);
     double ReadSetting(const char* key, double current) const;
-    // Runs a long job under a progress dialog; job gets a callback that takes the fraction done
-    // and returns false once the user cancelled.
-    bool WithProgress(const QString& text,
+    // Runs a job on `samples` samples, a long one under a progress dialog; job gets a callback
+    // that takes the fraction done and returns false once the user cancelled.
+    bool WithProgress(const QString& text, std::int64_t samples,
                       const std::function<bool(const std::function<bool(double)>&)>& job);
+    // Puts the play-position line of both plots at m_lineSeconds; hidden while the sound does not
+    // play and outside the time axis's range.
+    void UpdatePlayLine();
+    // Shows the filter's response on the filter controls window.
+    void ShowResponse();
 
     std::unique_ptr<TQtEventPoster> m_poster;
     std::unique_ptr<TSoundDocument> m_document;
@@ -167,6 +182,10 @@ private:
 
     QString m_saveFileName;
     TSoundSummary m_summary;
+    // Where the play-position line stands, seconds; it shows with the time axis marker, while
+    // the sound plays.
+    double m_lineSeconds = 0;
+    bool m_lineVisible = false;
     bool m_updating = false;
     bool m_activated = false;
 };

@@ -3,7 +3,9 @@
 #include "app/windows/ControlMapping.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/ShortNumber.h"
+#include "app/windows/TResponsePlot.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLocale>
 #include <QSlider>
@@ -36,6 +38,8 @@ constexpr int LampLeft = 16;
 constexpr int LampTop = TrackTop + 6 * TrackHeight + 24;
 constexpr int LampWidth = 37;
 constexpr int LampHeight = 34;
+constexpr int ResponseTop = LampTop + LampHeight + 16;
+constexpr int NoteNamesHeight = 22;
 
 QLabel* MakeLamp(QWidget* parent, const char* name, bool red)
 {
@@ -95,6 +99,17 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     const int textLeft = LampLeft + LampWidth + 12;
     m_overloadText->setGeometry(textLeft, LampTop - 6, ClientWidth - textLeft - 16,
                                 LampHeight + 12);
+
+    m_responsePlot = new TResponsePlot(this);
+    m_responsePlot->setObjectName("responseplot");
+    m_responsePlot->setGeometry(TrackLeft, ResponseTop, ClientWidth - 2 * TrackLeft,
+                                ClientHeight - ResponseTop - NoteNamesHeight - 4);
+    m_noteNames = new QCheckBox("Note names", this);
+    m_noteNames->setObjectName("notenamesbox");
+    m_noteNames->setGeometry(TrackLeft + TResponsePlot::DbAxisWidth,
+                             ClientHeight - NoteNamesHeight - 2, 200, NoteNamesHeight);
+    connect(m_noteNames, &QCheckBox::toggled, this,
+            [this](bool on) { m_responsePlot->SetMusicScale(on); });
 }
 
 void TForm19::SetLabelValues(double rawGain, double filterGain, double poleF0, double poleQ,

@@ -5,10 +5,13 @@
 #include <array>
 #include <functional>
 
+class QCheckBox;
 class QLabel;
 class QSlider;
 
 namespace kavrel {
+
+class TResponsePlot;
 
 // The "Filter controls" window: six sliders for the raw gain, the filtered gain and the pole's
 // and zero's centre frequency and Q, a value label beside each, and the overload lamp. It holds
@@ -17,7 +20,8 @@ class TForm19 : public QWidget {
     Q_OBJECT
 public:
     static constexpr int ClientWidth = 661;
-    static constexpr int ClientHeight = 375;
+    // The sliders and the lamp take the top 375 pixels, the response plot the rest.
+    static constexpr int ClientHeight = 375 + 250;
     static constexpr int TrackWidth = 509;
 
     explicit TForm19(QWidget* parent = nullptr);
@@ -39,6 +43,10 @@ public:
     QLabel* redledimage() const { return m_redLed; }
     QLabel* greenledimage() const { return m_greenLed; }
     QLabel* OverloadText() const { return m_overloadText; }
+    // The filter's magnitude response below the sliders, and the choice of note names on its
+    // frequency axis.
+    TResponsePlot* ResponsePlot() const { return m_responsePlot; }
+    QCheckBox* notenamesbox() const { return m_noteNames; }
 
     // Writes the six labels: raw gain and filter gain factors, pole f0 in Hz, pole Q, zero f0
     // in Hz, zero Q, each in the short number format.
@@ -59,6 +67,8 @@ private:
     QLabel* m_redLed = nullptr;
     QLabel* m_greenLed = nullptr;
     QLabel* m_overloadText = nullptr;
+    TResponsePlot* m_responsePlot = nullptr;
+    QCheckBox* m_noteNames = nullptr;
 };
 
 } // namespace kavrel

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QColor>
+#include <QImage>
 #include <QWidget>
 
 #include <functional>
@@ -8,13 +10,31 @@ class QPainter;
 
 namespace kavrel {
 
-// A plain drawing surface whose painting and mouse input belong to its owner.
+// A drawing surface whose painting and mouse input belong to its owner. The box keeps what the
+// owner drew in an image and paints from it until the owner calls Invalidate (or the size
+// changes), so that the play-position line can move over it without the picture being drawn
+// again.
 class TPaintBox : public QWidget {
     Q_OBJECT
 public:
     explicit TPaintBox(QWidget* parent = nullptr);
 
-    // Paints the whole box; the painter is set up on the box.
+    // The owner's picture changed: OnPaint draws it afresh at the next paint.
+    void Invalidate();
+
+    // Column of the play-position line, -1 when it is hidden. Moving it repaints the two columns
+    // from the kept picture only.
+    int LineX() const { return m_lineX; }
+    void SetLineX(int x);
+    QColor LineColor() const { return m_lineColor; }
+    void SetLineColor(const QColor& color);
+
+    // The picture OnPaint last drew, without the line (for tests and screenshots).
+    const QImage& KeptImage() const { return m_image; }
+    // How often OnPaint has drawn the picture.
+    int RenderCount() const { return m_renderCount; }
+
+    // Draws the whole box; the painter is set up on the kept picture.
     std::function<void(TPaintBox& sender, QPainter& canvas)> OnPaint;
     // Any button pressed at (x, y) in box pixels.
     std::function<void(TPaintBox& sender, Qt::MouseButton button, int x, int y)> OnMouseDown;
@@ -23,8 +43,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void Render();
+
+    QImage m_image;
+    bool m_stale = true;
+    int m_renderCount = 0;
+    int m_lineX = -1;
+    QColor m_lineColor{220, 0, 0};
 };
 
 // A container that tells its owner when its size changed.
