@@ -595,6 +595,9 @@ void TForm18::PaintBoxMouseDown(int x)
     doc.SetPlayPosSeconds(m_taxis->PixelToValue(x));
     const int rate = doc.SourceWav().SampleRate();
     m_lineSeconds = rate > 0 ? doc.PlayPos() / static_cast<double>(rate) : 0.0;
+    // While playing, the time axis marker goes along at once rather than at the next block.
+    if (m_lineVisible)
+        m_taxis->SetMarkerValue(m_lineSeconds);
     UpdatePlayLine();
 }
 

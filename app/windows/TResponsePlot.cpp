@@ -95,7 +95,7 @@ void TResponsePlot::Recompute()
     m_curve = ResponseCurve(m_filter, m_plot->width());
     const TDbRange range = ResponseDbRange(m_curve, 10.0, FloorDb, CeilingDb);
     m_dbAxis->SetRange(std::max(range.Lo, range.Hi - ShownDb), range.Hi);
-    m_plot->update();
+    m_plot->Invalidate();
 }
 
 void TResponsePlot::PaintPlot(QPainter& canvas)

@@ -102,30 +102,36 @@ TEST_F(ResponsePlotTest, FollowsTheLoadedSoundsRate)
     EXPECT_DOUBLE_EQ(Doc().FilterSection1().SampFreq(), 44100.0);
 }
 
+// The picture shows the curve through each column's row of its value, and the centre frequencies
+// as dashed lines in the pole's and the zero's colour; it follows each slider move.
 TEST_F(ResponsePlotTest, DrawsTheCurveAndMarksPoleAndZero)
 {
     Show();
     m_form19->show();
-    m_form19->pf0track()->setValue(80);
-    m_form19->zf0track()->setValue(20);
+    QApplication::processEvents();
     TPaintBox& box = *Plot().Plot();
-    const QImage image = box.grab().toImage();
     const TAxis& f = *Plot().FrequencyAxis();
-    const auto columnHas = [&](int x, auto test) {
-        for (int y = 0; y < image.height(); ++y)
-            if (test(image.pixelColor(x, y)))
-                return true;
-        return false;
-    };
-    const int pole = f.ValueToPixel(Doc().FilterSection1().PoleF0());
-    const int zero = f.ValueToPixel(Doc().FilterSection1().ZeroF0());
-    EXPECT_TRUE(columnHas(pole, [](QColor c) { return c.red() > 150 && c.blue() < 100; }));
-    EXPECT_TRUE(columnHas(zero, [](QColor c) { return c.blue() > 150 && c.red() < 100; }));
-    // The curve passes through each column's row of its value.
-    const auto& curve = Plot().Curve();
-    for (int x : {5, image.width() / 2, image.width() - 5}) {
-        const int row = Plot().DbAxis()->ValueToPixel(curve[static_cast<std::size_t>(x)].Db);
-        EXPECT_EQ(image.pixelColor(x, row), QColor(Qt::black)) << "column " << x;
+    for (int setting = 0; setting < 2; ++setting) {
+        m_form19->pf0track()->setValue(setting == 0 ? 80 : 40);
+        m_form19->zf0track()->setValue(setting == 0 ? 20 : 90);
+        m_form19->pqtrack()->setValue(setting == 0 ? 50 : -30);
+        const QImage image = box.grab().toImage();
+        const auto columnHas = [&](int x, auto test) {
+            for (int y = 0; y < image.height(); ++y)
+                if (test(image.pixelColor(x, y)))
+                    return true;
+            return false;
+        };
+        const int pole = f.ValueToPixel(Doc().FilterSection1().PoleF0());
+        const int zero = f.ValueToPixel(Doc().FilterSection1().ZeroF0());
+        EXPECT_TRUE(columnHas(pole, [](QColor c) { return c.red() > 150 && c.blue() < 100; }));
+        EXPECT_TRUE(columnHas(zero, [](QColor c) { return c.blue() > 150 && c.red() < 100; }));
+        const auto& curve = Plot().Curve();
+        for (int x : {5, image.width() / 3, image.width() / 2, image.width() - 5}) {
+            const int row = Plot().DbAxis()->ValueToPixel(curve[static_cast<std::size_t>(x)].Db);
+            EXPECT_EQ(image.pixelColor(x, row), QColor(Qt::black))
+                << "setting " << setting << " column " << x;
+        }
     }
 }
 

@@ -209,6 +209,7 @@ TEST_F(PlayLine, ClickMovesItAtOnceWithoutRedrawingTheWaveform)
         EXPECT_EQ(Box(i).LineX(), 321);
         EXPECT_TRUE(ShowsLineAt(Box(i), 321));
     }
+    EXPECT_EQ(m_form18->taxis()->MarkerPixel(), 321);
     EXPECT_EQ(Box(0).RenderCount() + Box(1).RenderCount(), renders);
     m_form18->playaction()->trigger();
 }
