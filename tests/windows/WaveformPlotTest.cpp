@@ -46,8 +46,8 @@ QImage DirectScanPlot(const TWav& wav, int channel, const TAxis& taxis, const TA
     return image;
 }
 
-// A sound whose extremes change from column to column at every zoom: a random walk with noise
-// and single-sample spikes.
+// A sound whose extremes change from column to column at every zoom: a random walk with a spike of
+// random height on each side of every 256-sample boundary, where the summaries' blocks meet.
 std::int16_t Walk(int channel, std::int64_t frame)
 {
     static std::vector<std::int16_t> walk[2];
@@ -55,11 +55,13 @@ std::int16_t Walk(int channel, std::int64_t frame)
     if (w.empty()) {
         std::mt19937 rng(static_cast<unsigned>(channel + 1));
         std::uniform_int_distribution<int> step(-60, 60);
+        std::uniform_int_distribution<int> spike(-12000, 12000);
         w.resize(5'000'000);
         int v = 0;
         for (std::size_t i = 0; i < w.size(); ++i) {
-            v = std::clamp(v + step(rng), -24000, 24000);
-            w[i] = static_cast<std::int16_t>(i % 99991 == 0 ? (i % 2 ? 32767 : -32768) : v);
+            v = std::clamp(v + step(rng), -20000, 20000);
+            const bool edge = i % 256 == 0 || i % 256 == 255;
+            w[i] = static_cast<std::int16_t>(edge ? v + spike(rng) : v);
         }
     }
     return w[static_cast<std::size_t>(frame) % w.size()];
@@ -67,11 +69,11 @@ std::int16_t Walk(int channel, std::int64_t frame)
 
 class WaveformPlot : public WindowFixture {
 protected:
-    // The plot box's picture without the play-position line.
+    // What the plot box shows (nothing plays, so there is no play-position line).
     static QImage Picture(TPaintBox& box)
     {
-        box.grab(); // paints whatever is stale
-        return box.KeptImage().convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(box.LineX(), -1);
+        return box.grab().toImage().convertToFormat(QImage::Format_RGB32);
     }
 };
 
