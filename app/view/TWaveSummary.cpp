@@ -87,6 +87,8 @@ void TWaveSummary::Build(std::span<const std::int16_t> samples)
                                  ? 1u
                                  : std::clamp(std::thread::hardware_concurrency(), 1u, MaxThreads);
     std::vector<std::thread> helpers;
+    // Reserved first: once a thread runs, nothing may throw before it is joined.
+    helpers.reserve(threads);
     std::size_t done = 0;
     for (unsigned t = 1; t < threads; ++t) {
         const std::size_t first = blocks * (t - 1) / threads;
