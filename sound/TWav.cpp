@@ -145,4 +145,12 @@ std::vector<std::byte> TWav::ToBytes() const
     return bytes;
 }
 
+bool WriteWavStream(const std::string& path, const TWavStreamFormat& format,
+                    const TWavBlockSource& next, const TWavProgress& progress)
+{
+    if (path.empty())
+        throw EWavError({}, "no wave file named to write");
+    return detail::WriteWavStream(format, next, path, progress);
+}
+
 } // namespace kavrel

@@ -364,9 +364,10 @@ int RunAnalyze(const QStringList& args)
     parser.addPositionalArgument("FILE", "The wave file.");
     if (auto code = ParseCommand(parser, args, 1, 1))
         return *code;
-    TWav sound;
-    sound.ReadFile(parser.positionalArguments().constFirst().toStdString());
-    const std::string text = LevelText(sound) + "\n";
+    // Only the levels are needed, so the samples are not kept.
+    const std::string text =
+        LevelText(AnalyzeFileLevels(parser.positionalArguments().constFirst().toStdString())) +
+        "\n";
     std::fputs(text.c_str(), stdout);
     return ExitOk;
 }

@@ -1,5 +1,7 @@
 #include "app/core/LevelAnalysis.h"
 
+#include "sound/TWavScan.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -71,7 +73,109 @@ TIntLevels ChannelIntLevels(std::span<const std::int16_t> s)
     return r;
 }
 
+// A channel's integer sums as they build up over the blocks of a file.
+struct TIntAccum {
+    std::uint64_t SumSquares = 0;
+    std::int32_t Lo = 0;
+    std::int32_t Hi = 0;
+};
+
+void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
+{
+    const std::size_t n = acc.size();
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (n == 2) {
+        // Four frames at a time: the even 16-bit lanes hold the left channel, the odd ones the
+        // right; masking one of the two factors picks one channel's squares out of each pair.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i evens = _mm_set1_epi32(0x0000FFFF);
+        const __m128i odds = _mm_set1_epi32(static_cast<int>(0xFFFF0000U));
+        __m128i sumL = zero;
+        __m128i sumR = zero;
+        __m128i vlo = zero;
+        __m128i vhi = zero;
+        for (; i + 8 <= s.size(); i += 8) {
+            __m128i v;
+            std::memcpy(&v, s.data() + i, sizeof v);
+            const __m128i l = _mm_madd_epi16(v, _mm_and_si128(v, evens));
+            const __m128i r = _mm_madd_epi16(v, _mm_and_si128(v, odds));
+            sumL = _mm_add_epi64(sumL, _mm_unpacklo_epi32(l, zero));
+            sumL = _mm_add_epi64(sumL, _mm_unpackhi_epi32(l, zero));
+            sumR = _mm_add_epi64(sumR, _mm_unpacklo_epi32(r, zero));
+            sumR = _mm_add_epi64(sumR, _mm_unpackhi_epi32(r, zero));
+            vlo = _mm_min_epi16(vlo, v);
+            vhi = _mm_max_epi16(vhi, v);
+        }
+        std::array<std::uint64_t, 2> sl{};
+        std::array<std::uint64_t, 2> sr{};
+        std::array<std::int16_t, 8> los{};
+        std::array<std::int16_t, 8> his{};
+        std::memcpy(sl.data(), &sumL, sizeof sumL);
+        std::memcpy(sr.data(), &sumR, sizeof sumR);
+        std::memcpy(los.data(), &vlo, sizeof vlo);
+        std::memcpy(his.data(), &vhi, sizeof vhi);
+        acc[0].SumSquares += sl[0] + sl[1];
+        acc[1].SumSquares += sr[0] + sr[1];
+        for (std::size_t k = 0; k < 8; ++k) {
+            acc[k & 1].Lo = std::min<std::int32_t>(acc[k & 1].Lo, los[k]);
+            acc[k & 1].Hi = std::max<std::int32_t>(acc[k & 1].Hi, his[k]);
+        }
+    }
+#endif
+    if (n == 1) {
+        const TIntLevels l = ChannelIntLevels(s);
+        acc[0].SumSquares += l.SumSquares;
+        acc[0].Hi = std::max(acc[0].Hi, l.PeakAbs);
+        return;
+    }
+    // Whole frames only reach here, so i counts from the first channel.
+    for (std::size_t c = 0; i < s.size(); ++i) {
+        const std::int32_t v = s[i];
+        acc[c].SumSquares += static_cast<std::uint32_t>(v * v);
+        acc[c].Lo = std::min(acc[c].Lo, v);
+        acc[c].Hi = std::max(acc[c].Hi, v);
+        if (++c == n)
+            c = 0;
+    }
+}
+
+TChannelLevels ToLevels(std::uint64_t sumSquares, std::int32_t peakAbs, std::int64_t length)
+{
+    TChannelLevels l;
+    // a = |s ÷ 32768|, so the sum of a² is the integer sum over 2^30.
+    const double sum = static_cast<double>(sumSquares) * 0x1p-30;
+    if (length > 0)
+        l.Rms = std::sqrt(sum / static_cast<double>(length));
+    l.Peak = static_cast<double>(peakAbs) / 32768.0;
+    return l;
+}
+
 } // namespace
+
+std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path)
+{
+    TWavScanFormat format;
+    std::vector<TIntAccum> acc;
+    std::int64_t values = 0;
+    bool truncated = false;
+    ScanWavFile(
+        path, format,
+        [&](std::span<const std::int16_t> block) {
+            if (acc.empty())
+                acc.resize(static_cast<std::size_t>(std::max(format.Channels, 1)));
+            AddInterleaved(block, acc);
+            values += static_cast<std::int64_t>(block.size());
+        },
+        truncated);
+    std::vector<TChannelLevels> levels;
+    const auto channels = static_cast<std::size_t>(std::max(format.Channels, 0));
+    acc.resize(channels);
+    const std::int64_t length = channels == 0 ? 0 : values / static_cast<std::int64_t>(channels);
+    for (const TIntAccum& a : acc)
+        levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), length));
+    return levels;
+}
 
 std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound)
 {
@@ -81,13 +185,8 @@ std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound)
     for (std::int32_t c = 0; c < channels; ++c) {
         const std::span<const std::int16_t> samples = sound.ChannelSamples(c);
         const TIntLevels il = ChannelIntLevels(samples);
-        TChannelLevels l;
-        // a = |s ÷ 32768|, so the sum of a² is the integer sum over 2^30.
-        const double sumSquares = static_cast<double>(il.SumSquares) * 0x1p-30;
-        if (!samples.empty())
-            l.Rms = std::sqrt(sumSquares / static_cast<double>(samples.size()));
-        l.Peak = static_cast<double>(il.PeakAbs) / 32768.0;
-        levels.push_back(l);
+        levels.push_back(
+            ToLevels(il.SumSquares, il.PeakAbs, static_cast<std::int64_t>(samples.size())));
     }
     return levels;
 }
@@ -109,7 +208,11 @@ std::string FormatLevelDb(double ratio)
 
 std::string LevelText(const TWav& sound)
 {
-    const std::vector<TChannelLevels> levels = AnalyzeLevels(sound);
+    return LevelText(AnalyzeLevels(sound));
+}
+
+std::string LevelText(const std::vector<TChannelLevels>& levels)
+{
     if (levels.empty())
         return "No sound loaded";
     std::string text;

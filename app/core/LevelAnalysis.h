@@ -17,6 +17,10 @@ struct TChannelLevels {
 
 std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound);
 
+// The levels of the wave file at path, read block by block without loading the sound: the same
+// figures as AnalyzeLevels of what ReadFile loads. Raises EWavError as ReadFile does.
+std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path);
+
 // 20·log10(ratio) with two decimals and "." as the decimal point ("-3.01", "0.00"); "-inf" when
 // ratio is 0 or not a number.
 std::string FormatLevelDb(double ratio);
@@ -24,5 +28,7 @@ std::string FormatLevelDb(double ratio);
 // "Ch 0: RMS=-3.01 dB : Peak=0.00 dB : Crest=3.01 dB   " for each channel in turn; a channel
 // without signal shows "-inf" figures. "No sound loaded" when sound has no channels.
 std::string LevelText(const TWav& sound);
+// The same text for levels as AnalyzeLevels or AnalyzeFileLevels return them.
+std::string LevelText(const std::vector<TChannelLevels>& levels);
 
 } // namespace kavrel

@@ -1,9 +1,44 @@
+// The export runs on the machine's cores. The peak pass is one recursion per channel, bound by
+// the latency of its multiply-add chain, so the channels run on threads of their own; it also
+// keeps the delay line every CheckpointFrames frames. With those the write pass splits each
+// channel into independent stretches that run side by side in vector lanes, while the calling
+// thread writes the finished blocks to the file. Every value is bit for bit what one section
+// from a cleared delay line gives, and the dither draws are those of one generator running
+// through the channels in pairs (frame by frame, left then right), as the generator is a counter
+// that can be indexed directly.
+
 #include "app/core/SoundExport.h"
 
+#include "sound/TWavStream.h"
+
 #include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cfloat>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
 #include <span>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#if defined(__x86_64__)
+// g++ 12 warns about the undefined first operand its AVX-512 intrinsics pass on purpose.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
 
 namespace kavrel {
 
@@ -11,6 +46,15 @@ namespace {
 
 // Progress is reported every this many frames of a pass.
 constexpr std::int64_t ProgressStride = 1 << 16;
+// The delay line is kept this often in the peak pass; the write pass starts stretches there. Not
+// a power of two, so that the stretches read side by side do not fall into one cache set.
+constexpr std::int64_t CheckpointFrames = 4160;
+// Stretches filtered side by side, and so the frames of one written block.
+constexpr int Lanes = 8;
+constexpr std::int64_t BlockFrames = CheckpointFrames * Lanes;
+// Blocks in flight between the filtering threads and the writer.
+constexpr std::size_t RingBlocks = 8;
+constexpr int MaxThreads = 2;
 
 // Maps the fraction of one stage onto [begin, end] of the whole export.
 struct TStage {
@@ -26,94 +70,593 @@ struct TStage {
     }
 };
 
-// The channels run in pairs, each with its own copy of the section, so that the two delay lines
-// advance side by side; per channel the values are exactly those of one section from a cleared
-// delay line.
-template <typename Body>
-bool ForEachPair(const TWav& source, const TFilterSection& filter, const TStage& stage, Body body)
+struct TDelayLine {
+    double W1 = 0.0;
+    double W2 = 0.0;
+};
+
+// The section's difference equations on a delay line of its own, as TFilterSection::Process
+// computes them (same operations in the same order).
+struct TKernel {
+    double A0, A1, A2, B0, B1, B2, Gain;
+    tfiltertype Type;
+
+    explicit TKernel(const TFilterSection& f) noexcept
+        : A0(f.a0()), A1(f.a1()), A2(f.a2()), B0(f.b0()), B1(f.b1()), B2(f.b2()), Gain(f.Gain()),
+          Type(f.FilterType())
+    {
+    }
+
+    double Process(double x, TDelayLine& d) const noexcept
+    {
+        switch (Type) {
+        case tfiltertype::ftnone: {
+            const double y = Gain * x;
+            return std::isfinite(y) ? y : 0.0;
+        }
+        case tfiltertype::ftpole: {
+            const double p = A0 * x + A1 * d.W1 + A2 * d.W2;
+            const double y = Gain * p;
+            if (!std::isfinite(y))
+                return 0.0;
+            d.W2 = d.W1;
+            d.W1 = p;
+            return y;
+        }
+        case tfiltertype::ftzero: {
+            const double t = B0 * (x + B1 * d.W1 + B2 * d.W2);
+            const double y = Gain * t;
+            if (!std::isfinite(y))
+                return 0.0;
+            d.W2 = d.W1;
+            d.W1 = x;
+            return y;
+        }
+        case tfiltertype::ftboth: {
+            const double p = A0 * x + A1 * d.W1 + A2 * d.W2;
+            const double t = B0 * (p + B1 * d.W1 + B2 * d.W2);
+            const double y = Gain * t;
+            if (!std::isfinite(y))
+                return 0.0;
+            d.W2 = d.W1;
+            d.W1 = p;
+            return y;
+        }
+        }
+        return 0.0;
+    }
+};
+
+// Joins the threads however the scope is left; stop tells them to give up early.
+class TThreads {
+public:
+    explicit TThreads(std::atomic<bool>& stop) : m_stop(stop) {}
+    ~TThreads() { JoinAll(); }
+    TThreads(const TThreads&) = delete;
+    TThreads& operator=(const TThreads&) = delete;
+
+    // Starts f on a thread; false (and f not run) when no thread can be had.
+    template <typename F> bool Start(F f)
+    {
+        try {
+            m_threads.emplace_back(std::move(f));
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+    void JoinAll() noexcept
+    {
+        if (!m_threads.empty() && std::uncaught_exceptions() > 0)
+            m_stop = true;
+        for (std::thread& t : m_threads)
+            if (t.joinable())
+                t.join();
+        m_threads.clear();
+    }
+
+private:
+    std::atomic<bool>& m_stop;
+    std::vector<std::thread> m_threads;
+};
+
+int ThreadCount(std::int64_t work)
 {
-    const std::int32_t channels = source.Channels();
-    const std::int64_t length = source.Length();
-    const double total = static_cast<double>(channels) * static_cast<double>(length);
-    double done = 0.0;
-    for (std::int32_t c = 0; c < channels; c += 2) {
-        const bool pair = c + 1 < channels;
-        TFilterSection fa = filter;
-        TFilterSection fb = filter;
-        fa.Reset();
-        fb.Reset();
-        for (std::int64_t start = 0; start < length; start += ProgressStride) {
-            const std::int64_t end = std::min(length, start + ProgressStride);
-            body(c, pair, fa, fb, start, end);
-            done += static_cast<double>((end - start) * (pair ? 2 : 1));
-            if (!stage.Report(total > 0.0 ? done / total : 1.0))
+    if (work < 4 * ProgressStride)
+        return 1;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(static_cast<int>(cores), 1, MaxThreads);
+}
+
+// The peak of every channel, and the delay line at each checkpoint.
+struct TPeakPass {
+    std::vector<double> Peaks;
+    std::vector<std::vector<TDelayLine>> Checkpoints;
+};
+
+// The largest of pk and |y| over n samples on delay line d, which it advances. The kernel is a
+// copy, so its coefficients stay in registers; the common type has a loop of its own.
+double PeakOfStretch(const TKernel k, const std::int16_t* s, std::int64_t n, TDelayLine& d,
+                     double pk) noexcept
+{
+    if (k.Type != tfiltertype::ftboth) {
+        for (std::int64_t i = 0; i < n; ++i)
+            pk = std::max(pk, std::fabs(k.Process(static_cast<double>(s[i]), d)));
+        return pk;
+    }
+    double w1 = d.W1;
+    double w2 = d.W2;
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double x = s[i];
+        const double p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+        const double t = k.B0 * (p + k.B1 * w1 + k.B2 * w2);
+        double y = k.Gain * t;
+        if (std::isfinite(y)) {
+            w2 = w1;
+            w1 = p;
+        } else {
+            y = 0.0;
+        }
+        pk = std::max(pk, std::fabs(y));
+    }
+    d = {w1, w2};
+    return pk;
+}
+
+// One channel of the peak pass from a cleared delay line, keeping the checkpoints. Every
+// ProgressStride frames or so it counts them in done and calls report (when given), which
+// returns false to stop; false when stopped.
+template <typename Report>
+bool PeakOfChannel(const TKernel& k, std::span<const std::int16_t> s, double& peak,
+                   std::vector<TDelayLine>& checkpoints, std::atomic<std::int64_t>& done,
+                   const std::atomic<bool>& stop, Report report)
+{
+    constexpr std::int64_t reportEvery = ProgressStride / CheckpointFrames + 1;
+    TDelayLine d;
+    double pk = 0.0;
+    const auto n = static_cast<std::int64_t>(s.size());
+    std::int64_t counted = 0;
+    for (std::int64_t seg = 0; seg * CheckpointFrames < n; ++seg) {
+        const std::int64_t start = seg * CheckpointFrames;
+        const std::int64_t frames = std::min(CheckpointFrames, n - start);
+        checkpoints[static_cast<std::size_t>(seg)] = d;
+        pk = PeakOfStretch(k, s.data() + start, frames, d, pk);
+        if ((seg + 1) % reportEvery == 0 || start + frames == n) {
+            done += start + frames - counted;
+            counted = start + frames;
+            if (stop || !report())
                 return false;
         }
     }
+    peak = pk;
     return true;
 }
 
-double PeakOf(const TWav& source, const TFilterSection& filter, const TStage& stage)
+// Runs the peak pass; false when progress cancelled.
+bool RunPeakPass(const TWav& source, const TKernel& kernel, const TStage& stage, TPeakPass& out)
 {
-    double peak = 0.0;
-    const bool completed =
-        ForEachPair(source, filter, stage,
-                    [&](std::int32_t c, bool pair, TFilterSection& fa, TFilterSection& fb,
-                        std::int64_t start, std::int64_t end) {
-                        const std::span<const std::int16_t> a = source.ChannelSamples(c);
-                        double pa = peak;
-                        if (pair) {
-                            const std::span<const std::int16_t> b = source.ChannelSamples(c + 1);
-                            double pb = peak;
-                            for (std::int64_t i = start; i < end; ++i) {
-                                const auto k = static_cast<std::size_t>(i);
-                                pa = std::max(pa, std::fabs(fa.Process(static_cast<double>(a[k]))));
-                                pb = std::max(pb, std::fabs(fb.Process(static_cast<double>(b[k]))));
-                            }
-                            pa = std::max(pa, pb);
-                        } else {
-                            for (std::int64_t i = start; i < end; ++i) {
-                                const auto k = static_cast<std::size_t>(i);
-                                pa = std::max(pa, std::fabs(fa.Process(static_cast<double>(a[k]))));
-                            }
-                        }
-                        peak = pa;
-                    });
-    return completed ? peak : -1.0;
+    const std::int32_t channels = source.Channels();
+    const std::int64_t length = source.Length();
+    const auto nc = static_cast<std::size_t>(channels);
+    out.Peaks.assign(nc, 0.0);
+    out.Checkpoints.assign(
+        nc, std::vector<TDelayLine>(static_cast<std::size_t>(length / CheckpointFrames + 1)));
+    const double total = static_cast<double>(channels) * static_cast<double>(length);
+    std::atomic<std::int64_t> done{0};
+    std::atomic<bool> stop{false};
+    const auto run = [&](std::int32_t c, auto report) {
+        return PeakOfChannel(kernel, source.ChannelSamples(c),
+                             out.Peaks[static_cast<std::size_t>(c)],
+                             out.Checkpoints[static_cast<std::size_t>(c)], done, stop, report);
+    };
+
+    // Channel c runs on thread c mod threads; thread 0 is the calling one, which also reports.
+    int threads = std::min(ThreadCount(length), channels);
+    TThreads workers(stop);
+    for (int t = 1; t < threads; ++t) {
+        const bool started = workers.Start([&, t] {
+            for (std::int32_t c = t; c < channels; c += threads)
+                if (!run(c, [] { return true; }))
+                    return;
+        });
+        if (!started) {
+            // No thread to be had: every channel runs on the calling one.
+            stop = true;
+            workers.JoinAll();
+            stop = false;
+            done = 0;
+            threads = 1;
+            break;
+        }
+    }
+    const auto report = [&] {
+        return stage.Report(total > 0.0 ? static_cast<double>(done) / total : 1.0);
+    };
+    for (std::int32_t c = 0; c < channels; c += threads) {
+        if (!run(c, report)) {
+            stop = true;
+            return false;
+        }
+    }
+    workers.JoinAll();
+    return stage.Report(1.0);
 }
 
-bool WriteScaled(const TWav& source, const TFilterSection& filter, double peak, TWav& out,
-                 TDitherRandom& dither, const TStage& stage)
+// Where the dither draws of a channel lie in the one generator's sequence: draw First + Step·i
+// for frame i.
+struct TDrawIndex {
+    std::uint64_t First;
+    std::uint64_t Step;
+};
+
+TDrawIndex DrawIndexOf(std::int32_t c, std::int32_t channels, std::int64_t length)
 {
-    // y ÷ peak × 32764 as one multiplication: the two differ at most in the last bit of a
-    // double, far below what the dither and the rounding can tell apart.
-    const double scale = ExportPeakTarget / peak;
-    return ForEachPair(source, filter, stage,
-                       [&](std::int32_t c, bool pair, TFilterSection& fa, TFilterSection& fb,
-                           std::int64_t start, std::int64_t end) {
-                           const std::int16_t* a = source.ChannelSamples(c).data();
-                           std::int16_t* oa = out.MutableChannelSamples(c).data();
-                           const auto from = static_cast<std::size_t>(start);
-                           const auto to = static_cast<std::size_t>(end);
-                           // A local generator stays in registers through the loop.
-                           TDitherRandom random = dither;
-                           if (pair) {
-                               const std::int16_t* b = source.ChannelSamples(c + 1).data();
-                               std::int16_t* ob = out.MutableChannelSamples(c + 1).data();
-                               for (std::size_t i = from; i < to; ++i) {
-                                   const double ya = fa.Process(static_cast<double>(a[i]));
-                                   const double yb = fb.Process(static_cast<double>(b[i]));
-                                   oa[i] = DitherTo16(ya * scale, random);
-                                   ob[i] = DitherTo16(yb * scale, random);
-                               }
-                           } else {
-                               for (std::size_t i = from; i < to; ++i)
-                                   oa[i] = DitherTo16(fa.Process(static_cast<double>(a[i])) * scale,
-                                                      random);
-                           }
-                           dither = random;
-                       });
+    const auto pairStart = static_cast<std::uint64_t>(c & ~1);
+    const auto len = static_cast<std::uint64_t>(length);
+    if (pairStart + 1 < static_cast<std::uint64_t>(channels))
+        return {pairStart * len + static_cast<std::uint64_t>(c & 1), 2};
+    return {pairStart * len, 1};
 }
+
+using V = double __attribute__((vector_size(Lanes * sizeof(double))));
+using VI = std::int64_t __attribute__((vector_size(Lanes * sizeof(double))));
+using VU = std::uint64_t __attribute__((vector_size(Lanes * sizeof(double))));
+using VS = std::int32_t __attribute__((vector_size(Lanes * sizeof(std::int32_t))));
+static_assert(Lanes == 8, "the lane loop reads eight stretches");
+
+// One block of one channel: its Lanes stretches side by side in vector lanes. The arithmetic of
+// each lane is TKernel's for ftboth, then DitherTo16's.
+struct TLaneJob {
+    const TKernel* Kernel;
+    double Scale;
+    const std::int16_t* In;     // the channel's samples from the block's first frame
+    const TDelayLine* Start;    // the delay lines at the block's Lanes checkpoints
+    std::uint64_t State[Lanes]; // each lane's dither state before its first draw
+    std::uint64_t StateStep;    // added before each draw
+    std::int16_t* Out;          // the block's first value of the channel
+    std::int64_t Stride;        // values per frame in Out
+};
+
+[[gnu::always_inline]] inline void FillLanesBody(const TLaneJob& job) noexcept
+{
+    const TKernel& k = *job.Kernel;
+    V w1;
+    V w2;
+    VU z;
+    for (int j = 0; j < Lanes; ++j) {
+        w1[j] = job.Start[j].W1;
+        w2[j] = job.Start[j].W2;
+        z[j] = job.State[j];
+    }
+    const V zero{};
+    const V a0 = k.A0 - zero;
+    const V a1 = k.A1 - zero;
+    const V a2 = k.A2 - zero;
+    const V b0 = k.B0 - zero;
+    const V b1 = k.B1 - zero;
+    const V b2 = k.B2 - zero;
+    const V gain = k.Gain - zero;
+    const V scale = job.Scale - zero;
+    constexpr double magic = 6755399441055744.0;
+    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
+    const V twoTo52 = 4503599627370496.0 - zero;
+    const VI izero{};
+    const VI absMask = izero + 0x7FFFFFFFFFFFFFFFLL;
+    const VI expMask = izero + 0x7FF0000000000000LL;
+    const VI topBits = izero + std::bit_cast<std::int64_t>(32766.0);
+    const VI bottomBits = izero + std::bit_cast<std::int64_t>(-32767.0);
+    const VI topKey = topBits;
+    const VI bottomKey = bottomBits ^ absMask;
+    const std::int16_t* in = job.In;
+    std::int16_t* out = job.Out;
+    const std::int64_t stride = job.Stride;
+    for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+        // Built in registers from the eight stretches (element stores would go through memory
+        // and stall the wide load after them).
+        const std::int16_t* at = in + t;
+        const VS xi = {at[0],
+                       at[CheckpointFrames],
+                       at[2 * CheckpointFrames],
+                       at[3 * CheckpointFrames],
+                       at[4 * CheckpointFrames],
+                       at[5 * CheckpointFrames],
+                       at[6 * CheckpointFrames],
+                       at[7 * CheckpointFrames]};
+        const V x = __builtin_convertvector(xi, V);
+        const V p = a0 * x + a1 * w1 + a2 * w2;
+        const V tt = b0 * (p + b1 * w1 + b2 * w2);
+        V y = gain * tt;
+        const VI finite = (__builtin_bit_cast(VI, y) & absMask) < expMask;
+        y = __builtin_bit_cast(V, __builtin_bit_cast(VI, y) & finite);
+        const V nw2 = __builtin_bit_cast(V, (__builtin_bit_cast(VI, w1) & finite) |
+                                                (__builtin_bit_cast(VI, w2) & ~finite));
+        w1 = __builtin_bit_cast(V, (__builtin_bit_cast(VI, p) & finite) |
+                                       (__builtin_bit_cast(VI, w1) & ~finite));
+        w2 = nw2;
+
+        // SplitMix64, then r1 − r2 of its two 32-bit halves, as TDitherRandom::Triangular.
+        z += job.StateStep;
+        VU m = z;
+        m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+        m = m ^ (m >> 31);
+        const V r1 = __builtin_bit_cast(V, (m >> 32) | twoTo52Bits) - twoTo52;
+        const V r2 = __builtin_bit_cast(V, (m & 0xffffffffULL) | twoTo52Bits) - twoTo52;
+        const V tri = (r1 - r2) * 0x1p-32;
+
+        V v = y * scale;
+        // The comparisons run on the bit patterns, which order like the values they hold once
+        // the magnitude bits of negative ones are flipped; a value that is not a number gives 0.
+        const VI vb = __builtin_bit_cast(VI, v);
+        const VI number = (vb & absMask) <= expMask;
+        const VI key = vb ^ ((vb >> 63) & absMask);
+        const VI high = key > topKey;
+        const VI low = key < bottomKey;
+        const VI clamped = (topBits & high) | (bottomBits & low) | (vb & ~(high | low));
+        v = __builtin_bit_cast(V, clamped & number);
+        // The low bits of v + 1.5·2^52 are v rounded half to even, as RoundHalfEven gives it.
+        const VI bits = __builtin_bit_cast(VI, (v + tri) + magic);
+        for (int j = 0; j < Lanes; ++j)
+            out[(j * CheckpointFrames + t) * stride] =
+                static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j] & 0xFFFF));
+    }
+}
+
+// The same compiled for the vector units a processor may have; the results are the same bits,
+// as every lane does the same IEEE operations (no fused multiply-add).
+#if defined(__x86_64__)
+// FillLanesBody in AVX-512 instructions, where the compiler does not turn the comparisons of the
+// generic vectors into mask operations by itself.
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] void
+FillLanesAvx512(const TLaneJob& job) noexcept
+{
+    const TKernel& k = *job.Kernel;
+    __m512d w1 = _mm512_setzero_pd();
+    __m512d w2 = _mm512_setzero_pd();
+    alignas(64) double start1[Lanes];
+    alignas(64) double start2[Lanes];
+    alignas(64) std::uint64_t state[Lanes];
+    for (int j = 0; j < Lanes; ++j) {
+        start1[j] = job.Start[j].W1;
+        start2[j] = job.Start[j].W2;
+        state[j] = job.State[j];
+    }
+    w1 = _mm512_load_pd(start1);
+    w2 = _mm512_load_pd(start2);
+    __m512i z = _mm512_load_si512(state);
+    const __m512i zStep = _mm512_set1_epi64(static_cast<long long>(job.StateStep));
+    const __m512d a0 = _mm512_set1_pd(k.A0);
+    const __m512d a1 = _mm512_set1_pd(k.A1);
+    const __m512d a2 = _mm512_set1_pd(k.A2);
+    const __m512d b0 = _mm512_set1_pd(k.B0);
+    const __m512d b1 = _mm512_set1_pd(k.B1);
+    const __m512d b2 = _mm512_set1_pd(k.B2);
+    const __m512d gain = _mm512_set1_pd(k.Gain);
+    const __m512d scale = _mm512_set1_pd(job.Scale);
+    const __m512d largest = _mm512_set1_pd(DBL_MAX);
+    const __m512d top = _mm512_set1_pd(32766.0);
+    const __m512d bottom = _mm512_set1_pd(-32767.0);
+    const __m512d magic = _mm512_set1_pd(6755399441055744.0);
+    const __m512d twoTo52 = _mm512_set1_pd(4503599627370496.0);
+    const __m512i twoTo52Bits = _mm512_set1_epi64(0x4330000000000000LL);
+    const __m512i low32 = _mm512_set1_epi64(0xffffffffLL);
+    const __m512i mix1 = _mm512_set1_epi64(static_cast<long long>(0xbf58476d1ce4e5b9ULL));
+    const __m512i mix2 = _mm512_set1_epi64(static_cast<long long>(0x94d049bb133111ebULL));
+    const __m512d unit = _mm512_set1_pd(0x1p-32);
+    const std::int16_t* in = job.In;
+    std::int16_t* out = job.Out;
+    const std::int64_t stride = job.Stride;
+    alignas(16) std::int16_t values[Lanes];
+    for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+        const std::int16_t* at = in + t;
+        const __m256i xi = _mm256_set_epi32(at[7 * CheckpointFrames], at[6 * CheckpointFrames],
+                                            at[5 * CheckpointFrames], at[4 * CheckpointFrames],
+                                            at[3 * CheckpointFrames], at[2 * CheckpointFrames],
+                                            at[CheckpointFrames], at[0]);
+        const __m512d x = _mm512_cvtepi32_pd(xi);
+        const __m512d p = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(a0, x), _mm512_mul_pd(a1, w1)),
+                                        _mm512_mul_pd(a2, w2));
+        const __m512d tt = _mm512_mul_pd(
+            b0, _mm512_add_pd(_mm512_add_pd(p, _mm512_mul_pd(b1, w1)), _mm512_mul_pd(b2, w2)));
+        __m512d y = _mm512_mul_pd(gain, tt);
+        const __mmask8 finite = _mm512_cmp_pd_mask(_mm512_abs_pd(y), largest, _CMP_LE_OQ);
+        y = _mm512_maskz_mov_pd(finite, y);
+        const __m512d nw2 = _mm512_mask_mov_pd(w2, finite, w1);
+        w1 = _mm512_mask_mov_pd(w1, finite, p);
+        w2 = nw2;
+
+        z = _mm512_add_epi64(z, zStep);
+        __m512i m = _mm512_mullo_epi64(_mm512_xor_si512(z, _mm512_srli_epi64(z, 30)), mix1);
+        m = _mm512_mullo_epi64(_mm512_xor_si512(m, _mm512_srli_epi64(m, 27)), mix2);
+        m = _mm512_xor_si512(m, _mm512_srli_epi64(m, 31));
+        const __m512d r1 = _mm512_sub_pd(
+            _mm512_castsi512_pd(_mm512_or_si512(_mm512_srli_epi64(m, 32), twoTo52Bits)), twoTo52);
+        const __m512d r2 = _mm512_sub_pd(
+            _mm512_castsi512_pd(_mm512_or_si512(_mm512_and_si512(m, low32), twoTo52Bits)), twoTo52);
+        const __m512d tri = _mm512_mul_pd(_mm512_sub_pd(r1, r2), unit);
+
+        const __m512d v = _mm512_mul_pd(y, scale);
+        // min and max give their second operand for a value that is not a number, which the
+        // mask then turns into 0.
+        const __mmask8 number = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+        const __m512d c = _mm512_maskz_mov_pd(number, _mm512_max_pd(_mm512_min_pd(v, top), bottom));
+        const __m512i bits = _mm512_castpd_si512(_mm512_add_pd(_mm512_add_pd(c, tri), magic));
+        _mm_store_si128(reinterpret_cast<__m128i*>(values), _mm512_cvtepi64_epi16(bits));
+        for (int j = 0; j < Lanes; ++j)
+            out[(j * CheckpointFrames + t) * stride] = values[j];
+    }
+}
+[[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& job) noexcept
+{
+    FillLanesBody(job);
+}
+#endif
+void FillLanesBase(const TLaneJob& job) noexcept
+{
+    FillLanesBody(job);
+}
+
+using TFillLanes = void (*)(const TLaneJob&) noexcept;
+
+// The widest vector unit the processor has; KAVREL_SIMD=avx2 or =base in the environment caps
+// it (for comparing the variants; they give the same bits).
+TFillLanes PickFillLanes() noexcept
+{
+#if defined(__x86_64__)
+    const char* cap = std::getenv("KAVREL_SIMD");
+    const std::string_view limit = cap == nullptr ? "" : cap;
+    __builtin_cpu_init();
+    if (limit.empty() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
+        return &FillLanesAvx512;
+    if (limit != "base" && __builtin_cpu_supports("avx2"))
+        return &FillLanesAvx2;
+#endif
+    return &FillLanesBase;
+}
+
+// Fills one block of the output: frames first … first+frames-1 of every channel, interleaved.
+class TWritePass {
+public:
+    TWritePass(const TWav& source, const TKernel& kernel, const TPeakPass& peaks, double scale,
+               std::uint64_t ditherState)
+        : m_source(source), m_kernel(kernel), m_peaks(peaks), m_scale(scale), m_state(ditherState),
+          m_channels(source.Channels()), m_length(source.Length())
+    {
+    }
+
+    void Fill(std::int64_t first, std::int64_t frames, std::int16_t* out) const noexcept
+    {
+        for (std::int32_t c = 0; c < m_channels; ++c) {
+            const TDrawIndex draws = DrawIndexOf(c, m_channels, m_length);
+            const std::int16_t* in = m_source.ChannelSamples(c).data();
+            const std::vector<TDelayLine>& cp = m_peaks.Checkpoints[static_cast<std::size_t>(c)];
+            if (m_kernel.Type == tfiltertype::ftboth && frames == BlockFrames &&
+                first % CheckpointFrames == 0) {
+                TLaneJob job{&m_kernel, m_scale, in + first, cp.data() + first / CheckpointFrames,
+                             {},        0,       out + c,    m_channels};
+                job.StateStep = draws.Step * TDitherRandom::Increment;
+                for (int j = 0; j < Lanes; ++j) {
+                    const auto frame = static_cast<std::uint64_t>(first + j * CheckpointFrames);
+                    // Draw n mixes state + (n + 1)·Increment; the loop adds StateStep first.
+                    job.State[j] =
+                        m_state +
+                        (draws.First + draws.Step * frame + 1) * TDitherRandom::Increment -
+                        job.StateStep;
+                }
+                m_fillLanes(job);
+                continue;
+            }
+            for (std::int64_t seg = first; seg < first + frames; seg += CheckpointFrames) {
+                TDelayLine d = cp[static_cast<std::size_t>(seg / CheckpointFrames)];
+                const std::int64_t end = std::min(first + frames, seg + CheckpointFrames);
+                for (std::int64_t i = seg; i < end; ++i) {
+                    const double y = m_kernel.Process(static_cast<double>(in[i]), d);
+                    TDitherRandom r(m_state +
+                                    (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
+                                        TDitherRandom::Increment);
+                    out[(i - first) * m_channels + c] = DitherTo16(y * m_scale, r);
+                }
+            }
+        }
+    }
+
+private:
+    const TWav& m_source;
+    const TKernel& m_kernel;
+    const TPeakPass& m_peaks;
+    double m_scale;
+    std::uint64_t m_state;
+    std::int32_t m_channels;
+    std::int64_t m_length;
+    TFillLanes m_fillLanes = PickFillLanes();
+};
+
+// Blocks filled by worker threads into a ring and handed to the writer in order.
+class TBlockRing {
+public:
+    TBlockRing(const TWritePass& pass, std::int64_t length, std::int32_t channels)
+        : m_pass(pass), m_length(length), m_channels(channels),
+          m_blocks((length + BlockFrames - 1) / BlockFrames), m_slots(RingBlocks),
+          m_ready(RingBlocks, -1)
+    {
+        for (auto& slot : m_slots)
+            slot.resize(static_cast<std::size_t>(BlockFrames * channels));
+    }
+
+    // The worker loop: fill the next free block until all are taken or the ring is stopped.
+    void Work() noexcept
+    {
+        for (;;) {
+            std::int64_t k = 0;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] {
+                    return m_stopped || m_next >= m_blocks ||
+                           m_next - m_freed < static_cast<std::int64_t>(RingBlocks);
+                });
+                if (m_stopped || m_next >= m_blocks)
+                    return;
+                k = m_next++;
+            }
+            FillBlock(k);
+            {
+                std::lock_guard lock(m_mutex);
+                m_ready[static_cast<std::size_t>(k) % RingBlocks] = k;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    // The writer's source: the block holding frame first, once it is filled. Blocks before it are
+    // written, so their slots are free. With no workers the block is filled here.
+    std::span<const std::int16_t> Next(std::int64_t first, bool haveWorkers)
+    {
+        const std::int64_t k = first / BlockFrames;
+        const std::size_t slot = static_cast<std::size_t>(k) % RingBlocks;
+        if (!haveWorkers) {
+            FillBlock(k);
+        } else {
+            {
+                std::unique_lock lock(m_mutex);
+                m_freed = k;
+                m_changed.notify_all();
+                m_changed.wait(lock, [&] { return m_ready[slot] == k; });
+            }
+        }
+        const std::int64_t frames = std::min(BlockFrames, m_length - k * BlockFrames);
+        return {m_slots[slot].data(), static_cast<std::size_t>(frames * m_channels)};
+    }
+
+    void Stop() noexcept
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stopped = true;
+        }
+        m_changed.notify_all();
+    }
+
+private:
+    void FillBlock(std::int64_t k) noexcept
+    {
+        const std::int64_t first = k * BlockFrames;
+        m_pass.Fill(first, std::min(BlockFrames, m_length - first),
+                    m_slots[static_cast<std::size_t>(k) % RingBlocks].data());
+    }
+
+    const TWritePass& m_pass;
+    std::int64_t m_length;
+    std::int32_t m_channels;
+    std::int64_t m_blocks;
+    std::vector<std::vector<std::int16_t>> m_slots;
+    std::vector<std::int64_t> m_ready;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::int64_t m_next = 0;
+    std::int64_t m_freed = 0;
+    bool m_stopped = false;
+};
 
 // Empties the scratch sound however the export ends.
 struct TClearOnExit {
@@ -121,11 +664,22 @@ struct TClearOnExit {
     ~TClearOnExit() { Wav.Clear(); }
 };
 
+double MaxOf(const std::vector<double>& v)
+{
+    double m = 0.0;
+    for (const double x : v)
+        m = std::max(m, x);
+    return m;
+}
+
 } // namespace
 
 double FilteredPeak(const TWav& source, TFilterSection filter, const TExportProgress& progress)
 {
-    return PeakOf(source, filter, TStage{&progress, 0.0, 1.0});
+    TPeakPass pass;
+    if (!RunPeakPass(source, TKernel(filter), TStage{&progress, 0.0, 1.0}, pass))
+        return -1.0;
+    return MaxOf(pass.Peaks);
 }
 
 bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
@@ -134,23 +688,48 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
     if (source.Channels() <= 0)
         throw EExportError(path + ": not written: no sound is loaded");
     filter.SetSampFreq(static_cast<double>(source.SampleRate()));
+    const TKernel kernel(filter);
 
-    const double peak = PeakOf(source, filter, TStage{&progress, 0.0, 0.4});
-    if (peak < 0.0)
+    TPeakPass peaks;
+    if (!RunPeakPass(source, kernel, TStage{&progress, 0.0, 0.4}, peaks))
         return false;
+    const double peak = MaxOf(peaks.Peaks);
     if (!(peak > 0.0))
         throw EExportError(path + ": not written: the filtered sound is silent");
 
+    // The samples go straight from the filter to the file; the scratch sound only ends cleared.
     TClearOnExit clear{scratch};
     scratch.Clear();
-    scratch.SetSampleRate(source.SampleRate());
-    scratch.SetChannels(source.Channels());
-    scratch.SetLength(source.Length());
-    if (!WriteScaled(source, filter, peak, scratch, dither, TStage{&progress, 0.4, 0.8}))
-        return false;
 
-    const TStage writing{&progress, 0.8, 1.0};
-    return scratch.WriteFile(path, [&writing](double f) { return writing.Report(f); });
+    // y ÷ peak × 32764 as one multiplication: the two differ at most in the last bit of a
+    // double, far below what the dither and the rounding can tell apart.
+    const double scale = ExportPeakTarget / peak;
+    const std::int32_t channels = source.Channels();
+    const std::int64_t length = source.Length();
+    const TWritePass pass(source, kernel, peaks, scale, dither.State());
+    TBlockRing ring(pass, length, channels);
+    std::atomic<bool> stop{false};
+    bool haveWorkers = false;
+    {
+        TThreads workers(stop);
+        const int threads = ThreadCount(length * channels);
+        for (int t = 0; t < threads && threads > 1; ++t)
+            haveWorkers = workers.Start([&ring] { ring.Work(); }) || haveWorkers;
+        struct TStopOnExit {
+            TBlockRing& Ring;
+            ~TStopOnExit() { Ring.Stop(); }
+        } stopRing{ring};
+
+        const TStage writing{&progress, 0.4, 1.0};
+        const bool complete = WriteWavStream(
+            path, TWavStreamFormat{channels, source.SampleRate(), length},
+            [&](std::int64_t first) { return ring.Next(first, haveWorkers); },
+            [&writing](double f) { return writing.Report(f); });
+        if (!complete)
+            return false;
+    }
+    dither.Discard(static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(length));
+    return true;
 }
 
 } // namespace kavrel

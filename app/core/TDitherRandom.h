@@ -16,10 +16,17 @@ public:
 
     void Seed(std::uint64_t seed) noexcept { m_state = seed; }
 
+    // The state that Seed would restore; the generator is a counter, so draw n (from 0) after it
+    // comes from state State() + n·Increment, which lets long runs be split and drawn in parallel.
+    std::uint64_t State() const noexcept { return m_state; }
+    static constexpr std::uint64_t Increment = 0x9e3779b97f4a7c15ULL;
+    // Skips n draws in one step.
+    void Discard(std::uint64_t n) noexcept { m_state += n * Increment; }
+
     // 64 uniform random bits.
     std::uint64_t Next() noexcept
     {
-        std::uint64_t z = (m_state += 0x9e3779b97f4a7c15ULL);
+        std::uint64_t z = (m_state += Increment);
         z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
         z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
         return z ^ (z >> 31);

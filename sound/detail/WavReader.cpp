@@ -250,12 +250,27 @@ void DecodeFrames(const std::byte* in, std::size_t frames, std::vector<TWav::TCh
 using TDecodeFunction = void (*)(const std::byte*, std::size_t, std::vector<TWav::TChannel>&,
                                  std::size_t) noexcept;
 
+// Converts `values` successive values from `in` to 16 bits, keeping them interleaved.
+template <typename D>
+void DecodeInterleaved(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
+{
+    if constexpr (std::is_same_v<D, TDecode16> && std::endian::native == std::endian::little) {
+        std::memcpy(out, in, values * 2);
+    } else {
+        for (std::size_t i = 0; i < values; ++i)
+            out[i] = D::Get(in + i * D::kBytes);
+    }
+}
+
+using TInterleavedFunction = void (*)(const std::byte*, std::size_t, std::int16_t*) noexcept;
+
 struct TFormat {
     std::uint16_t channels = 0;
     std::int32_t sampleRate = 0;
     std::size_t bytesPerSample = 0;
     TWavEncoding encoding = TWavEncoding::None;
     TDecodeFunction decode = nullptr;
+    TInterleavedFunction interleaved = nullptr;
 };
 
 // Reads through a source and keeps track of the position, which the callbacks do not report.
@@ -356,18 +371,22 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
         case 1:
             format.encoding = TWavEncoding::Pcm8;
             format.decode = &DecodeFrames<TDecode8>;
+            format.interleaved = &DecodeInterleaved<TDecode8>;
             break;
         case 2:
             format.encoding = TWavEncoding::Pcm16;
             format.decode = &DecodeFrames<TDecode16>;
+            format.interleaved = &DecodeInterleaved<TDecode16>;
             break;
         case 3:
             format.encoding = TWavEncoding::Pcm24;
             format.decode = &DecodeFrames<TDecode24>;
+            format.interleaved = &DecodeInterleaved<TDecode24>;
             break;
         default:
             format.encoding = TWavEncoding::Pcm32;
             format.decode = &DecodeFrames<TDecode32>;
+            format.interleaved = &DecodeInterleaved<TDecode32>;
             break;
         }
     } else if (tag == kFormatFloat) {
@@ -375,10 +394,12 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
             format.bytesPerSample = 4;
             format.encoding = TWavEncoding::Float32;
             format.decode = &DecodeFrames<TDecodeFloat32>;
+            format.interleaved = &DecodeInterleaved<TDecodeFloat32>;
         } else if (bits == 64) {
             format.bytesPerSample = 8;
             format.encoding = TWavEncoding::Float64;
             format.decode = &DecodeFrames<TDecodeFloat64>;
+            format.interleaved = &DecodeInterleaved<TDecodeFloat64>;
         } else {
             reader.Fail("unsupported encoding: IEEE float with " + std::to_string(bits) +
                         " bits per sample");
@@ -398,7 +419,7 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
 } // namespace
 
 std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string& name,
-                                     const TWavProgress& progress)
+                                     const TWavProgress& progress, const TScanSink* scan)
 {
     TReader reader(source, name);
 
@@ -451,9 +472,12 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             const std::uint64_t wholeFrames = toRead / frameBytes;
             if (wholeFrames > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
                 reader.Fail("the data chunk is too large");
-            sound.channels.resize(format->channels);
+            if (scan != nullptr)
+                scan->OnFormat(format->channels, format->sampleRate, format->encoding);
+            else
+                sound.channels.resize(format->channels);
             // With a known size the arrays are sized once; otherwise they grow with the data.
-            if (remaining)
+            if (remaining && scan == nullptr)
                 for (TWav::TChannel& channel : sound.channels)
                     channel.resize(static_cast<std::size_t>(wholeFrames));
 
@@ -462,6 +486,9 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 frameBytes, static_cast<std::size_t>(std::min<std::uint64_t>(
                                 total, kBlockBytes / frameBytes * frameBytes)));
             std::vector<std::byte> block(blockBytes);
+            std::vector<std::int16_t> values;
+            if (scan != nullptr)
+                values.resize(blockBytes / format->bytesPerSample);
             std::uint64_t done = 0;
             std::uint64_t reported = 0;
             std::size_t frames = 0;
@@ -470,10 +497,17 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                     static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
                 const std::size_t have = reader.Read(block.data(), want);
                 const std::size_t blockFrames = have / frameBytes;
-                if (!remaining)
-                    for (TWav::TChannel& channel : sound.channels)
-                        channel.resize(frames + blockFrames);
-                format->decode(block.data(), blockFrames, sound.channels, frames);
+                if (scan != nullptr) {
+                    const std::size_t count = blockFrames * format->channels;
+                    format->interleaved(block.data(), count, values.data());
+                    if (count > 0)
+                        scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
+                } else {
+                    if (!remaining)
+                        for (TWav::TChannel& channel : sound.channels)
+                            channel.resize(frames + blockFrames);
+                    format->decode(block.data(), blockFrames, sound.channels, frames);
+                }
                 frames += blockFrames;
                 done += have;
                 if (have < want) {
@@ -493,7 +527,7 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 if (reader.Read(block.data(), rest) < rest)
                     sound.truncated = true;
             }
-            if (remaining && frames < wholeFrames) {
+            if (remaining && frames < wholeFrames && scan == nullptr) {
                 for (TWav::TChannel& channel : sound.channels)
                     channel.resize(frames);
             }

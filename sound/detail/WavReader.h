@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sound/TWav.h"
+#include "sound/TWavScan.h"
 
 #include <optional>
 #include <string>
@@ -17,9 +18,16 @@ struct TDecodedWav {
     TWavEncoding encoding = TWavEncoding::None;
 };
 
+// Receives the samples of a scan instead of the arrays of a TDecodedWav.
+struct TScanSink {
+    std::function<void(std::int32_t channels, std::int32_t rate, TWavEncoding encoding)> OnFormat;
+    TWavBlockSink OnBlock;
+};
+
 // Parses and decodes a RIFF/WAVE stream. Throws EWavError naming `name` for anything it cannot
-// read; returns nothing when `progress` cancels.
+// read; returns nothing when `progress` cancels. With `scan` the samples go to it block by block
+// and the result holds no channels (its length and truncation mark still count them).
 std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string& name,
-                                     const TWavProgress& progress);
+                                     const TWavProgress& progress, const TScanSink* scan = nullptr);
 
 } // namespace kavrel::detail

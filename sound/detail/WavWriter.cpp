@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <span>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -104,7 +105,7 @@ void WriteAll(int fd, const std::byte* bytes, std::size_t count, const std::stri
 
 // Writes to a device, pipe or socket, which has no folder to hold a temporary file and cannot be
 // replaced; the bytes go to it directly.
-bool WriteStraight(const TWav& wav, const std::string& path, const TWavProgress& progress)
+bool WriteStraight(const std::string& path, const std::function<bool(const TByteSink&)>& encode)
 {
     int fd = -1;
     do
@@ -114,12 +115,9 @@ bool WriteStraight(const TWav& wav, const std::string& path, const TWavProgress&
         throw EWavError(path, "cannot open the file for writing: " + SystemReason(errno));
     bool complete = false;
     try {
-        complete = EncodeWav(
-            wav, path,
-            [fd, &path](const std::byte* bytes, std::size_t count) {
-                WriteAll(fd, bytes, count, path);
-            },
-            progress);
+        complete = encode([fd, &path](const std::byte* bytes, std::size_t count) {
+            WriteAll(fd, bytes, count, path);
+        });
     } catch (...) {
         ::close(fd);
         throw;
@@ -167,7 +165,20 @@ public:
     TTempFile(const TTempFile&) = delete;
     TTempFile& operator=(const TTempFile&) = delete;
 
-    void Write(const std::byte* bytes, std::size_t count) { WriteAll(m_fd, bytes, count, m_name); }
+    // Starts the disk writing every few megabytes, so that the flush at the end has little left
+    // to wait for.
+    void Write(const std::byte* bytes, std::size_t count)
+    {
+        WriteAll(m_fd, bytes, count, m_name);
+        m_written += count;
+#if defined(__linux__)
+        if (m_written - m_flushed >= kWritebackBytes) {
+            ::sync_file_range(m_fd, static_cast<off_t>(m_flushed),
+                              static_cast<off_t>(m_written - m_flushed), SYNC_FILE_RANGE_WRITE);
+            m_flushed = m_written;
+        }
+#endif
+    }
 
     // Gives the new file the permissions of the one it replaces.
     void KeepModeOf(const std::filesystem::path& target)
@@ -205,19 +216,20 @@ private:
         throw EWavError(m_name, std::string(what) + ": " + SystemReason(error));
     }
 
+    static constexpr std::uint64_t kWritebackBytes = std::uint64_t{1} << 20;
+
     std::string m_name;
     std::filesystem::path m_path;
     int m_fd = -1;
+    std::uint64_t m_written = 0;
+    std::uint64_t m_flushed = 0;
 };
 
-} // namespace
-
-bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
-               const TWavProgress& progress)
+// The 44-byte header of a 16-bit PCM file; throws EWavError naming `name` when the sound cannot
+// be described by one.
+std::array<std::byte, 44> WaveHeader(std::int32_t channels, std::int32_t rate, std::int64_t length,
+                                     const std::string& name)
 {
-    const std::int32_t channels = wav.Channels();
-    const std::int64_t length = channels == 0 ? 0 : wav.Length();
-    const std::int32_t rate = wav.SampleRate();
     if (channels > 32767)
         throw EWavError(name, std::to_string(channels) +
                                   " channels cannot be stored in a 16-bit wave file (at most "
@@ -253,9 +265,19 @@ bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
     Put16(p, 16);
     PutTag(p, "data");
     Put32(p, dataBytes);
-    sink(header.data(), header.size());
+    return header;
+}
 
-    if (dataBytes == 0)
+} // namespace
+
+bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
+               const TWavProgress& progress)
+{
+    const std::int32_t channels = wav.Channels();
+    const std::int64_t length = channels == 0 ? 0 : wav.Length();
+    const std::array<std::byte, 44> header = WaveHeader(channels, wav.SampleRate(), length, name);
+    sink(header.data(), header.size());
+    if (channels == 0 || length == 0)
         return !progress || progress(1.0);
 
     const auto n = static_cast<std::size_t>(channels);
@@ -281,7 +303,49 @@ bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
     return true;
 }
 
-bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& progress)
+bool EncodeWavStream(const TWavStreamFormat& format, const TWavBlockSource& next,
+                     const std::string& name, const TByteSink& sink, const TWavProgress& progress)
+{
+    const std::int32_t channels = format.Channels;
+    const std::int64_t length = channels <= 0 ? 0 : std::max<std::int64_t>(format.Length, 0);
+    const std::array<std::byte, 44> header = WaveHeader(channels, format.SampleRate, length, name);
+    sink(header.data(), header.size());
+    if (channels <= 0 || length == 0)
+        return !progress || progress(1.0);
+    const auto n = static_cast<std::size_t>(channels);
+    const auto total = static_cast<std::size_t>(length);
+    std::vector<std::byte> swapped;
+    std::size_t lastReport = 0;
+    for (std::size_t frame = 0; frame < total;) {
+        const std::span<const std::int16_t> block = next(static_cast<std::int64_t>(frame));
+        const std::size_t frames = block.size() / n;
+        if (frames == 0 || block.size() % n != 0 || frames > total - frame)
+            throw EWavError(name, "the samples to write do not come in whole frames");
+        if constexpr (std::endian::native == std::endian::little) {
+            sink(reinterpret_cast<const std::byte*>(block.data()), block.size() * 2);
+        } else {
+            swapped.resize(block.size() * 2);
+            for (std::size_t i = 0; i < block.size(); ++i) {
+                const auto v = static_cast<std::uint16_t>(block[i]);
+                swapped[2 * i] = static_cast<std::byte>(v & 0xFFu);
+                swapped[2 * i + 1] = static_cast<std::byte>(v >> 8);
+            }
+            sink(swapped.data(), swapped.size());
+        }
+        frame += frames;
+        if (progress && (frame - lastReport >= (1u << 21) || frame == total)) {
+            lastReport = frame;
+            if (!progress(static_cast<double>(frame) / static_cast<double>(total)))
+                return false;
+        }
+    }
+    return true;
+}
+
+namespace {
+
+// Writes what `encode` sends to its sink to `path`, through a temporary file beside it.
+bool WriteEncoded(const std::string& path, const std::function<bool(const TByteSink&)>& encode)
 {
     namespace fs = std::filesystem;
     fs::path target(path);
@@ -290,7 +354,7 @@ bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& 
         if (S_ISDIR(info.st_mode))
             throw EWavError(path, "is a folder");
         if (!S_ISREG(info.st_mode))
-            return WriteStraight(wav, path, progress);
+            return WriteStraight(path, encode);
         // Saving over a symbolic link writes the file it points to and keeps the link.
         std::error_code error;
         if (fs::is_symlink(fs::symlink_status(target, error))) {
@@ -303,13 +367,28 @@ bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& 
 
     TTempFile file(target, path);
     file.KeepModeOf(target);
-    const bool complete = EncodeWav(
-        wav, path, [&file](const std::byte* bytes, std::size_t count) { file.Write(bytes, count); },
-        progress);
+    const bool complete =
+        encode([&file](const std::byte* bytes, std::size_t count) { file.Write(bytes, count); });
     if (!complete)
         return false;
     file.Commit(target);
     return true;
+}
+
+} // namespace
+
+bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& progress)
+{
+    return WriteEncoded(
+        path, [&](const TByteSink& sink) { return EncodeWav(wav, path, sink, progress); });
+}
+
+bool WriteWavStream(const TWavStreamFormat& format, const TWavBlockSource& next,
+                    const std::string& path, const TWavProgress& progress)
+{
+    return WriteEncoded(path, [&](const TByteSink& sink) {
+        return EncodeWavStream(format, next, path, sink, progress);
+    });
 }
 
 } // namespace kavrel::detail

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "sound/TWav.h"
+#include "sound/TWavStream.h"
 
 #include <cstddef>
 #include <functional>
@@ -20,5 +21,11 @@ bool EncodeWav(const TWav& wav, const std::string& name, const TByteSink& sink,
 // Writes `wav` to `path` through a temporary file in the same folder that is renamed over the
 // target once it is complete and flushed to disk. Returns false when cancelled.
 bool WriteWavFile(const TWav& wav, const std::string& path, const TWavProgress& progress);
+
+// The same for samples that come block by block from `next`.
+bool EncodeWavStream(const TWavStreamFormat& format, const TWavBlockSource& next,
+                     const std::string& name, const TByteSink& sink, const TWavProgress& progress);
+bool WriteWavStream(const TWavStreamFormat& format, const TWavBlockSource& next,
+                    const std::string& path, const TWavProgress& progress);
 
 } // namespace kavrel::detail

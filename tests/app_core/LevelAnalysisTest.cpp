@@ -91,3 +91,33 @@ TEST(FormatLevelDb, TwoDecimalsWithAPointAndMinusInfForSilence)
 }
 
 } // namespace
+
+// The levels read straight from a file are those of the loaded sound, for every channel layout
+// the block loops treat apart (mono, stereo, more) and lengths that end inside a vector.
+TEST(AnalyzeFileLevels, EqualsTheLevelsOfTheLoadedSound)
+{
+    TScratchFolder dir;
+    for (const std::size_t chans : {1U, 2U, 3U, 5U}) {
+        for (const std::size_t n : {0U, 1U, 7U, 300001U}) {
+            std::vector<std::vector<std::int16_t>> data;
+            for (std::size_t c = 0; c < chans; ++c)
+                data.push_back(Noise(n, c == 1 ? 32768 : 9000 + 1000 * static_cast<int>(c),
+                                     static_cast<unsigned>(c + 7 * n)));
+            if (chans > 1 && n > 0)
+                data[1][n - 1] = -32768; // the extreme in the last, unvectorised frame
+            const std::string path = dir.File("levels.wav");
+            ASSERT_TRUE(MakeWav(44100, data).WriteFile(path));
+            TWav loaded;
+            ASSERT_TRUE(loaded.ReadFile(path));
+            const std::vector<TChannelLevels> expected = AnalyzeLevels(loaded);
+            const std::vector<TChannelLevels> got = AnalyzeFileLevels(path);
+            ASSERT_EQ(got.size(), expected.size()) << chans << " " << n;
+            for (std::size_t c = 0; c < chans; ++c) {
+                EXPECT_EQ(got[c].Rms, expected[c].Rms) << chans << " " << n << " ch " << c;
+                EXPECT_EQ(got[c].Peak, expected[c].Peak) << chans << " " << n << " ch " << c;
+            }
+            EXPECT_EQ(LevelText(got), LevelText(loaded));
+        }
+    }
+    EXPECT_THROW(AnalyzeFileLevels(dir.File("missing.wav")), EWavError);
+}

@@ -1,0 +1,28 @@
+#include "sound/TWavScan.h"
+
+#include "sound/detail/FileSource.h"
+#include "sound/detail/WavReader.h"
+
+namespace kavrel {
+
+bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
+                 bool& truncated, const TWavProgress& progress)
+{
+    if (path.empty())
+        throw EWavError({}, "no wave file named to read");
+    detail::TScanSink scan;
+    scan.OnFormat = [&format](std::int32_t channels, std::int32_t rate, TWavEncoding encoding) {
+        format.Channels = channels;
+        format.SampleRate = rate;
+        format.Encoding = encoding;
+    };
+    scan.OnBlock = sink;
+    const std::optional<detail::TDecodedWav> result =
+        detail::DecodeWav(detail::OpenFileSource(path), path, progress, &scan);
+    if (!result)
+        return false;
+    truncated = result->truncated;
+    return true;
+}
+
+} // namespace kavrel

@@ -1,0 +1,32 @@
+#pragma once
+
+// Reading a wave file's samples block by block without keeping them, for work that needs each
+// sample once (levels): no array of the whole sound is built.
+
+#include "sound/TWav.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace kavrel {
+
+// What a scan found out about the file before its samples.
+struct TWavScanFormat {
+    std::int32_t Channels = 0;
+    std::int32_t SampleRate = 0;
+    TWavEncoding Encoding = TWavEncoding::None;
+};
+
+// Successive whole frames of the file, interleaved, converted to 16 bits exactly as ReadFile
+// converts them. The span is valid during the call only.
+using TWavBlockSink = std::function<void(std::span<const std::int16_t> interleaved)>;
+
+// Reads the wave file at path as ReadFile does, handing its samples to sink in order instead of
+// storing them; format is filled in before the first block. Raises EWavError as ReadFile does.
+// Returns false when progress cancelled. Truncated is set when the data ended early.
+bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
+                 bool& truncated, const TWavProgress& progress = {});
+
+} // namespace kavrel

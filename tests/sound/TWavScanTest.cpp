@@ -1,0 +1,59 @@
+// Scanning a file block by block hands over exactly the samples that reading it loads.
+
+#include "sound/TWavScan.h"
+#include "tests/sound/WavTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace kavrel;
+using kavrel::test::Fixture;
+
+namespace {
+
+TEST(ScanWavFile, GivesTheSamplesReadFileLoadsForEveryEncoding)
+{
+    for (const char* name : {"pcm16-stereo.wav", "pcm16-4ch.wav", "pcm24-mono.wav",
+                             "pcm24-stereo.wav", "pcm32-stereo-plain.wav", "float32-stereo.wav",
+                             "float64-mono.wav", "extensible-pcm16-stereo.wav",
+                             "list-after-data.wav", "odd-data-size.wav", "header-only.wav"}) {
+        TWav wav;
+        ASSERT_TRUE(wav.ReadFile(Fixture(name))) << name;
+        TWavScanFormat format;
+        std::vector<std::int16_t> scanned;
+        bool truncated = true;
+        ASSERT_TRUE(ScanWavFile(
+            Fixture(name), format,
+            [&](std::span<const std::int16_t> block) {
+                EXPECT_EQ(block.size() % static_cast<std::size_t>(format.Channels), 0U) << name;
+                scanned.insert(scanned.end(), block.begin(), block.end());
+            },
+            truncated))
+            << name;
+        EXPECT_EQ(format.Channels, wav.Channels()) << name;
+        EXPECT_EQ(format.SampleRate, wav.SampleRate()) << name;
+        EXPECT_EQ(format.Encoding, wav.Encoding()) << name;
+        EXPECT_EQ(truncated, wav.Truncated()) << name;
+        std::vector<std::int16_t> loaded;
+        for (std::int64_t i = 0; i < wav.Length(); ++i)
+            for (std::int32_t c = 0; c < wav.Channels(); ++c)
+                loaded.push_back(wav.Sample(c, i));
+        EXPECT_EQ(scanned, loaded) << name;
+    }
+}
+
+TEST(ScanWavFile, RaisesWhatReadFileRaisesAndCancels)
+{
+    TWavScanFormat format;
+    bool truncated = false;
+    const auto ignore = [](std::span<const std::int16_t>) {};
+    EXPECT_THROW(ScanWavFile(Fixture("not-riff.wav"), format, ignore, truncated), EWavError);
+    EXPECT_THROW(ScanWavFile(Fixture("no-such-file.wav"), format, ignore, truncated), EWavError);
+    EXPECT_FALSE(ScanWavFile(Fixture("pcm16-stereo.wav"), format, ignore, truncated,
+                             [](double) { return false; }));
+}
+
+} // namespace
