@@ -34,6 +34,13 @@ void TWav::SetLength(std::int64_t length)
         channel.resize(static_cast<std::size_t>(m_length), std::int16_t{0});
 }
 
+void TWav::SetLengthUnset(std::int64_t length)
+{
+    m_length = std::max<std::int64_t>(length, 0);
+    for (TChannel& channel : m_samples)
+        channel.resize(static_cast<std::size_t>(m_length));
+}
+
 double TWav::Duration() const noexcept
 {
     if (m_sampleRate <= 0)

@@ -43,6 +43,9 @@ public:
     // Reallocates every channel to `length` samples, keeping what fits; new samples are 0.
     // Negative counts as 0.
     void SetLength(std::int64_t length);
+    // The same, but samples beyond the old length are left unset: for a caller that writes every
+    // one of them before anything reads it.
+    void SetLengthUnset(std::int64_t length);
 
     // Length() / SampleRate() in seconds; 0 when the rate is 0.
     double Duration() const noexcept;

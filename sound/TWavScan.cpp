@@ -11,7 +11,9 @@ bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBloc
     if (path.empty())
         throw EWavError({}, "no wave file named to read");
     detail::TScanSink scan;
-    scan.OnFormat = [&format](std::int32_t channels, std::int32_t rate, TWavEncoding encoding) {
+    scan.OnFormat = [&format](std::int32_t channels, std::int32_t rate, TWavEncoding encoding,
+                              std::int64_t frames) {
+        format.Frames = frames;
         format.Channels = channels;
         format.SampleRate = rate;
         format.Encoding = encoding;

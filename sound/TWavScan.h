@@ -17,6 +17,9 @@ struct TWavScanFormat {
     std::int32_t Channels = 0;
     std::int32_t SampleRate = 0;
     TWavEncoding Encoding = TWavEncoding::None;
+    // The whole frames the data chunk holds, as far as the file reaches; -1 when the file's size
+    // is not known (a pipe). Fewer come only when the file shrinks while it is read.
+    std::int64_t Frames = -1;
 };
 
 // Successive whole frames of the file, interleaved, converted to 16 bits exactly as ReadFile
@@ -24,7 +27,8 @@ struct TWavScanFormat {
 using TWavBlockSink = std::function<void(std::span<const std::int16_t> interleaved)>;
 
 // Reads the wave file at path as ReadFile does, handing its samples to sink in order instead of
-// storing them; format is filled in before the first block. Raises EWavError as ReadFile does.
+// storing them; format is filled in before the first block. Blocks are at most 256 KB of the
+// file. Raises EWavError as ReadFile does.
 // Returns false when progress cancelled. Truncated is set when the data ended early.
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
                  bool& truncated, const TWavProgress& progress = {});

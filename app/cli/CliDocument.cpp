@@ -391,13 +391,11 @@ int RunExport(const QStringList& args)
         return UsageError(parser, e);
     }
     const QStringList files = parser.positionalArguments();
-    TWav source;
-    source.ReadFile(files.at(0).toStdString());
     TFilterSection filter = FormFilterSection1();
     ApplyTo(filter, controls);
-    TWav scratch;
     TDitherRandom dither;
-    ExportFiltered(source, filter, scratch, files.at(1).toStdString(), dither);
+    // The same bits as loading the file and exporting it, with the filter following the read.
+    ExportFilteredFile(files.at(0).toStdString(), filter, files.at(1).toStdString(), dither);
     return ExitOk;
 }
 

@@ -9,6 +9,7 @@
 
 #include "app/core/SoundExport.h"
 
+#include "sound/TWavScan.h"
 #include "sound/TWavStream.h"
 
 #include <algorithm>
@@ -22,10 +23,13 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include <sys/stat.h>
 
 #if defined(__x86_64__)
 // g++ 12 warns about the undefined first operand its AVX-512 intrinsics pass on purpose.
@@ -203,33 +207,113 @@ double PeakOfStretch(const TKernel k, const std::int16_t* s, std::int64_t n, TDe
     return pk;
 }
 
+// PeakOfStretch for two channels at once: two independent recursions side by side take hardly
+// longer than one, as each waits on its own chain of multiplications and additions.
+void PeakOfPairStretch(const TKernel k, const std::int16_t* sa, const std::int16_t* sb,
+                       std::int64_t n, TDelayLine& da, TDelayLine& db, double& pa,
+                       double& pb) noexcept
+{
+    if (k.Type != tfiltertype::ftboth) {
+        pa = PeakOfStretch(k, sa, n, da, pa);
+        pb = PeakOfStretch(k, sb, n, db, pb);
+        return;
+    }
+    double a1 = da.W1;
+    double a2 = da.W2;
+    double b1 = db.W1;
+    double b2 = db.W2;
+    double pka = pa;
+    double pkb = pb;
+    for (std::int64_t i = 0; i < n; ++i) {
+        const double xa = sa[i];
+        const double xb = sb[i];
+        const double p = k.A0 * xa + k.A1 * a1 + k.A2 * a2;
+        const double q = k.A0 * xb + k.A1 * b1 + k.A2 * b2;
+        const double t = k.B0 * (p + k.B1 * a1 + k.B2 * a2);
+        const double u = k.B0 * (q + k.B1 * b1 + k.B2 * b2);
+        double ya = k.Gain * t;
+        double yb = k.Gain * u;
+        if (std::isfinite(ya)) {
+            a2 = a1;
+            a1 = p;
+        } else {
+            ya = 0.0;
+        }
+        if (std::isfinite(yb)) {
+            b2 = b1;
+            b1 = q;
+        } else {
+            yb = 0.0;
+        }
+        pka = std::max(pka, std::fabs(ya));
+        pkb = std::max(pkb, std::fabs(yb));
+    }
+    da = {a1, a2};
+    db = {b1, b2};
+    pa = pka;
+    pb = pkb;
+}
+
+// Channels c and c + 1 of the peak pass side by side, following the read as PeakOfChannel does.
+template <typename Available>
+bool PeakOfPair(const TKernel& k, const std::int16_t* sa, const std::int16_t* sb, double& peakA,
+                double& peakB, std::vector<TDelayLine>& checkA, std::vector<TDelayLine>& checkB,
+                const std::atomic<bool>& stop, Available available)
+{
+    TDelayLine da;
+    TDelayLine db;
+    double pa = 0.0;
+    double pb = 0.0;
+    for (std::int64_t seg = 0;; ++seg) {
+        const std::int64_t start = seg * CheckpointFrames;
+        const std::int64_t have = available(start + CheckpointFrames);
+        if (stop)
+            return false;
+        if (have <= start)
+            break;
+        const std::int64_t frames = std::min(CheckpointFrames, have - start);
+        checkA[static_cast<std::size_t>(seg)] = da;
+        checkB[static_cast<std::size_t>(seg)] = db;
+        PeakOfPairStretch(k, sa + start, sb + start, frames, da, db, pa, pb);
+    }
+    peakA = pa;
+    peakB = pb;
+    return true;
+}
+
 // One channel of the peak pass from a cleared delay line, keeping the checkpoints. Every
 // ProgressStride frames or so it counts them in done and calls report (when given), which
 // returns false to stop; false when stopped.
-template <typename Report>
-bool PeakOfChannel(const TKernel& k, std::span<const std::int16_t> s, double& peak,
+template <typename Report, typename Available>
+bool PeakOfChannel(const TKernel& k, const std::int16_t* s, double& peak,
                    std::vector<TDelayLine>& checkpoints, std::atomic<std::int64_t>& done,
-                   const std::atomic<bool>& stop, Report report)
+                   const std::atomic<bool>& stop, Report report, Available available)
 {
     constexpr std::int64_t reportEvery = ProgressStride / CheckpointFrames + 1;
     TDelayLine d;
     double pk = 0.0;
-    const auto n = static_cast<std::int64_t>(s.size());
     std::int64_t counted = 0;
-    for (std::int64_t seg = 0; seg * CheckpointFrames < n; ++seg) {
+    for (std::int64_t seg = 0;; ++seg) {
         const std::int64_t start = seg * CheckpointFrames;
-        const std::int64_t frames = std::min(CheckpointFrames, n - start);
+        // The frames there are to filter: at least up to the end of this stretch, or all.
+        const std::int64_t have = available(start + CheckpointFrames);
+        if (stop)
+            return false;
+        if (have <= start)
+            break;
+        const std::int64_t frames = std::min(CheckpointFrames, have - start);
         checkpoints[static_cast<std::size_t>(seg)] = d;
-        pk = PeakOfStretch(k, s.data() + start, frames, d, pk);
-        if ((seg + 1) % reportEvery == 0 || start + frames == n) {
+        pk = PeakOfStretch(k, s + start, frames, d, pk);
+        if ((seg + 1) % reportEvery == 0) {
             done += start + frames - counted;
             counted = start + frames;
             if (stop || !report())
                 return false;
         }
     }
+    done += available(0) - counted;
     peak = pk;
-    return true;
+    return report();
 }
 
 // Runs the peak pass; false when progress cancelled.
@@ -245,9 +329,10 @@ bool RunPeakPass(const TWav& source, const TKernel& kernel, const TStage& stage,
     std::atomic<std::int64_t> done{0};
     std::atomic<bool> stop{false};
     const auto run = [&](std::int32_t c, auto report) {
-        return PeakOfChannel(kernel, source.ChannelSamples(c),
+        return PeakOfChannel(kernel, source.ChannelSamples(c).data(),
                              out.Peaks[static_cast<std::size_t>(c)],
-                             out.Checkpoints[static_cast<std::size_t>(c)], done, stop, report);
+                             out.Checkpoints[static_cast<std::size_t>(c)], done, stop, report,
+                             [length](std::int64_t) { return length; });
     };
 
     // Channel c runs on thread c mod threads; thread 0 is the calling one, which also reports.
@@ -672,6 +757,44 @@ double MaxOf(const std::vector<double>& v)
     return m;
 }
 
+// The write pass and the file, after the peak pass; raises EExportError for a silent sound.
+bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& peaks,
+                 const std::string& path, TDitherRandom& dither, const TStage& writing)
+{
+    const double peak = MaxOf(peaks.Peaks);
+    if (!(peak > 0.0))
+        throw EExportError(path + ": not written: the filtered sound is silent");
+
+    // y ÷ peak × 32764 as one multiplication: the two differ at most in the last bit of a
+    // double, far below what the dither and the rounding can tell apart.
+    const double scale = ExportPeakTarget / peak;
+    const std::int32_t channels = source.Channels();
+    const std::int64_t length = source.Length();
+    const TWritePass pass(source, kernel, peaks, scale, dither.State());
+    TBlockRing ring(pass, length, channels);
+    std::atomic<bool> stop{false};
+    bool haveWorkers = false;
+    {
+        TThreads workers(stop);
+        const int threads = ThreadCount(length * channels);
+        for (int t = 0; t < threads && threads > 1; ++t)
+            haveWorkers = workers.Start([&ring] { ring.Work(); }) || haveWorkers;
+        struct TStopOnExit {
+            TBlockRing& Ring;
+            ~TStopOnExit() { Ring.Stop(); }
+        } stopRing{ring};
+
+        const bool complete = WriteWavStream(
+            path, TWavStreamFormat{channels, source.SampleRate(), length},
+            [&](std::int64_t first) { return ring.Next(first, haveWorkers); },
+            [&writing](double f) { return writing.Report(f); });
+        if (!complete)
+            return false;
+    }
+    dither.Discard(static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(length));
+    return true;
+}
+
 } // namespace
 
 double FilteredPeak(const TWav& source, TFilterSection filter, const TExportProgress& progress)
@@ -693,43 +816,149 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
     TPeakPass peaks;
     if (!RunPeakPass(source, kernel, TStage{&progress, 0.0, 0.4}, peaks))
         return false;
-    const double peak = MaxOf(peaks.Peaks);
-    if (!(peak > 0.0))
-        throw EExportError(path + ": not written: the filtered sound is silent");
-
     // The samples go straight from the filter to the file; the scratch sound only ends cleared.
     TClearOnExit clear{scratch};
     scratch.Clear();
+    return WriteExport(source, kernel, peaks, path, dither, TStage{&progress, 0.4, 1.0});
+}
 
-    // y ÷ peak × 32764 as one multiplication: the two differ at most in the last bit of a
-    // double, far below what the dither and the rounding can tell apart.
-    const double scale = ExportPeakTarget / peak;
-    const std::int32_t channels = source.Channels();
-    const std::int64_t length = source.Length();
-    const TWritePass pass(source, kernel, peaks, scale, dither.State());
-    TBlockRing ring(pass, length, channels);
+bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
+                        const std::string& outPath, TDitherRandom& dither,
+                        const TExportProgress& progress)
+{
+    struct stat info {};
+    if (::stat(inPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        // A pipe, or whatever the reader makes of a path that is no file: read, then export.
+        TWav source;
+        TWav scratch;
+        if (!source.ReadFile(inPath, [&progress](double f) {
+                return TStage{&progress, 0.0, 0.2}.Report(f);
+            }))
+            return false;
+        return ExportFiltered(source, filter, scratch, outPath, dither, [&progress](double f) {
+            return TStage{&progress, 0.2, 1.0}.Report(f);
+        });
+    }
+
+    TWav source;
+    TPeakPass peaks;
+    std::optional<TKernel> kernel;
     std::atomic<bool> stop{false};
-    bool haveWorkers = false;
+    // Frames stored so far, or Finished once the read has ended (finalFrames then holds them).
+    constexpr std::int64_t Finished = -1;
+    std::atomic<std::int64_t> ready{0};
+    std::int64_t finalFrames = 0;
+    std::int64_t written = 0;
+    std::atomic<std::int64_t> done{0};
+    const auto available = [&](std::int64_t needed) {
+        for (;;) {
+            const std::int64_t r = ready.load(std::memory_order_acquire);
+            if (r == Finished)
+                return finalFrames;
+            if (r >= needed)
+                return r;
+            ready.wait(r, std::memory_order_acquire);
+        }
+    };
+    TWavScanFormat format;
+    bool truncated = false;
+    bool completed = false;
     {
         TThreads workers(stop);
-        const int threads = ThreadCount(length * channels);
-        for (int t = 0; t < threads && threads > 1; ++t)
-            haveWorkers = workers.Start([&ring] { ring.Work(); }) || haveWorkers;
-        struct TStopOnExit {
-            TBlockRing& Ring;
-            ~TStopOnExit() { Ring.Stop(); }
-        } stopRing{ring};
+        // However the read ends, the peak threads learn that no more frames come.
+        struct TFinishOnExit {
+            std::atomic<std::int64_t>& Ready;
+            std::int64_t& Final;
+            const std::int64_t& Written;
+            std::atomic<bool>& Stop;
+            bool Completed = false;
+            ~TFinishOnExit()
+            {
+                if (!Completed)
+                    Stop = true;
+                Final = Written;
+                Ready.store(Finished, std::memory_order_release);
+                Ready.notify_all();
+            }
+        } finish{ready, finalFrames, written, stop};
 
-        const TStage writing{&progress, 0.4, 1.0};
-        const bool complete = WriteWavStream(
-            path, TWavStreamFormat{channels, source.SampleRate(), length},
-            [&](std::int64_t first) { return ring.Next(first, haveWorkers); },
-            [&writing](double f) { return writing.Report(f); });
-        if (!complete)
-            return false;
+        const auto startPeakThreads = [&] {
+            const std::int32_t channels = format.Channels;
+            if (channels <= 0 || format.Frames < 0)
+                throw EExportError(outPath + ": not written: the size of '" + inPath +
+                                   "' is not known");
+            source.SetSampleRate(format.SampleRate);
+            source.SetChannels(channels);
+            source.SetLengthUnset(format.Frames);
+            filter.SetSampFreq(static_cast<double>(format.SampleRate));
+            kernel.emplace(filter);
+            peaks.Peaks.assign(static_cast<std::size_t>(channels), 0.0);
+            peaks.Checkpoints.assign(static_cast<std::size_t>(channels),
+                                     std::vector<TDelayLine>(static_cast<std::size_t>(
+                                         format.Frames / CheckpointFrames + 1)));
+            // The calling thread reads; one other filters the channels in pairs, which keeps
+            // up with the read and leaves it a core of its own.
+            const bool started = workers.Start([&] {
+                const std::int32_t n = source.Channels();
+                for (std::int32_t c = 0; c < n; c += 2) {
+                    const auto i = static_cast<std::size_t>(c);
+                    const bool ok =
+                        c + 1 < n
+                            ? PeakOfPair(*kernel, source.ChannelSamples(c).data(),
+                                         source.ChannelSamples(c + 1).data(), peaks.Peaks[i],
+                                         peaks.Peaks[i + 1], peaks.Checkpoints[i],
+                                         peaks.Checkpoints[i + 1], stop, available)
+                            : PeakOfChannel(
+                                  *kernel, source.ChannelSamples(c).data(), peaks.Peaks[i],
+                                  peaks.Checkpoints[i], done, stop, [] { return true; }, available);
+                    if (!ok)
+                        return;
+                }
+            });
+            if (!started)
+                throw EExportError(outPath + ": not written: no thread to filter on");
+        };
+        const TStage reading{&progress, 0.0, 0.4};
+        completed = ScanWavFile(
+            inPath, format,
+            [&](std::span<const std::int16_t> block) {
+                if (!kernel)
+                    startPeakThreads();
+                const auto n = static_cast<std::size_t>(source.Channels());
+                const std::size_t frames = block.size() / n;
+                const auto at = static_cast<std::size_t>(written);
+                if (at + frames > static_cast<std::size_t>(source.Length()))
+                    throw EExportError(outPath + ": not written: '" + inPath +
+                                       "' grew while it was read");
+                if (n == 2) {
+                    std::int16_t* l = source.MutableChannelSamples(0).data() + at;
+                    std::int16_t* r = source.MutableChannelSamples(1).data() + at;
+                    for (std::size_t f = 0; f < frames; ++f) {
+                        l[f] = block[2 * f];
+                        r[f] = block[2 * f + 1];
+                    }
+                } else {
+                    for (std::size_t c = 0; c < n; ++c) {
+                        std::int16_t* out =
+                            source.MutableChannelSamples(static_cast<std::int32_t>(c)).data() + at;
+                        for (std::size_t f = 0; f < frames; ++f)
+                            out[f] = block[f * n + c];
+                    }
+                }
+                written += static_cast<std::int64_t>(frames);
+                ready.store(written, std::memory_order_release);
+                ready.notify_all();
+            },
+            truncated, [&reading](double f) { return reading.Report(f); });
+        finish.Completed = completed;
     }
-    dither.Discard(static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(length));
-    return true;
+    if (!completed)
+        return false;
+    if (!kernel)
+        throw EExportError(outPath + ": not written: the filtered sound is silent");
+    if (written < source.Length())
+        source.SetLength(written);
+    return WriteExport(source, *kernel, peaks, outPath, dither, TStage{&progress, 0.4, 1.0});
 }
 
 } // namespace kavrel

@@ -42,4 +42,12 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
                     const std::string& path, TDitherRandom& dither,
                     const TExportProgress& progress = {});
 
+// Reads the wave file at inPath and exports it as ExportFiltered does, to the same bits, with the
+// peak pass following the read instead of waiting for it. Raises EWavError for a file that cannot
+// be read or written, EExportError as ExportFiltered does; outPath is then untouched. Returns
+// false when progress cancelled.
+bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
+                        const std::string& outPath, TDitherRandom& dither,
+                        const TExportProgress& progress = {});
+
 } // namespace kavrel

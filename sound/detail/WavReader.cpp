@@ -473,7 +473,8 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             if (wholeFrames > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
                 reader.Fail("the data chunk is too large");
             if (scan != nullptr)
-                scan->OnFormat(format->channels, format->sampleRate, format->encoding);
+                scan->OnFormat(format->channels, format->sampleRate, format->encoding,
+                               remaining ? static_cast<std::int64_t>(wholeFrames) : -1);
             else
                 sound.channels.resize(format->channels);
             // With a known size the arrays are sized once; otherwise they grow with the data.

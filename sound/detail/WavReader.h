@@ -20,7 +20,10 @@ struct TDecodedWav {
 
 // Receives the samples of a scan instead of the arrays of a TDecodedWav.
 struct TScanSink {
-    std::function<void(std::int32_t channels, std::int32_t rate, TWavEncoding encoding)> OnFormat;
+    // frames: how many the data chunk holds, -1 when the size of the source is not known.
+    std::function<void(std::int32_t channels, std::int32_t rate, TWavEncoding encoding,
+                       std::int64_t frames)>
+        OnFormat;
     TWavBlockSink OnBlock;
 };
 

@@ -380,3 +380,69 @@ TEST(ExportFiltered, WritesExactlyWhatOneSectionPerChannelGives)
 }
 
 } // namespace
+
+namespace {
+
+// Exporting straight from a file gives the bytes of loading it and exporting the sound.
+TEST(ExportFilteredFile, WritesTheBytesOfLoadingAndExporting)
+{
+    TScratchFolder dir;
+    const TFilterSection filter = Section(0.3162, 100.0, 100.0, 100.0, 100.0);
+    for (const std::size_t chans : {1U, 2U, 3U}) {
+        for (const std::size_t frames : {1U, 5000U, 400000U}) {
+            std::vector<std::vector<std::int16_t>> data;
+            for (std::size_t c = 0; c < chans; ++c)
+                data.push_back(Noise(frames, 20000, static_cast<unsigned>(c + frames)));
+            const std::string in = dir.File("in.wav");
+            ASSERT_TRUE(MakeWav(22050, data).WriteFile(in));
+
+            TWav loaded;
+            ASSERT_TRUE(loaded.ReadFile(in));
+            TWav scratch;
+            TDitherRandom d1(99);
+            ASSERT_TRUE(ExportFiltered(loaded, filter, scratch, dir.File("a.wav"), d1));
+            TDitherRandom d2(99);
+            std::vector<double> seen;
+            ASSERT_TRUE(ExportFilteredFile(in, filter, dir.File("b.wav"), d2, [&seen](double f) {
+                seen.push_back(f);
+                return true;
+            }));
+            EXPECT_EQ(Contents(dir.File("a.wav")), Contents(dir.File("b.wav")))
+                << chans << " channels, " << frames << " frames";
+            EXPECT_EQ(d1.Next(), d2.Next());
+            ASSERT_FALSE(seen.empty());
+            EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+            EXPECT_DOUBLE_EQ(seen.back(), 1.0);
+        }
+    }
+}
+
+TEST(ExportFilteredFile, FailuresAndCancelLeaveTheTargetAlone)
+{
+    TScratchFolder dir;
+    const TFilterSection filter = Section(1.0, 100.0, 100.0, 100.0, 100.0);
+    const std::string target = dir.File("target.wav");
+    {
+        std::ofstream out(target, std::ios::binary);
+        out << "precious";
+    }
+    TDitherRandom dither;
+    EXPECT_THROW(ExportFilteredFile(dir.File("missing.wav"), filter, target, dither), EWavError);
+    const std::string silent = dir.File("silent.wav");
+    ASSERT_TRUE(MakeWav(44100, {std::vector<std::int16_t>(300000, 0)}).WriteFile(silent));
+    EXPECT_THROW(ExportFilteredFile(silent, filter, target, dither), EExportError);
+    const std::string empty = dir.File("empty.wav");
+    ASSERT_TRUE(MakeWav(44100, {{}, {}}).WriteFile(empty));
+    EXPECT_THROW(ExportFilteredFile(empty, filter, target, dither), EExportError);
+    const std::string loud = dir.File("loud.wav");
+    ASSERT_TRUE(MakeWav(44100, {Noise(300000, 9000, 1), Noise(300000, 9000, 2)}).WriteFile(loud));
+    // Cancelled while reading, and while writing.
+    for (const double at : {0.1, 0.6}) {
+        EXPECT_FALSE(
+            ExportFilteredFile(loud, filter, target, dither, [at](double f) { return f < at; }));
+    }
+    EXPECT_EQ(Contents(target), "precious");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4);
+}
+
+} // namespace

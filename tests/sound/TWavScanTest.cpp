@@ -37,6 +37,7 @@ TEST(ScanWavFile, GivesTheSamplesReadFileLoadsForEveryEncoding)
         EXPECT_EQ(format.SampleRate, wav.SampleRate()) << name;
         EXPECT_EQ(format.Encoding, wav.Encoding()) << name;
         EXPECT_EQ(truncated, wav.Truncated()) << name;
+        EXPECT_EQ(format.Frames, wav.Length()) << name;
         std::vector<std::int16_t> loaded;
         for (std::int64_t i = 0; i < wav.Length(); ++i)
             for (std::int32_t c = 0; c < wav.Channels(); ++c)

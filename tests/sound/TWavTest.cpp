@@ -131,3 +131,27 @@ TEST(TWav, BlockExtractIntoAPartialFrameZeroesTheRest)
 
 } // namespace
 } // namespace kavrel
+
+TEST(TWavSetLengthUnset, KeepsWhatFitsLikeSetLength)
+{
+    kavrel::TWav w;
+    w.SetChannels(2);
+    w.SetLength(3);
+    for (std::int64_t i = 0; i < 3; ++i) {
+        w.SetSample(0, i, static_cast<std::int16_t>(i + 1));
+        w.SetSample(1, i, static_cast<std::int16_t>(-i - 1));
+    }
+    w.SetLengthUnset(5);
+    ASSERT_EQ(w.Length(), 5);
+    ASSERT_EQ(w.ChannelSamples(1).size(), 5U);
+    for (std::int64_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(w.Sample(0, i), i + 1);
+        EXPECT_EQ(w.Sample(1, i), -i - 1);
+    }
+    w.SetLengthUnset(2);
+    EXPECT_EQ(w.Length(), 2);
+    EXPECT_EQ(w.Sample(1, 1), -2);
+    w.SetLengthUnset(-4);
+    EXPECT_EQ(w.Length(), 0);
+    EXPECT_TRUE(w.ChannelSamples(0).empty());
+}
