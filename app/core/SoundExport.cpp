@@ -55,7 +55,9 @@ constexpr std::int64_t ProgressStride = 1 << 16;
 constexpr std::int64_t CheckpointFrames = 4160;
 // Stretches filtered side by side, and so the frames of one written block.
 constexpr int Lanes = 8;
-constexpr std::int64_t BlockFrames = CheckpointFrames * Lanes;
+constexpr std::int64_t LaneFrames = CheckpointFrames * Lanes;
+// Frames of one block handed to the writer: a few lane groups, so that each write is large.
+constexpr std::int64_t BlockFrames = LaneFrames * 4;
 // Blocks in flight between the filtering threads and the writer.
 constexpr std::size_t RingBlocks = 8;
 constexpr int MaxThreads = 2;
@@ -490,14 +492,25 @@ struct TLaneJob {
 // The same compiled for the vector units a processor may have; the results are the same bits,
 // as every lane does the same IEEE operations (no fused multiply-add).
 #if defined(__x86_64__)
-// FillLanesBody in AVX-512 instructions, where the compiler does not turn the comparisons of the
-// generic vectors into mask operations by itself.
-[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] void
-FillLanesAvx512(const TLaneJob& job) noexcept
+#define KAVREL_AVX512 gnu::target("avx512f,avx512dq,avx512vl,avx512bw")
+
+// What one group of lanes carries from step to step in the AVX-512 loop.
+struct TLanes512 {
+    __m512d W1;
+    __m512d W2;
+    __m512i Z;
+    __m512i ZStep;
+    const std::int16_t* In;
+    std::int16_t* Out;
+    std::int64_t Stride;
+};
+
+struct TConstants512 {
+    __m512d A0, A1, A2, B0, B1, B2, Gain, Scale;
+};
+
+[[KAVREL_AVX512]] inline TLanes512 Lanes512(const TLaneJob& job) noexcept
 {
-    const TKernel& k = *job.Kernel;
-    __m512d w1 = _mm512_setzero_pd();
-    __m512d w2 = _mm512_setzero_pd();
     alignas(64) double start1[Lanes];
     alignas(64) double start2[Lanes];
     alignas(64) std::uint64_t state[Lanes];
@@ -506,18 +519,20 @@ FillLanesAvx512(const TLaneJob& job) noexcept
         start2[j] = job.Start[j].W2;
         state[j] = job.State[j];
     }
-    w1 = _mm512_load_pd(start1);
-    w2 = _mm512_load_pd(start2);
-    __m512i z = _mm512_load_si512(state);
-    const __m512i zStep = _mm512_set1_epi64(static_cast<long long>(job.StateStep));
-    const __m512d a0 = _mm512_set1_pd(k.A0);
-    const __m512d a1 = _mm512_set1_pd(k.A1);
-    const __m512d a2 = _mm512_set1_pd(k.A2);
-    const __m512d b0 = _mm512_set1_pd(k.B0);
-    const __m512d b1 = _mm512_set1_pd(k.B1);
-    const __m512d b2 = _mm512_set1_pd(k.B2);
-    const __m512d gain = _mm512_set1_pd(k.Gain);
-    const __m512d scale = _mm512_set1_pd(job.Scale);
+    return {_mm512_load_pd(start1),
+            _mm512_load_pd(start2),
+            _mm512_load_si512(state),
+            _mm512_set1_epi64(static_cast<long long>(job.StateStep)),
+            job.In,
+            job.Out,
+            job.Stride};
+}
+
+// Frame t of every lane of s: FillLanesBody's step in AVX-512 instructions, where the compiler
+// does not turn the comparisons of the generic vectors into mask operations by itself.
+[[KAVREL_AVX512, gnu::always_inline]] inline void Step512(TLanes512& s, const TConstants512& k,
+                                                          std::int64_t t) noexcept
+{
     const __m512d largest = _mm512_set1_pd(DBL_MAX);
     const __m512d top = _mm512_set1_pd(32766.0);
     const __m512d bottom = _mm512_set1_pd(-32767.0);
@@ -528,60 +543,86 @@ FillLanesAvx512(const TLaneJob& job) noexcept
     const __m512i mix1 = _mm512_set1_epi64(static_cast<long long>(0xbf58476d1ce4e5b9ULL));
     const __m512i mix2 = _mm512_set1_epi64(static_cast<long long>(0x94d049bb133111ebULL));
     const __m512d unit = _mm512_set1_pd(0x1p-32);
-    const std::int16_t* in = job.In;
-    std::int16_t* out = job.Out;
-    const std::int64_t stride = job.Stride;
+
+    const std::int16_t* at = s.In + t;
+    const __m256i xi = _mm256_set_epi32(at[7 * CheckpointFrames], at[6 * CheckpointFrames],
+                                        at[5 * CheckpointFrames], at[4 * CheckpointFrames],
+                                        at[3 * CheckpointFrames], at[2 * CheckpointFrames],
+                                        at[CheckpointFrames], at[0]);
+    const __m512d x = _mm512_cvtepi32_pd(xi);
+    const __m512d p =
+        _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(k.A0, x), _mm512_mul_pd(k.A1, s.W1)),
+                      _mm512_mul_pd(k.A2, s.W2));
+    const __m512d tt =
+        _mm512_mul_pd(k.B0, _mm512_add_pd(_mm512_add_pd(p, _mm512_mul_pd(k.B1, s.W1)),
+                                          _mm512_mul_pd(k.B2, s.W2)));
+    __m512d y = _mm512_mul_pd(k.Gain, tt);
+    const __mmask8 finite = _mm512_cmp_pd_mask(_mm512_abs_pd(y), largest, _CMP_LE_OQ);
+    y = _mm512_maskz_mov_pd(finite, y);
+    const __m512d nw2 = _mm512_mask_mov_pd(s.W2, finite, s.W1);
+    s.W1 = _mm512_mask_mov_pd(s.W1, finite, p);
+    s.W2 = nw2;
+
+    s.Z = _mm512_add_epi64(s.Z, s.ZStep);
+    __m512i m = _mm512_mullo_epi64(_mm512_xor_si512(s.Z, _mm512_srli_epi64(s.Z, 30)), mix1);
+    m = _mm512_mullo_epi64(_mm512_xor_si512(m, _mm512_srli_epi64(m, 27)), mix2);
+    m = _mm512_xor_si512(m, _mm512_srli_epi64(m, 31));
+    const __m512d r1 = _mm512_sub_pd(
+        _mm512_castsi512_pd(_mm512_or_si512(_mm512_srli_epi64(m, 32), twoTo52Bits)), twoTo52);
+    const __m512d r2 = _mm512_sub_pd(
+        _mm512_castsi512_pd(_mm512_or_si512(_mm512_and_si512(m, low32), twoTo52Bits)), twoTo52);
+    const __m512d tri = _mm512_mul_pd(_mm512_sub_pd(r1, r2), unit);
+
+    const __m512d v = _mm512_mul_pd(y, k.Scale);
+    // min and max give their second operand for a value that is not a number, which the mask
+    // then turns into 0.
+    const __mmask8 number = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+    const __m512d c = _mm512_maskz_mov_pd(number, _mm512_max_pd(_mm512_min_pd(v, top), bottom));
+    const __m512i bits = _mm512_castpd_si512(_mm512_add_pd(_mm512_add_pd(c, tri), magic));
     alignas(16) std::int16_t values[Lanes];
+    _mm_store_si128(reinterpret_cast<__m128i*>(values), _mm512_cvtepi64_epi16(bits));
+    for (int j = 0; j < Lanes; ++j)
+        s.Out[(j * CheckpointFrames + t) * s.Stride] = values[j];
+}
+
+// Two groups side by side (b may be null): each waits on the chain of its own recursion, so the
+// other's steps fill the gaps.
+[[KAVREL_AVX512]] void FillLanesAvx512(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    const TKernel& k = *a.Kernel;
+    const TConstants512 c{_mm512_set1_pd(k.A0),   _mm512_set1_pd(k.A1),   _mm512_set1_pd(k.A2),
+                          _mm512_set1_pd(k.B0),   _mm512_set1_pd(k.B1),   _mm512_set1_pd(k.B2),
+                          _mm512_set1_pd(k.Gain), _mm512_set1_pd(a.Scale)};
+    TLanes512 la = Lanes512(a);
+    if (b == nullptr) {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t)
+            Step512(la, c, t);
+        return;
+    }
+    TLanes512 lb = Lanes512(*b);
     for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-        const std::int16_t* at = in + t;
-        const __m256i xi = _mm256_set_epi32(at[7 * CheckpointFrames], at[6 * CheckpointFrames],
-                                            at[5 * CheckpointFrames], at[4 * CheckpointFrames],
-                                            at[3 * CheckpointFrames], at[2 * CheckpointFrames],
-                                            at[CheckpointFrames], at[0]);
-        const __m512d x = _mm512_cvtepi32_pd(xi);
-        const __m512d p = _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(a0, x), _mm512_mul_pd(a1, w1)),
-                                        _mm512_mul_pd(a2, w2));
-        const __m512d tt = _mm512_mul_pd(
-            b0, _mm512_add_pd(_mm512_add_pd(p, _mm512_mul_pd(b1, w1)), _mm512_mul_pd(b2, w2)));
-        __m512d y = _mm512_mul_pd(gain, tt);
-        const __mmask8 finite = _mm512_cmp_pd_mask(_mm512_abs_pd(y), largest, _CMP_LE_OQ);
-        y = _mm512_maskz_mov_pd(finite, y);
-        const __m512d nw2 = _mm512_mask_mov_pd(w2, finite, w1);
-        w1 = _mm512_mask_mov_pd(w1, finite, p);
-        w2 = nw2;
-
-        z = _mm512_add_epi64(z, zStep);
-        __m512i m = _mm512_mullo_epi64(_mm512_xor_si512(z, _mm512_srli_epi64(z, 30)), mix1);
-        m = _mm512_mullo_epi64(_mm512_xor_si512(m, _mm512_srli_epi64(m, 27)), mix2);
-        m = _mm512_xor_si512(m, _mm512_srli_epi64(m, 31));
-        const __m512d r1 = _mm512_sub_pd(
-            _mm512_castsi512_pd(_mm512_or_si512(_mm512_srli_epi64(m, 32), twoTo52Bits)), twoTo52);
-        const __m512d r2 = _mm512_sub_pd(
-            _mm512_castsi512_pd(_mm512_or_si512(_mm512_and_si512(m, low32), twoTo52Bits)), twoTo52);
-        const __m512d tri = _mm512_mul_pd(_mm512_sub_pd(r1, r2), unit);
-
-        const __m512d v = _mm512_mul_pd(y, scale);
-        // min and max give their second operand for a value that is not a number, which the
-        // mask then turns into 0.
-        const __mmask8 number = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
-        const __m512d c = _mm512_maskz_mov_pd(number, _mm512_max_pd(_mm512_min_pd(v, top), bottom));
-        const __m512i bits = _mm512_castpd_si512(_mm512_add_pd(_mm512_add_pd(c, tri), magic));
-        _mm_store_si128(reinterpret_cast<__m128i*>(values), _mm512_cvtepi64_epi16(bits));
-        for (int j = 0; j < Lanes; ++j)
-            out[(j * CheckpointFrames + t) * stride] = values[j];
+        Step512(la, c, t);
+        Step512(lb, c, t);
     }
 }
-[[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& job) noexcept
+
+#undef KAVREL_AVX512
+[[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    FillLanesBody(job);
+    FillLanesBody(a);
+    if (b != nullptr)
+        FillLanesBody(*b);
 }
 #endif
-void FillLanesBase(const TLaneJob& job) noexcept
+void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    FillLanesBody(job);
+    FillLanesBody(a);
+    if (b != nullptr)
+        FillLanesBody(*b);
 }
 
-using TFillLanes = void (*)(const TLaneJob&) noexcept;
+// Fills the lanes of a and, when given, of b (of the same pass).
+using TFillLanes = void (*)(const TLaneJob& a, const TLaneJob* b) noexcept;
 
 // The widest vector unit the processor has; KAVREL_SIMD=avx2 or =base in the environment caps
 // it (for comparing the variants; they give the same bits).
@@ -612,11 +653,25 @@ public:
 
     void Fill(std::int64_t first, std::int64_t frames, std::int16_t* out) const noexcept
     {
+        std::optional<TLaneJob> pending;
+        for (std::int64_t sub = first; sub < first + frames; sub += LaneFrames)
+            FillGroup(sub, std::min(LaneFrames, first + frames - sub),
+                      out + (sub - first) * m_channels, pending);
+        if (pending)
+            m_fillLanes(*pending, nullptr);
+    }
+
+private:
+    // Frames first … first+frames-1 (at most LaneFrames, from a checkpoint) into out.
+    // Lane jobs go out in pairs: one waits in pending for the next.
+    void FillGroup(std::int64_t first, std::int64_t frames, std::int16_t* out,
+                   std::optional<TLaneJob>& pending) const noexcept
+    {
         for (std::int32_t c = 0; c < m_channels; ++c) {
             const TDrawIndex draws = DrawIndexOf(c, m_channels, m_length);
             const std::int16_t* in = m_source.ChannelSamples(c).data();
             const std::vector<TDelayLine>& cp = m_peaks.Checkpoints[static_cast<std::size_t>(c)];
-            if (m_kernel.Type == tfiltertype::ftboth && frames == BlockFrames &&
+            if (m_kernel.Type == tfiltertype::ftboth && frames == LaneFrames &&
                 first % CheckpointFrames == 0) {
                 TLaneJob job{&m_kernel, m_scale, in + first, cp.data() + first / CheckpointFrames,
                              {},        0,       out + c,    m_channels};
@@ -629,7 +684,12 @@ public:
                         (draws.First + draws.Step * frame + 1) * TDitherRandom::Increment -
                         job.StateStep;
                 }
-                m_fillLanes(job);
+                if (pending) {
+                    m_fillLanes(*pending, &job);
+                    pending.reset();
+                } else {
+                    pending = job;
+                }
                 continue;
             }
             for (std::int64_t seg = first; seg < first + frames; seg += CheckpointFrames) {
@@ -646,7 +706,6 @@ public:
         }
     }
 
-private:
     const TWav& m_source;
     const TKernel& m_kernel;
     const TPeakPass& m_peaks;

@@ -21,38 +21,19 @@ std::size_t MappedThreshold() noexcept
 #endif
 }
 
-namespace {
-
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// Mapped blocks are whole huge pages, so that the kernel can back all of them with huge pages.
-std::size_t MappedSize(std::size_t bytes) noexcept
-{
-    return bytes > static_cast<std::size_t>(-1) - kHugePage
-               ? bytes
-               : (bytes + kHugePage - 1) / kHugePage * kHugePage;
-}
-
-} // namespace
-
 void* AllocateMapped(std::size_t bytes) noexcept
 {
-    const std::size_t size = MappedSize(bytes);
-    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED)
-        return nullptr;
-        // Huge pages take one fault and one clear per 2 MB instead of one per 4 KB, which is most
-        // of what filling a fresh sound costs; without them the pages come one by one, as asked
-        // for.
-#ifdef MADV_HUGEPAGE
-    ::madvise(p, size, MADV_HUGEPAGE);
-#endif
-    return p;
+    // No MAP_POPULATE and no huge pages: the pages are mapped as they are first written, so the
+    // faults fall on whichever thread fills the block and overlap with the work of the others.
+    // (Huge pages halve the faults in the best case but here often stall for hundreds of
+    // milliseconds while the host backs them.)
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
 }
 
 void FreeMapped(void* p, std::size_t bytes) noexcept
 {
-    ::munmap(p, MappedSize(bytes));
+    ::munmap(p, bytes);
 }
 
 } // namespace kavrel::detail

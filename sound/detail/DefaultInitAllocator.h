@@ -8,9 +8,8 @@
 
 namespace kavrel::detail {
 
-// Large blocks come straight from the kernel in whole huge pages, marked for the kernel to back
-// with huge pages, which more than halves the time a fresh multi-megabyte sound spends in page
-// faults. Returns nullptr on failure.
+// Large blocks come straight from the kernel and go back to it when freed; their pages are
+// mapped when first written. Returns nullptr on failure.
 void* AllocateMapped(std::size_t bytes) noexcept;
 void FreeMapped(void* p, std::size_t bytes) noexcept;
 // Blocks from this size on are mapped; 0 when mapping is off (under AddressSanitizer, which
