@@ -489,8 +489,8 @@ struct TLaneJob {
     }
 }
 
-// The same compiled for the vector units a processor may have; the results are the same bits,
-// as every lane does the same IEEE operations (no fused multiply-add).
+// The lanes in AVX-512 instructions where the processor has them; the results are the same bits
+// as FillLanesBody's, as every lane does the same IEEE operations (no fused multiply-add).
 #if defined(__x86_64__)
 #define KAVREL_AVX512 gnu::target("avx512f,avx512dq,avx512vl,avx512bw")
 
@@ -607,13 +607,8 @@ struct TConstants512 {
 }
 
 #undef KAVREL_AVX512
-[[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& a, const TLaneJob* b) noexcept
-{
-    FillLanesBody(a);
-    if (b != nullptr)
-        FillLanesBody(*b);
-}
 #endif
+
 void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 {
     FillLanesBody(a);
@@ -624,8 +619,9 @@ void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 // Fills the lanes of a and, when given, of b (of the same pass).
 using TFillLanes = void (*)(const TLaneJob& a, const TLaneJob* b) noexcept;
 
-// The widest vector unit the processor has; KAVREL_SIMD=avx2 or =base in the environment caps
-// it (for comparing the variants; they give the same bits).
+// AVX-512 when the processor has it, unless KAVREL_SIMD=base in the environment asks for the
+// generic vectors (for comparing the two; they give the same bits). With AVX2 the generic
+// vectors come out no faster than with the baseline instructions, so there is no third variant.
 TFillLanes PickFillLanes() noexcept
 {
 #if defined(__x86_64__)
@@ -635,8 +631,6 @@ TFillLanes PickFillLanes() noexcept
     if (limit.empty() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
         __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
         return &FillLanesAvx512;
-    if (limit != "base" && __builtin_cpu_supports("avx2"))
-        return &FillLanesAvx2;
 #endif
     return &FillLanesBase;
 }

@@ -338,7 +338,7 @@ TEST(ExportFiltered, WritesExactlyWhatOneSectionPerChannelGives)
         {2, 70000, tfiltertype::ftnone, 0.5},     {2, 140000, tfiltertype::ftboth, 1e306},
     };
     // Every vector unit the export can pick gives the same bits.
-    for (const char* simd : {"", "avx2", "base"})
+    for (const char* simd : {"", "base"})
         for (const TCase& k : cases) {
             if (*simd != '\0' && k.chans != 2)
                 continue;
