@@ -15,7 +15,8 @@ jobs=${KAVREL_JOBS:-$(nproc)}
 step() { printf '\n== %s\n' "$*"; }
 
 step "build (RelWithDebInfo)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVREL_WERROR=$werror >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVREL_TESTS=ON -DKAVREL_BENCH=ON -DKAVREL_GUI=ON \
+    -DKAVREL_WERROR=$werror >/dev/null
 cmake --build build -j "$jobs"
 
 step "start the test sound server"
@@ -36,7 +37,7 @@ run_ctest build
 
 step "build with AddressSanitizer + UndefinedBehaviorSanitizer (clang, with fuzzers)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-    -DKAVREL_SANITIZE=ON -DKAVREL_FUZZ=ON -DKAVREL_BENCH=OFF -DKAVREL_WERROR=$werror >/dev/null
+    -DKAVREL_SANITIZE=ON -DKAVREL_FUZZ=ON -DKAVREL_TESTS=ON -DKAVREL_BENCH=OFF -DKAVREL_GUI=ON -DKAVREL_WERROR=$werror >/dev/null
 cmake --build build-asan -j "$jobs"
 
 step "tests under the sanitizers"

@@ -5,6 +5,7 @@
 #include "app/cli/Cli.h"
 #include "app/cli/CliSupport.h"
 #include "app/cli/Commands.h"
+#include "app/core/ControlMapping.h"
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
@@ -50,65 +51,33 @@ struct TControls {
     double ZeroBW = 0.0;
 };
 
-// A slider of the filter controls window: integer positions within a range.
-struct TSlider {
-    int Lo;
-    int Hi;
-    int Initial;
-
-    // The nearest position (halves to even), limited to the range; a value that is not a number
-    // leaves the initial position.
-    int Snap(double position) const
-    {
-        if (std::isnan(position))
-            return Initial;
-        const double p =
-            std::clamp(std::nearbyint(position), static_cast<double>(Lo), static_cast<double>(Hi));
-        return static_cast<int>(p);
-    }
-};
-
-constexpr TSlider GainSlider{-40, 20, -10};
-constexpr TSlider F0Slider{0, 100, 50};
-constexpr TSlider QSlider{-100, 100, 0};
-
-double GainAt(int position)
-{
-    return std::pow(10.0, position / 20.0);
-}
-double F0At(int position)
-{
-    return std::pow(10.0, position / 50.0 + 1.0);
-}
-double QAt(int position)
-{
-    return std::pow(10.0, position / 100.0);
-}
-
 // The values the sliders give at their initial positions.
 TControls InitialControls()
 {
     TControls c;
-    c.RawGain = GainAt(GainSlider.Initial);
-    c.FilterGain = GainAt(GainSlider.Initial);
-    c.PoleF0 = F0At(F0Slider.Initial);
-    c.PoleBW = c.PoleF0 / QAt(QSlider.Initial);
-    c.ZeroF0 = F0At(F0Slider.Initial);
-    c.ZeroBW = c.ZeroF0 / QAt(QSlider.Initial);
+    c.RawGain = GainFromSlider(GainSliderRange.Initial);
+    c.FilterGain = GainFromSlider(GainSliderRange.Initial);
+    c.PoleF0 = F0FromSlider(F0SliderRange.Initial);
+    c.PoleBW = c.PoleF0 / QFromSlider(QSliderRange.Initial);
+    c.ZeroF0 = F0FromSlider(F0SliderRange.Initial);
+    c.ZeroBW = c.ZeroF0 / QFromSlider(QSliderRange.Initial);
     return c;
 }
 
 // Puts stored values through the sliders as the window does when it restores them, so that
-// what is in force is what the sliders would show.
+// what is in force is what the sliders would show; a value with no slider position leaves its
+// slider at the initial one.
 TControls SnapToSliders(const TControls& v)
 {
     TControls c;
-    c.RawGain = GainAt(GainSlider.Snap(20.0 * std::log10(v.RawGain)));
-    c.FilterGain = GainAt(GainSlider.Snap(20.0 * std::log10(v.FilterGain)));
-    c.PoleF0 = F0At(F0Slider.Snap(50.0 * (std::log10(v.PoleF0) - 1.0)));
-    c.PoleBW = c.PoleF0 / QAt(QSlider.Snap(100.0 * std::log10(v.PoleF0 / v.PoleBW)));
-    c.ZeroF0 = F0At(F0Slider.Snap(50.0 * (std::log10(v.ZeroF0) - 1.0)));
-    c.ZeroBW = c.ZeroF0 / QAt(QSlider.Snap(100.0 * std::log10(v.ZeroF0 / v.ZeroBW)));
+    c.RawGain = GainFromSlider(SliderFromGain(v.RawGain).value_or(GainSliderRange.Initial));
+    c.FilterGain = GainFromSlider(SliderFromGain(v.FilterGain).value_or(GainSliderRange.Initial));
+    c.PoleF0 = F0FromSlider(SliderFromF0(v.PoleF0).value_or(F0SliderRange.Initial));
+    c.PoleBW =
+        c.PoleF0 / QFromSlider(SliderFromQ(v.PoleF0, v.PoleBW).value_or(QSliderRange.Initial));
+    c.ZeroF0 = F0FromSlider(SliderFromF0(v.ZeroF0).value_or(F0SliderRange.Initial));
+    c.ZeroBW =
+        c.ZeroF0 / QFromSlider(SliderFromQ(v.ZeroF0, v.ZeroBW).value_or(QSliderRange.Initial));
     return c;
 }
 

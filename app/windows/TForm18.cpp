@@ -2,7 +2,7 @@
 
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
-#include "app/windows/ControlMapping.h"
+#include "app/core/ControlMapping.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"

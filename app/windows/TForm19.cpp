@@ -1,6 +1,6 @@
 #include "app/windows/TForm19.h"
 
-#include "app/windows/ControlMapping.h"
+#include "app/core/ControlMapping.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/ShortNumber.h"
 #include "app/windows/TResponsePlot.h"

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <numbers>
 #include <optional>
 #include <string>
@@ -302,6 +303,25 @@ TEST_F(CliDocument, ValuesNotGivenComeFromTheStoredSettings)
     EXPECT_EQ(Export(File("mixed.wav"), {"--pole-f0", "100", "--pole-q", "1"}),
               Export(File("mixed2.wav"), {"--filter-gain", "-4", "--pole-f0", "100", "--pole-q",
                                           "1", "--zero-f0", Num(zeroF0), "--zero-q", Num(zeroQ)}));
+}
+
+TEST_F(CliDocument, StoredValuesWithoutASliderPositionKeepTheInitialOnes)
+{
+    // Zero, negative or not finite values, or a zero bandwidth, cannot be shown by a slider: the
+    // slider keeps its initial position, as in the window. Finite values beyond a slider's end
+    // clamp to it.
+    WriteSettings(SettingsFile(), {{"RawGain", 0.0},
+                                   {"FilterGain", std::numeric_limits<double>::quiet_NaN()},
+                                   {"PoleF0", -5.0},
+                                   {"PoleBW", 0.0},
+                                   {"ZeroF0", std::numeric_limits<double>::infinity()},
+                                   {"ZeroBW", 100.0}});
+    EXPECT_EQ(Export(File("odd.wav")),
+              Export(File("initial.wav"), {"--pole-f0", "100", "--pole-q", "1", "--zero-f0", "100",
+                                           "--filter-gain", "-10"}));
+    WriteSettings(SettingsFile(), {{"FilterGain", 1e6}, {"PoleF0", 1e9}, {"PoleBW", 1.0}});
+    EXPECT_EQ(Export(File("far.wav")), Export(File("ends.wav"), {"--filter-gain", "20", "--pole-f0",
+                                                                 "1000", "--pole-q", "10"}));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "WindowFixture.h"
 
-#include "app/windows/ControlMapping.h"
+#include "app/core/ControlMapping.h"
 #include "app/windows/TAbout.h"
 #include "app/windows/TPaintBox.h"
 #include "axes/qt/TAxis.h"

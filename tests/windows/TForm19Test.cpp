@@ -1,6 +1,6 @@
 #include "WindowFixture.h"
 
-#include "app/windows/ControlMapping.h"
+#include "app/core/ControlMapping.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "app/windows/ControlMapping.h"
+#include "app/core/ControlMapping.h"
 
 #include <algorithm>
 #include <cmath>
