@@ -64,6 +64,9 @@ public:
     // The format the device is opened with, rebuilt from nChans and sfTot.
     const TWaveFormat& Format() const { return m_format; }
     bool IsOpen() const { return m_open; }
+    // Frames heard since the device was opened or the ring last restarted (Start while playing);
+    // 0 while closed. From the device's clock, so it trails what OnStash has filled.
+    std::int64_t PlayedFrames() const { return m_open ? m_device->PlayedFrames() : 0; }
     bool Finished() const { return m_finished; }
     // Names of the output devices, read at creation.
     const std::vector<std::string>& DeviceNames() const { return m_deviceNames; }

@@ -8,6 +8,7 @@
 #include "audio/TWaveHeader.h"
 #include "audio/TWaveOutMessage.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -40,6 +41,10 @@ public:
     virtual int Reset() = 0;
     // Closes the device (after Reset); notifies Closed. Also succeeds after a Failed notice.
     virtual int Close() = 0;
+
+    // Frames heard since the device was opened or last reset, from the output's own clock (never
+    // from what was written); 0 while closed. Never exceeds the frames written since then.
+    virtual std::int64_t PlayedFrames() const = 0;
 
     // Text for a code this device returned, with any detail the device knows.
     virtual std::string ErrorText(int code) const = 0;

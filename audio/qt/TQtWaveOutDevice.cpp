@@ -477,3 +477,8 @@ void TQtWaveOutDevice::Fail(int code, const std::string& detail)
 }
 
 } // namespace kavrel
+
+std::int64_t kavrel::TQtWaveOutDevice::PlayedFrames() const
+{
+    return m_sink ? std::max<std::int64_t>(0, BytesPlayed()) / std::max(1, m_format.blockAlign) : 0;
+}

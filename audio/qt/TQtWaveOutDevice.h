@@ -43,6 +43,7 @@ public:
     int Reset() override;
     int Close() override;
     std::string ErrorText(int code) const override;
+    std::int64_t PlayedFrames() const override;
 
     // The sink's buffer in bytes as negotiated with the sound system (0 when closed).
     std::int64_t SinkBufferBytes() const;

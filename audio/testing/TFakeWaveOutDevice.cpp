@@ -113,6 +113,7 @@ int TFakeWaveOutDevice::Open(int deviceId, const TWaveFormat& format, TWaveOutNo
     m_paused = false;
     m_deviceId = deviceId;
     m_format = format;
+    m_playedFrames = 0;
     m_notify = std::move(notify);
     Notify({TWaveOutMessageKind::Opened, nullptr, 0});
     return weNoError;
@@ -202,6 +203,7 @@ int TFakeWaveOutDevice::Reset()
     }
     auto queue = std::move(m_queue);
     m_queue.clear();
+    m_playedFrames = 0;
     for (TWaveHeader* header : queue) {
         header->flags = (header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;
         Notify({TWaveOutMessageKind::Done, header, 0});
@@ -237,6 +239,11 @@ void TFakeWaveOutDevice::FailNext(TOp op, int code)
     m_failNext[op] = code;
 }
 
+std::int64_t TFakeWaveOutDevice::PlayedFrames() const
+{
+    return m_open ? m_playedFrames : 0;
+}
+
 bool TFakeWaveOutDevice::CompleteNext()
 {
     if (!m_open || m_paused || m_broken != weNoError || m_queue.empty()) {
@@ -245,6 +252,7 @@ bool TFakeWaveOutDevice::CompleteNext()
     TWaveHeader* header = m_queue.front();
     m_queue.pop_front();
     TBlock block = Snapshot(*header);
+    m_playedFrames += static_cast<std::int64_t>(block.values.size()) / std::max(1, m_format.channels);
     m_played.insert(m_played.end(), block.values.begin(), block.values.end());
     m_playedBlocks.push_back(std::move(block));
     header->flags = (header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;

@@ -38,6 +38,8 @@ public:
     int Reset() override;
     int Close() override;
     std::string ErrorText(int code) const override;
+    // Frames of the headers completed since Open or the last Reset.
+    std::int64_t PlayedFrames() const override;
 
     // --- test controls
     // The next call of op fails with code (once).
@@ -83,6 +85,7 @@ private:
     int m_deviceId = 0;
     TWaveFormat m_format;
     TWaveOutNotify m_notify;
+    std::int64_t m_playedFrames = 0;
     std::deque<TWaveHeader*> m_queue;
     std::vector<std::int16_t> m_played;
     std::vector<TBlock> m_playedBlocks;
