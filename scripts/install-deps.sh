@@ -11,6 +11,7 @@ packages=(
     pulseaudio pulseaudio-utils
     xvfb xauth fonts-dejavu-core
     sox
+    libsndfile1-dev opus-tools lame
     clang libclang-rt-dev
 )
 

@@ -1,7 +1,7 @@
 #include "sound/TWavScan.h"
 
 #include "sound/detail/FileSource.h"
-#include "sound/detail/WavReader.h"
+#include "sound/detail/SoundReader.h"
 
 namespace kavrel {
 
@@ -20,7 +20,7 @@ bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBloc
     };
     scan.OnBlock = sink;
     const std::optional<detail::TDecodedWav> result =
-        detail::DecodeWav(detail::OpenFileSource(path), path, progress, &scan);
+        detail::DecodeSound(detail::OpenFileSource(path), path, progress, &scan);
     if (!result)
         return false;
     truncated = result->truncated;
