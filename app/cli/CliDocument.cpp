@@ -329,8 +329,8 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
 int RunAnalyze(const QStringList& args)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription("Print the levels of every channel of a wave file.");
-    parser.addPositionalArgument("FILE", "The wave file.");
+    parser.setApplicationDescription("Print the levels of every channel of a sound file.");
+    parser.addPositionalArgument("FILE", "The sound file (wave, FLAC, Ogg, Opus, MP3, AIFF …).");
     if (auto code = ParseCommand(parser, args, 1, 1))
         return *code;
     // Only the levels are needed, so the samples are not kept.
@@ -347,8 +347,9 @@ int RunExport(const QStringList& args)
     parser.setApplicationDescription(
         "Write IN through the Vesk filter, normalised to full scale, to OUT. Values not given "
         "come from the stored settings.");
-    parser.addPositionalArgument("IN", "The wave file to read.");
-    parser.addPositionalArgument("OUT", "The wave file to write.");
+    parser.addPositionalArgument("IN", "The sound file to read.");
+    parser.addPositionalArgument("OUT", "The 16-bit file to write: FLAC when it ends in \".flac\", "
+                                        "a wave file otherwise.");
     const TFilterOptions options;
     options.AddTo(parser);
     if (auto code = ParseCommand(parser, args, 2, 2))
@@ -372,9 +373,9 @@ int RunPlay(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Play a wave file through the sound output, looping at its end, as the window plays it. "
+        "Play a sound file through the sound output, looping at its end, as the window plays it. "
         "Ctrl+C stops it. Values not given come from the stored settings.");
-    parser.addPositionalArgument("FILE", "The wave file.");
+    parser.addPositionalArgument("FILE", "The sound file.");
     const QCommandLineOption seconds("seconds", "Play for S seconds (default: once through).", "S");
     const QCommandLineOption from("from", "Start at S seconds into the file.", "S");
     const QCommandLineOption useFilter("use-filter", "Hear the filtered sound.");

@@ -13,6 +13,7 @@
 #include "audio/qt/TQtWaveOutDevice.h"
 #include "axes/qt/TAxis.h"
 #include "menus/qt/TRecentFilesMenu.h"
+#include "sound/SoundFileNames.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,7 +45,9 @@ namespace kavrel {
 namespace {
 
 constexpr const char* SettingsSection = "Settings";
-constexpr const char* FileFilter = "Wave files (*.wav);;All files (*)";
+constexpr const char* OpenFilter = "Sound files (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff "
+                                   "*.aifc *.caf *.w64 *.rf64);;Wave files (*.wav);;All files (*)";
+constexpr const char* SaveFilter = "Wave files (*.wav);;FLAC files (*.flac);;All files (*)";
 constexpr double FullScale = 32768.0;
 // Each notch of the wheel over a plot narrows (or widens) the time range to this fraction.
 constexpr double WheelZoomFactor = 0.8;
@@ -63,13 +66,13 @@ QString FromPath(const std::string& path)
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
-// The first local wave file among a drag's URLs; empty when there is none.
-QString DroppedWaveFile(const QMimeData* mime)
+// The first local sound file among a drag's URLs; empty when there is none.
+QString DroppedSoundFile(const QMimeData* mime)
 {
     if (mime == nullptr || !mime->hasUrls())
         return {};
     for (const QUrl& url : mime->urls())
-        if (url.isLocalFile() && url.toLocalFile().endsWith(".wav", Qt::CaseInsensitive))
+        if (url.isLocalFile() && IsSoundFileName(ToPath(url.toLocalFile())))
             return url.toLocalFile();
     return {};
 }
@@ -671,7 +674,7 @@ void TForm18::openactionExecute()
     dialog.setObjectName("OpenDialog1");
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(FileFilter);
+    dialog.setNameFilter(OpenFilter);
     dialog.setDefaultSuffix("wav");
     const std::string& current = m_document->SourceWav().FileName();
     if (!current.empty())
@@ -687,8 +690,12 @@ void TForm18::saveactionExecute()
     dialog.setObjectName("SaveDialog1");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(FileFilter);
+    dialog.setNameFilter(SaveFilter);
     dialog.setDefaultSuffix("wav");
+    // A name typed without an ending gets the one of the chosen kind of file.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains("*.flac") ? "flac" : "wav");
+    });
     if (!m_saveFileName.isEmpty()) {
         const QFileInfo preset(m_saveFileName);
         dialog.setDirectory(preset.absolutePath());
@@ -771,13 +778,13 @@ void TForm18::closeEvent(QCloseEvent* event)
 
 void TForm18::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DroppedWaveFile(event->mimeData()).isEmpty())
+    if (!DroppedSoundFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void TForm18::dropEvent(QDropEvent* event)
 {
-    const QString file = DroppedWaveFile(event->mimeData());
+    const QString file = DroppedSoundFile(event->mimeData());
     if (file.isEmpty())
         return;
     event->acceptProposedAction();

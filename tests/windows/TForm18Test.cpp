@@ -433,6 +433,20 @@ TEST_F(TForm18Test, DroppedFilesOpenOrReportTheirProblem)
     EXPECT_EQ(m_form18->windowTitle(), "tone.wav - Kavrel");
     EXPECT_EQ(m_errors.size(), 1);
     m_errors.clear();
+
+    // The other formats come the same way; a file of no sound format is not taken.
+    QMimeData flac;
+    flac.setUrls({QUrl::fromLocalFile(QString(KAVREL_SOURCE_DIR) +
+                                      "/tests/sound/fixtures/formats/pcm16-stereo.flac")});
+    DragAndDrop(m_form18.get(), flac);
+    EXPECT_EQ(m_form18->windowTitle(), "pcm16-stereo.flac - Kavrel");
+    EXPECT_EQ(Doc().SourceWav().Length(), 300);
+    WriteBytes(Path("notes.txt"), QByteArray("text"));
+    QMimeData text;
+    text.setUrls({QUrl::fromLocalFile(Path("notes.txt"))});
+    DragAndDrop(m_form18.get(), text);
+    EXPECT_EQ(m_form18->windowTitle(), "pcm16-stereo.flac - Kavrel");
+    EXPECT_TRUE(m_errors.empty());
 }
 
 TEST_F(TForm18Test, AnalyzeShowsTheLevelsInTheStatusBar)
