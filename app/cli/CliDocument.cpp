@@ -244,8 +244,9 @@ private:
 };
 
 // Plays path as the window does until the limit or Ctrl+C; the exit code.
+// output: an output's name or description as `kavrel devices` lists them; empty: the default.
 int PlayFile(const std::string& path, const TControls& controls, bool useFilter, double fromSeconds,
-             std::optional<double> playSeconds)
+             std::optional<double> playSeconds, const std::string& output)
 {
     TQtEventPoster poster;
     TSoundDocument doc(std::make_unique<TQtWaveOutDevice>(), poster);
@@ -312,7 +313,15 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
         QTimer::singleShot(2000, [] { QCoreApplication::quit(); });
     });
 
+    std::string outputKey = output;
+    for (const TMPCPlay::TOutput& o : doc.MPCPlay1().Outputs())
+        if (o.Description == output && o.Key != output)
+            outputKey = o.Key;
+    doc.MPCPlay1().SetOutputKey(outputKey);
     doc.StartPlay();
+    if (doc.MPCPlay1().OutputMissing())
+        PrintError(QString::fromStdString("output device '" + output +
+                                          "' not found; playing on the default output"));
     QCoreApplication::exec();
     if (doc.Playing())
         doc.StopPlay();
@@ -380,7 +389,11 @@ int RunPlay(const QStringList& args)
     const QCommandLineOption from("from", "Start at S seconds into the file.", "S");
     const QCommandLineOption useFilter("use-filter", "Hear the filtered sound.");
     const QCommandLineOption rawGain("raw-gain", "Gain of the unfiltered sound in dB.", "DB");
-    parser.addOptions({seconds, from, useFilter, rawGain});
+    const QCommandLineOption device("device",
+                                    "Play on the output NAME (a name or description as 'kavrel "
+                                    "devices' lists them); the default output if it is not there.",
+                                    "NAME");
+    parser.addOptions({seconds, from, useFilter, rawGain, device});
     const TFilterOptions options;
     options.AddTo(parser);
     if (auto code = ParseCommand(parser, args, 1, 1))
@@ -402,7 +415,8 @@ int RunPlay(const QStringList& args)
     const std::string path = parser.positionalArguments().constFirst().toStdString();
     int code = ExitFailure;
     try {
-        code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds);
+        code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds,
+                        parser.value(device).toStdString());
     } catch (const std::exception& e) {
         PrintError(QString::fromLocal8Bit(e.what()));
     }

@@ -52,9 +52,9 @@ int RunInfo(const QStringList& args)
 int RunConvert(const QStringList& args)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription("Reads a sound file of any format the program opens and writes "
-                                     "it as 16-bit PCM: a wave file, or FLAC when OUT ends in "
-                                     "\".flac\". OUT is replaced only once it is complete.");
+    parser.setApplicationDescription(
+        "Reads a sound file of any format the program opens and writes it as 16-bit PCM: a wave "
+        "file, or FLAC when OUT ends in \".flac\". OUT is replaced only once it is complete.");
     parser.addPositionalArgument("IN", "The sound file to read.");
     parser.addPositionalArgument("OUT", "The 16-bit wave or FLAC file to write.");
     if (const std::optional<int> done = ParseCommand(parser, args, 2, 2))

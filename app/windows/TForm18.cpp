@@ -7,11 +7,13 @@
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
 #include "app/windows/TForm19.h"
+#include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
 #include "audio/qt/TQtEventPoster.h"
 #include "audio/qt/TQtWaveOutDevice.h"
 #include "axes/qt/TAxis.h"
+#include "menus/qt/TIniStore.h"
 #include "menus/qt/TRecentFilesMenu.h"
 #include "sound/SoundFileNames.h"
 
@@ -45,8 +47,9 @@ namespace kavrel {
 namespace {
 
 constexpr const char* SettingsSection = "Settings";
-constexpr const char* OpenFilter = "Sound files (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff "
-                                   "*.aifc *.caf *.w64 *.rf64);;Wave files (*.wav);;All files (*)";
+constexpr const char* OpenFilter =
+    "Sound files (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff *.aifc *.caf *.w64 *.rf64);;"
+    "Wave files (*.wav);;All files (*)";
 constexpr const char* SaveFilter = "Wave files (*.wav);;FLAC files (*.flac);;All files (*)";
 constexpr double FullScale = 32768.0;
 // Each notch of the wheel over a plot narrows (or widens) the time range to this fraction.
@@ -219,6 +222,10 @@ void TForm18::CreateMenus()
     m_sound1->setObjectName("Sound1");
     m_sound1->addAction(m_playaction);
     m_sound1->addAction(m_showfilteraction);
+    m_outputMenu = new TOutputMenu(m_document->MPCPlay1(), m_sound1, [this] {
+        return std::unique_ptr<TKeyValueStore>(
+            std::make_unique<TIniStore>(TIniStore::FileNameFor(m_progId1)));
+    });
 
     m_help1 = bar->addMenu("&Help");
     m_help1->setObjectName("HelpMenu1");
@@ -726,6 +733,13 @@ void TForm18::playactionExecute()
     } catch (...) {
         m_playaction->setChecked(false);
         throw;
+    }
+    if (m_document->MPCPlay1().OutputMissing()) {
+        const std::string& chosen = m_outputMenu->ChosenDescription().empty()
+                                        ? m_document->MPCPlay1().OutputKey()
+                                        : m_outputMenu->ChosenDescription();
+        statusBar()->showMessage("Output device \"" + QString::fromStdString(chosen) +
+                                 "\" is not there; playing on the default output");
     }
 }
 

@@ -62,8 +62,7 @@ public:
                 m_target = resolved;
             }
         }
-        const fs::path folder =
-            m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
+        const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
         std::random_device seed;
         std::mt19937 random(seed());
         std::string base = m_target.filename().string();
@@ -172,8 +171,7 @@ bool WriteFlac(const std::string& path, std::int32_t channels, std::int32_t rate
             frames > length - frame)
             throw EWavError(path, "the samples to write do not come in whole frames");
         if (sf_writef_short(file.get(), block.data(), frames) != frames)
-            throw EWavError(path, "cannot write the file: " +
-                                      std::string(sf_strerror(file.get())));
+            throw EWavError(path, "cannot write the file: " + std::string(sf_strerror(file.get())));
         frame += frames;
         if (progress && (frame - lastReport >= (std::int64_t{1} << 20) || frame == length)) {
             lastReport = frame;
@@ -216,15 +214,16 @@ bool WriteFlacFile(const TWav& wav, const std::string& path, const TWavProgress&
     for (std::size_t c = 0; c < all.size(); ++c)
         all[c] = static_cast<std::int32_t>(c);
     const std::int64_t length = wav.Length();
-    return WriteFlac(path, channels, wav.SampleRate(), length,
-                     [&](std::int64_t first) {
-                         const auto frames = static_cast<std::size_t>(std::min<std::int64_t>(
-                             static_cast<std::int64_t>(blockFrames), length - first));
-                         const std::span<std::int16_t> out(block.data(), frames * n);
-                         wav.BlockExtract(all, first, out);
-                         return std::span<const std::int16_t>(out);
-                     },
-                     progress);
+    return WriteFlac(
+        path, channels, wav.SampleRate(), length,
+        [&](std::int64_t first) {
+            const auto frames = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(blockFrames), length - first));
+            const std::span<std::int16_t> out(block.data(), frames * n);
+            wav.BlockExtract(all, first, out);
+            return std::span<const std::int16_t>(out);
+        },
+        progress);
 }
 
 bool WriteFlacStream(const TWavStreamFormat& format, const TWavBlockSource& next,

@@ -12,8 +12,8 @@ bool IsFlacName(const std::string& path);
 
 // Writes the 16-bit samples of `wav` as a FLAC file (compression level 5) through a temporary
 // file beside `path` that replaces it only when complete, as the wave writer does. Throws EWavError
-// naming `path` when the sound cannot be stored as FLAC or the file cannot be written. Returns false
-// when `progress` cancels; `path` is then untouched.
+// naming `path` when the sound cannot be stored as FLAC or the file cannot be written. Returns
+// false when `progress` cancels; `path` is then untouched.
 bool WriteFlacFile(const TWav& wav, const std::string& path, const TWavProgress& progress);
 
 // The same for samples that come block by block from `next`.

@@ -101,8 +101,8 @@ using TSndfile = std::unique_ptr<SNDFILE, TCloseSndfile>;
 std::string Reason(const char* text)
 {
     std::string reason = text == nullptr ? "unknown error" : text;
-    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n' ||
-                               reason.back() == ' '))
+    while (!reason.empty() &&
+           (reason.back() == '.' || reason.back() == '\n' || reason.back() == ' '))
         reason.pop_back();
     if (reason.rfind("Error : ", 0) == 0)
         reason.erase(0, 8);
@@ -195,8 +195,8 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
     const TStorage storage = StorageOf(info.format);
     // A count libsndfile could not work out comes as 0 for a file that is not empty, or as the
     // largest count.
-    const bool frameCountKnown = info.frames >= 0 && info.frames < SF_COUNT_MAX &&
-                                 (info.frames > 0 || *source.Size == 0);
+    const bool frameCountKnown =
+        info.frames >= 0 && info.frames < SF_COUNT_MAX && (info.frames > 0 || *source.Size == 0);
 
     TDecodedWav sound;
     sound.sampleRate = info.samplerate;
@@ -246,8 +246,8 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
             for (std::size_t c = 0; c < channels; ++c) {
                 TWav::TChannel& channel = sound.channels[c];
                 if (channel.capacity() < at + static_cast<std::size_t>(got))
-                    channel.reserve(std::max(2 * channel.capacity(),
-                                             at + static_cast<std::size_t>(got)));
+                    channel.reserve(
+                        std::max(2 * channel.capacity(), at + static_cast<std::size_t>(got)));
                 channel.resize(at + static_cast<std::size_t>(got));
                 std::int16_t* out = channel.data() + at;
                 for (std::size_t f = 0; f < static_cast<std::size_t>(got); ++f)
@@ -257,10 +257,9 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
         frames += got;
         if (progress && virtualFile.Position - reported >= kProgressBytes) {
             reported = virtualFile.Position;
-            const double fraction = *source.Size == 0
-                                        ? 1.0
-                                        : static_cast<double>(virtualFile.Position) /
-                                              static_cast<double>(*source.Size);
+            const double fraction = *source.Size == 0 ? 1.0
+                                                      : static_cast<double>(virtualFile.Position) /
+                                                            static_cast<double>(*source.Size);
             if (!progress(std::min(fraction, 1.0)))
                 return std::nullopt;
         }
@@ -270,13 +269,13 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
     // without one is a guess from the first frame; much of the file left unread shows that the
     // sound was cut there.
     const bool mpeg = storage.Encoding == TWavEncoding::Mpeg;
-    sound.truncated = sf_error(file.get()) != SF_ERR_NO_ERROR ||
-                      (!mpeg && frameCountKnown && frames < info.frames) ||
-                      (mpeg && virtualFile.Position + std::max(kUnreadSlack, *source.Size / 20) <
-                                   *source.Size);
+    sound.truncated =
+        sf_error(file.get()) != SF_ERR_NO_ERROR ||
+        (!mpeg && frameCountKnown && frames < info.frames) ||
+        (mpeg && virtualFile.Position + std::max(kUnreadSlack, *source.Size / 20) < *source.Size);
     if (frames == 0 && sf_error(file.get()) != SF_ERR_NO_ERROR)
-        throw EWavError(name, "cannot decode the " + container + " file: " +
-                                  Reason(sf_strerror(file.get())));
+        throw EWavError(name, "cannot decode the " + container +
+                                  " file: " + Reason(sf_strerror(file.get())));
     sound.length = frames;
     for (TWav::TChannel& channel : sound.channels)
         channel.shrink_to_fit();

@@ -255,8 +255,7 @@ TEST_F(CliDocument, FlacInAndOutGiveTheSameSamplesAsWaveFiles)
     const QStringList options{"--pole-f0", "400", "--pole-q", "4"};
     const std::vector<std::int16_t> wave = Export(File("out.wav"), options);
     ASSERT_EQ(RunKavrel({"convert", Source(), File("in.flac")}).exitCode, 0);
-    EXPECT_EQ(RunKavrel({"analyze", File("in.flac")}).out,
-              RunKavrel({"analyze", Source()}).out);
+    EXPECT_EQ(RunKavrel({"analyze", File("in.flac")}).out, RunKavrel({"analyze", Source()}).out);
     // A FLAC source exported to FLAC: decoded, the very samples of the wave route.
     const TCliResult r =
         RunKavrel(QStringList{"export", File("in.flac"), File("out.flac")} + options);

@@ -50,12 +50,13 @@ TEST_P(ReadsLosslessFormat, TheKnownContentBitForBit)
     TWavScanFormat format;
     bool truncated = true;
     std::vector<std::int16_t> scanned;
-    ASSERT_TRUE(ScanWavFile(Format(GetParam()), format,
-                            [&](std::span<const std::int16_t> block) {
-                                EXPECT_EQ(format.Frames, kFixtureFrames);
-                                scanned.insert(scanned.end(), block.begin(), block.end());
-                            },
-                            truncated));
+    ASSERT_TRUE(ScanWavFile(
+        Format(GetParam()), format,
+        [&](std::span<const std::int16_t> block) {
+            EXPECT_EQ(format.Frames, kFixtureFrames);
+            scanned.insert(scanned.end(), block.begin(), block.end());
+        },
+        truncated));
     EXPECT_FALSE(truncated);
     EXPECT_EQ(scanned, wav.BlockExtract(std::vector<std::int32_t>{0, 1}, 0, kFixtureFrames));
 }
@@ -77,11 +78,14 @@ TEST(SoundFormats, A24BitFlacLoadsAsTheSame24BitWaveFile)
     ASSERT_EQ(flac.Length(), wave.Length());
     EXPECT_EQ(FirstDifference(flac, wave, wave.Length()), -1);
     // The low bytes round: the file is not simply its top 16 bits.
-    EXPECT_NE(FirstDifference(flac, [] {
-                  TWav top;
-                  top.ReadFile(test::Fixture("pcm16-stereo.wav"));
-                  return top;
-              }(), kFixtureFrames),
+    EXPECT_NE(FirstDifference(
+                  flac,
+                  [] {
+                      TWav top;
+                      top.ReadFile(test::Fixture("pcm16-stereo.wav"));
+                      return top;
+                  }(),
+                  kFixtureFrames),
               -1);
 }
 
@@ -133,9 +137,9 @@ TEST(SoundFormats, BrokenFilesAreRefusedOrCutShortNamingTheFile)
         const char* file;
         const char* reason;
     };
-    for (const TBroken& b : {TBroken{"not-sound.flac", "not a sound file"},
-                             TBroken{"tag-only.flac", "not a sound file"},
-                             TBroken{"missing.ogg", "No such file"}}) {
+    for (const TBroken& b :
+         {TBroken{"not-sound.flac", "not a sound file"},
+          TBroken{"tag-only.flac", "not a sound file"}, TBroken{"missing.ogg", "No such file"}}) {
         TWav wav;
         wav.ReadFile(Format("pcm16-stereo.flac"));
         try {
