@@ -4,8 +4,8 @@
 #include "app/cli/CliSupport.h"
 #include "app/cli/Commands.h"
 #include "audio/TMPCPlay.h"
+#include "audio/pulse/TPulseWaveOutDevice.h"
 #include "audio/qt/TQtEventPoster.h"
-#include "audio/qt/TQtWaveOutDevice.h"
 
 #include <cstdio>
 #include <memory>
@@ -21,7 +21,7 @@ int RunDevices(const QStringList& args)
     if (const std::optional<int> done = ParseCommand(parser, args, 0, 0))
         return *done;
     TQtEventPoster poster;
-    const TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    const TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     for (const TMPCPlay::TOutput& output : player.Outputs())
         std::printf("%s\t%s\n", output.Key.c_str(), output.Description.c_str());
     return ExitOk;
