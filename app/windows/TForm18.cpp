@@ -222,6 +222,7 @@ void TForm18::CreateMenus()
     m_sound1->setObjectName("Sound1");
     m_sound1->addAction(m_playaction);
     m_sound1->addAction(m_showfilteraction);
+    m_sound1->addSeparator();
     m_outputMenu = new TOutputMenu(m_document->MPCPlay1(), m_sound1, [this] {
         return std::unique_ptr<TKeyValueStore>(
             std::make_unique<TIniStore>(TIniStore::FileNameFor(m_progId1)));

@@ -54,9 +54,8 @@ TEST(OutputChoice, TheChosenSinkGetsTheSoundAndAMissingOneFallsBackToTheDefault)
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     const std::vector<TMPCPlay::TOutput> outputs = player.Outputs();
-    const auto second = std::find_if(outputs.begin(), outputs.end(), [](const auto& o) {
-        return o.Key == "kavrelsecond";
-    });
+    const auto second = std::find_if(outputs.begin(), outputs.end(),
+                                     [](const auto& o) { return o.Key == "kavrelsecond"; });
     ASSERT_NE(second, outputs.end());
     EXPECT_EQ(second->Description, "Second");
 
@@ -77,10 +76,10 @@ TEST(OutputChoice, TheChosenSinkGetsTheSoundAndAMissingOneFallsBackToTheDefault)
         player.OnStash = [&](TMPCPlay&, std::span<std::int16_t> buffer, int& count,
                              bool& finished) {
             count = 0;
-            for (; frame < 22050 && static_cast<std::size_t>(count) + 1 < buffer.size();
-                 ++frame) {
+            for (; frame < 22050 && static_cast<std::size_t>(count) + 1 < buffer.size(); ++frame) {
                 const auto v = static_cast<std::int16_t>(
-                    std::lround(12000 * std::sin(2 * std::numbers::pi * 500 * frame / 44100.0 +
+                    std::lround(12000 * std::sin(2 * std::numbers::pi * 500 *
+                                                     static_cast<double>(frame) / 44100.0 +
                                                  0.5)));
                 buffer[static_cast<std::size_t>(count++)] = v;
                 buffer[static_cast<std::size_t>(count++)] = v;
