@@ -24,6 +24,7 @@ namespace {
 
 // Frames decoded per call: a few hundred kilobytes of 32-bit values for a stereo file.
 constexpr sf_count_t kBlockFrames = 32768;
+constexpr sf_count_t kBlockValues = sf_count_t{1} << 20;
 // Progress is reported about this often (in bytes of the file).
 constexpr std::uint64_t kProgressBytes = std::uint64_t{4} << 20;
 // Up to this ratio of decoded 16-bit bytes to file bytes, a header's frame count sizes the arrays
@@ -206,21 +207,23 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
                        frameCountKnown ? static_cast<std::int64_t>(info.frames) : -1);
     } else {
         sound.channels.resize(channels);
-        const std::uint64_t wanted =
-            frameCountKnown ? static_cast<std::uint64_t>(info.frames) * channels * 2 : 0;
-        if (frameCountKnown && wanted / kTrustedRatio <= *source.Size)
+        const std::uint64_t plausible = *source.Size * kTrustedRatio / (channels * 2);
+        if (frameCountKnown && static_cast<std::uint64_t>(info.frames) <= plausible)
             for (TWav::TChannel& channel : sound.channels)
                 channel.reserve(static_cast<std::size_t>(info.frames));
     }
 
-    const auto blockValues = static_cast<std::size_t>(kBlockFrames) * channels;
+    // Whole frames of at most about a million values, however many channels there are.
+    const sf_count_t blockFrames = std::max<sf_count_t>(
+        1, std::min<sf_count_t>(kBlockFrames, kBlockValues / static_cast<sf_count_t>(channels)));
+    const auto blockValues = static_cast<std::size_t>(blockFrames) * channels;
     std::vector<std::int32_t> ints(storage.Float ? 0 : blockValues);
     std::vector<double> doubles(storage.Float ? blockValues : 0);
     std::vector<std::int16_t> values(blockValues);
     std::int64_t frames = 0;
     std::uint64_t reported = 0;
     for (;;) {
-        sf_count_t limit = kBlockFrames;
+        sf_count_t limit = blockFrames;
         // A scan delivers no more frames than it announced.
         if (scan != nullptr && frameCountKnown)
             limit = std::min<sf_count_t>(limit, info.frames - frames);
