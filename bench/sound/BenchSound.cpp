@@ -143,9 +143,10 @@ const std::string& Flac16()
 void BM_ReadTenMinutesFlac16(benchmark::State& state)
 {
     const auto bytes = static_cast<std::int64_t>(std::filesystem::file_size(Files().stereo16));
+    const std::string& path = Flac16();
     for (auto _ : state) {
         TWav wav;
-        wav.ReadFile(Flac16());
+        wav.ReadFile(path);
         benchmark::DoNotOptimize(wav.ChannelSamples(1).data());
     }
     state.SetBytesProcessed(state.iterations() * bytes);
@@ -179,7 +180,8 @@ BENCHMARK(BM_ScanTenMinutesStereo16)->Unit(benchmark::kMillisecond)->UseRealTime
 
 void BM_ScanTenMinutesFlac16(benchmark::State& state)
 {
-    ScanFile(state, Flac16());
+    const std::string& path = Flac16();
+    ScanFile(state, path);
 }
 BENCHMARK(BM_ScanTenMinutesFlac16)->Unit(benchmark::kMillisecond)->UseRealTime();
 
