@@ -139,6 +139,7 @@ bool TWav::WriteFile(const std::string& path, const TWavProgress& progress) cons
     const std::string name = path.empty() ? m_fileName : path;
     if (name.empty())
         throw EWavError({}, "no wave file named to write");
+    detail::RefuseOtherSoundName(name);
     if (detail::IsFlacName(name))
         return detail::WriteFlacFile(*this, name, progress);
     return detail::WriteWavFile(*this, name, progress);
@@ -160,6 +161,7 @@ bool WriteWavStream(const std::string& path, const TWavStreamFormat& format,
 {
     if (path.empty())
         throw EWavError({}, "no wave file named to write");
+    detail::RefuseOtherSoundName(path);
     if (detail::IsFlacName(path))
         return detail::WriteFlacStream(format, next, path, progress);
     return detail::WriteWavStream(format, next, path, progress);

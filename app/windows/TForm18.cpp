@@ -707,7 +707,12 @@ void TForm18::saveactionExecute()
     if (!m_saveFileName.isEmpty()) {
         const QFileInfo preset(m_saveFileName);
         dialog.setDirectory(preset.absolutePath());
-        dialog.selectFile(preset.fileName());
+        // The saved file is a wave file unless named .flac: the name of an Ogg, MP3 … source is
+        // offered with ".wav" instead of its own ending.
+        const QString suffix = preset.suffix().toLower();
+        const bool otherFormat = IsSoundFileName(ToPath(preset.fileName())) && suffix != "wav" &&
+                                 suffix != "flac";
+        dialog.selectFile(otherFormat ? preset.completeBaseName() + ".wav" : preset.fileName());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;

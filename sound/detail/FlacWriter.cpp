@@ -5,6 +5,7 @@
 #include "sound/detail/FlacWriter.h"
 
 #include "sound/EWavError.h"
+#include "sound/SoundFileNames.h"
 #include "sound/detail/FileSource.h"
 
 #include <sndfile.h>
@@ -202,6 +203,19 @@ bool IsFlacName(const std::string& path)
     std::transform(tail.begin(), tail.end(), tail.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return tail == ".flac";
+}
+
+void RefuseOtherSoundName(const std::string& path)
+{
+    const std::size_t dot = path.find_last_of("./");
+    if (dot == std::string::npos || path[dot] != '.' || !IsSoundFileName(path))
+        return;
+    std::string extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != "wav" && extension != "flac")
+        throw EWavError(path, "sound is saved as a wave file (.wav) or as FLAC (.flac), not as ." +
+                                  extension);
 }
 
 bool WriteFlacFile(const TWav& wav, const std::string& path, const TWavProgress& progress)

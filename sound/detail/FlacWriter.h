@@ -10,6 +10,10 @@ namespace kavrel::detail {
 // True when `path` ends in ".flac" (any case): such a name is saved as FLAC, not as a wave file.
 bool IsFlacName(const std::string& path);
 
+// Throws EWavError naming `path` when its ending names a sound format other than wave and FLAC
+// (".ogg", ".mp3", ".aiff" …): a wave file under such a name would be mistaken for that format.
+void RefuseOtherSoundName(const std::string& path);
+
 // Writes the 16-bit samples of `wav` as a FLAC file (compression level 5) through a temporary
 // file beside `path` that replaces it only when complete, as the wave writer does. Throws EWavError
 // naming `path` when the sound cannot be stored as FLAC or the file cannot be written. Returns

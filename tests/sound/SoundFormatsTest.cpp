@@ -202,6 +202,8 @@ TEST(SoundFormats, SavingToAFlacNameWritesTheSame16BitSamples)
     wide.SetChannels(9);
     wide.SetLength(10);
     EXPECT_THROW(wide.WriteFile(dir.File("wide.flac")), EWavError);
+    // Nor is a wave file written under another format's name.
+    EXPECT_THROW(sound.WriteFile(dir.File("out.ogg")), EWavError);
     EXPECT_FALSE(sound.WriteFile(dir.File("out.FLAC"), [](double) { return false; }));
     TWav again;
     ASSERT_TRUE(again.ReadFile(dir.File("out.FLAC")));
