@@ -163,9 +163,7 @@ void ScanFile(benchmark::State& state, const std::string& path)
         std::int64_t sum = 0;
         kavrel::ScanWavFile(
             path, format,
-            [&sum](std::span<const std::int16_t> block) {
-                sum += block.front() + block.back();
-            },
+            [&sum](std::span<const std::int16_t> block) { sum += block.front() + block.back(); },
             truncated);
         benchmark::DoNotOptimize(sum);
     }

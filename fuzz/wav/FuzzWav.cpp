@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const kavrel::EWavError&) {
     }
     // Other formats go to libsndfile, which needs to seek: from a stream only RIFF files read.
-    const bool riff = size >= 4 && (std::equal(data, data + 4, "RIFF") ||
-                                    std::equal(data, data + 4, "RIFX"));
+    const bool riff =
+        size >= 4 && (std::equal(data, data + 4, "RIFF") || std::equal(data, data + 4, "RIFX"));
     if (!riff && streamRead)
         std::abort();
     if (riff && (memoryRead != streamRead || (memoryRead && !Same(fromMemory, fromStream))))
