@@ -40,13 +40,15 @@ int RunWindows(int argc, char** argv)
     QGuiApplication::setDesktopFileName("kavrel");
     QGuiApplication::setWindowIcon(kavrel::AppIcon());
 
+    // Watched from here on: a signal that comes while the windows are made waits in the event
+    // loop and closes them once they are up.
+    kavrel::TStopSignal stopSignal;
     kavrel::TForm18 form18;
     kavrel::TForm19 form19;
     form19.setAttribute(Qt::WA_QuitOnClose, false);
     form18.SetForm19(&form19);
     form18.show();
 
-    kavrel::TStopSignal stopSignal;
     QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, &form18, [&] {
         stopSignal.Drain();
         // Open dialogs first, so that no nested event loop keeps the program running.

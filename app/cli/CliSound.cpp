@@ -43,7 +43,9 @@ int RunInfo(const QStringList& args)
             .arg(QString::fromLatin1(encoding.data(), static_cast<qsizetype>(encoding.size())))
             .arg(truncated ? "yes" : "no");
     std::fputs(line.toLocal8Bit().constData(), stdout);
-    PrintWarning(file, ReadWarningText(truncated, format.Oversized, format.Frames));
+    // The line says when the file is cut short; that it holds more than its header states, only
+    // this warning does.
+    PrintWarning(file, ReadWarningText(false, format.Oversized, format.Frames));
     return ExitOk;
 }
 
