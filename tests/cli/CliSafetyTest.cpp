@@ -20,6 +20,8 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <unistd.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -141,6 +143,59 @@ TEST(CliSafety, ReadingLessThanTheFileStatesIsAWarningOfEveryCommand)
         EXPECT_EQ(r.exitCode, 0) << args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains("truncated-data.wav: warning: the file ends before its data"))
             << r.err.toStdString();
+    }
+}
+
+// A sound larger than the memory the program may have is refused with a message naming the file,
+// never an uncaught std::bad_alloc. The file is sparse: 3 GB of data that take no disk.
+TEST(CliSafety, RunningOutOfMemoryIsAMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "AddressSanitizer needs more address space than the limit leaves";
+#endif
+#endif
+    QTemporaryDir folder;
+    const std::string in = QFile::encodeName(folder.filePath("big.wav")).toStdString();
+    {
+        QFile source(Fixture("pcm16-stereo.wav"));
+        ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+        QByteArray header = source.read(44);
+        const std::uint32_t data = 0xC0000000u;
+        for (int i = 0; i < 4; ++i)
+            header[40 + i] = static_cast<char>((data >> (8 * i)) & 0xff);
+        QFile out(QString::fromStdString(in));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(header);
+        out.resize(44 + static_cast<qint64>(data));
+    }
+    for (const char* command : {"export", "convert"}) {
+        const std::string out = QFile::encodeName(folder.filePath("out.wav")).toStdString();
+        int pipeFds[2];
+        ASSERT_EQ(::pipe(pipeFds), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::dup2(pipeFds[1], 2);
+            struct rlimit limit {};
+            limit.rlim_cur = limit.rlim_max = rlim_t{1} << 30;
+            ::setrlimit(RLIMIT_AS, &limit);
+            ::execl(KAVREL_EXE, KAVREL_EXE, command, in.c_str(), out.c_str(), nullptr);
+            ::_exit(127);
+        }
+        ::close(pipeFds[1]);
+        std::string err;
+        char buffer[512];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            err.append(buffer, static_cast<std::size_t>(n));
+        ::close(pipeFds[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << command << " " << status;
+        EXPECT_NE(err.find("big.wav: not enough memory"), std::string::npos) << err;
+        EXPECT_FALSE(QFile::exists(folder.filePath("out.wav")));
     }
 }
 
