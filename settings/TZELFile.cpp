@@ -229,9 +229,9 @@ void TZELFile::SaveToFile(const std::string& fileName) const
     try {
         TSafeWriter::WriteWhole(target.string(), bytes.data(), bytes.size());
     } catch (const ESafeWriteError& e) {
-        throw fs::filesystem_error("Can't write the settings file: " + e.Reason(), target,
-                                   std::error_code(e.Error() != 0 ? e.Error() : EIO,
-                                                   std::generic_category()));
+        throw fs::filesystem_error(
+            "Can't write the settings file: " + e.Reason(), target,
+            std::error_code(e.Error() != 0 ? e.Error() : EIO, std::generic_category()));
     }
 }
 

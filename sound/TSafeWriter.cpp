@@ -120,8 +120,8 @@ std::string FollowLinks(const std::string& path, const std::string& name)
         if (n < 0)
             throw ESafeWriteError(name, "cannot follow the link: " + Reason(errno), errno);
         const std::string link(buffer.data(), static_cast<std::size_t>(n));
-        current = link.front() == '/' ? link : (std::filesystem::path(FolderOf(current)) / link)
-                                                   .string();
+        current =
+            link.front() == '/' ? link : (std::filesystem::path(FolderOf(current)) / link).string();
     }
     throw ESafeWriteError(name, "cannot follow the link: " + Reason(ELOOP), ELOOP);
 }
@@ -170,8 +170,8 @@ TSafeWriter::TSafeWriter(const std::string& path) : m_name(path)
             return;
         }
         // The permission bits are checked as well as access(), which grants root everything.
-        if ((info.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, m_target.c_str(), W_OK,
-                                                       AT_EACCESS) != 0)
+        if ((info.st_mode & 0222) == 0 ||
+            ::faccessat(AT_FDCWD, m_target.c_str(), W_OK, AT_EACCESS) != 0)
             throw ESafeWriteError(m_name, "the file is write-protected; it was not replaced",
                                   EACCES);
         m_replacing = true;
@@ -199,7 +199,8 @@ void TSafeWriter::OpenTemporary(const std::string& folder)
 #if defined(O_TMPFILE)
     // KAVREL_SAFE_WRITE_NAMED=1 takes the fallback everywhere, for testing it.
     const char* named = std::getenv("KAVREL_SAFE_WRITE_NAMED");
-    if ((named == nullptr || std::strcmp(named, "1") != 0) && ::access("/proc/self/fd", X_OK) == 0) {
+    if ((named == nullptr || std::strcmp(named, "1") != 0) &&
+        ::access("/proc/self/fd", X_OK) == 0) {
         m_fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_unnamed = true;
@@ -221,10 +222,9 @@ void TSafeWriter::OpenTemporary(const std::string& folder)
         m_tempSlot = -1;
         m_tempPath.clear();
         if (error != EEXIST)
-            throw ESafeWriteError(m_name,
-                                  "cannot create a file in the folder '" + folder +
-                                      "': " + Reason(error),
-                                  error);
+            throw ESafeWriteError(
+                m_name, "cannot create a file in the folder '" + folder + "': " + Reason(error),
+                error);
     }
     if (m_fd < 0)
         throw ESafeWriteError(m_name, "cannot create a file in the folder '" + folder + "'",

@@ -31,9 +31,9 @@ using TWavBlockSink = std::function<void(std::span<const std::int16_t> interleav
 
 // Reads the wave file at path as ReadFile does, handing its samples to sink in order instead of
 // storing them; format is filled in before the first block. With an empty sink the samples are
-// only counted, and skipped where the file can seek: the header and the sizes in constant memory. Blocks are at most 256 KB of the
-// file. Raises EWavError as ReadFile does.
-// Returns false when progress cancelled. Truncated is set when the data ended early.
+// only counted, and skipped where the file can seek: the header and the sizes in constant memory.
+// Blocks are at most 256 KB of the file. Raises EWavError as ReadFile does. Returns false when
+// progress cancelled. Truncated is set when the data ended early.
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
                  bool& truncated, const TWavProgress& progress = {});
 

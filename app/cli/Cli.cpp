@@ -1,8 +1,8 @@
 #include "app/cli/Cli.h"
 
 #include "app/cli/CliSupport.h"
-#include "app/cli/NativeName.h"
 #include "app/cli/Commands.h"
+#include "app/cli/NativeName.h"
 
 #include <QCoreApplication>
 

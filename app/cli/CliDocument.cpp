@@ -283,8 +283,8 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     if (doc.Playing())
         doc.StopPlay();
     if (!doc.MPCPlay1().LastDeviceError().empty()) {
-        PrintError(TextFromNative(
-            path + ": playback stopped: " + doc.MPCPlay1().LastDeviceError()));
+        PrintError(
+            TextFromNative(path + ": playback stopped: " + doc.MPCPlay1().LastDeviceError()));
         return ExitFailure;
     }
     return exitCode;

@@ -23,8 +23,8 @@ std::size_t SequenceLength(const unsigned char* p, std::size_t left)
         if ((p[i] & 0xC0u) != 0x80u)
             return 0;
     // Overlong forms, UTF-16 surrogates and code points past U+10FFFF are not valid.
-    if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) ||
-        (c == 0xF0 && p[1] < 0x90) || (c == 0xF4 && p[1] >= 0x90))
+    if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] >= 0xA0) || (c == 0xF0 && p[1] < 0x90) ||
+        (c == 0xF4 && p[1] >= 0x90))
         return 0;
     return n;
 }

@@ -671,8 +671,9 @@ public:
             TDelayLine& d = lines[static_cast<std::size_t>(c)];
             for (std::int64_t i = first; i < first + frames; ++i) {
                 const double y = m_kernel.Process(static_cast<double>(in[i]), d);
-                TDitherRandom r(m_state + (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
-                                              TDitherRandom::Increment);
+                TDitherRandom r(m_state +
+                                (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
+                                    TDitherRandom::Increment);
                 out[(i - first) * m_channels + c] = DitherTo16(y * m_scale, r);
             }
         }
@@ -864,8 +865,8 @@ bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& pea
     if (ringFrames == 0) {
         // So many channels that even short blocks in a ring would not fit the budget: one block
         // at a time, each channel going on from where the last block left it.
-        const std::int64_t frames = std::clamp<std::int64_t>(
-            BlockBudgetBytes / 2 / frameBytes, 1, std::min(BlockFrames, length));
+        const std::int64_t frames = std::clamp<std::int64_t>(BlockBudgetBytes / 2 / frameBytes, 1,
+                                                             std::min(BlockFrames, length));
         std::vector<std::int16_t> block(static_cast<std::size_t>(frames * channels));
         std::vector<TDelayLine> lines(static_cast<std::size_t>(channels));
         const bool complete = WriteWavStream(
@@ -939,9 +940,8 @@ bool ExportInMemory(const TWav& source, TFilterSection filter, TWav& scratch,
     return WriteExport(source, kernel, peaks, path, dither, TStage{&progress, 0.4, 1.0});
 }
 
-bool ExportFromFile(const std::string& inPath, TFilterSection filter,
-                    const std::string& outPath, TDitherRandom& dither,
-                    const TExportProgress& progress, std::string* warning)
+bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std::string& outPath,
+                    TDitherRandom& dither, const TExportProgress& progress, std::string* warning)
 {
     struct stat info {};
     if (::stat(inPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {

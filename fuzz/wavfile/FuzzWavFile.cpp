@@ -91,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (read) {
         if (format.Channels != wav.Channels() || format.Frames != wav.Length() ||
             truncated != wav.Truncated() || format.Oversized != wav.Oversized() ||
-            scanned.size() != static_cast<std::size_t>(wav.Length()) *
-                                  static_cast<std::size_t>(wav.Channels()))
+            scanned.size() !=
+                static_cast<std::size_t>(wav.Length()) * static_cast<std::size_t>(wav.Channels()))
             std::abort();
         std::size_t k = 0;
         for (std::int64_t i = 0; i < wav.Length(); ++i)

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 
@@ -45,8 +45,8 @@ void AppendUtf8(std::string& out, unsigned code)
 
 bool IsPlainKeyByte(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
 }
 
 int HexValue(char c)

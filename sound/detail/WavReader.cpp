@@ -3,9 +3,9 @@
 // actually arrived. Samples of any supported encoding are converted to 16 bits on the way in.
 //
 // Quirks handled: chunks before "fmt " (JUNK, bext) and between "fmt " and "data" are skipped; an
-// odd-sized chunk is followed by one pad byte, or by none where the writer left it out; WAVE_FORMAT_EXTENSIBLE carries the real encoding
-// in the first two bytes of its sub-format GUID; the RIFF size field is often wrong in files from
-// streaming writers and is not relied on.
+// odd-sized chunk is followed by one pad byte, or by none where the writer left it out;
+// WAVE_FORMAT_EXTENSIBLE carries the real encoding in the first two bytes of its sub-format GUID;
+// the RIFF size field is often wrong in files from streaming writers and is not relied on.
 #include "sound/detail/WavReader.h"
 
 #include "sound/EWavError.h"
@@ -477,10 +477,9 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
         const std::byte* header = bytes.data();
         if (padNext) {
             const std::size_t n = reader.Read(bytes.data(), bytes.size());
-            const bool padMissing =
-                n >= 8 && IsTagText(bytes.data()) &&
-                (n < 9 || !IsTagText(bytes.data() + 1) || TagIs(bytes.data(), "data") ||
-                 TagIs(bytes.data(), "fmt "));
+            const bool padMissing = n >= 8 && IsTagText(bytes.data()) &&
+                                    (n < 9 || !IsTagText(bytes.data() + 1) ||
+                                     TagIs(bytes.data(), "data") || TagIs(bytes.data(), "fmt "));
             if (padMissing) {
                 if (n == 9)
                     reader.PushBack(bytes[8]);

@@ -17,7 +17,6 @@
 #include <emmintrin.h>
 #endif
 
-
 namespace kavrel::detail {
 
 namespace {

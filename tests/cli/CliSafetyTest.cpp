@@ -20,10 +20,10 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <unistd.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -98,7 +98,8 @@ TEST(CliSafety, AWriteProtectedTargetIsRefused)
     for (const char* command : {"convert", "export"}) {
         const TCliResult r = RunKavrel({command, Fixture("pcm16-stereo.wav"), out});
         EXPECT_EQ(r.exitCode, 1) << command;
-        EXPECT_TRUE(r.err.contains("locked.wav: the file is write-protected")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("locked.wav: the file is write-protected"))
+            << r.err.toStdString();
         EXPECT_EQ(Contents(out), QByteArray("precious"));
     }
 }
@@ -251,9 +252,9 @@ TEST_F(CliSettingsSafety, AWronglyTypedItemIsTakenAsMissing)
     file.write(b);
     file.close();
     QTemporaryDir out;
-    QProcess* p = Start({"export", Fixture("pcm16-stereo.wav"), out.filePath("x.wav"),
-                         "--filter-gain", "-3", "--pole-f0", "100", "--pole-q", "1",
-                         "--zero-f0", "200", "--zero-q", "1"});
+    QProcess* p =
+        Start({"export", Fixture("pcm16-stereo.wav"), out.filePath("x.wav"), "--filter-gain", "-3",
+               "--pole-f0", "100", "--pole-q", "1", "--zero-f0", "200", "--zero-q", "1"});
     ASSERT_TRUE(p->waitForFinished(60000));
     const QString err = QString::fromLocal8Bit(p->readAllStandardError());
     EXPECT_EQ(p->exitCode(), 0) << err.toStdString();

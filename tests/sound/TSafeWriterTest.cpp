@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstring>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 

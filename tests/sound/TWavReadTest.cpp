@@ -267,9 +267,9 @@ TEST_P(ReadsFromAnySource, SameSoundFromFileMemoryAndStream)
 INSTANTIATE_TEST_SUITE_P(Files, ReadsFromAnySource,
                          ::testing::Values("pcm16-stereo.wav", "list-before-data.wav",
                                            "junk-before-fmt.wav", "odd-data-size.wav",
-                                           "odd-chunk-without-pad.wav",
-                                           "truncated-data.wav", "huge-data-size.wav",
-                                           "header-only-mono.wav", "pcm24-stereo.wav"));
+                                           "odd-chunk-without-pad.wav", "truncated-data.wav",
+                                           "huge-data-size.wav", "header-only-mono.wav",
+                                           "pcm24-stereo.wav"));
 
 TWav LongStereo(std::int64_t frames)
 {

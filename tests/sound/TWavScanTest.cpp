@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <thread>
 
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace kavrel;
