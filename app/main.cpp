@@ -68,7 +68,10 @@ int RunWindows(int argc, char** argv)
             kavrel::RunGuarded(&form18, [&] { form18.LoadSoundFile(file); });
         });
     }
-    return app.exec();
+    const int code = app.exec();
+    // form19 is destroyed before form18, which must not reach it from its destructor.
+    form18.SetForm19(nullptr);
+    return code;
 }
 
 #endif

@@ -865,8 +865,8 @@ bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& pea
     if (ringFrames == 0) {
         // So many channels that even short blocks in a ring would not fit the budget: one block
         // at a time, each channel going on from where the last block left it.
-        const std::int64_t frames = std::clamp<std::int64_t>(BlockBudgetBytes / 2 / frameBytes, 1,
-                                                             std::min(BlockFrames, length));
+        const std::int64_t frames = std::max<std::int64_t>(
+            1, std::min({BlockBudgetBytes / 2 / frameBytes, BlockFrames, length}));
         std::vector<std::int16_t> block(static_cast<std::size_t>(frames * channels));
         std::vector<TDelayLine> lines(static_cast<std::size_t>(channels));
         const bool complete = WriteWavStream(
