@@ -1,5 +1,6 @@
 #include "app/windows/TForm18.h"
 
+#include "app/cli/NativeName.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
 #include "app/core/ControlMapping.h"
@@ -55,12 +56,12 @@ constexpr qint64 EventInterval = 25;
 
 std::string ToPath(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return NativeName(path);
 }
 
 QString FromPath(const std::string& path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    return TextFromNative(path);
 }
 
 // The first local wave file among a drag's URLs; empty when there is none.
@@ -549,7 +550,9 @@ void TForm18::LoadSoundFile(const QString& path)
     const QString caption = name + " - Kavrel";
     QGuiApplication::setApplicationDisplayName(caption);
     setWindowTitle(caption);
-    m_statusPanel0->setText(QFileInfo(path).absoluteFilePath());
+    const std::string warning = doc.SourceWav().ReadWarning();
+    m_statusPanel0->setText(warning.empty() ? QFileInfo(path).absoluteFilePath()
+                                            : FromPath(file + ": warning: " + warning));
 
     const double duration = doc.SourceWav().Duration();
     m_taxis->SetMaxHiValue(duration);
