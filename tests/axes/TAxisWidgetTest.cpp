@@ -140,6 +140,35 @@ TEST_F(AxisWidgetTest, DoubleClickOpensTheLimitsDialog)
     EXPECT_GE(changed, 2);
 }
 
+TEST_F(AxisWidgetTest, DialogSwapsEndsInTheWrongOrderAndRefusesEqualOnes)
+{
+    TAxis axis;
+    axis.SetPosition(tposition::posunder);
+    axis.resize(300, 24);
+    axis.SetRange(0, 10);
+    axis.SetAllowDoubleClick(true);
+    Show(axis);
+    QString refusal;
+    bool stillOpen = false;
+    axis.LimitForm().OnShown = [&](TAxisLimitForm& form) {
+        QTimer::singleShot(0, &form, [&] {
+            form.HighEdit()->setText("4");
+            form.LowEdit()->setText("4");
+            form.OkButton()->click();
+            stillOpen = form.isVisible();
+            refusal = form.Message()->text();
+            form.LowEdit()->setText("7");
+            form.OkButton()->click();
+        });
+    };
+    QTest::mouseDClick(&axis, Qt::LeftButton, {}, QPoint(150, 12));
+    EXPECT_TRUE(stillOpen) << "equal ends keep the dialog open";
+    EXPECT_FALSE(refusal.isEmpty());
+    EXPECT_EQ(axis.LoValue(), 4);
+    EXPECT_EQ(axis.HiValue(), 7);
+    EXPECT_FALSE(axis.LimitForm().isVisible());
+}
+
 TEST_F(AxisWidgetTest, EscapeCancelsTheDialog)
 {
     TAxis axis;
