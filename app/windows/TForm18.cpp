@@ -7,6 +7,7 @@
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
 #include "app/windows/TForm19.h"
+#include "app/windows/TLevelsForm.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
 #include "audio/qt/TQtEventPoster.h"
@@ -190,6 +191,9 @@ void TForm18::CreateActions()
         d.action = a;
     }
 
+    // Nothing to save until a sound is loaded.
+    m_saveaction->setEnabled(false);
+
     m_exitaction = new QAction("E&xit", this);
     m_exitaction->setObjectName("Exit1");
     m_exitaction->setShortcut(QKeySequence::Quit);
@@ -347,7 +351,10 @@ void TForm18::ConnectDocument()
         if (m_form19 != nullptr)
             m_form19->ShowOverload(overloaded);
     };
-    doc.OnPlayStopped = [this](TSoundDocument&) { m_playaction->setChecked(false); };
+    doc.OnPlayStopped = [this](TSoundDocument&) {
+        m_playaction->setChecked(false);
+        ShowLampAtRest();
+    };
 }
 
 void TForm18::SetForm19(TForm19* form19)
@@ -367,6 +374,18 @@ void TForm18::SetForm19(TForm19* form19)
 QString TForm18::StatusText() const
 {
     return m_statusPanel0->text();
+}
+
+void TForm18::SetStatusText(const QString& text)
+{
+    // The panel cuts a long text at the window's edge; the tooltip has all of it.
+    m_statusPanel0->setText(text);
+    m_statusPanel0->setToolTip(text);
+}
+
+QString TForm18::StatusToolTip() const
+{
+    return m_statusPanel0->toolTip();
 }
 
 TAbout& TForm18::About()
@@ -532,7 +551,6 @@ void TForm18::LoadSoundFile(const QString& path)
 {
     ApplyControls();
     const std::string file = ToPath(path);
-    m_recentFiles1.AddFile(file);
     m_saveFileName = FromPath(TSoundDocument::VeskSaveName(file));
 
     TSoundDocument& doc = *m_document;
@@ -544,12 +562,13 @@ void TForm18::LoadSoundFile(const QString& path)
     });
     if (!loaded)
         return;
+    // Only a file that opened goes into the recent list.
+    m_recentFiles1.AddFile(file);
     m_summary.Build(doc.SourceWav());
 
-    const QString caption = name + " - Kavrel";
-    QGuiApplication::setApplicationDisplayName(caption);
-    setWindowTitle(caption);
-    m_statusPanel0->setText(QFileInfo(path).absoluteFilePath());
+    // Only this window's caption names the file; the other windows keep their own titles.
+    setWindowTitle(name + " - Kavrel");
+    SetStatusText(QFileInfo(path).absoluteFilePath());
 
     const double duration = doc.SourceWav().Duration();
     m_taxis->SetMaxHiValue(duration);
@@ -558,6 +577,7 @@ void TForm18::LoadSoundFile(const QString& path)
     m_taxis->SetLoValue(0);
 
     m_playaction->setEnabled(true);
+    m_saveaction->setEnabled(true);
     doc.SetPlayPos(0);
     m_lineSeconds = 0;
     m_paintBox1->Invalidate();
@@ -703,15 +723,20 @@ bool TForm18::ExportSoundFile(const QString& path)
 {
     const std::string file = ToPath(path);
     const TWav& wav = m_document->SourceWav();
-    return WithProgress("Saving " + QFileInfo(path).fileName() + "...",
-                        wav.Length() * wav.Channels(),
-                        [&](const auto& progress) { return m_document->Export(file, progress); });
+    const bool saved =
+        WithProgress("Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
+                     [&](const auto& progress) { return m_document->Export(file, progress); });
+    if (saved) {
+        SetStatusText("Saved " + QFileInfo(path).absoluteFilePath());
+    }
+    return saved;
 }
 
 void TForm18::playactionExecute()
 {
     if (!m_playaction->isChecked()) {
         m_document->StopPlay();
+        ShowLampAtRest();
         return;
     }
     try {
@@ -747,7 +772,23 @@ void TForm18::AnalyzeactionExecute()
         throw;
     }
     QApplication::restoreOverrideCursor();
-    m_statusPanel0->setText(text);
+    ShowLevels(text);
+}
+
+void TForm18::ShowLevels(const QString& text)
+{
+    SetStatusText(text);
+    if (m_levelsForm == nullptr)
+        m_levelsForm = new TLevelsForm(this);
+    m_levelsForm->SetLevelText(text);
+    m_levelsForm->show();
+    m_levelsForm->raise();
+}
+
+void TForm18::ShowLampAtRest()
+{
+    if (m_form19 != nullptr)
+        m_form19->ShowOverload(false);
 }
 
 void TForm18::aboutactionExecute()

@@ -24,6 +24,7 @@ namespace kavrel {
 class TAbout;
 class TAxis;
 class TForm19;
+class TLevelsForm;
 class TPaintBox;
 class TPanel;
 class TQtEventPoster;
@@ -52,9 +53,9 @@ public:
     TForm19* Form19() const { return m_form19; }
     void SetForm19(TForm19* form19);
 
-    // Opens a sound file and makes it the document. Raises the wave file's error (EWavError)
-    // after the recent list and the save name have taken the path; caption, status bar, time
-    // axis and play position then stay as they were.
+    // Opens a sound file and makes it the document; the recent list takes the path once the
+    // sound has loaded. Raises the wave file's error (EWavError) after the save name has taken
+    // the path; caption, status bar, time axis and play position then stay as they were.
     void LoadSoundFile(const QString& path);
     // Restores the gains and filter parameters from the settings file into the sliders.
     void LoadSettings();
@@ -96,8 +97,11 @@ public:
     TAxis* taxis() const { return m_taxis; }
     TAxis* Axis1() const { return m_axis1; }
     TAxis* Axis2() const { return m_axis2; }
-    // Text of status bar panel 0.
+    // Text of status bar panel 0, and its tooltip (the whole text, which may not fit).
     QString StatusText() const;
+    QString StatusToolTip() const;
+    // The "Levels" window that Analyze fills; null before the first Analyze.
+    TLevelsForm* LevelsForm() const { return m_levelsForm; }
     // The name the save dialog offers.
     QString SaveFileName() const { return m_saveFileName; }
     // The about box, made on first use.
@@ -150,6 +154,13 @@ private:
     void UpdatePlayLine();
     // Shows the filter's response on the filter controls window.
     void ShowResponse();
+    // Puts Analyze's text into status bar panel 0 and its tooltip and opens or refreshes the
+    // "Levels" window with it.
+    void ShowLevels(const QString& text);
+    // Text and tooltip of status bar panel 0.
+    void SetStatusText(const QString& text);
+    // Playback has stopped: the overload lamp goes back to green.
+    void ShowLampAtRest();
 
     std::unique_ptr<TQtEventPoster> m_poster;
     std::unique_ptr<TSoundDocument> m_document;
@@ -173,6 +184,7 @@ private:
     QMenu* m_sound1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;
+    TLevelsForm* m_levelsForm = nullptr;
     TPanel* m_panel1 = nullptr;
     TPaintBox* m_paintBox1 = nullptr;
     TPaintBox* m_paintBox2 = nullptr;

@@ -42,7 +42,6 @@ TRecentFilesMenu::TRecentFilesMenu(TRecentFiles& list, QObject* parent)
 {
     m_bar = new QAction(this);
     m_bar->setSeparator(true);
-    m_bar->setText(QStringLiteral("-"));
     for (int slot = 1; slot <= TRecentFiles::SlotCount; ++slot) {
         QAction* action = new QAction(this);
         connect(action, &QAction::triggered, this,
