@@ -7,10 +7,12 @@
 #include "settings/TZELFile.h"
 
 #include <QMainWindow>
+#include <QPoint>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -86,10 +88,12 @@ public:
     QAction* usefilteraction() const { return m_usefilteraction; }
     QAction* Analyzeaction() const { return m_analyzeaction; }
     QAction* exitaction() const { return m_exitaction; }
+    QAction* showallaction() const { return m_showallaction; }
     QAction* aboutaction() const { return m_aboutaction; }
     QToolBar* ToolBar1() const { return m_toolBar1; }
     QMenu* File1() const { return m_file1; }
     QMenu* Sound1() const { return m_sound1; }
+    QMenu* View1() const { return m_view1; }
     QMenu* Help1() const { return m_help1; }
     TPanel* Panel1() const { return m_panel1; }
     TPaintBox* PaintBox1() const { return m_paintBox1; }
@@ -106,6 +110,12 @@ public:
     QString SaveFileName() const { return m_saveFileName; }
     // The about box, made on first use.
     TAbout& About();
+
+    // "Show all": the time axis over the whole sound, both amplitude axes -1 ... 1.
+    void ShowAll();
+    // Whether the time axis pages along with the play line; set by Play, cleared by the user's
+    // own change of the time range.
+    bool FollowPlayback() const { return m_follow; }
 
     // Lays out axes and plots from Panel1's size (also run on every resize).
     void FormResize();
@@ -144,6 +154,15 @@ private:
     void ConnectDocument();
     void PaintBoxMouseDown(int x);
     void ZoomTime(double steps, int x);
+    // Repaints after a change of the time range; a change that is not the window's own paging
+    // ends following the playback.
+    void TimeRangeChanged();
+    // Pages the time range to the play line when the line has left it during playback.
+    void FollowPlayLine();
+    double PlayPosSeconds() const;
+    // Size, place and state of the windows, kept in the per-user ini beside the recent files.
+    void RestoreWindowPlaces();
+    void StoreWindowPlaces();
     double ReadSetting(const char* key, double current) const;
     // Runs a job on `samples` samples, a long one under a progress dialog; job gets a callback
     // that takes the fraction done and returns false once the user cancelled.
@@ -179,9 +198,11 @@ private:
     QAction* m_analyzeaction = nullptr;
     QAction* m_exitaction = nullptr;
     QAction* m_aboutaction = nullptr;
+    QAction* m_showallaction = nullptr;
     QToolBar* m_toolBar1 = nullptr;
     QMenu* m_file1 = nullptr;
     QMenu* m_sound1 = nullptr;
+    QMenu* m_view1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;
     TLevelsForm* m_levelsForm = nullptr;
@@ -198,6 +219,14 @@ private:
     // the sound plays.
     double m_lineSeconds = 0;
     bool m_lineVisible = false;
+    // The time range as last seen, to tell the user's changes from the window's paging.
+    double m_viewLo = 0;
+    double m_viewHi = 0;
+    bool m_follow = false;
+    bool m_paging = false;
+    // Where the filter controls window stood at the last close, and whether it showed.
+    bool m_form19WasShown = false;
+    std::optional<QPoint> m_form19Place;
     bool m_updating = false;
     bool m_activated = false;
 };

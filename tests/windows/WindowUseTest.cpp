@@ -4,6 +4,7 @@
 #include "WindowFixture.h"
 
 #include "app/windows/TLevelsForm.h"
+#include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
 #include "axes/qt/TAxis.h"
 #include "menus/qt/TRecentFilesMenu.h"
@@ -14,7 +15,9 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QSlider>
+#include <QTest>
 
 namespace kavrel::test {
 namespace {
@@ -149,6 +152,140 @@ TEST_F(WindowUse, FilterControlsStayReadableAtTheirSmallestAndUseALargeSize)
     }
     EXPECT_GE(m_form19->gainlabel()->width(), m_form19->gainlabel()->sizeHint().width());
     EXPECT_GE(m_form19->ResponsePlot()->height(), 100);
+}
+
+class WindowView : public WindowFixture {
+protected:
+    void SetUp() override
+    {
+        WindowFixture::SetUp();
+        WriteWave(Path("ten.wav"), 2, 8000, 80'000, Sine); // ten seconds
+        Show(800, 420);
+        m_form18->LoadSoundFile(Path("ten.wav"));
+        QApplication::processEvents();
+    }
+
+    TAxis& Time() { return *m_form18->taxis(); }
+
+    // Turns the wheel over the upper plot: positive notches zoom in.
+    void Wheel(int notches)
+    {
+        QWheelEvent wheel(QPointF(300, 20), QPointF(300, 20), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(m_form18->PaintBox1(), &wheel);
+    }
+
+    void PlayBlocks(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            m_device->CompleteQueued();
+            QApplication::processEvents();
+        }
+    }
+};
+
+TEST_F(WindowView, PlotsFollowADragBeforeTheButtonIsReleased)
+{
+    TAxis& t = Time();
+    const int renders = m_form18->PaintBox1()->RenderCount();
+    QTest::mousePress(&t, Qt::LeftButton, {}, QPoint(t.width() / 2, 10));
+    QMouseEvent move(QEvent::MouseMove, QPointF(t.width() / 2 + 60, 10),
+                     t.mapToGlobal(QPointF(t.width() / 2 + 60, 10)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&t, &move);
+    QApplication::processEvents();
+    EXPECT_LT(t.HiValue(), 10) << "a middle drag to the right lowers the range";
+    EXPECT_GT(m_form18->PaintBox1()->RenderCount(), renders);
+    EXPECT_GT(m_form18->PaintBox2()->RenderCount(), 0);
+    QTest::mouseRelease(&t, Qt::LeftButton, {}, QPoint(t.width() / 2 + 60, 10));
+}
+
+TEST_F(WindowView, ShowAllFromTheMenuOrADoubleClick)
+{
+    for (int way = 0; way < 2; ++way) {
+        Wheel(3);
+        m_form18->Axis1()->SetRange(-0.25, 0.5);
+        m_form18->Axis2()->SetRange(-0.5, 0.25);
+        if (way == 0)
+            m_form18->showallaction()->trigger();
+        else
+            QTest::mouseDClick(m_form18->PaintBox2(), Qt::LeftButton, {}, QPoint(100, 20));
+        EXPECT_EQ(Time().LoValue(), 0) << way;
+        EXPECT_EQ(Time().HiValue(), 10) << way;
+        for (TAxis* a : {m_form18->Axis1(), m_form18->Axis2()}) {
+            EXPECT_EQ(a->LoValue(), -1) << way;
+            EXPECT_EQ(a->HiValue(), 1) << way;
+        }
+    }
+    EXPECT_EQ(m_form18->showallaction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_0));
+}
+
+TEST_F(WindowView, ZoomedRangePagesWithPlaybackUntilTheUserZooms)
+{
+    Time().SetRange(0, 1);
+    m_form18->playaction()->trigger();
+    ASSERT_TRUE(Doc().Playing());
+    EXPECT_TRUE(m_form18->FollowPlayback());
+    // Blocks of 4096 frames at 8000 Hz: the line leaves 0..1 s within a few blocks.
+    PlayBlocks(4);
+    EXPECT_GT(Time().LoValue(), 0.5);
+    EXPECT_NEAR(Time().HiValue() - Time().LoValue(), 1.0, 1e-9);
+    EXPECT_GE(m_form18->PaintBox1()->LineX(), 0) << "the line is in view";
+
+    Wheel(1);
+    EXPECT_FALSE(m_form18->FollowPlayback());
+    const double lo = Time().LoValue();
+    PlayBlocks(6);
+    EXPECT_EQ(Time().LoValue(), lo);
+    m_form18->playaction()->trigger();
+    // Play again follows again.
+    m_form18->playaction()->trigger();
+    EXPECT_TRUE(m_form18->FollowPlayback());
+    m_form18->playaction()->trigger();
+}
+
+TEST_F(WindowView, KeysOfAnAudioEditor)
+{
+    m_form18->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_form18.get()));
+    QTest::keyClick(m_form18.get(), Qt::Key_Space);
+    EXPECT_TRUE(Doc().Playing());
+    QTest::keyClick(m_form18.get(), Qt::Key_F);
+    EXPECT_TRUE(Doc().UseFilter());
+    QTest::keyClick(m_form18.get(), Qt::Key_Space);
+    EXPECT_FALSE(Doc().Playing());
+    QTest::keyClick(m_form18.get(), Qt::Key_L, Qt::ControlModifier);
+    ASSERT_NE(m_form18->LevelsForm(), nullptr);
+    EXPECT_EQ(m_form18->LevelsForm()->Lines().size(), 2);
+    EXPECT_TRUE(m_form18->usefilteraction()->toolTip().endsWith("(F)"));
+}
+
+TEST_F(WindowUse, WindowsComeBackWhereTheyWere)
+{
+    m_form18->show();
+    m_form18->setGeometry(120, 90, 700, 480);
+    m_form19->show();
+    m_form19->move(300, 200);
+    QApplication::processEvents();
+    const QSize size = m_form18->size();
+    const QPoint place = m_form19->pos();
+    m_form18->close();
+    Destroy();
+
+    Create();
+    m_form18->show();
+    QApplication::processEvents();
+    EXPECT_EQ(m_form18->size(), size);
+    EXPECT_TRUE(m_form19->isVisible());
+    EXPECT_EQ(m_form19->pos(), place);
+    m_form19->hide();
+    m_form18->close();
+    Destroy();
+
+    Create();
+    m_form18->show();
+    QApplication::processEvents();
+    EXPECT_FALSE(m_form19->isVisible()) << "hidden at the close, hidden at the start";
 }
 
 } // namespace
