@@ -277,8 +277,7 @@ bool TAxisModel::RangeUsable() const
     const double hi = HiValue();
     const double span = hi - lo;
     // Closer ends than this can no longer be told apart by the pixel mapping.
-    return std::isfinite(span) && span > 0 &&
-           span > 1e-12 * std::max(std::abs(lo), std::abs(hi));
+    return std::isfinite(span) && span > 0 && span > 1e-12 * std::max(std::abs(lo), std::abs(hi));
 }
 
 void TAxisModel::RestoreStored(double storedLo, double storedHi)

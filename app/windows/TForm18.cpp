@@ -31,7 +31,6 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QProgressDialog>
-#include <QScreen>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -743,7 +742,8 @@ void TForm18::StoreWindowPlaces()
         if (m_form19 != nullptr) {
             store.WriteInteger(PlacesSection, "FilterControlsLeft", m_form19->x());
             store.WriteInteger(PlacesSection, "FilterControlsTop", m_form19->y());
-            store.WriteInteger(PlacesSection, "FilterControlsVisible", m_form19->isVisible() ? 1 : 0);
+            store.WriteInteger(PlacesSection, "FilterControlsVisible",
+                               m_form19->isVisible() ? 1 : 0);
         }
         store.Flush();
     } catch (const std::exception&) {
@@ -845,9 +845,8 @@ bool TForm18::ExportSoundFile(const QString& path)
     const bool saved =
         WithProgress("Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
                      [&](const auto& progress) { return m_document->Export(file, progress); });
-    if (saved) {
+    if (saved)
         SetStatusText("Saved " + QFileInfo(path).absoluteFilePath());
-    }
     return saved;
 }
 

@@ -38,8 +38,8 @@ constexpr int TrackHeight = 45;
 constexpr int RightMargin = 4;
 constexpr int LabelGap = 8;
 // At the window's own width the sliders are TrackWidth wide; the labels keep this width.
-constexpr int LabelWidth = TForm19::ClientWidth - TrackLeft - TForm19::TrackWidth - LabelGap -
-                           RightMargin;
+constexpr int LabelWidth =
+    TForm19::ClientWidth - TrackLeft - TForm19::TrackWidth - LabelGap - RightMargin;
 // Below this the sliders cannot be set with any precision.
 constexpr int MinTrackWidth = 240;
 constexpr int LampWidth = 37;

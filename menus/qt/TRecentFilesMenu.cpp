@@ -38,9 +38,8 @@ QString BoxText(const std::string& text)
 
 // A message box at least wide enough for the window manager to show its whole title beside
 // the title bar's buttons; a short text alone makes a box whose title gets cut.
-QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon,
-                                    const QString& caption, const QString& text,
-                                    QMessageBox::StandardButtons buttons,
+QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                    const QString& text, QMessageBox::StandardButtons buttons,
                                     QMessageBox::StandardButton byDefault)
 {
     QMessageBox box(icon, caption, text, buttons, parent);
