@@ -36,7 +36,7 @@ int RunWindows(int argc, char** argv)
     kavrel::TKavrelApplication app(argc, argv);
     QCoreApplication::setApplicationName("kavrel");
     QCoreApplication::setOrganizationName("MorvaneData");
-    QGuiApplication::setApplicationDisplayName("Kavrel");
+    // No application display name: Qt would append it to every window's title.
     QGuiApplication::setDesktopFileName("kavrel");
     QGuiApplication::setWindowIcon(kavrel::AppIcon());
 
