@@ -19,9 +19,11 @@ struct TWavScanFormat {
     TWavEncoding Encoding = TWavEncoding::None;
     // The whole frames the data chunk holds, as far as the file reaches; -1 when the file's size
     // is not known (a pipe). Fewer come only when the file shrinks while it is read. For other
-    // formats: the count in the file's header, -1 when it has none; fewer come when the file ends
-    // early, never more.
+    // formats: the count in the file's header, -1 when it has none. After a completed scan: the
+    // frames read.
     std::int64_t Frames = -1;
+    // Set after a completed scan: as TWav::Oversized.
+    bool Oversized = false;
 };
 
 // Successive whole frames of the file, interleaved, converted to 16 bits exactly as ReadFile
@@ -29,9 +31,11 @@ struct TWavScanFormat {
 using TWavBlockSink = std::function<void(std::span<const std::int16_t> interleaved)>;
 
 // Reads the sound file at path as ReadFile does (any format it reads), handing its samples to
-// sink in order instead of storing them; format is filled in before the first block. Blocks are
-// at most 256 KB of a wave file, 32768 frames of other formats. Raises EWavError as ReadFile does.
-// Returns false when progress cancelled. Truncated is set when the data ended early.
+// sink in order instead of storing them; format is filled in before the first block. With an
+// empty sink the samples are only counted, and skipped where a wave file can seek: the header and
+// the sizes in constant memory. Blocks are at most 256 KB of a wave file, 32768 frames of other
+// formats. Raises EWavError as ReadFile does. Returns false when progress cancelled. Truncated is
+// set when the data ended early.
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
                  bool& truncated, const TWavProgress& progress = {});
 

@@ -243,7 +243,9 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
             for (std::size_t i = 0; i < count; ++i)
                 values[i] = RoundShift<16>(ints[i]);
         if (scan != nullptr) {
-            scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
+            // An empty sink only counts: compressed data is decoded all the same.
+            if (scan->OnBlock)
+                scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
         } else {
             const auto at = static_cast<std::size_t>(frames);
             for (std::size_t c = 0; c < channels; ++c) {
