@@ -1,8 +1,9 @@
 #include "app/windows/TForm18.h"
 
+#include "app/core/ControlMapping.h"
+#include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
-#include "app/core/ControlMapping.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
@@ -35,8 +36,10 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <utility>
 
 namespace kavrel {
@@ -52,6 +55,8 @@ constexpr double WheelZoomFactor = 0.8;
 constexpr double MinVisibleSamples = 16.0;
 // While a long job runs, events are handled at least this often (ms).
 constexpr qint64 EventInterval = 25;
+// The marker, the play line and the readout follow what is heard this often (ms) while playing.
+constexpr int HeardInterval = 33;
 
 std::string ToPath(const QString& path)
 {
@@ -129,6 +134,7 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
     // A long path must not widen the window.
     m_statusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status->addWidget(m_statusPanel0, 1);
+    CreatePositionReadout(status);
     setStatusBar(status);
 
     CreatePlots();
@@ -333,15 +339,21 @@ void TForm18::ConnectDocument()
         m_taxis->SetMarkerValue(seconds);
         m_lineSeconds = seconds;
         UpdatePlayLine();
+        ShowPosition(seconds);
     };
     doc.OnMarkerVisible = [this](TSoundDocument&, bool visible) {
         m_taxis->SetMarkerVisible(visible);
         m_lineVisible = visible;
+        const int rate = m_document->SourceWav().SampleRate();
+        m_lineSeconds = rate > 0 ? m_document->HeardPos() / static_cast<double>(rate) : 0.0;
         if (visible) {
-            const int rate = m_document->SourceWav().SampleRate();
-            m_lineSeconds = rate > 0 ? m_document->PlayPos() / static_cast<double>(rate) : 0.0;
+            m_taxis->SetMarkerValue(m_lineSeconds);
+            m_heardTimer->start();
+        } else {
+            m_heardTimer->stop();
         }
         UpdatePlayLine();
+        ShowPosition(m_lineSeconds);
     };
     doc.OnOverload = [this](TSoundDocument&, bool overloaded) {
         if (m_form19 != nullptr)
@@ -367,6 +379,39 @@ void TForm18::SetForm19(TForm19* form19)
 QString TForm18::StatusText() const
 {
     return m_statusPanel0->text();
+}
+
+void TForm18::CreatePositionReadout(QStatusBar* status)
+{
+    m_statusPanel1 = new QLabel(status);
+    m_statusPanel1->setObjectName("StatusBar1Panel1");
+    m_statusPanel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Wide enough for hours, so that the panel does not jump as the digits change.
+    m_statusPanel1->setMinimumWidth(
+        m_statusPanel1->fontMetrics().horizontalAdvance("00:00:00.000 / 00:00:00.000") + 8);
+    status->addPermanentWidget(m_statusPanel1);
+    ShowPosition(0.0);
+    m_heardTimer = new QTimer(this);
+    m_heardTimer->setObjectName("HeardTimer");
+    m_heardTimer->setInterval(HeardInterval);
+    connect(m_heardTimer, &QTimer::timeout, this, [this] { ShowHeardPosition(); });
+}
+
+QString TForm18::PositionReadout() const
+{
+    return m_statusPanel1->text();
+}
+
+void TForm18::ShowHeardPosition()
+{
+    if (m_lineVisible)
+        m_document->UpdateMarker();
+}
+
+void TForm18::ShowPosition(double seconds)
+{
+    m_statusPanel1->setText(
+        QString::fromStdString(PositionText(seconds, m_document->SourceWav().Duration())));
 }
 
 TAbout& TForm18::About()
@@ -540,7 +585,7 @@ void TForm18::LoadSoundFile(const QString& path)
     // A 16-bit file holds about half as many samples as bytes.
     const std::int64_t samples = QFileInfo(path).size() / 2;
     const bool loaded = WithProgress("Reading " + name + "...", samples, [&](const auto& progress) {
-        return doc.SourceWav().ReadFile(file, progress);
+        return doc.LoadSoundFile(file, progress);
     });
     if (!loaded)
         return;
@@ -560,6 +605,7 @@ void TForm18::LoadSoundFile(const QString& path)
     m_playaction->setEnabled(true);
     doc.SetPlayPos(0);
     m_lineSeconds = 0;
+    ShowPosition(0.0);
     m_paintBox1->Invalidate();
     m_paintBox2->Invalidate();
     UpdatePlayLine();
@@ -593,12 +639,13 @@ void TForm18::PaintBoxMouseDown(int x)
 {
     TSoundDocument& doc = *m_document;
     doc.SetPlayPosSeconds(m_taxis->PixelToValue(x));
+    // While playing, the line and the marker get there when the clicked time is heard.
+    if (m_lineVisible)
+        return;
     const int rate = doc.SourceWav().SampleRate();
     m_lineSeconds = rate > 0 ? doc.PlayPos() / static_cast<double>(rate) : 0.0;
-    // While playing, the time axis marker goes along at once rather than at the next block.
-    if (m_lineVisible)
-        m_taxis->SetMarkerValue(m_lineSeconds);
     UpdatePlayLine();
+    ShowPosition(m_lineSeconds);
 }
 
 void TForm18::UpdatePlayLine()
@@ -738,16 +785,27 @@ void TForm18::showfilteractionExecute()
 
 void TForm18::AnalyzeactionExecute()
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QString text;
-    try {
-        text = QString::fromStdString(m_document->AnalyzeText());
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        throw;
-    }
-    QApplication::restoreOverrideCursor();
-    m_statusPanel0->setText(text);
+    const TWav& wav = m_document->SourceWav();
+    std::string text;
+    const bool done = WithProgress(
+        "Analyzing " + QFileInfo(FromPath(wav.FileName())).fileName() + "...",
+        wav.Length() * wav.Channels(), [&](const auto& progress) {
+            if (!progress) {
+                text = m_document->AnalyzeText();
+                return true;
+            }
+            // A long sound is analysed on a thread of its own, so that playback and the window
+            // go on meanwhile; the dialog keeps the sound from being replaced. The analysis
+            // cannot be stopped halfway: a cancel only drops its result.
+            auto job = std::async(std::launch::async, [this] { return m_document->AnalyzeText(); });
+            bool wanted = true;
+            while (job.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
+                wanted = progress(0.0) && wanted;
+            text = job.get();
+            return wanted;
+        });
+    if (done)
+        m_statusPanel0->setText(QString::fromStdString(text));
 }
 
 void TForm18::aboutactionExecute()

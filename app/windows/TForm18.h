@@ -17,6 +17,8 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPainter;
+class QStatusBar;
+class QTimer;
 class QToolBar;
 
 namespace kavrel {
@@ -98,6 +100,12 @@ public:
     TAxis* Axis2() const { return m_axis2; }
     // Text of status bar panel 0.
     QString StatusText() const;
+    // Text of status bar panel 1: the position heard and the duration ("0:01.250 / 0:08.000"),
+    // PlayPos while not playing.
+    QString PositionReadout() const;
+    // Puts the time axis marker, the play line and the readout at the position being heard; run
+    // about 30 times a second while playing.
+    void ShowHeardPosition();
     // The name the save dialog offers.
     QString SaveFileName() const { return m_saveFileName; }
     // The about box, made on first use.
@@ -150,6 +158,10 @@ private:
     void UpdatePlayLine();
     // Shows the filter's response on the filter controls window.
     void ShowResponse();
+    // Status bar panel 1 at `seconds` of the loaded sound.
+    void ShowPosition(double seconds);
+    // The position readout and the timer that follows what is heard.
+    void CreatePositionReadout(QStatusBar* status);
 
     std::unique_ptr<TQtEventPoster> m_poster;
     std::unique_ptr<TSoundDocument> m_document;
@@ -173,6 +185,8 @@ private:
     QMenu* m_sound1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;
+    QLabel* m_statusPanel1 = nullptr;
+    QTimer* m_heardTimer = nullptr;
     TPanel* m_panel1 = nullptr;
     TPaintBox* m_paintBox1 = nullptr;
     TPaintBox* m_paintBox2 = nullptr;
