@@ -72,14 +72,22 @@ bool TSoundDocument::LoadSoundFile(const std::string& path, const TWavProgress& 
 {
     // The reader builds the new sound completely before it replaces the old one, so a failure
     // leaves the document as it was.
-    if (!m_sourceWav.ReadFile(path, progress))
+    TWav sound;
+    if (!sound.ReadFile(path, progress))
         return false;
+    TakeSound(std::move(sound));
+    return true;
+}
+
+TWav TSoundDocument::TakeSound(TWav sound)
+{
+    std::swap(m_sourceWav, sound);
     m_playPos = 0;
     // The device plays one format: a sound of another one starts the playback again on it.
     if (m_feeding && m_mpcPlay1->IsOpen() &&
         (m_sourceWav.SampleRate() != m_playRate || m_sourceWav.Channels() != m_playChans))
         StartPlay();
-    return true;
+    return sound;
 }
 
 std::string TSoundDocument::VeskSaveName(const std::string& path)
@@ -346,8 +354,13 @@ std::string TSoundDocument::AnalyzeText() const
 
 bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)
 {
-    return ExportFiltered(m_sourceWav, m_filterSection1, m_exportWav, path, m_exportDither,
-                          progress);
+    return Export(path, m_filterSection1, progress);
+}
+
+bool TSoundDocument::Export(const std::string& path, const TFilterSection& filter,
+                            const TExportProgress& progress)
+{
+    return ExportFiltered(m_sourceWav, filter, m_exportWav, path, m_exportDither, progress);
 }
 
 void TSoundDocument::Fire(const TNotifyEvent& event)

@@ -99,6 +99,9 @@ public:
     // with the new sound, or starts again on it when its rate or channel count differs. Raises
     // the player's errors of that start.
     bool LoadSoundFile(const std::string& path, const TWavProgress& progress = {});
+    // Makes `sound` (read elsewhere, e.g. on a worker) the document's as LoadSoundFile does and
+    // returns the previous one, so that the caller may free its memory off the UI thread.
+    TWav TakeSound(TWav sound);
 
     // The name the save dialog is preset with: "_Vesk" before the extension of the file's name,
     // or appended when the file's name has no ".".
@@ -134,6 +137,11 @@ public:
     // or the filtered sound is silent, EWavError when the file cannot be written; the target is
     // then untouched. Returns false when progress cancelled it.
     bool Export(const std::string& path, const TExportProgress& progress = {});
+    // The same through `filter` in place of FilterSection1: with a copy of it taken first, the
+    // export may run on a thread of its own while the playback feed and the controls go on
+    // (SourceWav must not change meanwhile).
+    bool Export(const std::string& path, const TFilterSection& filter,
+                const TExportProgress& progress);
 
     // Seeds the dither of the playback feed and the export (for repeatable runs).
     void SeedDither(std::uint64_t seed) noexcept

@@ -36,11 +36,17 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <utility>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace kavrel {
 
@@ -55,6 +61,11 @@ constexpr double WheelZoomFactor = 0.8;
 constexpr double MinVisibleSamples = 16.0;
 // While a long job runs, events are handled at least this often (ms).
 constexpr qint64 EventInterval = 25;
+// While a job runs on a worker thread, the UI thread handles events this often (ms).
+constexpr int WorkerPoll = 5;
+// The worker's nice value, and how far (in thousandths) it may run ahead of the dialog.
+constexpr int WorkerNice = 10;
+constexpr int MaxAhead = 50;
 // The marker, the play line and the readout follow what is heard this often (ms) while playing.
 constexpr int HeardInterval = 33;
 
@@ -535,7 +546,8 @@ void TForm18::SaveSettings()
 }
 
 bool TForm18::WithProgress(const QString& text, std::int64_t samples,
-                           const std::function<bool(const std::function<bool(double)>&)>& job)
+                           const std::function<bool(const std::function<bool(double)>&)>& job,
+                           bool onWorker)
 {
     if (samples < ProgressSamples) {
         // Over in a moment: no dialog, and no events meanwhile.
@@ -558,11 +570,47 @@ bool TForm18::WithProgress(const QString& text, std::int64_t samples,
     dialog.setValue(0);
     dialog.show();
     QCoreApplication::processEvents();
+    const auto dialogValue = [](double fraction) {
+        return std::isfinite(fraction) ? static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000)
+                                       : 0;
+    };
+    if (onWorker) {
+        // Nothing on the UI thread waits longer than a few milliseconds for the job. The job
+        // keeps within MaxAhead of what the dialog has shown, so that a Cancel pressed at some
+        // point stops it close to there.
+        std::mutex lock;
+        std::condition_variable shown;
+        int shownValue = 0;
+        std::atomic<double> done{0.0};
+        std::atomic<bool> cancelled{false};
+        auto task = std::async(std::launch::async, [&] {
+            // Below the UI thread, which feeds the sound: on a busy machine the job waits, not
+            // the playback. Threads the job starts inherit it.
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WorkerNice);
+            return job([&](double fraction) {
+                done = fraction;
+                const int value = dialogValue(fraction);
+                std::unique_lock<std::mutex> held(lock);
+                shown.wait(held, [&] { return value - shownValue <= MaxAhead || cancelled; });
+                return !cancelled;
+            });
+        });
+        while (task.wait_for(std::chrono::milliseconds(WorkerPoll)) != std::future_status::ready) {
+            dialog.setValue(dialogValue(done));
+            QCoreApplication::processEvents();
+            {
+                const std::lock_guard<std::mutex> held(lock);
+                cancelled = dialog.wasCanceled();
+                shownValue = dialog.value();
+            }
+            shown.notify_all();
+        }
+        return task.get();
+    }
     QElapsedTimer sinceEvents;
     sinceEvents.start();
     const bool done = job([&](double fraction) {
-        const int value =
-            std::isfinite(fraction) ? static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000) : 0;
+        const int value = dialogValue(fraction);
         if (value != dialog.value() || sinceEvents.elapsed() >= EventInterval) {
             sinceEvents.restart();
             dialog.setValue(value);
@@ -584,12 +632,28 @@ void TForm18::LoadSoundFile(const QString& path)
     const QString name = QFileInfo(path).fileName();
     // A 16-bit file holds about half as many samples as bytes.
     const std::int64_t samples = QFileInfo(path).size() / 2;
-    const bool loaded = WithProgress("Reading " + name + "...", samples, [&](const auto& progress) {
-        return doc.LoadSoundFile(file, progress);
-    });
+    // A long sound is read, and its plots' summaries made, on a worker while playback goes on;
+    // it replaces the document's only when complete.
+    TWav sound;
+    TSoundSummary summary;
+    const bool loaded = WithProgress(
+        "Reading " + name + "...", samples,
+        [&](const auto& progress) {
+            if (!sound.ReadFile(file, progress))
+                return false;
+            summary.Build(sound);
+            return true;
+        },
+        true);
     if (!loaded)
         return;
-    m_summary.Build(doc.SourceWav());
+    TWav previous = doc.TakeSound(std::move(sound));
+    m_summary = std::move(summary);
+    // Giving back the pages of an hour of sound takes a while: not on the UI thread.
+    if (m_release.valid())
+        m_release.wait();
+    m_release =
+        std::async(std::launch::async, [old = std::move(previous)]() mutable { old = TWav(); });
 
     const QString caption = name + " - Kavrel";
     QGuiApplication::setApplicationDisplayName(caption);
@@ -750,9 +814,11 @@ bool TForm18::ExportSoundFile(const QString& path)
 {
     const std::string file = ToPath(path);
     const TWav& wav = m_document->SourceWav();
-    return WithProgress("Saving " + QFileInfo(path).fileName() + "...",
-                        wav.Length() * wav.Channels(),
-                        [&](const auto& progress) { return m_document->Export(file, progress); });
+    // A long export runs on a worker, through a copy of the filter as it is now.
+    const TFilterSection filter = m_document->FilterSection1();
+    return WithProgress(
+        "Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
+        [&](const auto& progress) { return m_document->Export(file, filter, progress); }, true);
 }
 
 void TForm18::playactionExecute()
@@ -787,23 +853,16 @@ void TForm18::AnalyzeactionExecute()
 {
     const TWav& wav = m_document->SourceWav();
     std::string text;
+    // A long sound is analysed on a worker. The analysis cannot stop halfway: a cancel only
+    // drops its result.
     const bool done = WithProgress(
         "Analyzing " + QFileInfo(FromPath(wav.FileName())).fileName() + "...",
-        wav.Length() * wav.Channels(), [&](const auto& progress) {
-            if (!progress) {
-                text = m_document->AnalyzeText();
-                return true;
-            }
-            // A long sound is analysed on a thread of its own, so that playback and the window
-            // go on meanwhile; the dialog keeps the sound from being replaced. The analysis
-            // cannot be stopped halfway: a cancel only drops its result.
-            auto job = std::async(std::launch::async, [this] { return m_document->AnalyzeText(); });
-            bool wanted = true;
-            while (job.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready)
-                wanted = progress(0.0) && wanted;
-            text = job.get();
-            return wanted;
-        });
+        wav.Length() * wav.Channels(),
+        [&](const auto& progress) {
+            text = m_document->AnalyzeText();
+            return !progress || progress(1.0);
+        },
+        true);
     if (done)
         m_statusPanel0->setText(QString::fromStdString(text));
 }

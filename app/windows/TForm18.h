@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -150,9 +151,12 @@ private:
     void ZoomTime(double steps, int x);
     double ReadSetting(const char* key, double current) const;
     // Runs a job on `samples` samples, a long one under a progress dialog; job gets a callback
-    // that takes the fraction done and returns false once the user cancelled.
+    // that takes the fraction done and returns false once the user cancelled. onWorker: a long
+    // job runs on a thread of its own while the UI thread handles events (it must then touch
+    // nothing that the UI thread changes); otherwise the callback handles them.
     bool WithProgress(const QString& text, std::int64_t samples,
-                      const std::function<bool(const std::function<bool(double)>&)>& job);
+                      const std::function<bool(const std::function<bool(double)>&)>& job,
+                      bool onWorker = false);
     // Puts the play-position line of both plots at m_lineSeconds; hidden while the sound does not
     // play and outside the time axis's range.
     void UpdatePlayLine();
@@ -200,6 +204,7 @@ private:
     // the sound plays.
     double m_lineSeconds = 0;
     bool m_lineVisible = false;
+    std::future<void> m_release; // frees the memory of the sound opened before the present one
     bool m_updating = false;
     bool m_activated = false;
 };
