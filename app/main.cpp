@@ -52,15 +52,6 @@ int RunWindows(int argc, char** argv)
     return app.exec();
 }
 
-// The windows are closed and the settings stored by now. Qt Multimedia (6.4) closes its
-// connection to the sound server in a static destructor that races with that connection's own
-// thread and now and then aborts at exit, so the process ends without the library's exit
-// handlers.
-[[noreturn]] void ExitWithoutStaticDestructors(int code)
-{
-    std::fflush(nullptr);
-    std::_Exit(code);
-}
 #endif
 
 } // namespace
@@ -70,7 +61,7 @@ int main(int argc, char** argv)
     if (argc > 1 && kavrel::cli::IsCommand(argv[1]))
         return kavrel::cli::Run(argc, argv);
 #ifdef KAVREL_HAVE_WINDOWS
-    ExitWithoutStaticDestructors(RunWindows(argc, argv));
+    return RunWindows(argc, argv);
 #else
     return kavrel::cli::Run(1, argv);
 #endif

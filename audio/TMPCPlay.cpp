@@ -250,7 +250,7 @@ void TMPCPlay::FillBuffer(int k)
     TWaveHeader& header = m_headers[index];
     header.data = buffer.data();
     header.bufferLength = static_cast<std::uint32_t>(count) * 2U;
-    header.flags = 0;
+    header.flags = m_finished ? TWaveHeader::EndOfSound : 0U;
     header.loops = 1;
     header.user = m_finished ? FinishedTag : k;
     Check(m_device->PrepareHeader(header), "WaveOutPrepareHeader:");

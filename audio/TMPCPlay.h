@@ -4,7 +4,7 @@
 // UI thread: the device's notifications are posted to the event loop and handled from there, so
 // OnStash, OnOpened and OnClosed never run inside the call (Start, Stop ...) that caused them.
 //
-//   TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster); // or a TFakeWaveOutDevice
+//   TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster); // or a TFakeWaveOutDevice
 //   player.SetnChans(2); player.SetsfTot(2 * 44100);               // while closed
 //   player.OnStash = [&](TMPCPlay&, std::span<std::int16_t> buffer, int& count, bool& finished) {
 //       count = FillFrom(buffer); finished = AtEnd(); };

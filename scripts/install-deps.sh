@@ -6,9 +6,11 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimedia6 libgl-dev
+    qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-qpa-plugins
+    libpulse-dev libpulse0
     pulseaudio pulseaudio-utils
+    pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
     xvfb xauth fonts-dejavu-core
     sox
     clang libclang-rt-dev

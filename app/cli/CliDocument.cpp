@@ -10,7 +10,7 @@
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
 #include "audio/qt/TQtEventPoster.h"
-#include "audio/qt/TQtWaveOutDevice.h"
+#include "audio/pulse/TPulseWaveOutDevice.h"
 #include "settings/TProgId.h"
 #include "settings/TZELFile.h"
 #include "sound/TWav.h"
@@ -258,7 +258,7 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
              std::optional<double> playSeconds, const QString& timingPath)
 {
     TQtEventPoster poster;
-    TSoundDocument doc(std::make_unique<TQtWaveOutDevice>(), poster);
+    TSoundDocument doc(std::make_unique<TPulseWaveOutDevice>(), poster);
     doc.LoadSoundFile(path);
     const TWav& sound = doc.SourceWav();
     if (sound.Channels() <= 0 || sound.Length() <= 0 || sound.SampleRate() <= 0) {
@@ -453,11 +453,7 @@ int RunPlay(const QStringList& args)
     } catch (const std::exception& e) {
         PrintError(QString::fromLocal8Bit(e.what()));
     }
-    // Qt Multimedia (6.4) closes its connection to the sound server in a static destructor that
-    // races with the connection's own thread and now and then aborts the process at exit. All of
-    // ours is cleaned up by now, so the process ends here, without the library's exit handlers.
-    std::fflush(nullptr);
-    std::_Exit(code);
+    return code;
 }
 
 } // namespace kavrel::cli

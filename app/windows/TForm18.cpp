@@ -11,7 +11,7 @@
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
 #include "audio/qt/TQtEventPoster.h"
-#include "audio/qt/TQtWaveOutDevice.h"
+#include "audio/pulse/TPulseWaveOutDevice.h"
 #include "axes/qt/TAxis.h"
 #include "menus/qt/TRecentFilesMenu.h"
 
@@ -108,7 +108,7 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
     : QMainWindow(parent), m_poster(std::make_unique<TQtEventPoster>())
 {
     if (!device)
-        device = std::make_unique<TQtWaveOutDevice>();
+        device = std::make_unique<TPulseWaveOutDevice>();
     m_poster->OnException = [this](TQtEventPoster&, const std::exception& e) {
         ReportError(this, QString::fromUtf8(e.what()));
     };

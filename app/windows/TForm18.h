@@ -46,7 +46,7 @@ public:
     // Name of the settings file, in the folder of the settings component's default file.
     static constexpr const char* SettingsName = "Kavrelsettings.zelfile";
 
-    // device: the sound output (null: the sound system through Qt Multimedia).
+    // device: the sound output (null: the desktop's sound server).
     explicit TForm18(std::unique_ptr<TWaveOutDevice> device = nullptr, QWidget* parent = nullptr);
     ~TForm18() override;
 

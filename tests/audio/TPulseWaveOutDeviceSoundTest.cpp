@@ -4,7 +4,7 @@
 
 #include "audio/TMPCPlay.h"
 #include "audio/qt/TQtEventPoster.h"
-#include "audio/qt/TQtWaveOutDevice.h"
+#include "audio/pulse/TPulseWaveOutDevice.h"
 #include "tests/support/SoundPathSupport.h"
 
 #include <QCoreApplication>
@@ -164,8 +164,8 @@ TEST_P(SoundSignals, RecordingHoldsExactlyTheValuesPlayedInOrder)
     ASSERT_TRUE(recorder.Start()) << "parec did not deliver the monitor";
 
     TQtEventPoster poster;
-    auto device = std::make_unique<TQtWaveOutDevice>();
-    TQtWaveOutDevice* sink = device.get();
+    auto device = std::make_unique<TPulseWaveOutDevice>();
+    TPulseWaveOutDevice* sink = device.get();
     TMPCPlay player(std::move(device), poster);
     player.SetnChunkSamples(signal.chunk);
     player.SetnBuffers(12);
@@ -178,7 +178,7 @@ TEST_P(SoundSignals, RecordingHoldsExactlyTheValuesPlayedInOrder)
     player.OnClosed = [&](TMPCPlay&) { ++closed; };
 
     player.Start();
-    std::int64_t sinkBuffer = sink->SinkBufferBytes();
+    std::int64_t sinkBuffer = sink->ServerBufferBytes();
     EXPECT_GT(sinkBuffer, 0);
     ASSERT_TRUE(RunUntil([&] { return closed > 0; }, 10000)) << "OnClosed never fired";
     EXPECT_FALSE(player.IsOpen());
@@ -230,7 +230,7 @@ TEST_P(SoundSignals, RecordingHoldsExactlyTheValuesPlayedInOrder)
         ASSERT_FALSE(latencies.empty());
         std::sort(latencies.begin(), latencies.end());
         std::printf("[ latency  ] %s: fill to recorded, %zu buffers: min %.1f ms, median %.1f ms, "
-                    "max %.1f ms; sink buffer %.1f ms\n",
+                    "max %.1f ms; server buffer %.1f ms\n",
                     signal.name, latencies.size(), latencies.front(),
                     latencies[latencies.size() / 2], latencies.back(),
                     static_cast<double>(sinkBuffer) * 1000.0 / (44100.0 * 4));
@@ -256,7 +256,7 @@ TEST_F(SoundPath, TotalRateIsSharedByTheChannels)
     TMonitorRecorder recorder;
     ASSERT_TRUE(recorder.Start());
     TQtEventPoster poster;
-    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     player.SetnChunkSamples(4096);
     player.SetnBuffers(12);
     player.SetnChans(2);
@@ -308,7 +308,7 @@ TEST_F(SoundPath, BusyEventLoopDelaysButLosesNothing)
     TMonitorRecorder recorder;
     ASSERT_TRUE(recorder.Start());
     TQtEventPoster poster;
-    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     player.SetnChunkSamples(4096);
     player.SetnBuffers(12);
     player.SetnChans(2);
@@ -338,7 +338,7 @@ TEST_F(SoundPath, BusyEventLoopDelaysButLosesNothing)
 TEST_F(SoundPath, EmptySoundClosesTheDevice)
 {
     TQtEventPoster poster;
-    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     player.SetnChans(2);
     player.SetsfTot(88200);
     player.SetnBuffers(12);
@@ -359,7 +359,7 @@ TEST_F(SoundPath, EmptySoundClosesTheDevice)
 TEST_F(SoundPath, StopAndStartAgain)
 {
     TQtEventPoster poster;
-    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     player.SetnChunkSamples(4096);
     player.SetnBuffers(12);
     player.SetnChans(2);
@@ -403,7 +403,7 @@ TEST(SoundServerLoss, Child)
     }
     App();
     TQtEventPoster poster;
-    TMPCPlay player(std::make_unique<TQtWaveOutDevice>(), poster);
+    TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     player.SetnChunkSamples(4096);
     player.SetnBuffers(12);
     player.SetnChans(2);

@@ -1,0 +1,77 @@
+#pragma once
+// libpulse's main-loop interface run by the Qt event loop of the UI thread: I/O events are socket
+// notifiers, time events single-shot timers, defer events zero-time timers. An event that libpulse
+// frees is only marked dead and deleted later from the event loop, never while it is dispatched.
+//
+// libpulse-mainloop-glib would serve for the dispatch alone (Qt's Linux dispatcher runs GLib's
+// default context), but the bounded wait below could not run its events without also running the
+// application's (timers, posted events, window input) on the same context, so both live here.
+
+#include <pulse/mainloop-api.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QTimer;
+
+namespace kavrel {
+
+class TPulseMainLoop {
+public:
+    // Create on the UI thread, after the application object.
+    TPulseMainLoop();
+    // Destroy after every libpulse object made on Api() has been freed.
+    ~TPulseMainLoop();
+    TPulseMainLoop(const TPulseMainLoop&) = delete;
+    TPulseMainLoop& operator=(const TPulseMainLoop&) = delete;
+
+    pa_mainloop_api* Api() { return &m_api; }
+
+    // Runs libpulse's events only (never the application's, so nothing re-enters the caller)
+    // until done() holds or timeoutMs has passed; false on timeout. timeoutMs 0 handles what is
+    // already waiting. Not from inside a libpulse callback.
+    bool RunUntil(const std::function<bool()>& done, int timeoutMs);
+
+    // Number of live events of each kind, for tests.
+    int LiveEvents() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    static pa_io_event* IoNew(pa_mainloop_api* api, int fd, pa_io_event_flags_t events,
+                              pa_io_event_cb_t callback, void* userdata);
+    static void IoEnable(pa_io_event* e, pa_io_event_flags_t events);
+    static void IoFree(pa_io_event* e);
+    static void IoSetDestroy(pa_io_event* e, pa_io_event_destroy_cb_t callback);
+    static pa_time_event* TimeNew(pa_mainloop_api* api, const struct timeval* tv,
+                                  pa_time_event_cb_t callback, void* userdata);
+    static void TimeRestart(pa_time_event* e, const struct timeval* tv);
+    static void TimeFree(pa_time_event* e);
+    static void TimeSetDestroy(pa_time_event* e, pa_time_event_destroy_cb_t callback);
+    static pa_defer_event* DeferNew(pa_mainloop_api* api, pa_defer_event_cb_t callback,
+                                    void* userdata);
+    static void DeferEnable(pa_defer_event* e, int enable);
+    static void DeferFree(pa_defer_event* e);
+    static void DeferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t callback);
+    static void Quit(pa_mainloop_api* api, int retval);
+
+    static TPulseMainLoop& Of(pa_mainloop_api* api);
+    void DispatchIo(pa_io_event* e, pa_io_event_flags_t flags);
+    void DispatchTime(pa_time_event* e);
+    void DispatchDefer(pa_defer_event* e);
+    void ScheduleCollect();
+    void Collect();
+    // One pass of the bounded wait: defer events, then a poll of at most waitMs, then I/O and
+    // time events that are due.
+    void Iterate(int waitMs);
+
+    pa_mainloop_api m_api{};
+    std::vector<pa_io_event*> m_ios;
+    std::vector<pa_time_event*> m_times;
+    std::vector<pa_defer_event*> m_defers;
+    std::unique_ptr<QTimer> m_collector;
+};
+
+} // namespace kavrel

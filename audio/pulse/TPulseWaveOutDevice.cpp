@@ -1,0 +1,707 @@
+#include "audio/pulse/TPulseWaveOutDevice.h"
+
+#include <pulse/context.h>
+#include <pulse/error.h>
+#include <pulse/introspect.h>
+#include <pulse/operation.h>
+#include <pulse/proplist.h>
+#include <pulse/stream.h>
+#include <pulse/timeval.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace kavrel {
+
+namespace {
+
+constexpr int TickMs = 5;             // how often the played position is read
+constexpr int RememberFailureMs = 3000; // a failed connect is not tried again for this long
+constexpr int StallMs = 1000;         // a tick this late: the UI thread itself was busy
+constexpr int TailSilenceMs = 200;    // silence after the end of the sound, over a quantum
+constexpr int RequestMs = 20;         // the server asks for data in pieces this long
+constexpr int TimingMs = 100;         // timing asked for this often while a stream plays
+constexpr std::uint32_t ServerBuffer = 4U << 20; // the largest buffer a server grants
+constexpr int MaxChannels = 32;       // what the sound server handles
+
+bool ValidFormat(const TWaveFormat& f)
+{
+    return f.formatTag == 1 && f.bitsPerSample == 16 && f.channels >= 1 &&
+           f.channels <= MaxChannels && f.samplesPerSec >= 1 && f.samplesPerSec <= 384000 &&
+           f.blockAlign == f.channels * 2 &&
+           f.avgBytesPerSec == std::int64_t{f.blockAlign} * f.samplesPerSec && f.extraSize == 0;
+}
+
+std::string ServerError(pa_context* context)
+{
+    return pa_strerror(context != nullptr ? pa_context_errno(context) : PA_ERR_UNKNOWN);
+}
+
+void Forget(pa_operation* operation)
+{
+    if (operation != nullptr) {
+        pa_operation_unref(operation);
+    }
+}
+
+} // namespace
+
+TPulseWaveOutDevice::TPulseWaveOutDevice()
+{
+    m_tick.setTimerType(Qt::PreciseTimer);
+    m_tick.setInterval(TickMs);
+    QObject::connect(&m_tick, &QTimer::timeout, [this] { Tick(); });
+}
+
+TPulseWaveOutDevice::~TPulseWaveOutDevice()
+{
+    m_notify = nullptr;
+    m_tick.stop();
+    DropContext();
+}
+
+int TPulseWaveOutDevice::Connect()
+{
+    if (m_context != nullptr && m_contextReady) {
+        return weNoError;
+    }
+    DropContext();
+    if (!m_connectError.empty() &&
+        Clock::now() - m_connectErrorAt < std::chrono::milliseconds(RememberFailureMs)) {
+        m_lastDetail = m_connectError;
+        return weNoDriver;
+    }
+    m_connectError.clear();
+    pa_proplist* props = pa_proplist_new();
+    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Kavrel");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "kavrel");
+    pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, "kavrel");
+    m_context = pa_context_new_with_proplist(m_loop.Api(), "Kavrel", props);
+    pa_proplist_free(props);
+    if (m_context == nullptr) {
+        m_lastDetail = "could not set up a connection to the sound server";
+        return weNoDriver;
+    }
+    pa_context_set_state_callback(m_context, &OnContextState, this);
+    bool settled = false;
+    if (pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) >= 0) {
+        settled = m_loop.RunUntil(
+            [this] {
+                pa_context_state_t state = pa_context_get_state(m_context);
+                return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
+            },
+            WaitMs);
+    } else {
+        settled = true;
+    }
+    if (settled && pa_context_get_state(m_context) == PA_CONTEXT_READY) {
+        m_contextReady = true;
+        return weNoError;
+    }
+    m_lastDetail = settled ? "could not connect to the sound server (" + ServerError(m_context) + ")"
+                           : "the sound server did not answer within 2 s";
+    DropContext();
+    m_connectError = m_lastDetail;
+    m_connectErrorAt = Clock::now();
+    return weNoDriver;
+}
+
+void TPulseWaveOutDevice::DropContext()
+{
+    DropStream();
+    if (m_context == nullptr) {
+        return;
+    }
+    pa_context_set_state_callback(m_context, nullptr, nullptr);
+    pa_context_disconnect(m_context);
+    pa_context_unref(m_context);
+    m_context = nullptr;
+    m_contextReady = false;
+}
+
+int TPulseWaveOutDevice::ReadSinks()
+{
+    if (int result = Connect(); result != weNoError) {
+        m_sinks.clear();
+        return result;
+    }
+    struct TRead {
+        std::vector<TSink> sinks;
+        bool done = false;
+    } read;
+    pa_operation* operation = pa_context_get_sink_info_list(
+        m_context,
+        [](pa_context*, const pa_sink_info* info, int eol, void* data) {
+            auto& r = *static_cast<TRead*>(data);
+            if (eol != 0 || info == nullptr) {
+                r.done = true;
+                return;
+            }
+            r.sinks.push_back({info->name != nullptr ? info->name : "",
+                               info->description != nullptr ? info->description : info->name});
+        },
+        &read);
+    if (operation == nullptr) {
+        m_lastDetail = "could not read the sound server's outputs (" + ServerError(m_context) + ")";
+        return weNoDriver;
+    }
+    bool settled = m_loop.RunUntil([&] { return read.done; }, WaitMs);
+    if (!settled) {
+        pa_operation_cancel(operation); // the callback must not see `read` after this
+    }
+    pa_operation_unref(operation);
+    if (!settled) {
+        m_lastDetail = "the sound server did not answer within 2 s";
+        m_contextReady = false;
+        m_connectError = m_lastDetail;
+        m_connectErrorAt = Clock::now();
+        return weNoDriver;
+    }
+    m_sinks = std::move(read.sinks);
+    return weNoError;
+}
+
+int TPulseWaveOutDevice::DeviceCount() const
+{
+    // The list is read from the server when asked; the device itself is not changed by it.
+    auto& self = const_cast<TPulseWaveOutDevice&>(*this);
+    if (self.ReadSinks() != weNoError) {
+        return 0;
+    }
+    return static_cast<int>(m_sinks.size());
+}
+
+std::string TPulseWaveOutDevice::DeviceName(int index) const
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= m_sinks.size()) {
+        return {};
+    }
+    return m_sinks[static_cast<std::size_t>(index)].description;
+}
+
+int TPulseWaveOutDevice::Open(int deviceId, const TWaveFormat& format, TWaveOutNotify notify)
+{
+    if (m_open) {
+        return weAllocated;
+    }
+    m_lastDetail.clear();
+    if (!ValidFormat(format)) {
+        return weBadFormat;
+    }
+    if (deviceId == DefaultDevice) {
+        m_sinkName.clear();
+    } else {
+        if (deviceId < 0) {
+            return weBadDeviceId;
+        }
+        if (m_sinks.empty()) {
+            if (int result = ReadSinks(); result != weNoError) {
+                return result;
+            }
+        }
+        if (static_cast<std::size_t>(deviceId) >= m_sinks.size()) {
+            return weBadDeviceId;
+        }
+        m_sinkName = m_sinks[static_cast<std::size_t>(deviceId)].name;
+    }
+    m_format = format;
+    m_paused = false;
+    m_failed = false;
+    if (int result = MakeStream(); result != weNoError) {
+        return result;
+    }
+    m_open = true;
+    m_notify = std::move(notify);
+    if (m_notify) {
+        m_notify({TWaveOutMessageKind::Opened, nullptr, 0});
+    }
+    return weNoError;
+}
+
+int TPulseWaveOutDevice::MakeStream()
+{
+    if (int result = Connect(); result != weNoError) {
+        return result;
+    }
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16LE;
+    spec.rate = static_cast<std::uint32_t>(m_format.samplesPerSec);
+    spec.channels = static_cast<std::uint8_t>(m_format.channels);
+    pa_channel_map map{};
+    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    m_stream = pa_stream_new(m_context, "Playback", &spec, &map);
+    if (m_stream == nullptr) {
+        m_lastDetail = "the sound server does not take this format (" + ServerError(m_context) + ")";
+        return weBadFormat;
+    }
+    pa_stream_set_state_callback(m_stream, &OnStreamState, this);
+    pa_stream_set_write_callback(m_stream, &OnStreamWrite, this);
+    pa_stream_set_latency_update_callback(m_stream, &OnTimingNews, this);
+
+    // The server holds all that is written (the ring is the only buffer), starts at the first
+    // frame, and asks for data in short pieces, which also keeps its own device buffer short.
+    const auto frame = static_cast<std::uint32_t>(m_format.blockAlign);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = ServerBuffer / frame * frame;
+    attr.prebuf = frame;
+    attr.minreq = std::max<std::uint32_t>(
+        frame, static_cast<std::uint32_t>(m_format.samplesPerSec) * RequestMs / 1000 * frame);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
+                                                PA_STREAM_AUTO_TIMING_UPDATE |
+                                                PA_STREAM_EARLY_REQUESTS |
+                                                (m_paused ? PA_STREAM_START_CORKED : 0));
+    const char* sink = m_sinkName.empty() ? nullptr : m_sinkName.c_str();
+    bool settled = true;
+    if (pa_stream_connect_playback(m_stream, sink, &attr, flags, nullptr, nullptr) >= 0) {
+        settled = m_loop.RunUntil(
+            [this] {
+                pa_stream_state_t state = pa_stream_get_state(m_stream);
+                return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
+            },
+            WaitMs);
+    }
+    if (settled && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
+        m_streamReady = true;
+        m_streamPos = 0;
+        m_soundEnd = 0;
+        m_silenceLeft = 0;
+        m_heard = 0;
+        m_lastNews = m_lastTick = Clock::now();
+        m_tick.start();
+        return weNoError;
+    }
+    if (settled) {
+        m_lastDetail = "the sound server refused the stream (" + ServerError(m_context) + ")";
+        DropStream();
+        return pa_context_errno(m_context) == PA_ERR_NOENTITY ? weBadDeviceId : weNoDriver;
+    }
+    m_lastDetail = "the sound server did not answer within 2 s";
+    DropContext();
+    m_connectError = m_lastDetail;
+    m_connectErrorAt = Clock::now();
+    return weNoDriver;
+}
+
+void TPulseWaveOutDevice::DropStream()
+{
+    m_tick.stop();
+    if (m_timingRequest != nullptr) {
+        pa_operation_unref(m_timingRequest);
+        m_timingRequest = nullptr;
+    }
+    if (m_stream == nullptr) {
+        return;
+    }
+    pa_stream_set_state_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_write_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream))) {
+        pa_stream_disconnect(m_stream);
+    }
+    pa_stream_unref(m_stream);
+    m_stream = nullptr;
+    m_streamReady = false;
+}
+
+int TPulseWaveOutDevice::PrepareHeader(TWaveHeader& header)
+{
+    if (!m_open) {
+        return weInvalidHandle;
+    }
+    if (m_failed) {
+        return weDisconnected;
+    }
+    if (header.data == nullptr || header.bufferLength == 0 || header.bufferLength % 2 != 0) {
+        return weInvalidParam;
+    }
+    header.flags |= TWaveHeader::Prepared;
+    return weNoError;
+}
+
+bool TPulseWaveOutDevice::Holds(const TWaveHeader& header) const
+{
+    return std::any_of(m_queue.begin(), m_queue.end(),
+                       [&](const TQueued& q) { return q.header == &header; });
+}
+
+int TPulseWaveOutDevice::UnprepareHeader(TWaveHeader& header)
+{
+    if (!m_open) {
+        return weInvalidHandle;
+    }
+    if (Holds(header)) {
+        return weStillPlaying;
+    }
+    header.flags &= ~TWaveHeader::Prepared;
+    return weNoError;
+}
+
+int TPulseWaveOutDevice::Write(TWaveHeader& header)
+{
+    if (!m_open) {
+        return weInvalidHandle;
+    }
+    if (m_failed) {
+        return weDisconnected;
+    }
+    if ((header.flags & TWaveHeader::Prepared) == 0) {
+        return weUnprepared;
+    }
+    if (Holds(header)) {
+        return weStillPlaying;
+    }
+    if (m_stream == nullptr) {
+        if (int result = MakeStream(); result != weNoError) {
+            return result;
+        }
+    }
+    header.flags = (header.flags & ~TWaveHeader::Done) | TWaveHeader::InQueue;
+    m_queue.push_back({&header, -1});
+    m_silenceLeft = 0;
+    Pump();
+    return weNoError;
+}
+
+void TPulseWaveOutDevice::Cork(bool cork)
+{
+    if (m_stream != nullptr && m_streamReady) {
+        Forget(pa_stream_cork(m_stream, cork ? 1 : 0, nullptr, nullptr));
+    }
+}
+
+int TPulseWaveOutDevice::Pause()
+{
+    if (!m_open) {
+        return weInvalidHandle;
+    }
+    if (m_failed) {
+        return weDisconnected;
+    }
+    if (!m_paused) {
+        m_paused = true;
+        Cork(true);
+    }
+    return weNoError;
+}
+
+int TPulseWaveOutDevice::Restart()
+{
+    if (!m_open) {
+        return weInvalidHandle;
+    }
+    if (m_failed) {
+        return weDisconnected;
+    }
+    if (m_paused) {
+        m_paused = false;
+        Cork(false);
+        m_lastNews = Clock::now();
+    }
+    Pump();
+    return weNoError;
+}
+
+int TPulseWaveOutDevice::Reset()
+{
+    if (!m_open) {
+        return weInvalidHandle;
+    }
+    // Drop what the server still holds; a fresh stream is made when data comes again.
+    DropStream();
+    m_streamPos = 0;
+    m_soundEnd = 0;
+    m_silenceLeft = 0;
+    m_heard = 0;
+    auto queue = std::move(m_queue);
+    m_queue.clear();
+    m_unwritten = 0;
+    m_offset = 0;
+    for (const TQueued& q : queue) {
+        q.header->flags = (q.header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;
+        if (m_notify) {
+            m_notify({TWaveOutMessageKind::Done, q.header, 0});
+        }
+    }
+    return weNoError;
+}
+
+int TPulseWaveOutDevice::Close()
+{
+    if (!m_open) {
+        return weInvalidHandle;
+    }
+    if (!m_queue.empty()) {
+        return weStillPlaying;
+    }
+    DropStream();
+    m_open = false;
+    m_failed = false;
+    m_paused = false;
+    m_streamPos = 0;
+    m_soundEnd = 0;
+    m_heard = 0;
+    auto notify = std::move(m_notify);
+    m_notify = nullptr;
+    if (notify) {
+        notify({TWaveOutMessageKind::Closed, nullptr, 0});
+    }
+    return weNoError;
+}
+
+std::string TPulseWaveOutDevice::ErrorText(int code) const
+{
+    std::string text = DefaultWaveErrorText(code);
+    if (code != weNoError && !m_lastDetail.empty()) {
+        text.pop_back(); // the full stop
+        text += ": " + m_lastDetail + ".";
+    }
+    return text;
+}
+
+std::int64_t TPulseWaveOutDevice::HeardBytes() const
+{
+    if (m_stream == nullptr || !m_streamReady) {
+        return m_heard;
+    }
+    pa_usec_t usec = 0;
+    if (pa_stream_get_time(m_stream, &usec) < 0) {
+        return m_heard;
+    }
+    const auto us = static_cast<std::int64_t>(usec);
+    const std::int64_t rate = m_format.samplesPerSec;
+    std::int64_t bytes =
+        (us / 1000000 * rate + us % 1000000 * rate / 1000000) * m_format.blockAlign;
+    // Never past the server's read index, carried forward from its last report while it plays.
+    if (const pa_timing_info* timing = pa_stream_get_timing_info(m_stream);
+        timing != nullptr && timing->read_index_corrupt == 0) {
+        std::int64_t readIndex = timing->read_index;
+        if (timing->playing != 0) {
+            const auto age = static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp));
+            readIndex += (age / 1000000 * rate + age % 1000000 * rate / 1000000) *
+                         m_format.blockAlign;
+        }
+        bytes = std::min(bytes, readIndex);
+    }
+    bytes = std::min(bytes, m_streamPos);
+    m_heard = std::max(m_heard, bytes);
+    return m_heard;
+}
+
+std::int64_t TPulseWaveOutDevice::BytesPlayed() const
+{
+    return HeardBytes();
+}
+
+std::int64_t TPulseWaveOutDevice::PlayedFrames() const
+{
+    if (!m_open) {
+        return 0;
+    }
+    return std::min(HeardBytes(), m_soundEnd) / m_format.blockAlign;
+}
+
+std::int64_t TPulseWaveOutDevice::ServerBufferBytes() const
+{
+    if (m_stream == nullptr || !m_streamReady) {
+        return 0;
+    }
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(m_stream);
+    return attr != nullptr ? attr->tlength : 0;
+}
+
+void TPulseWaveOutDevice::Pump()
+{
+    if (m_stream == nullptr || !m_streamReady || m_failed) {
+        return;
+    }
+    const std::int64_t frame = m_format.blockAlign;
+    std::size_t writable = pa_stream_writable_size(m_stream);
+    if (writable == static_cast<std::size_t>(-1)) {
+        return;
+    }
+    auto room = static_cast<std::int64_t>(writable);
+    room -= room % frame;
+
+    if (room > 0 && m_unwritten < m_queue.size()) {
+        // Gather across headers, so that only whole frames reach the server even when a header
+        // does not end on a frame boundary.
+        m_staging.clear();
+        std::size_t index = m_unwritten;
+        std::int64_t offset = m_offset;
+        while (static_cast<std::int64_t>(m_staging.size()) < room && index < m_queue.size()) {
+            const TWaveHeader* header = m_queue[index].header;
+            const char* bytes = reinterpret_cast<const char*>(header->data);
+            std::int64_t take = std::min<std::int64_t>(
+                room - static_cast<std::int64_t>(m_staging.size()), header->bufferLength - offset);
+            m_staging.insert(m_staging.end(), bytes + offset, bytes + offset + take);
+            offset += take;
+            if (offset >= header->bufferLength) {
+                ++index;
+                offset = 0;
+            }
+        }
+        const auto data = static_cast<std::int64_t>(m_staging.size());
+        std::int64_t consumed = data - data % frame;
+        std::int64_t length = consumed;
+        const bool atEnd = index == m_queue.size() &&
+                           (m_queue.back().header->flags & TWaveHeader::EndOfSound) != 0;
+        if (atEnd && data % frame != 0) {
+            // The sound ends inside a frame: complete it with silence.
+            consumed = data;
+            length = data + frame - data % frame;
+            m_staging.resize(static_cast<std::size_t>(length), 0);
+        }
+        if (length > 0) {
+            if (pa_stream_write(m_stream, m_staging.data(), static_cast<std::size_t>(length),
+                                nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+                Fail(weDisconnected, "writing to the sound server failed (" +
+                                         ServerError(m_context) + ")");
+                return;
+            }
+            // Move the cursor over the data written, noting where each header it passes ends.
+            std::int64_t left = consumed;
+            std::int64_t pos = m_streamPos;
+            while (left > 0) {
+                TQueued& q = m_queue[m_unwritten];
+                std::int64_t step = std::min<std::int64_t>(left, q.header->bufferLength - m_offset);
+                m_offset += step;
+                pos += step;
+                left -= step;
+                if (m_offset >= q.header->bufferLength) {
+                    q.end = pos;
+                    ++m_unwritten;
+                    m_offset = 0;
+                    if ((q.header->flags & TWaveHeader::EndOfSound) != 0) {
+                        m_silenceLeft = std::int64_t{m_format.samplesPerSec} * TailSilenceMs /
+                                        1000 * frame;
+                    }
+                }
+            }
+            m_streamPos += length;
+            m_soundEnd = m_streamPos;
+            room -= length;
+        }
+    }
+
+    if (room > 0 && m_silenceLeft > 0 && m_unwritten == m_queue.size()) {
+        const std::int64_t length = std::min(room, m_silenceLeft);
+        m_staging.assign(static_cast<std::size_t>(length), 0);
+        if (pa_stream_write(m_stream, m_staging.data(), static_cast<std::size_t>(length), nullptr,
+                            0, PA_SEEK_RELATIVE) >= 0) {
+            m_streamPos += length;
+            m_silenceLeft -= length;
+        }
+    }
+}
+
+void TPulseWaveOutDevice::Tick()
+{
+    if (m_stream == nullptr || !m_streamReady || m_failed) {
+        return;
+    }
+    const auto now = Clock::now();
+    if (now - m_lastTick > std::chrono::milliseconds(StallMs)) {
+        m_lastNews = now; // this thread was busy: the server had no chance to answer
+    }
+    m_lastTick = now;
+    // libpulse's own timing updates grow sparse (up to 1.5 s apart); ask for one now and then,
+    // for the played position's read-index bound and as proof that the server still answers.
+    if (m_timingRequest == nullptr && now - m_lastRequest >= std::chrono::milliseconds(TimingMs)) {
+        m_lastRequest = now;
+        m_timingRequest = pa_stream_update_timing_info(m_stream, nullptr, nullptr);
+    }
+    if (m_timingRequest != nullptr &&
+        pa_operation_get_state(m_timingRequest) != PA_OPERATION_RUNNING) {
+        pa_operation_unref(m_timingRequest);
+        m_timingRequest = nullptr;
+    }
+    const std::int64_t heard = HeardBytes();
+    // Headers whose last byte has been heard are done, in queue order.
+    while (!m_queue.empty() && m_unwritten > 0 && m_queue.front().end <= heard) {
+        TWaveHeader* header = m_queue.front().header;
+        m_queue.pop_front();
+        --m_unwritten;
+        header->flags = (header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;
+        if (m_notify) {
+            m_notify({TWaveOutMessageKind::Done, header, 0});
+        }
+        if (!m_open || m_failed || m_stream == nullptr) {
+            return;
+        }
+    }
+    if (!m_paused && now - m_lastNews > std::chrono::milliseconds(SilentServerMs)) {
+        m_loop.RunUntil([] { return false; }, 0); // news that is waiting counts
+        if (m_failed || m_stream == nullptr) {
+            return;
+        }
+        if (Clock::now() - m_lastNews > std::chrono::milliseconds(SilentServerMs)) {
+            m_contextReady = false; // the next open connects afresh
+            Fail(weDisconnected, "the sound server stopped answering");
+        }
+    }
+}
+
+void TPulseWaveOutDevice::Fail(int code, const std::string& detail)
+{
+    if (!m_open || m_failed) {
+        return;
+    }
+    m_failed = true;
+    m_lastDetail = detail;
+    m_tick.stop();
+    if (m_notify) {
+        m_notify({TWaveOutMessageKind::Failed, nullptr, code});
+    }
+}
+
+void TPulseWaveOutDevice::OnContextState(pa_context* context, void* self)
+{
+    auto& device = *static_cast<TPulseWaveOutDevice*>(self);
+    if (context != device.m_context || PA_CONTEXT_IS_GOOD(pa_context_get_state(context))) {
+        return;
+    }
+    const bool wasReady = device.m_contextReady;
+    device.m_contextReady = false;
+    if (wasReady) {
+        device.Fail(weDisconnected, "the sound server went away");
+    }
+}
+
+void TPulseWaveOutDevice::OnStreamState(pa_stream* stream, void* self)
+{
+    auto& device = *static_cast<TPulseWaveOutDevice*>(self);
+    if (stream != device.m_stream || PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
+        return;
+    }
+    const bool wasReady = device.m_streamReady;
+    device.m_streamReady = false;
+    if (wasReady) {
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(device.m_context))) {
+            device.m_contextReady = false;
+            device.Fail(weDisconnected, "the sound server went away");
+        } else {
+            device.Fail(weDisconnected,
+                        "the sound server ended the stream (" + ServerError(device.m_context) + ")");
+        }
+    }
+}
+
+void TPulseWaveOutDevice::OnStreamWrite(pa_stream* stream, std::size_t, void* self)
+{
+    auto& device = *static_cast<TPulseWaveOutDevice*>(self);
+    if (stream == device.m_stream) {
+        device.Pump();
+    }
+}
+
+void TPulseWaveOutDevice::OnTimingNews(pa_stream* stream, void* self)
+{
+    auto& device = *static_cast<TPulseWaveOutDevice*>(self);
+    if (stream == device.m_stream) {
+        device.m_lastNews = Clock::now();
+    }
+}
+
+} // namespace kavrel

@@ -1,0 +1,128 @@
+#pragma once
+// The output device on the desktop's sound server (PulseAudio, or PipeWire through
+// pipewire-pulse), through libpulse's asynchronous API run by the UI thread's event loop: no
+// thread of its own, no lock. Waiting for the server (connecting, making a stream, reading the
+// sink list) is bounded by about 2 s and runs only libpulse's events.
+//
+// Each Open (and the first write after a Reset) makes a stream whose server-side buffer takes
+// every queued buffer, so the owner's ring is the only buffer: the UI thread may stall for as long
+// as the ring lasts. A header is done once the stream's played position, from the server's
+// timing, has passed its last byte. After a header marked EndOfSound the stream is followed by
+// silence, so that a server working in fixed quanta (PipeWire) plays the sound's last part.
+//
+// The server going away, a failed stream, or no timing news for 3 s while playing end in a
+// Failed notice; the text says what happened.
+
+#include "audio/TWaveOutDevice.h"
+#include "audio/pulse/TPulseMainLoop.h"
+
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+struct pa_context;
+struct pa_operation;
+struct pa_stream;
+
+namespace kavrel {
+
+class TPulseWaveOutDevice : public TWaveOutDevice {
+public:
+    // Create on the UI thread, after the application object. The server is first asked when
+    // the device list or Open needs it.
+    TPulseWaveOutDevice();
+    ~TPulseWaveOutDevice() override;
+    TPulseWaveOutDevice(const TPulseWaveOutDevice&) = delete;
+    TPulseWaveOutDevice& operator=(const TPulseWaveOutDevice&) = delete;
+
+    // The server's sinks, by their descriptions, read from the server on each DeviceCount.
+    int DeviceCount() const override;
+    std::string DeviceName(int index) const override;
+    // deviceId k opens sink k of the last list read; DefaultDevice follows the server's default.
+    int Open(int deviceId, const TWaveFormat& format, TWaveOutNotify notify) override;
+    int PrepareHeader(TWaveHeader& header) override;
+    int UnprepareHeader(TWaveHeader& header) override;
+    int Write(TWaveHeader& header) override;
+    int Pause() override;
+    int Restart() override;
+    int Reset() override;
+    int Close() override;
+    std::int64_t PlayedFrames() const override;
+    std::string ErrorText(int code) const override;
+
+    // Bytes handed to the current stream, silence included; bytes heard from it.
+    std::int64_t BytesWritten() const { return m_streamPos; }
+    std::int64_t BytesPlayed() const;
+    // The server-side buffer of the current stream in bytes (0 when there is none).
+    std::int64_t ServerBufferBytes() const;
+
+    static constexpr int WaitMs = 2000;        // longest wait for the server
+    static constexpr int SilentServerMs = 3000; // no timing news for this long while playing: failed
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct TQueued {
+        TWaveHeader* header;
+        std::int64_t end; // stream position just after the header's last byte, once written
+    };
+    struct TSink {
+        std::string name;
+        std::string description;
+    };
+
+    int Connect();
+    void DropContext();
+    int ReadSinks();
+    int MakeStream();
+    void DropStream();
+    bool Holds(const TWaveHeader& header) const;
+    void Cork(bool cork);
+    void Pump();
+    void Tick();
+    std::int64_t HeardBytes() const;
+    void Fail(int code, const std::string& detail);
+
+    static void OnContextState(pa_context* context, void* self);
+    static void OnStreamState(pa_stream* stream, void* self);
+    static void OnStreamWrite(pa_stream* stream, std::size_t bytes, void* self);
+    static void OnTimingNews(pa_stream* stream, void* self);
+
+    TPulseMainLoop m_loop; // first: outlives the context and stream made on it
+    pa_context* m_context = nullptr;
+    bool m_contextReady = false; // connected and not known to be failed or silent
+    pa_stream* m_stream = nullptr;
+    bool m_streamReady = false;
+    QTimer m_tick;
+
+    std::vector<TSink> m_sinks;
+    std::string m_sinkName; // empty: the server's default
+    // A failure to reach the server, remembered for a short while.
+    std::string m_connectError;
+    Clock::time_point m_connectErrorAt;
+
+    TWaveOutNotify m_notify;
+    TWaveFormat m_format;
+    bool m_open = false;
+    bool m_paused = false;
+    bool m_failed = false;
+    std::deque<TQueued> m_queue;
+    std::size_t m_unwritten = 0;  // index in m_queue of the first header not fully written
+    std::int64_t m_offset = 0;    // bytes of that header already written
+    std::int64_t m_streamPos = 0; // bytes written to the current stream, silence included
+    std::int64_t m_soundEnd = 0;  // bytes of sound written to it, without the closing silence
+    std::int64_t m_silenceLeft = 0;
+    mutable std::int64_t m_heard = 0;
+    Clock::time_point m_lastNews;
+    Clock::time_point m_lastTick;
+    Clock::time_point m_lastRequest;
+    pa_operation* m_timingRequest = nullptr;
+    std::vector<char> m_staging;
+    std::string m_lastDetail;
+};
+
+} // namespace kavrel
