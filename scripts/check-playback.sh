@@ -44,7 +44,7 @@ run_case() {
     "$kavrel" play "$work/$name.wav" --raw-gain 0 --seconds "$play_seconds" \
         --timing "$work/$name.timing" 2>"$work/$name.err" || { cat "$work/$name.err" >&2; exit 1; }
     wait "$recorder"
-    echo "== $name: $chans channels at $rate Hz, ${play_seconds} s of a 1.4 s loop"
+    echo "== $name: $chans channels at $rate Hz, ${play_seconds} s of a ramp of at most 1.4 s, looped"
     "$check" analyze "$work/$name.wav" "$work/$name.timing" "$work/$name.raw" \
         "$(awk '/^t0/ {print $2}' "$work/$name.t0")"
 }
