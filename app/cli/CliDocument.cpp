@@ -9,8 +9,8 @@
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
-#include "audio/qt/TQtEventPoster.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
+#include "audio/qt/TQtEventPoster.h"
 #include "settings/TProgId.h"
 #include "settings/TZELFile.h"
 #include "sound/TWav.h"
@@ -290,8 +290,8 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     if (!timingPath.isEmpty()) {
         timing = std::fopen(QFile::encodeName(timingPath).constData(), "w");
         if (timing == nullptr)
-            throw std::runtime_error(timingPath.toStdString() + ": cannot write: " +
-                                     std::strerror(errno));
+            throw std::runtime_error(timingPath.toStdString() +
+                                     ": cannot write: " + std::strerror(errno));
     }
     const struct TCloseTiming {
         std::FILE*& file;

@@ -77,8 +77,8 @@ int Record(const std::string& source, int rate, int chans, double seconds, const
     pa_buffer_attr attr{static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                         static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1), fragment};
     int error = 0;
-    pa_simple* s = pa_simple_new(nullptr, "kavrel playback check", PA_STREAM_RECORD,
-                                 source.c_str(), "monitor", &spec, nullptr, &attr, &error);
+    pa_simple* s = pa_simple_new(nullptr, "kavrel playback check", PA_STREAM_RECORD, source.c_str(),
+                                 "monitor", &spec, nullptr, &attr, &error);
     if (s == nullptr) {
         std::cerr << "playback_check: " << source << ": " << pa_strerror(error) << "\n";
         return 1;
@@ -172,8 +172,8 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
             return false;
         for (int j = 1; j <= 8; ++j) {
             const std::int64_t f = frame[static_cast<std::size_t>(k + j)];
-            if (f < 0 || std::abs(Wrap(f - frame[static_cast<std::size_t>(k)] - j, length)) >
-                             2 * Tolerance)
+            if (f < 0 ||
+                std::abs(Wrap(f - frame[static_cast<std::size_t>(k)] - j, length)) > 2 * Tolerance)
                 return false;
         }
         return true;
@@ -235,15 +235,17 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
             }
             // Blocks filled at the start wait for the stream to start; they are counted apart.
             if (k <= end && static_cast<double>(ns - firstFill) > 0.5e9)
-                latencies.push_back((t0 + static_cast<double>(k) * 1e9 / rate -
-                                     static_cast<double>(ns)) /
-                                    1e6);
+                latencies.push_back(
+                    (t0 + static_cast<double>(k) * 1e9 / rate - static_cast<double>(ns)) / 1e6);
         } else if (kind == "heard") {
-            const auto k = static_cast<std::int64_t>(std::llround(recordedAt(static_cast<double>(ns))));
+            const auto k =
+                static_cast<std::int64_t>(std::llround(recordedAt(static_cast<double>(ns))));
             if (k < first + static_cast<std::int64_t>(rate / 10) || k > last ||
                 frame[static_cast<std::size_t>(k)] < 0)
                 continue;
-            errors.push_back(std::fabs(static_cast<double>(Wrap(pos - frame[static_cast<std::size_t>(k)], length))) * 1000.0 / rate);
+            errors.push_back(std::fabs(static_cast<double>(
+                                 Wrap(pos - frame[static_cast<std::size_t>(k)], length))) *
+                             1000.0 / rate);
         }
     }
     std::printf("latency fill->heard: median %.1f ms, max %.1f ms (%zu blocks)\n",
@@ -255,10 +257,9 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
                 static_cast<double>(longestGap) * 1000.0 / rate, static_cast<long long>(dropouts),
                 static_cast<long long>(badChannels),
                 static_cast<double>(last - first) / static_cast<double>(length));
-    std::printf("heard position error: median %.1f ms, max %.1f ms (%zu readings)\n",
-                Median(errors),
-                errors.empty() ? NAN : *std::max_element(errors.begin(), errors.end()),
-                errors.size());
+    std::printf(
+        "heard position error: median %.1f ms, max %.1f ms (%zu readings)\n", Median(errors),
+        errors.empty() ? NAN : *std::max_element(errors.begin(), errors.end()), errors.size());
     return 0;
 }
 

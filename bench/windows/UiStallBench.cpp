@@ -1,6 +1,7 @@
 // The longest stall of the UI thread while a sound plays: a 1 ms timer notes the longest time
-// between two of its ticks during each of the user's actions. The sound output is the program's
-// own (a sound server must be running; scripts/pulse-test-server.sh gives one).
+// between two of its ticks during each of the user's actions, and how much of it the thread ran
+// (on a busy machine the rest is time spent waiting for a processor). The sound output is the
+// program's own (a sound server must be running; scripts/pulse-test-server.sh gives one).
 //   bench_ui_stall [MINUTES]     (default 60: the file that is opened, analysed and saved)
 // Run it with QT_QPA_PLATFORM=offscreen or on a display.
 
@@ -21,6 +22,8 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+
+#include <time.h>
 
 using namespace kavrel;
 
@@ -52,7 +55,13 @@ public:
         m_timer.setInterval(1);
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_since.restart());
+            const qint64 gap = m_since.restart();
+            const double cpu = ThreadCpuMs();
+            if (gap > m_longest) {
+                m_longest = gap;
+                m_longestBusy = cpu - m_cpuAt;
+            }
+            m_cpuAt = cpu;
         });
     }
     // Runs action with the events going on before and after; the longest gap in ms.
@@ -60,6 +69,8 @@ public:
     {
         Settle(50);
         m_longest = 0;
+        m_longestBusy = 0;
+        m_cpuAt = ThreadCpuMs();
         m_since.start();
         m_timer.start();
         action();
@@ -75,10 +86,22 @@ public:
             QApplication::processEvents(QEventLoop::AllEvents, 5);
     }
 
+    // How much of the longest gap the UI thread ran (the rest it waited for a processor).
+    double LongestBusy() const { return m_longestBusy; }
+
 private:
+    static double ThreadCpuMs()
+    {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+    }
+
     QTimer m_timer;
     QElapsedTimer m_since;
     qint64 m_longest = 0;
+    double m_longestBusy = 0;
+    double m_cpuAt = 0;
 };
 
 } // namespace
@@ -110,8 +133,9 @@ int main(int argc, char** argv)
 
     TStallMonitor monitor;
     const auto report = [&](const char* what, const std::function<void()>& action) {
-        std::printf("%-44s longest stall %4lld ms\n", what,
-                    static_cast<long long>(monitor.Measure(action)));
+        const qint64 longest = monitor.Measure(action);
+        std::printf("%-40s longest stall %4lld ms (UI thread running %3.0f ms of it)\n", what,
+                    static_cast<long long>(longest), monitor.LongestBusy());
         std::fflush(stdout);
     };
     report("playing, nothing else", [] { TStallMonitor::Settle(1000); });
