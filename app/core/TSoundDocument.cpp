@@ -84,9 +84,13 @@ TWav TSoundDocument::TakeSound(TWav sound)
     std::swap(m_sourceWav, sound);
     m_playPos = 0;
     // The device plays one format: a sound of another one starts the playback again on it.
+    // Should it fail, the old playback is stopped all the same: Play is unchecked by the close.
     if (m_feeding && m_mpcPlay1->IsOpen() &&
-        (m_sourceWav.SampleRate() != m_playRate || m_sourceWav.Channels() != m_playChans))
+        (m_sourceWav.SampleRate() != m_playRate || m_sourceWav.Channels() != m_playChans)) {
+        m_feeding = false;
+        m_mpcPlay1->Stop();
         StartPlay();
+    }
     return sound;
 }
 

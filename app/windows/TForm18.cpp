@@ -10,8 +10,8 @@
 #include "app/windows/TForm19.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
-#include "audio/qt/TQtEventPoster.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
+#include "audio/qt/TQtEventPoster.h"
 #include "axes/qt/TAxis.h"
 #include "menus/qt/TRecentFilesMenu.h"
 
@@ -40,6 +40,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <exception>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -647,7 +648,15 @@ void TForm18::LoadSoundFile(const QString& path)
         true);
     if (!loaded)
         return;
-    TWav previous = doc.TakeSound(std::move(sound));
+    // A playback that cannot start again on the new format is reported once the window shows
+    // the new sound.
+    TWav previous;
+    std::exception_ptr restartError;
+    try {
+        previous = doc.TakeSound(std::move(sound));
+    } catch (...) {
+        restartError = std::current_exception();
+    }
     m_summary = std::move(summary);
     // Giving back the pages of an hour of sound takes a while: not on the UI thread.
     if (m_release.valid())
@@ -674,6 +683,8 @@ void TForm18::LoadSoundFile(const QString& path)
     m_paintBox2->Invalidate();
     UpdatePlayLine();
     ShowResponse();
+    if (restartError)
+        std::rethrow_exception(restartError);
 }
 
 void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis)

@@ -57,7 +57,8 @@ public:
 
     // Opens a sound file and makes it the document. Raises the wave file's error (EWavError)
     // after the recent list and the save name have taken the path; caption, status bar, time
-    // axis and play position then stay as they were.
+    // axis and play position then stay as they were. A playback that cannot start again on a
+    // sound of another format raises the player's error once the window shows the new sound.
     void LoadSoundFile(const QString& path);
     // Restores the gains and filter parameters from the settings file into the sliders.
     void LoadSettings();
