@@ -210,7 +210,7 @@ TEST_F(SoundDocumentTest, RawPathIsRawGainTimesInputAndFilterStateKeepsRunning)
     ASSERT_EQ(m_device->WrittenBlocks().size(), Ring + 1);
     const auto yl = Filtered(Doc().FilterSection2(), 44100, left);
     const auto yr = Filtered(Doc().FilterSection1(), 44100, right);
-    const std::size_t first = Ring * block;
+    const auto first = static_cast<std::ptrdiff_t>(Ring * block);
     ExpectNear(std::vector<double>(yl.begin() + first, yl.end()), ChannelOf(Written(Ring), 2, 0),
                "ch 0");
     ExpectNear(std::vector<double>(yr.begin() + first, yr.end()), ChannelOf(Written(Ring), 2, 1),
