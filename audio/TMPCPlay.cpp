@@ -50,6 +50,16 @@ TMPCPlay::TMPCPlay(std::unique_ptr<TWaveOutDevice> device, TEventPoster& poster)
     }
 }
 
+std::vector<TMPCPlay::TOutput> TMPCPlay::Outputs() const
+{
+    std::vector<TOutput> outputs;
+    const int count = m_device->DeviceCount();
+    for (int i = 0; i < count; ++i) {
+        outputs.push_back(TOutput{m_device->DeviceKey(i), m_device->DeviceName(i)});
+    }
+    return outputs;
+}
+
 TMPCPlay::~TMPCPlay()
 {
     m_window.reset();
@@ -178,6 +188,17 @@ bool TMPCPlay::Open()
 {
     if (m_open) {
         return false;
+    }
+    m_deviceId = TWaveOutDevice::DefaultDevice;
+    m_outputMissing = false;
+    if (!m_outputKey.empty()) {
+        const int count = m_device->DeviceCount();
+        for (int i = 0; i < count && m_deviceId == TWaveOutDevice::DefaultDevice; ++i) {
+            if (m_device->DeviceKey(i) == m_outputKey) {
+                m_deviceId = i;
+            }
+        }
+        m_outputMissing = m_deviceId == TWaveOutDevice::DefaultDevice;
     }
     int result = m_device->Open(m_deviceId, m_format, MakeNotify());
     if (result != weNoError) {

@@ -70,6 +70,20 @@ public:
     bool Finished() const { return m_finished; }
     // Names of the output devices, read at creation.
     const std::vector<std::string>& DeviceNames() const { return m_deviceNames; }
+
+    // One output as the device lists it now.
+    struct TOutput {
+        std::string Key;         // TWaveOutDevice::DeviceKey: how a choice is remembered
+        std::string Description; // TWaveOutDevice::DeviceName: what the user reads
+    };
+    // The outputs there are now, asked of the device on each call (outputs come and go).
+    std::vector<TOutput> Outputs() const;
+    // The chosen output by its key; empty: the system's default. Used from the next Open on,
+    // which looks the key up among the outputs there are then.
+    const std::string& OutputKey() const { return m_outputKey; }
+    void SetOutputKey(std::string key) { m_outputKey = std::move(key); }
+    // True after an Open that did not find the chosen output and opened the default instead.
+    bool OutputMissing() const { return m_outputMissing; }
     // Why the device last stopped on its own (server gone ...), empty if it never did.
     const std::string& LastDeviceError() const { return m_lastDeviceError; }
 
@@ -112,6 +126,8 @@ private:
     int m_nBuffers = 4;
 
     int m_deviceId = TWaveOutDevice::DefaultDevice;
+    std::string m_outputKey;
+    bool m_outputMissing = false;
     bool m_open = false;
     bool m_finished = false;
     TWaveFormat m_format;

@@ -27,6 +27,10 @@ public:
     virtual int DeviceCount() const = 0;
     // Name of output device 0 .. DeviceCount()-1, empty for other numbers.
     virtual std::string DeviceName(int index) const = 0;
+    // The name the system itself gives output `index`, which stays the same while the output
+    // exists and across runs (a choice is remembered by it); DeviceName is what a user reads.
+    // Empty for other numbers. By default the same as DeviceName.
+    virtual std::string DeviceKey(int index) const { return DeviceName(index); }
 
     // Opens device deviceId (or DefaultDevice) for format; notifies Opened on success.
     virtual int Open(int deviceId, const TWaveFormat& format, TWaveOutNotify notify) = 0;

@@ -13,6 +13,7 @@ packages=(
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
     xvfb xauth fonts-dejavu-core
     sox
+    libsndfile1-dev opus-tools lame
     clang libclang-rt-dev
 )
 

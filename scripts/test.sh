@@ -62,7 +62,8 @@ for f in "${fuzzers[@]}"; do
     work=$(mktemp -d)
     [ -d "$seeds" ] && cp -r "$seeds/." "$work/"
     echo "$name: 20000 runs"
-    ASAN_OPTIONS=detect_leaks=1 "$f" -runs=20000 -max_len=4096 -seed=1 "$work" 2>"$work.log" \
+    ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS="suppressions=$PWD/fuzz/lsan-suppressions.txt" \
+        "$f" -runs=20000 -max_len=4096 -seed=1 "$work" 2>"$work.log" \
         || { tail -50 "$work.log"; exit 1; }
     rm -rf "$work" "$work.log"
 done

@@ -1,7 +1,8 @@
 #include "sound/TWav.h"
 
 #include "sound/detail/FileSource.h"
-#include "sound/detail/WavReader.h"
+#include "sound/detail/FlacWriter.h"
+#include "sound/detail/SoundReader.h"
 #include "sound/detail/WavWriter.h"
 
 #include <algorithm>
@@ -131,7 +132,7 @@ bool TWav::Read(const TWavSource& source, const std::string& name, const TWavPro
 {
     std::optional<detail::TDecodedWav> sound;
     try {
-        sound = detail::DecodeWav(source, name, progress);
+        sound = detail::DecodeSound(source, name, progress);
     } catch (const std::bad_alloc&) {
         throw EWavError(name, "not enough memory to hold the sound");
     }
@@ -152,6 +153,9 @@ bool TWav::WriteFile(const std::string& path, const TWavProgress& progress) cons
     const std::string name = path.empty() ? m_fileName : path;
     if (name.empty())
         throw EWavError({}, "no wave file named to write");
+    detail::RefuseOtherSoundName(name);
+    if (detail::IsFlacName(name))
+        return detail::WriteFlacFile(*this, name, progress);
     return detail::WriteWavFile(*this, name, progress);
 }
 
@@ -171,6 +175,9 @@ bool WriteWavStream(const std::string& path, const TWavStreamFormat& format,
 {
     if (path.empty())
         throw EWavError({}, "no wave file named to write");
+    detail::RefuseOtherSoundName(path);
+    if (detail::IsFlacName(path))
+        return detail::WriteFlacStream(format, next, path, progress);
     return detail::WriteWavStream(format, next, path, progress);
 }
 

@@ -83,17 +83,20 @@ public:
     void BlockExtract(std::span<const std::int32_t> channels, std::int64_t start,
                       std::span<std::int16_t> out) const noexcept;
 
-    // Reads a wave file (empty path: FileName()). The new sound is built completely before it
-    // replaces the current one: on an EWavError, or when `progress` cancels (returns false), this
-    // object is left exactly as it was. Returns false when cancelled.
+    // Reads a sound file (empty path: FileName()): a RIFF wave file through the program's own
+    // reader, any other format libsndfile knows (FLAC, Ogg, Opus, MP3, AIFF, CAF, W64, RF64)
+    // through libsndfile, with the same conversion to 16 bits. The new sound is built completely
+    // before it replaces the current one: on an EWavError, or when `progress` cancels (returns
+    // false), this object is left exactly as it was. Returns false when cancelled.
     bool ReadFile(const std::string& path = {}, const TWavProgress& progress = {});
     // The same from any source; `name` is what error messages and FileName() show.
     bool Read(const TWavSource& source, const std::string& name, const TWavProgress& progress = {});
 
-    // Writes the sound as a 16-bit PCM wave file (empty path: FileName()) through TSafeWriter:
-    // the new file replaces the target only when complete; on an EWavError or a cancel the
-    // target is untouched and nothing is left beside it. A device or pipe (`/dev/stdout`) is
-    // written to directly; a write-protected target is refused. Returns false when cancelled.
+    // Writes the sound as a 16-bit PCM wave file (empty path: FileName()), or as 16-bit FLAC
+    // (level 5) when the name ends in ".flac", through TSafeWriter: the new file replaces the
+    // target only when complete; on an EWavError or a cancel the target is untouched and nothing
+    // is left beside it. A device or pipe (`/dev/stdout`) is written to directly; a
+    // write-protected target is refused. Returns false when cancelled.
     bool WriteFile(const std::string& path = {}, const TWavProgress& progress = {}) const;
     // The 44-byte header and the interleaved samples, as WriteFile writes them. Throws EWavError
     // for a sound no wave file can hold.

@@ -19,6 +19,14 @@ std::string_view EncodingName(TWavEncoding encoding) noexcept
         return "float32";
     case TWavEncoding::Float64:
         return "float64";
+    case TWavEncoding::Vorbis:
+        return "vorbis";
+    case TWavEncoding::Opus:
+        return "opus";
+    case TWavEncoding::Mpeg:
+        return "mpeg";
+    case TWavEncoding::Other:
+        return "other";
     }
     return "none";
 }

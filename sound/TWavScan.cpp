@@ -1,7 +1,7 @@
 #include "sound/TWavScan.h"
 
 #include "sound/detail/FileSource.h"
-#include "sound/detail/WavReader.h"
+#include "sound/detail/SoundReader.h"
 
 #include <new>
 
@@ -23,7 +23,7 @@ bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBloc
     scan.OnBlock = sink;
     std::optional<detail::TDecodedWav> result;
     try {
-        result = detail::DecodeWav(detail::OpenFileSource(path), path, progress, &scan);
+        result = detail::DecodeSound(detail::OpenFileSource(path), path, progress, &scan);
     } catch (const std::bad_alloc&) {
         throw EWavError(path, "not enough memory to read the file");
     }

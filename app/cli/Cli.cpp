@@ -23,14 +23,17 @@ struct Command {
 };
 
 constexpr std::array kCommands{
-    Command{"info", "info FILE                 one line about a wave file", &RunInfo},
-    Command{"convert", "convert IN OUT            write IN as a 16-bit PCM wave file", &RunConvert},
+    Command{"info", "info FILE                 one line about a sound file", &RunInfo},
+    Command{"convert", "convert IN OUT            write IN as 16-bit PCM (FLAC for OUT.flac)",
+            &RunConvert},
     Command{"analyze", "analyze FILE              RMS, peak and crest level of each channel",
             &RunAnalyze},
     Command{"export", "export IN OUT [options]   write IN through the Vesk filter, normalised",
             &RunExport},
     Command{"play", "play FILE [options]       play FILE through the sound output, looping",
             &RunPlay},
+    Command{"devices", "devices                   list the sound outputs play --device takes",
+            &RunDevices},
 };
 
 void PrintUsage(std::FILE* to)

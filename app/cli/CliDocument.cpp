@@ -219,8 +219,10 @@ long long MonotonicNs()
         .count();
 }
 
+// output: an output's name or description as `kavrel devices` lists them; empty: the default.
 int PlayFile(const std::string& path, const TControls& controls, bool useFilter, double fromSeconds,
-             std::optional<double> playSeconds, const QString& timingPath)
+             std::optional<double> playSeconds, const QString& timingPath,
+             const std::string& output)
 {
     TQtEventPoster poster;
     TSoundDocument doc(std::make_unique<TPulseWaveOutDevice>(), poster);
@@ -318,7 +320,15 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
         QTimer::singleShot(2000, [] { QCoreApplication::quit(); });
     });
 
+    std::string outputKey = output;
+    for (const TMPCPlay::TOutput& o : doc.MPCPlay1().Outputs())
+        if (o.Description == output && o.Key != output)
+            outputKey = o.Key;
+    doc.MPCPlay1().SetOutputKey(outputKey);
     doc.StartPlay();
+    if (doc.MPCPlay1().OutputMissing())
+        PrintError(QString::fromStdString("output device '" + output +
+                                          "' not found; playing on the default output"));
     if (timing != nullptr)
         heardTimer.start();
     QCoreApplication::exec();
@@ -337,8 +347,8 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
 int RunAnalyze(const QStringList& args)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription("Print the levels of every channel of a wave file.");
-    parser.addPositionalArgument("FILE", "The wave file.");
+    parser.setApplicationDescription("Print the levels of every channel of a sound file.");
+    parser.addPositionalArgument("FILE", "The sound file (wave, FLAC, Ogg, Opus, MP3, AIFF …).");
     if (auto code = ParseCommand(parser, args, 1, 1))
         return *code;
     // Only the levels are needed, so the samples are not kept.
@@ -356,8 +366,9 @@ int RunExport(const QStringList& args)
     parser.setApplicationDescription(
         "Write IN through the Vesk filter, normalised to full scale, to OUT. Values not given "
         "come from the stored settings.");
-    parser.addPositionalArgument("IN", "The wave file to read.");
-    parser.addPositionalArgument("OUT", "The wave file to write.");
+    parser.addPositionalArgument("IN", "The sound file to read.");
+    parser.addPositionalArgument("OUT", "The 16-bit file to write: FLAC when it ends in \".flac\", "
+                                        "a wave file otherwise.");
     const TFilterOptions options;
     options.AddTo(parser);
     if (auto code = ParseCommand(parser, args, 2, 2))
@@ -385,19 +396,23 @@ int RunPlay(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Play a wave file through the sound output, looping at its end, as the window plays it. "
+        "Play a sound file through the sound output, looping at its end, as the window plays it. "
         "Ctrl+C stops it. Values not given come from the stored settings.");
-    parser.addPositionalArgument("FILE", "The wave file.");
+    parser.addPositionalArgument("FILE", "The sound file.");
     const QCommandLineOption seconds("seconds", "Play for S seconds (default: once through).", "S");
     const QCommandLineOption from("from", "Start at S seconds into the file.", "S");
     const QCommandLineOption useFilter("use-filter", "Hear the filtered sound.");
     const QCommandLineOption rawGain("raw-gain", "Gain of the unfiltered sound in dB.", "DB");
+    const QCommandLineOption device("device",
+                                    "Play on the output NAME (a name or description as 'kavrel "
+                                    "devices' lists them); the default output if it is not there.",
+                                    "NAME");
     const QCommandLineOption timing(
         "timing",
         "Write to FILE, for measuring: 'fill NS FRAME FRAMES' as each block is filled "
         "(monotonic clock in ns, the frame it starts at) and 'heard NS FRAME' every 5 ms.",
         "FILE");
-    parser.addOptions({seconds, from, useFilter, rawGain, timing});
+    parser.addOptions({seconds, from, useFilter, rawGain, device, timing});
     const TFilterOptions options;
     options.AddTo(parser);
     if (auto code = ParseCommand(parser, args, 1, 1))
@@ -420,7 +435,7 @@ int RunPlay(const QStringList& args)
     int code = ExitFailure;
     try {
         code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds,
-                        parser.value(timing));
+                        parser.value(timing), parser.value(device).toStdString());
     } catch (const std::bad_alloc&) {
         PrintError(TextFromNative(path + ": not enough memory"));
     } catch (const std::exception& e) {

@@ -1,4 +1,4 @@
-// The wave-file commands: info and convert.
+// The sound-file commands: info and convert.
 
 #include "app/cli/Cli.h"
 #include "app/cli/CliSupport.h"
@@ -18,10 +18,11 @@ namespace kavrel::cli {
 int RunInfo(const QStringList& args)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription("Prints one line about a wave file: channels, sample rate, "
+    parser.setApplicationDescription("Prints one line about a sound file (wave, FLAC, Ogg Vorbis, "
+                                     "Opus, MP3, AIFF, CAF, W64, RF64): channels, sample rate, "
                                      "frames per channel, duration in seconds, the stored "
                                      "encoding, and whether the file ends before its data.");
-    parser.addPositionalArgument("FILE", "The wave file.");
+    parser.addPositionalArgument("FILE", "The sound file.");
     if (const std::optional<int> done = ParseCommand(parser, args, 1, 1))
         return *done;
 
@@ -52,10 +53,11 @@ int RunInfo(const QStringList& args)
 int RunConvert(const QStringList& args)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription("Reads a wave file of any PCM or float encoding and writes it "
-                                     "as 16-bit PCM. OUT is replaced only once it is complete.");
-    parser.addPositionalArgument("IN", "The wave file to read.");
-    parser.addPositionalArgument("OUT", "The 16-bit wave file to write.");
+    parser.setApplicationDescription(
+        "Reads a sound file of any format the program opens and writes it as 16-bit PCM: a wave "
+        "file, or FLAC when OUT ends in \".flac\". OUT is replaced only once it is complete.");
+    parser.addPositionalArgument("IN", "The sound file to read.");
+    parser.addPositionalArgument("OUT", "The 16-bit wave or FLAC file to write.");
     if (const std::optional<int> done = ParseCommand(parser, args, 2, 2))
         return *done;
 

@@ -13,5 +13,6 @@ int RunConvert(const QStringList& args);
 int RunAnalyze(const QStringList& args);
 int RunExport(const QStringList& args);
 int RunPlay(const QStringList& args);
+int RunDevices(const QStringList& args);
 
 }  // namespace kavrel::cli

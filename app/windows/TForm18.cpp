@@ -10,6 +10,7 @@
 #include "app/windows/TAbout.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TLevelsForm.h"
+#include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
@@ -17,6 +18,7 @@
 #include "axes/qt/TAxis.h"
 #include "menus/qt/TIniStore.h"
 #include "menus/qt/TRecentFilesMenu.h"
+#include "sound/SoundFileNames.h"
 
 #include <QAction>
 #include <QApplication>
@@ -60,7 +62,10 @@ namespace {
 constexpr const char* SettingsSection = "Settings";
 // Section of the per-user ini that keeps where the windows stand.
 constexpr const char* PlacesSection = "Windows";
-constexpr const char* FileFilter = "Wave files (*.wav);;All files (*)";
+constexpr const char* OpenFilter =
+    "Sound files (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff *.aifc *.caf *.w64 *.rf64);;"
+    "Wave files (*.wav);;All files (*)";
+constexpr const char* SaveFilter = "Wave files (*.wav);;FLAC files (*.flac);;All files (*)";
 constexpr double FullScale = 32768.0;
 // Each notch of the wheel over a plot narrows (or widens) the time range to this fraction.
 constexpr double WheelZoomFactor = 0.8;
@@ -86,13 +91,13 @@ QString FromPath(const std::string& path)
     return TextFromNative(path);
 }
 
-// The first local wave file among a drag's URLs; empty when there is none.
-QString DroppedWaveFile(const QMimeData* mime)
+// The first local sound file among a drag's URLs; empty when there is none.
+QString DroppedSoundFile(const QMimeData* mime)
 {
     if (mime == nullptr || !mime->hasUrls())
         return {};
     for (const QUrl& url : mime->urls())
-        if (url.isLocalFile() && url.toLocalFile().endsWith(".wav", Qt::CaseInsensitive))
+        if (url.isLocalFile() && IsSoundFileName(ToPath(url.toLocalFile())))
             return url.toLocalFile();
     return {};
 }
@@ -256,6 +261,11 @@ void TForm18::CreateMenus()
     m_sound1->addAction(m_usefilteraction);
     m_sound1->addAction(m_showfilteraction);
     m_sound1->addAction(m_analyzeaction);
+    m_sound1->addSeparator();
+    m_outputMenu = new TOutputMenu(m_document->MPCPlay1(), m_sound1, [this] {
+        return std::unique_ptr<TKeyValueStore>(
+            std::make_unique<TIniStore>(TIniStore::FileNameFor(m_progId1)));
+    });
 
     m_view1 = bar->addMenu("&View");
     m_view1->setObjectName("View1");
@@ -937,7 +947,7 @@ void TForm18::openactionExecute()
     dialog.setObjectName("OpenDialog1");
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(FileFilter);
+    dialog.setNameFilter(OpenFilter);
     dialog.setDefaultSuffix("wav");
     const std::string& current = m_document->SourceWav().FileName();
     if (!current.empty())
@@ -953,12 +963,21 @@ void TForm18::saveactionExecute()
     dialog.setObjectName("SaveDialog1");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(FileFilter);
+    dialog.setNameFilter(SaveFilter);
     dialog.setDefaultSuffix("wav");
+    // A name typed without an ending gets the one of the chosen kind of file.
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains("*.flac") ? "flac" : "wav");
+    });
     if (!m_saveFileName.isEmpty()) {
         const QFileInfo preset(m_saveFileName);
         dialog.setDirectory(preset.absolutePath());
-        dialog.selectFile(preset.fileName());
+        // The saved file is a wave file unless named .flac: the name of an Ogg, MP3 … source is
+        // offered with ".wav" instead of its own ending.
+        const QString suffix = preset.suffix().toLower();
+        const bool otherFormat = IsSoundFileName(ToPath(preset.fileName())) && suffix != "wav" &&
+                                 suffix != "flac";
+        dialog.selectFile(otherFormat ? preset.completeBaseName() + ".wav" : preset.fileName());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
@@ -993,6 +1012,13 @@ void TForm18::playactionExecute()
         throw;
     }
     m_follow = true;
+    if (m_document->MPCPlay1().OutputMissing()) {
+        const std::string& chosen = m_outputMenu->ChosenDescription().empty()
+                                        ? m_document->MPCPlay1().OutputKey()
+                                        : m_outputMenu->ChosenDescription();
+        statusBar()->showMessage("Output device \"" + QString::fromStdString(chosen) +
+                                 "\" is not there; playing on the default output");
+    }
 }
 
 void TForm18::usefilteractionExecute()
@@ -1065,13 +1091,13 @@ void TForm18::closeEvent(QCloseEvent* event)
 
 void TForm18::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!DroppedWaveFile(event->mimeData()).isEmpty())
+    if (!DroppedSoundFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
 void TForm18::dropEvent(QDropEvent* event)
 {
-    const QString file = DroppedWaveFile(event->mimeData());
+    const QString file = DroppedSoundFile(event->mimeData());
     if (file.isEmpty())
         return;
     event->acceptProposedAction();

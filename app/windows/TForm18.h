@@ -30,6 +30,7 @@ class TAbout;
 class TAxis;
 class TForm19;
 class TLevelsForm;
+class TOutputMenu;
 class TPaintBox;
 class TPanel;
 class TQtEventPoster;
@@ -98,6 +99,7 @@ public:
     QToolBar* ToolBar1() const { return m_toolBar1; }
     QMenu* File1() const { return m_file1; }
     QMenu* Sound1() const { return m_sound1; }
+    TOutputMenu& OutputMenu() const { return *m_outputMenu; }
     QMenu* View1() const { return m_view1; }
     QMenu* Help1() const { return m_help1; }
     TPanel* Panel1() const { return m_panel1; }
@@ -220,6 +222,7 @@ private:
     QToolBar* m_toolBar1 = nullptr;
     QMenu* m_file1 = nullptr;
     QMenu* m_sound1 = nullptr;
+    TOutputMenu* m_outputMenu = nullptr; // owned by m_sound1
     QMenu* m_view1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;

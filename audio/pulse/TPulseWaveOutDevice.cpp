@@ -179,6 +179,14 @@ std::string TPulseWaveOutDevice::DeviceName(int index) const
     return m_sinks[static_cast<std::size_t>(index)].description;
 }
 
+std::string TPulseWaveOutDevice::DeviceKey(int index) const
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= m_sinks.size()) {
+        return {};
+    }
+    return m_sinks[static_cast<std::size_t>(index)].name;
+}
+
 int TPulseWaveOutDevice::Open(int deviceId, const TWaveFormat& format, TWaveOutNotify notify)
 {
     if (m_open) {

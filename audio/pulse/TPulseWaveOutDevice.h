@@ -42,6 +42,8 @@ public:
     // The server's sinks, by their descriptions, read from the server on each DeviceCount.
     int DeviceCount() const override;
     std::string DeviceName(int index) const override;
+    // The sink's name on the server ("alsa_output…"), of the last list read.
+    std::string DeviceKey(int index) const override;
     // deviceId k opens sink k of the last list read; DefaultDevice follows the server's default.
     int Open(int deviceId, const TWaveFormat& format, TWaveOutNotify notify) override;
     int PrepareHeader(TWaveHeader& header) override;

@@ -64,6 +64,21 @@ std::string TFakeWaveOutDevice::DeviceName(int index) const
     return m_names[static_cast<std::size_t>(index)];
 }
 
+std::string TFakeWaveOutDevice::DeviceKey(int index) const
+{
+    if (index < 0 || index >= DeviceCount()) {
+        return {};
+    }
+    const auto i = static_cast<std::size_t>(index);
+    return i < m_keys.size() ? m_keys[i] : m_names[i];
+}
+
+void TFakeWaveOutDevice::SetOutputs(std::vector<std::string> names, std::vector<std::string> keys)
+{
+    m_names = std::move(names);
+    m_keys = std::move(keys);
+}
+
 int TFakeWaveOutDevice::Injected(TOp op)
 {
     m_calls.emplace_back(OpName(op));

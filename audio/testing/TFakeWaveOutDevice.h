@@ -29,6 +29,8 @@ public:
 
     int DeviceCount() const override;
     std::string DeviceName(int index) const override;
+    // The key SetOutputs gave; the name otherwise.
+    std::string DeviceKey(int index) const override;
     int Open(int deviceId, const TWaveFormat& format, TWaveOutNotify notify) override;
     int PrepareHeader(TWaveHeader& header) override;
     int UnprepareHeader(TWaveHeader& header) override;
@@ -42,6 +44,8 @@ public:
     std::int64_t PlayedFrames() const override;
 
     // --- test controls
+    // The outputs listed from now on (outputs come and go); keys as DeviceKey gives them.
+    void SetOutputs(std::vector<std::string> names, std::vector<std::string> keys = {});
     // The next call of op fails with code (once).
     void FailNext(TOp op, int code);
     // Plays the oldest queued header: records it, marks it done and notifies Done. False if
@@ -78,6 +82,7 @@ private:
     void Notify(const TWaveOutMessage& message);
 
     std::vector<std::string> m_names;
+    std::vector<std::string> m_keys;
     std::map<TOp, int> m_failNext;
     int m_broken = weNoError;
     bool m_open = false;

@@ -252,6 +252,7 @@ void TIniStore::Parse(const std::string& text)
             Set(section, key, Trim(line.substr(equals + 1)));
     }
     m_changed = false;
+    m_touched.clear();
 }
 
 const TIniStore::TEntry* TIniStore::Find(const std::string& section, const std::string& key) const
@@ -264,6 +265,7 @@ const TIniStore::TEntry* TIniStore::Find(const std::string& section, const std::
 
 void TIniStore::Set(const std::string& section, const std::string& key, std::string raw)
 {
+    m_touched.push_back(section);
     m_changed = true;
     for (TEntry& entry : m_entries) {
         if (entry.Section == section && entry.Key == key) {
@@ -274,8 +276,17 @@ void TIniStore::Set(const std::string& section, const std::string& key, std::str
     m_entries.push_back({section, key, std::move(raw)});
 }
 
+bool TIniStore::Touched(const std::string& section) const
+{
+    for (const std::string& touched : m_touched)
+        if (section == touched || section.rfind(touched + "/", 0) == 0)
+            return true;
+    return false;
+}
+
 void TIniStore::EraseSection(const std::string& section)
 {
+    m_touched.push_back(section);
     const std::string below = section + "/";
     std::erase_if(m_entries, [&](const TEntry& entry) {
         const bool gone = entry.Section == section || entry.Section.rfind(below, 0) == 0;
@@ -341,6 +352,15 @@ void TIniStore::Flush()
 {
     if (!m_changed)
         return;
+    const TIniStore disk(m_fileName);
+    std::vector<TEntry> merged;
+    for (const TEntry& entry : disk.m_entries)
+        if (!Touched(entry.Section))
+            merged.push_back(entry);
+    for (const TEntry& entry : m_entries)
+        if (Touched(entry.Section))
+            merged.push_back(entry);
+    m_entries = std::move(merged);
     const std::string text = Text();
     try {
         const std::filesystem::path folder = std::filesystem::path(m_fileName).parent_path();

@@ -29,8 +29,10 @@ public:
                      const std::string& value) override;
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) override;
-    // Writes the file when anything changed. Raises std::runtime_error naming the file when it
-    // could not be written; the file is then as it was.
+    // Writes the file when anything changed. Sections this store did not change are taken from
+    // the file as it is then, so that other stores on the same file (the window places, the
+    // output choice) keep what they wrote meanwhile. Raises std::runtime_error naming the file
+    // when it could not be written; the file is then as it was.
     void Flush() override;
 
     // The file's text for the current entries.
@@ -53,7 +55,11 @@ private:
     void Set(const std::string& section, const std::string& key, std::string raw);
 
     std::string m_fileName;
+    bool Touched(const std::string& section) const;
+
     std::vector<TEntry> m_entries;
+    // Sections written or erased here (an erased one with its subsections).
+    std::vector<std::string> m_touched;
     bool m_changed = false;
 };
 

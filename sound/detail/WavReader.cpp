@@ -9,6 +9,7 @@
 #include "sound/detail/WavReader.h"
 
 #include "sound/EWavError.h"
+#include "sound/detail/SampleConversion.h"
 
 #include <algorithm>
 #include <array>
@@ -124,31 +125,6 @@ std::string FormatTagName(std::uint16_t tag)
     char code[32];
     std::snprintf(code, sizeof code, "format tag 0x%04X", tag);
     return name == nullptr ? std::string(code) : std::string(name) + " (" + code + ")";
-}
-
-// Rounds v / 2^shift to the nearest integer, halves to even, and saturates to 16 bits.
-template <int Shift> std::int16_t RoundShift(std::int32_t v) noexcept
-{
-    constexpr std::int32_t half = 1 << (Shift - 1);
-    constexpr std::int32_t mask = (1 << Shift) - 1;
-    std::int32_t q = v >> Shift;
-    const std::int32_t r = v & mask;
-    if (r > half || (r == half && (q & 1) != 0))
-        ++q;
-    return static_cast<std::int16_t>(std::min(q, 32767));
-}
-
-// x · 32768 rounded to nearest (halves to even), saturated; NaN gives 0.
-std::int16_t FromFloat(double x) noexcept
-{
-    const double y = x * 32768.0;
-    if (!(y == y))
-        return 0;
-    if (y >= 32767.0)
-        return 32767;
-    if (y <= -32768.0)
-        return -32768;
-    return static_cast<std::int16_t>(std::nearbyint(y));
 }
 
 struct TDecode8 {

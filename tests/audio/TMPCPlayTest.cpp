@@ -630,4 +630,34 @@ TEST_F(Player, DeviceNamesAreReadAtCreationAndCut)
     EXPECT_EQ(player->DeviceNames()[2], "");
 }
 
+TEST_F(Player, ChosenOutputIsFoundByItsKeyAtEachOpenOrTheDefaultIsUsed)
+{
+    Make(4, 2);
+    Feed(-1);
+    fake->SetOutputs({"Speakers", "Headphones"}, {"sink.speakers", "sink.phones"});
+    ASSERT_EQ(player->Outputs().size(), 2U);
+    EXPECT_EQ(player->Outputs()[1].Key, "sink.phones");
+    EXPECT_EQ(player->Outputs()[1].Description, "Headphones");
+
+    struct TCase {
+        std::vector<std::string> keys; // the outputs there are at Open
+        std::string chosen;
+        int opened;
+        bool missing;
+    };
+    for (const TCase& c : {TCase{{"sink.speakers", "sink.phones"}, "sink.phones", 1, false},
+                           TCase{{"sink.phones", "sink.speakers"}, "sink.phones", 0, false},
+                           TCase{{"sink.speakers"}, "sink.phones", -1, true},
+                           TCase{{"sink.speakers", "sink.phones"}, "", -1, false}}) {
+        fake->SetOutputs(c.keys, c.keys);
+        player->SetOutputKey(c.chosen);
+        player->Start();
+        queue.RunAll();
+        EXPECT_EQ(fake->OpenedDeviceId(), c.opened) << c.chosen << " among " << c.keys.size();
+        EXPECT_EQ(player->OutputMissing(), c.missing) << c.chosen << " among " << c.keys.size();
+        player->Stop();
+        queue.RunAll();
+    }
+}
+
 } // namespace

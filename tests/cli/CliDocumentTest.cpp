@@ -250,6 +250,22 @@ TEST_F(CliDocument, ExportNormalisesTheFilteredPeakTo32764)
     EXPECT_LE(peak, 32765);
 }
 
+TEST_F(CliDocument, FlacInAndOutGiveTheSameSamplesAsWaveFiles)
+{
+    const QStringList options{"--pole-f0", "400", "--pole-q", "4"};
+    const std::vector<std::int16_t> wave = Export(File("out.wav"), options);
+    ASSERT_EQ(RunKavrel({"convert", Source(), File("in.flac")}).exitCode, 0);
+    EXPECT_EQ(RunKavrel({"analyze", File("in.flac")}).out, RunKavrel({"analyze", Source()}).out);
+    // A FLAC source exported to FLAC: decoded, the very samples of the wave route.
+    const TCliResult r =
+        RunKavrel(QStringList{"export", File("in.flac"), File("out.flac")} + options);
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    ASSERT_EQ(RunKavrel({"convert", File("out.flac"), File("back.wav")}).exitCode, 0);
+    const auto back = ReadWav(File("back.wav"));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->values, wave);
+}
+
 TEST_F(CliDocument, ExportOfASilentFileWritesNothing)
 {
     WriteWav(File("silent.wav"), 44100, {std::vector<std::int16_t>(1000, 0)});

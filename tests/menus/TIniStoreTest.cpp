@@ -67,6 +67,24 @@ TEST_F(TIniStoreTest, ValuesAndSectionEraseGoThroughTheFile)
     EXPECT_EQ(again.ReadString("Other", "1", ""), "kept");
 }
 
+TEST_F(TIniStoreTest, TwoStoresOnOneFileKeepEachOthersSections)
+{
+    const std::string name = (folder / "Kavrel.ini").string();
+    TIniStore recent(name); // long-lived, as the recent list's
+    recent.WriteString("RecentFiles", "1", "/a.wav");
+    recent.Flush();
+    {
+        TIniStore output(name); // made for one write, as the output choice's
+        output.WriteString("Output", "Device", "sink.phones");
+        output.Flush();
+    }
+    recent.WriteString("RecentFiles", "1", "/b.wav");
+    recent.Flush();
+    TIniStore again(name);
+    EXPECT_EQ(again.ReadString("Output", "Device", ""), "sink.phones");
+    EXPECT_EQ(again.ReadString("RecentFiles", "1", ""), "/b.wav");
+}
+
 // What QSettings wrote before reads the same: quotes, escapes, "@String()", escaped keys.
 TEST_F(TIniStoreTest, ReadsTheFilesQSettingsWrote)
 {

@@ -36,11 +36,11 @@ void RunFor(int ms)
     RunUntil([] { return false; }, ms);
 }
 
-bool TMonitorRecorder::Start()
+bool TMonitorRecorder::Start(const char* sink)
 {
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Read(); });
-    m_process.start("parec", {"--latency-msec=20", "-d", "kavreltest.monitor", "--rate=44100",
-                              "--channels=2", "--format=s16le", "--raw"});
+    m_process.start("parec", {"--latency-msec=20", "-d", QString(sink) + ".monitor",
+                              "--rate=44100", "--channels=2", "--format=s16le", "--raw"});
     if (!m_process.waitForStarted(5000))
         return false;
     return RunUntil([this] { return !m_data.isEmpty(); }, 10000);

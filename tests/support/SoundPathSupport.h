@@ -30,9 +30,9 @@ void RunFor(int ms);
 // piece arrived.
 class TMonitorRecorder {
 public:
-    // Starts parec and waits until the monitor delivers: an idle null sink only starts after a
-    // while, so play once this returns true.
-    bool Start();
+    // Starts parec on `sink`'s monitor and waits until it delivers: an idle null sink only
+    // starts after a while, so play once this returns true.
+    bool Start(const char* sink = "kavreltest");
 
     // Ends the recording; what is still in the pipe is kept.
     void Stop();

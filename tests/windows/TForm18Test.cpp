@@ -2,6 +2,7 @@
 
 #include "app/core/ControlMapping.h"
 #include "app/windows/TAbout.h"
+#include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "axes/qt/TAxis.h"
 #include "settings/TZELFile.h"
@@ -14,6 +15,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QSlider>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
@@ -415,6 +417,61 @@ TEST_F(TForm18Test, PlayFailureIsReportedAndUnchecksPlay)
     m_errors.clear();
 }
 
+// Captions of the output menu as it opens, the checked one marked with "*".
+QStringList OpenOutputMenu(TForm18& form)
+{
+    QMenu* menu = form.OutputMenu().Menu();
+    emit menu->aboutToShow();
+    QStringList captions;
+    for (QAction* a : menu->actions())
+        captions << (a->isChecked() ? "*" : "") + a->text();
+    return captions;
+}
+
+void ChooseOutput(TForm18& form, const QString& caption)
+{
+    for (QAction* a : form.OutputMenu().Menu()->actions())
+        if (a->text() == caption)
+            a->trigger();
+}
+
+TEST_F(TForm18Test, OutputDeviceMenuChoosesByNameAndFallsBackWhenItIsGone)
+{
+    Show();
+    EXPECT_EQ(m_form18->OutputMenu().Menu()->menuAction()->text(), "&Output device");
+    m_device->SetOutputs({"Speakers", "Headphones"}, {"sink.speakers", "sink.phones"});
+    EXPECT_EQ(OpenOutputMenu(*m_form18), QStringList({"*Default", "Speakers", "Headphones"}));
+    ChooseOutput(*m_form18, "Headphones");
+    EXPECT_EQ(Doc().MPCPlay1().OutputKey(), "sink.phones");
+
+    // Outputs come and go: the menu shows those there are when it opens.
+    m_device->SetOutputs({"USB", "Headphones"}, {"sink.usb", "sink.phones"});
+    EXPECT_EQ(OpenOutputMenu(*m_form18), QStringList({"Default", "USB", "*Headphones"}));
+
+    // The next run plays on the same output, whatever its place in the list.
+    {
+        TForm18 next(std::make_unique<TFakeWaveOutDevice>());
+        EXPECT_EQ(next.Document().MPCPlay1().OutputKey(), "sink.phones");
+    }
+    WriteWave(Path("tone.wav"), 1, 8000, 16000, Sine);
+    m_form18->LoadSoundFile(Path("tone.wav"));
+    m_form18->playaction()->trigger();
+    EXPECT_EQ(m_device->OpenedDeviceId(), 1);
+    m_form18->playaction()->trigger();
+    QApplication::processEvents();
+
+    // Gone at the next Play: the default output, and the status bar says so.
+    m_device->SetOutputs({"USB"}, {"sink.usb"});
+    m_form18->playaction()->trigger();
+    EXPECT_TRUE(Doc().Playing());
+    EXPECT_EQ(m_device->OpenedDeviceId(), TWaveOutDevice::DefaultDevice);
+    const QString message = m_form18->statusBar()->currentMessage();
+    EXPECT_TRUE(message.contains("Headphones") && message.contains("default"))
+        << message.toStdString();
+    m_form18->playaction()->trigger();
+    QApplication::processEvents();
+}
+
 TEST_F(TForm18Test, DroppedFilesOpenOrReportTheirProblem)
 {
     Show();
@@ -433,6 +490,20 @@ TEST_F(TForm18Test, DroppedFilesOpenOrReportTheirProblem)
     EXPECT_EQ(m_form18->windowTitle(), "tone.wav - Kavrel");
     EXPECT_EQ(m_errors.size(), 1);
     m_errors.clear();
+
+    // The other formats come the same way; a file of no sound format is not taken.
+    QMimeData flac;
+    flac.setUrls({QUrl::fromLocalFile(QString(KAVREL_SOURCE_DIR) +
+                                      "/tests/sound/fixtures/formats/pcm16-stereo.flac")});
+    DragAndDrop(m_form18.get(), flac);
+    EXPECT_EQ(m_form18->windowTitle(), "pcm16-stereo.flac - Kavrel");
+    EXPECT_EQ(Doc().SourceWav().Length(), 300);
+    WriteBytes(Path("notes.txt"), QByteArray("text"));
+    QMimeData text;
+    text.setUrls({QUrl::fromLocalFile(Path("notes.txt"))});
+    DragAndDrop(m_form18.get(), text);
+    EXPECT_EQ(m_form18->windowTitle(), "pcm16-stereo.flac - Kavrel");
+    EXPECT_TRUE(m_errors.empty());
 }
 
 TEST_F(TForm18Test, AnalyzeShowsTheLevelsInTheStatusBar)
