@@ -3,8 +3,8 @@
 // its monitor is recorded with parec and compared with what was played.
 
 #include "audio/TMPCPlay.h"
-#include "audio/qt/TQtEventPoster.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
+#include "audio/qt/TQtEventPoster.h"
 #include "tests/support/SoundPathSupport.h"
 
 #include <QCoreApplication>
@@ -383,29 +383,30 @@ TEST_F(SoundPath, StopAndStartAgain)
     EXPECT_TRUE(SoundOf(recorder.Values()).values == feed.values);
 }
 
-
 // The end of a sound is heard whole and at once, whatever its length: the device follows the last
 // buffer with silence, so a server that plays in fixed quanta (PipeWire) plays its last part too.
 TEST_F(SoundPath, EndOfSoundIsHeardWholeWithoutGap)
 {
-    for (std::size_t frames : {std::size_t{1}, std::size_t{136}, std::size_t{2047},
-                               std::size_t{44100 + 77}}) {
+    for (std::size_t frames :
+         {std::size_t{1}, std::size_t{136}, std::size_t{2047}, std::size_t{44100 + 77}}) {
         SCOPED_TRACE(frames);
         TMonitorRecorder recorder;
         ASSERT_TRUE(recorder.Start());
         TQtEventPoster poster;
-        TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-        player.SetnChunkSamples(4096);
-        player.SetnBuffers(12);
-        player.SetnChans(2);
-        player.SetsfTot(88200);
+        auto player = std::make_unique<TMPCPlay>(std::make_unique<TPulseWaveOutDevice>(), poster);
+        player->SetnChunkSamples(4096);
+        player->SetnBuffers(12);
+        player->SetnChans(2);
+        player->SetsfTot(88200);
         TFeed feed;
         feed.values = SineAndNoise(frames);
-        feed.Attach(player);
+        feed.Attach(*player);
         bool closed = false;
-        player.OnClosed = [&](TMPCPlay&) { closed = true; };
-        player.Start();
+        player->OnClosed = [&](TMPCPlay&) { closed = true; };
+        player->Start();
         ASSERT_TRUE(RunUntil([&] { return closed; }, 10000));
+        // As when the program ends after the sound: the connection to the server goes at once.
+        player.reset();
         RunFor(300);
         recorder.Stop();
         TSound sound = SoundOf(recorder.Values());
@@ -581,7 +582,8 @@ TChildRun RunChild(const TPrivateServer& server, const char* mode, const char* w
     env.insert(FaultChildVariable, mode);
     QProcess child;
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SoundServerFaultChild.Run"});
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=SoundServerFaultChild.Run"});
     if (!child.waitForStarted(5000)) {
         return run;
     }

@@ -51,7 +51,8 @@ TEST(FrozenServerWindow, StillOpens)
     env.insert(ChildVariable, "1");
     QProcess child;
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=FrozenServerWindowChild.Run"});
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=FrozenServerWindowChild.Run"});
     ASSERT_TRUE(child.waitForStarted(5000));
     const bool ended = child.waitForFinished(20000);
     const std::string said = child.readAllStandardOutput().toStdString();
