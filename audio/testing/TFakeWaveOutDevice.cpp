@@ -253,8 +253,7 @@ bool TFakeWaveOutDevice::CompleteNext()
     TWaveHeader* header = m_queue.front();
     m_queue.pop_front();
     TBlock block = Snapshot(*header);
-    m_playedFrames +=
-        static_cast<std::int64_t>(block.values.size()) / std::max(1, m_format.channels);
+    m_playedFrames += static_cast<std::int64_t>(block.values.size()) / std::max(1, m_format.channels);
     m_played.insert(m_played.end(), block.values.begin(), block.values.end());
     m_playedBlocks.push_back(std::move(block));
     header->flags = (header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;
