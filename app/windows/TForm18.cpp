@@ -37,6 +37,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <string>
 #include <utility>
 
 namespace kavrel {
@@ -347,7 +348,14 @@ void TForm18::ConnectDocument()
         if (m_form19 != nullptr)
             m_form19->ShowOverload(overloaded);
     };
-    doc.OnPlayStopped = [this](TSoundDocument&) { m_playaction->setChecked(false); };
+    // Playback that stops because the sound output failed says why, once for each failure.
+    doc.OnPlayStopped = [this, told = std::string()](TSoundDocument& sender) mutable {
+        m_playaction->setChecked(false);
+        const std::string& why = sender.MPCPlay1().LastDeviceError();
+        if (!why.empty() && why != told)
+            ReportError(this, "Playback stopped: " + QString::fromStdString(why));
+        told = why;
+    };
 }
 
 void TForm18::SetForm19(TForm19* form19)
