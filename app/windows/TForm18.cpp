@@ -1,16 +1,16 @@
 #include "app/windows/TForm18.h"
 
+#include "app/core/ControlMapping.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
-#include "app/core/ControlMapping.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
-#include "audio/qt/TQtEventPoster.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
+#include "audio/qt/TQtEventPoster.h"
 #include "axes/qt/TAxis.h"
 #include "menus/qt/TRecentFilesMenu.h"
 

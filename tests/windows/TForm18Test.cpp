@@ -427,8 +427,8 @@ TEST_F(TForm18Test, OutputLostWhilePlayingUnchecksPlayAndSaysWhyOnce)
     QApplication::processEvents();
     EXPECT_FALSE(m_form18->playaction()->isChecked());
     ASSERT_EQ(m_errors.size(), 1);
-    EXPECT_EQ(m_errors[0], "Playback stopped: " +
-                               QString::fromStdString(DefaultWaveErrorText(weDisconnected)));
+    EXPECT_EQ(m_errors[0],
+              "Playback stopped: " + QString::fromStdString(DefaultWaveErrorText(weDisconnected)));
     m_errors.clear();
     // Play again while the output is still gone: only the new failure is reported.
     m_form18->playaction()->trigger();
