@@ -142,15 +142,17 @@ int TPulseWaveOutDevice::ReadSinks()
                 r.done = true;
                 return;
             }
-            r.sinks.push_back({info->name != nullptr ? info->name : "",
-                               info->description != nullptr ? info->description : info->name});
+            const char* name = info->name != nullptr ? info->name : "";
+            r.sinks.push_back({name, info->description != nullptr ? info->description : name});
         },
         &read);
     if (operation == nullptr) {
         m_lastDetail = "could not read the sound server's outputs (" + ServerError(m_context) + ")";
         return weNoDriver;
     }
-    bool settled = m_loop.RunUntil([&] { return read.done; }, WaitMs);
+    bool settled = m_loop.RunUntil(
+        [&] { return read.done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+        WaitMs);
     if (!settled) {
         pa_operation_cancel(operation); // the callback must not see `read` after this
     }
@@ -160,6 +162,10 @@ int TPulseWaveOutDevice::ReadSinks()
         m_contextReady = false;
         m_connectError = m_lastDetail;
         m_connectErrorAt = Clock::now();
+        return weNoDriver;
+    }
+    if (!read.done) {
+        m_lastDetail = "the sound server went away";
         return weNoDriver;
     }
     m_sinks = std::move(read.sinks);
