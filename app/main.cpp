@@ -1,4 +1,6 @@
 #include "app/cli/Cli.h"
+#include "app/cli/NativeName.h"
+#include "app/cli/TStopSignal.h"
 
 #ifdef KAVREL_HAVE_WINDOWS
 #include "app/windows/ErrorReport.h"
@@ -11,13 +13,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #endif
 
 namespace {
 
 #ifdef KAVREL_HAVE_WINDOWS
 // `kavrel [FILE]`: the main window, then the filter controls window; FILE is opened once the
-// window is up.
+// window is up ("kavrel -- FILE" for a name that begins with '-'). SIGTERM, SIGINT and SIGHUP
+// close the window as its own close does: the player stops, the settings are stored, exit 0.
 int RunWindows(int argc, char** argv)
 {
     // Without a display Qt aborts with a note about platform plugins; say what is wrong instead.
@@ -32,24 +36,42 @@ int RunWindows(int argc, char** argv)
     kavrel::TKavrelApplication app(argc, argv);
     QCoreApplication::setApplicationName("kavrel");
     QCoreApplication::setOrganizationName("MorvaneData");
-    QGuiApplication::setApplicationDisplayName("Kavrel");
+    // No application display name: Qt would append it to every window's title.
     QGuiApplication::setDesktopFileName("kavrel");
     QGuiApplication::setWindowIcon(kavrel::AppIcon());
 
+    // Watched from here on: a signal that comes while the windows are made waits in the event
+    // loop and closes them once they are up.
+    kavrel::TStopSignal stopSignal;
     kavrel::TForm18 form18;
     kavrel::TForm19 form19;
     form19.setAttribute(Qt::WA_QuitOnClose, false);
     form18.SetForm19(&form19);
     form18.show();
 
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1) {
-        const QString file = args.at(1);
+    QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, &form18, [&] {
+        stopSignal.Drain();
+        // Open dialogs first, so that no nested event loop keeps the program running.
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (window != &form18 && window->isVisible())
+                window->close();
+        form18.close();
+    });
+
+    // Qt has taken its own options out of argv by now; the name is used byte for byte.
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--") == 0)
+        first = 2;
+    if (argc > first) {
+        const QString file = kavrel::TextFromNative(argv[first]);
         QTimer::singleShot(0, &form18, [&form18, file] {
             kavrel::RunGuarded(&form18, [&] { form18.LoadSoundFile(file); });
         });
     }
-    return app.exec();
+    const int code = app.exec();
+    // form19 is destroyed before form18, which must not reach it from its destructor.
+    form18.SetForm19(nullptr);
+    return code;
 }
 
 #endif

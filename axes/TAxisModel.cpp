@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace kavrel {
 
@@ -266,6 +267,44 @@ void TAxisModel::SetRange(double lo, double hi)
     SetLoValueNoEvent(lo);
     SetHiValueNoEvent(hi);
     if ((oldLo != lo || oldHi != hi) && !m_inEvent) {
+        FireScaleChanged();
+    }
+}
+
+bool TAxisModel::RangeUsable() const
+{
+    const double lo = LoValue();
+    const double hi = HiValue();
+    const double span = hi - lo;
+    // Closer ends than this can no longer be told apart by the pixel mapping.
+    return std::isfinite(span) && span > 0 && span > 1e-12 * std::max(std::abs(lo), std::abs(hi));
+}
+
+void TAxisModel::RestoreStored(double storedLo, double storedHi)
+{
+    m_storedLo = storedLo;
+    m_storedHi = storedHi;
+    MarkStale();
+    KeepMarkerInRange();
+    Invalidate();
+}
+
+void TAxisModel::ApplyTypedRange(double lo, double hi)
+{
+    if (lo > hi) {
+        std::swap(lo, hi);
+    }
+    const double oldLo = LoValue();
+    const double oldHi = HiValue();
+    const double storedLo = m_storedLo;
+    const double storedHi = m_storedHi;
+    SetLoValueNoEvent(lo);
+    SetHiValueNoEvent(hi);
+    if (!RangeUsable()) {
+        RestoreStored(storedLo, storedHi);
+        return;
+    }
+    if ((LoValue() != oldLo || HiValue() != oldHi) && !m_inEvent) {
         FireScaleChanged();
     }
 }
@@ -1093,7 +1132,14 @@ void TAxisModel::MouseMove(TShiftState shift, int x, int y)
 {
     const int c = IsVertical() ? y : x;
     if (m_dragMode != 0 && (shift & ssLeft) != 0) {
+        const double storedLo = m_storedLo;
+        const double storedHi = m_storedHi;
         DragTo(c);
+        // A move that would leave nothing between the ends (a limit caught one end while the
+        // other went on) is not taken: no later drag could open such a range again.
+        if (!RangeUsable()) {
+            RestoreStored(storedLo, storedHi);
+        }
     }
     if (m_dragMode == 0) {
         m_cursor = CursorAt(c);
@@ -1121,7 +1167,7 @@ void TAxisModel::DoubleClick()
         m_dialog->SetLowValue(LoValue());
         m_dialog->SetHighValue(HiValue());
         if (m_dialog->Execute()) {
-            SetRange(m_dialog->ReadLow(), m_dialog->ReadHigh());
+            ApplyTypedRange(m_dialog->ReadLow(), m_dialog->ReadHigh());
         }
     }
     FireScaleChanged();

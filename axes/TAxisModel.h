@@ -189,8 +189,12 @@ public:
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
     void MouseMove(TShiftState shift, int x, int y);
     void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
-    // Opens the limits dialog (when AllowDoubleClick).
+    // Opens the limits dialog (when AllowDoubleClick). Typed ends in the wrong order are swapped;
+    // a pair that the limits would squeeze to an empty range leaves the range as it was.
     void DoubleClick();
+    // True while the range holds more than a point: LoValue() < HiValue() by more than rounding.
+    // Drags never leave it false.
+    bool RangeUsable() const;
     // 0 none, 1 low end, 2 middle, 3 high end.
     int DragMode() const { return m_dragMode; }
     // Coordinate along the axis at the press, clamped to 11..length-11.
@@ -226,6 +230,8 @@ private:
     int MeasureHeight(const std::string& text) const;
     int ChooseMode(int c) const;
     void DragTo(int c);
+    void RestoreStored(double storedLo, double storedHi);
+    void ApplyTypedRange(double lo, double hi);
 
     TAxisHost* m_host = nullptr;
     TAxisLimitDialog* m_dialog = nullptr;

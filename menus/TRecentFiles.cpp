@@ -298,8 +298,11 @@ void TRecentFiles::Load()
     m_loading = true;
     try {
         const std::string section = Section();
-        const int count =
-            std::clamp(m_store->ReadInteger(section, CountKey, m_maxItems), 0, MaxItemsLimit);
+        // A count out of range is damage, not a wish to switch the list off: it reads as the
+        // list's own setting.
+        int count = m_store->ReadInteger(section, CountKey, m_maxItems);
+        if (count < 0 || count > MaxItemsLimit)
+            count = m_maxItems;
         std::array<std::string, SlotCount> slots;
         for (int slot = 1; slot <= count; ++slot)
             slots[static_cast<std::size_t>(slot - 1)] =

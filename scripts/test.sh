@@ -20,6 +20,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVREL_TESTS=ON -DKAVREL
     -DKAVREL_WERROR=$werror >/dev/null
 cmake --build build -j "$jobs"
 
+step "data safety: kills and a full disk during an export"
+scripts/check-data-safety.sh build/app/kavrel
+
 step "start the test sound server"
 eval "$(scripts/pulse-test-server.sh start)"
 trap 'scripts/pulse-test-server.sh stop || true' EXIT

@@ -2,11 +2,10 @@
 
 #include "settings/Extended80.h"
 #include "settings/UserFolders.h"
+#include "sound/TSafeWriter.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -112,22 +111,6 @@ void PutText(std::vector<std::uint8_t>& out, const std::string& text)
 [[noreturn]] void ThrowNoProgId()
 {
     throw EZELfileError("Nothing assigned to ProgId");
-}
-
-[[noreturn]] void ThrowWriteError(const fs::path& path, int error)
-{
-    throw fs::filesystem_error("Can't write the settings file", path,
-                               std::error_code(error != 0 ? error : EIO, std::generic_category()));
-}
-
-// A name beside the target that no other save uses at the same time.
-fs::path TemporaryNameFor(const fs::path& target)
-{
-    static unsigned counter = 0;
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    fs::path temp = target;
-    temp += ".tmp-" + std::to_string(stamp) + "-" + std::to_string(++counter);
-    return temp;
 }
 
 } // namespace
@@ -237,40 +220,18 @@ std::vector<std::uint8_t> TZELFile::SaveToBuffer() const
 void TZELFile::SaveToFile(const std::string& fileName) const
 {
     const std::vector<std::uint8_t> bytes = SaveToBuffer();
-    fs::path target = fileName.empty() ? fs::path(GetDefaultFileName()) : fs::path(fileName);
-    // A settings file that is a link (kept elsewhere by the user) is replaced where it really
-    // lies; renaming over the link itself would cut it.
-    std::error_code linkError;
-    if (fs::is_symlink(target, linkError)) {
-        fs::path resolved = fs::canonical(target, linkError);
-        if (!linkError)
-            target = std::move(resolved);
-    }
+    const fs::path target = fileName.empty() ? fs::path(GetDefaultFileName()) : fs::path(fileName);
     if (target.has_parent_path())
         fs::create_directories(target.parent_path());
-
-    // Write everything to a file beside the target first and only then replace the target, so
-    // a full disk or a crash half-way never leaves a damaged settings file behind.
-    const fs::path temp = TemporaryNameFor(target);
-    std::FILE* file = std::fopen(temp.c_str(), "wb");
-    if (file == nullptr)
-        ThrowWriteError(temp, errno);
-    errno = 0;
-    const bool written =
-        std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() && std::fflush(file) == 0;
-    const int writeError = errno;
-    const bool closed = std::fclose(file) == 0;
-    const int closeError = errno;
-    std::error_code ignored;
-    if (!written || !closed) {
-        fs::remove(temp, ignored);
-        ThrowWriteError(target, !written ? writeError : closeError);
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        fs::remove(temp, ignored);
-        throw fs::filesystem_error("Can't replace the settings file", target, ec);
+    // The safe writer replaces the file only once the new one is whole (a full disk or a crash
+    // half-way leaves the old one), follows a link to where the file really lies, and writes a
+    // device such as /dev/null in place instead of replacing it.
+    try {
+        TSafeWriter::WriteWhole(target.string(), bytes.data(), bytes.size());
+    } catch (const ESafeWriteError& e) {
+        throw fs::filesystem_error(
+            "Can't write the settings file: " + e.Reason(), target,
+            std::error_code(e.Error() != 0 ? e.Error() : EIO, std::generic_category()));
     }
 }
 

@@ -53,10 +53,11 @@ public:
     // As LoadFromFile, from bytes in memory.
     bool LoadFromBuffer(const std::uint8_t* data, std::size_t size);
 
-    // Writes every item; an empty name means the default file. Creates the folders, writes a
-    // temporary file beside the target and renames it over the target, so the old file stays
-    // whole when anything fails. Raises EZELfileError without ProgId, and
-    // std::filesystem::filesystem_error naming the file when it cannot be written.
+    // Writes every item; an empty name means the default file. Creates the folders and saves
+    // through TSafeWriter: the old file stays whole when anything fails, a link is followed, a
+    // device (a link to /dev/null) is written in place, a write-protected file is refused.
+    // Raises EZELfileError without ProgId, and std::filesystem::filesystem_error naming the file
+    // when it cannot be written.
     void SaveToFile(const std::string& fileName = {}) const;
     // The bytes SaveToFile writes. Raises EZELfileError without ProgId.
     std::vector<std::uint8_t> SaveToBuffer() const;

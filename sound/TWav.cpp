@@ -10,6 +10,18 @@
 
 namespace kavrel {
 
+std::string ReadWarningText(bool truncated, bool oversized, std::int64_t frames)
+{
+    const std::string count = std::to_string(frames);
+    if (oversized)
+        return "the file holds more data than a wave file's header can state (4 GB); only the "
+               "first " +
+               count + " frames were read";
+    if (truncated)
+        return "the file ends before its data does; the " + count + " frames it holds were read";
+    return {};
+}
+
 std::int64_t TWav::TotalRate() const noexcept
 {
     return static_cast<std::int64_t>(m_sampleRate) * Channels();
@@ -54,6 +66,7 @@ void TWav::Clear()
     m_samples.shrink_to_fit();
     m_length = 1;
     m_truncated = false;
+    m_oversized = false;
     m_encoding = TWavEncoding::None;
 }
 
@@ -128,6 +141,7 @@ bool TWav::Read(const TWavSource& source, const std::string& name, const TWavPro
     m_length = sound->length;
     m_samples = std::move(sound->channels);
     m_truncated = sound->truncated;
+    m_oversized = sound->oversized;
     m_encoding = sound->encoding;
     m_fileName = name;
     return true;

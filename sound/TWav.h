@@ -19,6 +19,11 @@ namespace kavrel {
 // (0 … 1); returning false cancels the operation.
 using TWavProgress = std::function<bool(double fraction)>;
 
+// "the file ends before its data does; the N frames it holds were read" and the like for a file
+// read incompletely (truncated: the file ends early; oversized: it holds more than its header
+// can state); "" when neither.
+std::string ReadWarningText(bool truncated, bool oversized, std::int64_t frames);
+
 // One sound in memory: `Channels()` channels of `Length()` signed 16-bit samples each, read from a
 // RIFF/WAVE file of any common PCM or float encoding and written back as 16-bit PCM.
 // Not thread-safe; const members may run concurrently with each other.
@@ -85,10 +90,10 @@ public:
     // The same from any source; `name` is what error messages and FileName() show.
     bool Read(const TWavSource& source, const std::string& name, const TWavProgress& progress = {});
 
-    // Writes the sound as a 16-bit PCM wave file (empty path: FileName()). The bytes go to a
-    // temporary file in the target's folder that replaces the target only when complete; on an
-    // EWavError or a cancel the target is untouched. A device or pipe (`/dev/stdout`) is written
-    // to directly. Returns false when cancelled.
+    // Writes the sound as a 16-bit PCM wave file (empty path: FileName()) through TSafeWriter:
+    // the new file replaces the target only when complete; on an EWavError or a cancel the
+    // target is untouched and nothing is left beside it. A device or pipe (`/dev/stdout`) is
+    // written to directly; a write-protected target is refused. Returns false when cancelled.
     bool WriteFile(const std::string& path = {}, const TWavProgress& progress = {}) const;
     // The 44-byte header and the interleaved samples, as WriteFile writes them. Throws EWavError
     // for a sound no wave file can hold.
@@ -99,6 +104,11 @@ public:
     // True when the last file read ended before its data did; the sound holds the whole frames
     // that were there.
     bool Truncated() const noexcept { return m_truncated; }
+    // True when the last file read holds more data than a wave file's 32-bit size can state
+    // (over 4 GB); the sound holds what the size states.
+    bool Oversized() const noexcept { return m_oversized; }
+    // What to tell the user about the last file read when it was not read whole, else "".
+    std::string ReadWarning() const { return ReadWarningText(m_truncated, m_oversized, m_length); }
     // How the last file read stored its samples.
     TWavEncoding Encoding() const noexcept { return m_encoding; }
     std::string_view EncodingName() const noexcept { return kavrel::EncodingName(m_encoding); }
@@ -113,6 +123,7 @@ private:
     std::vector<TChannel> m_samples;
     std::string m_fileName;
     bool m_truncated = false;
+    bool m_oversized = false;
     TWavEncoding m_encoding = TWavEncoding::None;
 };
 

@@ -3,6 +3,8 @@
 #include "sound/detail/FileSource.h"
 #include "sound/detail/WavReader.h"
 
+#include <new>
+
 namespace kavrel {
 
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
@@ -19,11 +21,17 @@ bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBloc
         format.Encoding = encoding;
     };
     scan.OnBlock = sink;
-    const std::optional<detail::TDecodedWav> result =
-        detail::DecodeWav(detail::OpenFileSource(path), path, progress, &scan);
+    std::optional<detail::TDecodedWav> result;
+    try {
+        result = detail::DecodeWav(detail::OpenFileSource(path), path, progress, &scan);
+    } catch (const std::bad_alloc&) {
+        throw EWavError(path, "not enough memory to read the file");
+    }
     if (!result)
         return false;
     truncated = result->truncated;
+    format.Frames = result->length;
+    format.Oversized = result->oversized;
     return true;
 }
 

@@ -18,8 +18,11 @@ struct TWavScanFormat {
     std::int32_t SampleRate = 0;
     TWavEncoding Encoding = TWavEncoding::None;
     // The whole frames the data chunk holds, as far as the file reaches; -1 when the file's size
-    // is not known (a pipe). Fewer come only when the file shrinks while it is read.
+    // is not known (a pipe). Fewer come only when the file shrinks while it is read. After a
+    // completed scan: the frames read.
     std::int64_t Frames = -1;
+    // Set after a completed scan: as TWav::Oversized.
+    bool Oversized = false;
 };
 
 // Successive whole frames of the file, interleaved, converted to 16 bits exactly as ReadFile
@@ -27,9 +30,10 @@ struct TWavScanFormat {
 using TWavBlockSink = std::function<void(std::span<const std::int16_t> interleaved)>;
 
 // Reads the wave file at path as ReadFile does, handing its samples to sink in order instead of
-// storing them; format is filled in before the first block. Blocks are at most 256 KB of the
-// file. Raises EWavError as ReadFile does.
-// Returns false when progress cancelled. Truncated is set when the data ended early.
+// storing them; format is filled in before the first block. With an empty sink the samples are
+// only counted, and skipped where the file can seek: the header and the sizes in constant memory.
+// Blocks are at most 256 KB of the file. Raises EWavError as ReadFile does. Returns false when
+// progress cancelled. Truncated is set when the data ended early.
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
                  bool& truncated, const TWavProgress& progress = {});
 

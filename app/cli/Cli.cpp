@@ -2,6 +2,7 @@
 
 #include "app/cli/CliSupport.h"
 #include "app/cli/Commands.h"
+#include "app/cli/NativeName.h"
 
 #include <QCoreApplication>
 
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 
 namespace kavrel::cli {
 
@@ -70,14 +72,20 @@ int Run(int argc, char** argv)
     }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("kavrel");
-    const QStringList args = QCoreApplication::arguments();
+    // The words as given, byte for byte: a file name need not be UTF-8.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args.append(TextFromNative(argv[i]));
     for (const Command& c : kCommands) {
         if (args.value(1) != QLatin1String(c.name))
             continue;
         try {
             return c.run(args);
+        } catch (const std::bad_alloc&) {
+            PrintError(QString("%1: not enough memory").arg(args.value(1)));
+            return ExitFailure;
         } catch (const std::exception& e) {
-            PrintError(QString::fromLocal8Bit(e.what()));
+            PrintError(TextFromNative(e.what()));
             return ExitFailure;
         }
     }

@@ -5,6 +5,8 @@
 #include "app/cli/Cli.h"
 #include "app/cli/CliSupport.h"
 #include "app/cli/Commands.h"
+#include "app/cli/NativeName.h"
+#include "app/cli/TStopSignal.h"
 #include "app/core/ControlMapping.h"
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
@@ -29,6 +31,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -96,15 +99,30 @@ TControls StoredControls()
     const std::filesystem::path path =
         std::filesystem::path(file.GetDefaultFileName()).parent_path() / "Kavrelsettings.zelfile";
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec) || !file.LoadFromFile(path.string()))
+    if (!std::filesystem::exists(path, ec))
         return c;
+    if (!file.LoadFromFile(path.string())) {
+        PrintWarning(path.string(), "cannot read the settings file; using the initial values");
+        return c;
+    }
+    // An item of another type under one of our keys counts as missing, as in the window.
     const std::string section = "Settings";
-    c.RawGain = file.ReadFloat(section, "RawGain", c.RawGain);
-    c.FilterGain = file.ReadFloat(section, "FilterGain", c.FilterGain);
-    c.PoleF0 = file.ReadFloat(section, "PoleF0", c.PoleF0);
-    c.PoleBW = file.ReadFloat(section, "PoleBW", c.PoleBW);
-    c.ZeroF0 = file.ReadFloat(section, "ZeroF0", c.ZeroF0);
-    c.ZeroBW = file.ReadFloat(section, "ZeroBW", c.ZeroBW);
+    const auto read = [&](const char* key, double current) {
+        try {
+            return file.ReadFloat(section, key, current);
+        } catch (const EZELfileError& e) {
+            PrintWarning(path.string(), std::string("the item ") + section + "/" + key +
+                                            " cannot be used (" + e.what() +
+                                            "); using the initial value");
+            return current;
+        }
+    };
+    c.RawGain = read("RawGain", c.RawGain);
+    c.FilterGain = read("FilterGain", c.FilterGain);
+    c.PoleF0 = read("PoleF0", c.PoleF0);
+    c.PoleBW = read("PoleBW", c.PoleBW);
+    c.ZeroF0 = read("ZeroF0", c.ZeroF0);
+    c.ZeroBW = read("ZeroBW", c.ZeroBW);
     return SnapToSliders(c);
 }
 
@@ -190,59 +208,6 @@ int UsageError(const QCommandLineParser& parser, const std::exception& e)
     return ExitUsage;
 }
 
-// Ctrl+C and SIGTERM reach the event loop through a socket pair: the handler only writes a byte,
-// the notifier reads it on the UI thread. The previous handlers come back when this goes.
-int g_signalFd = -1;
-
-void OnStopSignal(int)
-{
-    if (g_signalFd >= 0) {
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(g_signalFd, &byte, 1);
-    }
-}
-
-class TStopSignal {
-public:
-    TStopSignal()
-    {
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_fds) != 0)
-            throw std::runtime_error(std::string("cannot watch for Ctrl+C: ") +
-                                     std::strerror(errno));
-        m_notifier = std::make_unique<QSocketNotifier>(m_fds[1], QSocketNotifier::Read);
-        g_signalFd = m_fds[0];
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &m_oldInt);
-        sigaction(SIGTERM, &action, &m_oldTerm);
-    }
-    ~TStopSignal()
-    {
-        sigaction(SIGINT, &m_oldInt, nullptr);
-        sigaction(SIGTERM, &m_oldTerm, nullptr);
-        g_signalFd = -1;
-        m_notifier.reset();
-        ::close(m_fds[0]);
-        ::close(m_fds[1]);
-    }
-    TStopSignal(const TStopSignal&) = delete;
-    TStopSignal& operator=(const TStopSignal&) = delete;
-
-    QSocketNotifier& Notifier() { return *m_notifier; }
-    void Drain()
-    {
-        char byte;
-        [[maybe_unused]] const ssize_t n = ::read(m_fds[1], &byte, 1);
-    }
-
-private:
-    int m_fds[2] = {-1, -1};
-    std::unique_ptr<QSocketNotifier> m_notifier;
-    struct sigaction m_oldInt {};
-    struct sigaction m_oldTerm {};
-};
-
 // Plays path as the window does until the limit or Ctrl+C; the exit code.
 int PlayFile(const std::string& path, const TControls& controls, bool useFilter, double fromSeconds,
              std::optional<double> playSeconds)
@@ -251,8 +216,9 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     TSoundDocument doc(std::make_unique<TPulseWaveOutDevice>(), poster);
     doc.LoadSoundFile(path);
     const TWav& sound = doc.SourceWav();
+    PrintWarning(path, sound.ReadWarning());
     if (sound.Channels() <= 0 || sound.Length() <= 0 || sound.SampleRate() <= 0) {
-        PrintError(QString::fromStdString(path + ": holds no sound to play"));
+        PrintError(TextFromNative(path + ": holds no sound to play"));
         return ExitFailure;
     }
     doc.SetRawGain(controls.RawGain);
@@ -317,8 +283,8 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     if (doc.Playing())
         doc.StopPlay();
     if (!doc.MPCPlay1().LastDeviceError().empty()) {
-        PrintError(QString::fromStdString(
-            path + ": playback stopped: " + doc.MPCPlay1().LastDeviceError()));
+        PrintError(
+            TextFromNative(path + ": playback stopped: " + doc.MPCPlay1().LastDeviceError()));
         return ExitFailure;
     }
     return exitCode;
@@ -334,10 +300,11 @@ int RunAnalyze(const QStringList& args)
     if (auto code = ParseCommand(parser, args, 1, 1))
         return *code;
     // Only the levels are needed, so the samples are not kept.
-    const std::string text =
-        LevelText(AnalyzeFileLevels(parser.positionalArguments().constFirst().toStdString())) +
-        "\n";
+    const std::string file = NativeName(parser.positionalArguments().constFirst());
+    std::string warning;
+    const std::string text = LevelText(AnalyzeFileLevels(file, &warning)) + "\n";
     std::fputs(text.c_str(), stdout);
+    PrintWarning(file, warning);
     return ExitOk;
 }
 
@@ -360,11 +327,15 @@ int RunExport(const QStringList& args)
         return UsageError(parser, e);
     }
     const QStringList files = parser.positionalArguments();
+    const std::string out = OutputFileName(files.at(1));
+    const std::string in = NativeName(files.at(0));
     TFilterSection filter = FormFilterSection1();
     ApplyTo(filter, controls);
     TDitherRandom dither;
+    std::string warning;
     // The same bits as loading the file and exporting it, with the filter following the read.
-    ExportFilteredFile(files.at(0).toStdString(), filter, files.at(1).toStdString(), dither);
+    ExportFilteredFile(in, filter, out, dither, {}, &warning);
+    PrintWarning(in, warning);
     return ExitOk;
 }
 
@@ -398,12 +369,14 @@ int RunPlay(const QStringList& args)
     } catch (const EUsage& e) {
         return UsageError(parser, e);
     }
-    const std::string path = parser.positionalArguments().constFirst().toStdString();
+    const std::string path = NativeName(parser.positionalArguments().constFirst());
     int code = ExitFailure;
     try {
         code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds);
+    } catch (const std::bad_alloc&) {
+        PrintError(TextFromNative(path + ": not enough memory"));
     } catch (const std::exception& e) {
-        PrintError(QString::fromLocal8Bit(e.what()));
+        PrintError(TextFromNative(e.what()));
     }
     return code;
 }

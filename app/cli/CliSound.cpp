@@ -3,7 +3,9 @@
 #include "app/cli/Cli.h"
 #include "app/cli/CliSupport.h"
 #include "app/cli/Commands.h"
+#include "app/cli/NativeName.h"
 #include "sound/TWav.h"
+#include "sound/TWavScan.h"
 
 #include <QFile>
 #include <QString>
@@ -12,15 +14,6 @@
 #include <string>
 
 namespace kavrel::cli {
-
-namespace {
-
-std::string FileName(const QString& path)
-{
-    return QFile::encodeName(path).toStdString();
-}
-
-} // namespace
 
 int RunInfo(const QStringList& args)
 {
@@ -32,19 +25,27 @@ int RunInfo(const QStringList& args)
     if (const std::optional<int> done = ParseCommand(parser, args, 1, 1))
         return *done;
 
-    TWav wav;
-    wav.ReadFile(FileName(parser.positionalArguments().at(0)));
+    // The header and the sizes only: the samples are counted (skipped in a file), never kept.
+    const std::string file = NativeName(parser.positionalArguments().at(0));
+    TWavScanFormat format;
+    bool truncated = false;
+    ScanWavFile(file, format, {}, truncated);
+    const double duration =
+        format.SampleRate > 0 ? static_cast<double>(format.Frames) / format.SampleRate : 0.0;
+    const std::string_view encoding = EncodingName(format.Encoding);
     // QString::number ignores the locale, so the line reads the same everywhere.
     const QString line =
         QString("channels=%1 rate=%2 frames=%3 duration=%4 format=%5 truncated=%6\n")
-            .arg(wav.Channels())
-            .arg(wav.SampleRate())
-            .arg(wav.Length())
-            .arg(QString::number(wav.Duration(), 'f', 6))
-            .arg(QString::fromLatin1(wav.EncodingName().data(),
-                                     static_cast<qsizetype>(wav.EncodingName().size())))
-            .arg(wav.Truncated() ? "yes" : "no");
+            .arg(format.Channels)
+            .arg(format.SampleRate)
+            .arg(format.Frames)
+            .arg(QString::number(duration, 'f', 6))
+            .arg(QString::fromLatin1(encoding.data(), static_cast<qsizetype>(encoding.size())))
+            .arg(truncated ? "yes" : "no");
     std::fputs(line.toLocal8Bit().constData(), stdout);
+    // The line says when the file is cut short; that it holds more than its header states, only
+    // this warning does.
+    PrintWarning(file, ReadWarningText(false, format.Oversized, format.Frames));
     return ExitOk;
 }
 
@@ -59,14 +60,12 @@ int RunConvert(const QStringList& args)
         return *done;
 
     const QStringList files = parser.positionalArguments();
+    const std::string out = OutputFileName(files.at(1));
+    const std::string in = NativeName(files.at(0));
     TWav wav;
-    wav.ReadFile(FileName(files.at(0)));
-    if (wav.Truncated())
-        PrintError(QString("%1: warning: the file ends before its data does; converting the %2 "
-                           "frames it holds")
-                       .arg(files.at(0))
-                       .arg(wav.Length()));
-    wav.WriteFile(FileName(files.at(1)));
+    wav.ReadFile(in);
+    PrintWarning(in, wav.ReadWarning());
+    wav.WriteFile(out);
     return ExitOk;
 }
 

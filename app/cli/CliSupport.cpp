@@ -1,16 +1,31 @@
 #include "app/cli/CliSupport.h"
 
 #include "app/cli/Cli.h"
+#include "app/cli/NativeName.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <stdexcept>
 
 namespace kavrel::cli {
 
 void PrintError(const QString& message)
 {
-    std::fprintf(stderr, "kavrel: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "kavrel: %s\n", NativeName(message).c_str());
+}
+
+std::string OutputFileName(const QString& typed)
+{
+    if (typed.isEmpty())
+        throw std::runtime_error("the name of the file to write is empty; name the file to write");
+    return NativeName(typed);
+}
+
+void PrintWarning(const std::string& file, const std::string& text)
+{
+    if (!text.empty())
+        std::fprintf(stderr, "kavrel: %s: warning: %s\n", file.c_str(), text.c_str());
 }
 
 namespace {
@@ -37,7 +52,12 @@ std::optional<int> ParseCommand(QCommandLineParser& parser, const QStringList& a
     // program name so that its help reads "Usage: info FILE".
     const QStringList own = args.mid(1);
     if (!parser.parse(own)) {
-        PrintError(parser.errorText());
+        QString error = parser.errorText();
+        if (!parser.unknownOptionNames().isEmpty())
+            error += QString(" (a file name that begins with '-' goes after '--', as in "
+                             "'kavrel %1 -- -name.wav')")
+                         .arg(args.value(1));
+        PrintError(error);
         std::fputs(HelpText(parser, args).toLocal8Bit().constData(), stderr);
         return ExitUsage;
     }

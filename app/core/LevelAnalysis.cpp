@@ -153,7 +153,7 @@ TChannelLevels ToLevels(std::uint64_t sumSquares, std::int32_t peakAbs, std::int
 
 } // namespace
 
-std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path)
+std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::string* warning)
 {
     TWavScanFormat format;
     std::vector<TIntAccum> acc;
@@ -174,6 +174,8 @@ std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path)
     const std::int64_t length = channels == 0 ? 0 : values / static_cast<std::int64_t>(channels);
     for (const TIntAccum& a : acc)
         levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), length));
+    if (warning != nullptr)
+        *warning = ReadWarningText(truncated, format.Oversized, length);
     return levels;
 }
 

@@ -18,8 +18,10 @@ struct TChannelLevels {
 std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound);
 
 // The levels of the wave file at path, read block by block without loading the sound: the same
-// figures as AnalyzeLevels of what ReadFile loads. Raises EWavError as ReadFile does.
-std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path);
+// figures as AnalyzeLevels of what ReadFile loads. Raises EWavError as ReadFile does. When given,
+// warning receives TWav::ReadWarning's text for the file.
+std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path,
+                                              std::string* warning = nullptr);
 
 // 20·log10(ratio) with two decimals and "." as the decimal point ("-3.01", "0.00"); "-inf" when
 // ratio is 0 or not a number.

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -60,6 +61,9 @@ constexpr std::int64_t LaneFrames = CheckpointFrames * Lanes;
 constexpr std::int64_t BlockFrames = LaneFrames * 4;
 // Blocks in flight between the filtering threads and the writer.
 constexpr std::size_t RingBlocks = 8;
+// Bytes the output blocks may take at most, whatever the channel count: with many channels the
+// blocks get shorter, and past a point one block at a time is filled on the writing thread.
+constexpr std::int64_t BlockBudgetBytes = std::int64_t{32} << 20;
 constexpr int MaxThreads = 2;
 
 // Maps the fraction of one stage onto [begin, end] of the whole export.
@@ -655,6 +659,26 @@ public:
             m_fillLanes(*pending, nullptr);
     }
 
+    // Frames first … first+frames-1 into out, each channel going on from its delay line in
+    // lines (cleared before frame 0), which it advances: for blocks filled in order, from any
+    // frame. Gives the same values as Fill.
+    void FillInOrder(std::int64_t first, std::int64_t frames, std::int16_t* out,
+                     std::vector<TDelayLine>& lines) const noexcept
+    {
+        for (std::int32_t c = 0; c < m_channels; ++c) {
+            const TDrawIndex draws = DrawIndexOf(c, m_channels, m_length);
+            const std::int16_t* in = m_source.ChannelSamples(c).data();
+            TDelayLine& d = lines[static_cast<std::size_t>(c)];
+            for (std::int64_t i = first; i < first + frames; ++i) {
+                const double y = m_kernel.Process(static_cast<double>(in[i]), d);
+                TDitherRandom r(m_state +
+                                (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
+                                    TDitherRandom::Increment);
+                out[(i - first) * m_channels + c] = DitherTo16(y * m_scale, r);
+            }
+        }
+    }
+
 private:
     // Frames first … first+frames-1 (at most LaneFrames, from a checkpoint) into out.
     // Lane jobs go out in pairs: one waits in pending for the next.
@@ -713,13 +737,15 @@ private:
 // Blocks filled by worker threads into a ring and handed to the writer in order.
 class TBlockRing {
 public:
-    TBlockRing(const TWritePass& pass, std::int64_t length, std::int32_t channels)
-        : m_pass(pass), m_length(length), m_channels(channels),
-          m_blocks((length + BlockFrames - 1) / BlockFrames), m_slots(RingBlocks),
+    // blockFrames: a multiple of LaneFrames (blocks start at checkpoints).
+    TBlockRing(const TWritePass& pass, std::int64_t length, std::int32_t channels,
+               std::int64_t blockFrames)
+        : m_pass(pass), m_length(length), m_channels(channels), m_blockFrames(blockFrames),
+          m_blocks((length + blockFrames - 1) / blockFrames), m_slots(RingBlocks),
           m_ready(RingBlocks, -1)
     {
         for (auto& slot : m_slots)
-            slot.resize(static_cast<std::size_t>(BlockFrames * channels));
+            slot.resize(static_cast<std::size_t>(std::min(blockFrames, length) * channels));
     }
 
     // The worker loop: fill the next free block until all are taken or the ring is stopped.
@@ -750,7 +776,7 @@ public:
     // written, so their slots are free. With no workers the block is filled here.
     std::span<const std::int16_t> Next(std::int64_t first, bool haveWorkers)
     {
-        const std::int64_t k = first / BlockFrames;
+        const std::int64_t k = first / m_blockFrames;
         const std::size_t slot = static_cast<std::size_t>(k) % RingBlocks;
         if (!haveWorkers) {
             FillBlock(k);
@@ -762,7 +788,7 @@ public:
                 m_changed.wait(lock, [&] { return m_ready[slot] == k; });
             }
         }
-        const std::int64_t frames = std::min(BlockFrames, m_length - k * BlockFrames);
+        const std::int64_t frames = std::min(m_blockFrames, m_length - k * m_blockFrames);
         return {m_slots[slot].data(), static_cast<std::size_t>(frames * m_channels)};
     }
 
@@ -778,14 +804,15 @@ public:
 private:
     void FillBlock(std::int64_t k) noexcept
     {
-        const std::int64_t first = k * BlockFrames;
-        m_pass.Fill(first, std::min(BlockFrames, m_length - first),
+        const std::int64_t first = k * m_blockFrames;
+        m_pass.Fill(first, std::min(m_blockFrames, m_length - first),
                     m_slots[static_cast<std::size_t>(k) % RingBlocks].data());
     }
 
     const TWritePass& m_pass;
     std::int64_t m_length;
     std::int32_t m_channels;
+    std::int64_t m_blockFrames;
     std::int64_t m_blocks;
     std::vector<std::vector<std::int16_t>> m_slots;
     std::vector<std::int64_t> m_ready;
@@ -824,7 +851,39 @@ bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& pea
     const std::int32_t channels = source.Channels();
     const std::int64_t length = source.Length();
     const TWritePass pass(source, kernel, peaks, scale, dither.State());
-    TBlockRing ring(pass, length, channels);
+    const TWavStreamFormat format{channels, source.SampleRate(), length};
+    const auto report = [&writing](double f) { return writing.Report(f); };
+    const std::int64_t frameBytes = 2 * std::int64_t{channels};
+    std::int64_t ringFrames = 0;
+    for (const std::int64_t frames : {BlockFrames, LaneFrames}) {
+        if (static_cast<std::int64_t>(RingBlocks) * std::min(frames, length) * frameBytes <=
+            BlockBudgetBytes) {
+            ringFrames = frames;
+            break;
+        }
+    }
+    if (ringFrames == 0) {
+        // So many channels that even short blocks in a ring would not fit the budget: one block
+        // at a time, each channel going on from where the last block left it.
+        const std::int64_t frames = std::max<std::int64_t>(
+            1, std::min({BlockBudgetBytes / 2 / frameBytes, BlockFrames, length}));
+        std::vector<std::int16_t> block(static_cast<std::size_t>(frames * channels));
+        std::vector<TDelayLine> lines(static_cast<std::size_t>(channels));
+        const bool complete = WriteWavStream(
+            path, format,
+            [&](std::int64_t first) {
+                const std::int64_t n = std::min(frames, length - first);
+                pass.FillInOrder(first, n, block.data(), lines);
+                return std::span<const std::int16_t>(block.data(),
+                                                     static_cast<std::size_t>(n * channels));
+            },
+            report);
+        if (!complete)
+            return false;
+        dither.Discard(static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(length));
+        return true;
+    }
+    TBlockRing ring(pass, length, channels, ringFrames);
     std::atomic<bool> stop{false};
     bool haveWorkers = false;
     {
@@ -838,9 +897,8 @@ bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& pea
         } stopRing{ring};
 
         const bool complete = WriteWavStream(
-            path, TWavStreamFormat{channels, source.SampleRate(), length},
-            [&](std::int64_t first) { return ring.Next(first, haveWorkers); },
-            [&writing](double f) { return writing.Report(f); });
+            path, format, [&](std::int64_t first) { return ring.Next(first, haveWorkers); },
+            report);
         if (!complete)
             return false;
     }
@@ -858,7 +916,14 @@ double FilteredPeak(const TWav& source, TFilterSection filter, const TExportProg
     return MaxOf(pass.Peaks);
 }
 
-bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
+namespace {
+
+[[noreturn]] void ThrowNoMemory(const std::string& path)
+{
+    throw EExportError(path + ": not written: not enough memory for the export");
+}
+
+bool ExportInMemory(const TWav& source, TFilterSection filter, TWav& scratch,
                     const std::string& path, TDitherRandom& dither, const TExportProgress& progress)
 {
     if (source.Channels() <= 0)
@@ -875,9 +940,8 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
     return WriteExport(source, kernel, peaks, path, dither, TStage{&progress, 0.4, 1.0});
 }
 
-bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
-                        const std::string& outPath, TDitherRandom& dither,
-                        const TExportProgress& progress)
+bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std::string& outPath,
+                    TDitherRandom& dither, const TExportProgress& progress, std::string* warning)
 {
     struct stat info {};
     if (::stat(inPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -888,7 +952,9 @@ bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
                 return TStage{&progress, 0.0, 0.2}.Report(f);
             }))
             return false;
-        return ExportFiltered(source, filter, scratch, outPath, dither, [&progress](double f) {
+        if (warning != nullptr)
+            *warning = source.ReadWarning();
+        return ExportInMemory(source, filter, scratch, outPath, dither, [&progress](double f) {
             return TStage{&progress, 0.2, 1.0}.Report(f);
         });
     }
@@ -1007,11 +1073,37 @@ bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
     }
     if (!completed)
         return false;
+    if (warning != nullptr)
+        *warning = ReadWarningText(truncated, format.Oversized, written);
     if (!kernel)
         throw EExportError(outPath + ": not written: the filtered sound is silent");
     if (written < source.Length())
         source.SetLength(written);
     return WriteExport(source, *kernel, peaks, outPath, dither, TStage{&progress, 0.4, 1.0});
+}
+
+} // namespace
+
+bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
+                    const std::string& path, TDitherRandom& dither, const TExportProgress& progress)
+{
+    try {
+        return ExportInMemory(source, filter, scratch, path, dither, progress);
+    } catch (const std::bad_alloc&) {
+        scratch.Clear();
+        ThrowNoMemory(path);
+    }
+}
+
+bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
+                        const std::string& outPath, TDitherRandom& dither,
+                        const TExportProgress& progress, std::string* warning)
+{
+    try {
+        return ExportFromFile(inPath, filter, outPath, dither, progress, warning);
+    } catch (const std::bad_alloc&) {
+        ThrowNoMemory(outPath);
+    }
 }
 
 } // namespace kavrel

@@ -45,9 +45,11 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
 // Reads the wave file at inPath and exports it as ExportFiltered does, to the same bits, with the
 // peak pass following the read instead of waiting for it. Raises EWavError for a file that cannot
 // be read or written, EExportError as ExportFiltered does; outPath is then untouched. Returns
-// false when progress cancelled.
+// false when progress cancelled. When given, warning receives TWav::ReadWarning's text for
+// inPath. Memory: the sound's samples and checkpoints plus a bounded amount for any channel
+// count; running out of memory raises EExportError naming outPath ("not enough memory").
 bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
                         const std::string& outPath, TDitherRandom& dither,
-                        const TExportProgress& progress = {});
+                        const TExportProgress& progress = {}, std::string* warning = nullptr);
 
 } // namespace kavrel

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include <new>
+
 namespace kavrel {
 
 namespace {
@@ -33,6 +35,8 @@ bool RunGuarded(QWidget* parent, const std::function<void()>& handler)
     try {
         handler();
         return true;
+    } catch (const std::bad_alloc&) {
+        ReportError(parent, QStringLiteral("Not enough memory to finish this."));
     } catch (const std::exception& e) {
         ReportError(parent, QString::fromUtf8(e.what()));
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "app/windows/TForm18.h"
 
+#include "app/cli/NativeName.h"
 #include "app/core/ControlMapping.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
@@ -7,11 +8,13 @@
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
 #include "app/windows/TForm19.h"
+#include "app/windows/TLevelsForm.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
 #include "audio/qt/TQtEventPoster.h"
 #include "axes/qt/TAxis.h"
+#include "menus/qt/TIniStore.h"
 #include "menus/qt/TRecentFilesMenu.h"
 
 #include <QAction>
@@ -23,6 +26,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
@@ -45,6 +49,8 @@ namespace kavrel {
 namespace {
 
 constexpr const char* SettingsSection = "Settings";
+// Section of the per-user ini that keeps where the windows stand.
+constexpr const char* PlacesSection = "Windows";
 constexpr const char* FileFilter = "Wave files (*.wav);;All files (*)";
 constexpr double FullScale = 32768.0;
 // Each notch of the wheel over a plot narrows (or widens) the time range to this fraction.
@@ -56,12 +62,12 @@ constexpr qint64 EventInterval = 25;
 
 std::string ToPath(const QString& path)
 {
-    return QFile::encodeName(path).toStdString();
+    return NativeName(path);
 }
 
 QString FromPath(const std::string& path)
 {
-    return QFile::decodeName(QByteArray::fromStdString(path));
+    return TextFromNative(path);
 }
 
 // The first local wave file among a drag's URLs; empty when there is none.
@@ -137,6 +143,7 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
 
     // The client area below the menu bar: toolbar, plots and status bar.
     resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    RestoreWindowPlaces();
 }
 
 TForm18::~TForm18()
@@ -173,10 +180,10 @@ void TForm18::CreateActions()
         {m_showfilteraction, "showfilteraction", "Show filter settings...",
          "Show the Vesk filter settings", 2, QKeySequence(), false,
          &TForm18::showfilteractionExecute},
-        {m_usefilteraction, "usefilteraction", "Use filter", "Connect the Vesk filter", 3,
-         QKeySequence(), true, &TForm18::usefilteractionExecute},
-        {m_analyzeaction, "Analyzeaction", "Analyze", "Analyze file levels", 5, QKeySequence(),
-         false, &TForm18::AnalyzeactionExecute},
+        {m_usefilteraction, "usefilteraction", "Use filter", "Connect the Vesk filter (F)", 3,
+         QKeySequence(Qt::Key_F), true, &TForm18::usefilteractionExecute},
+        {m_analyzeaction, "Analyzeaction", "Analyze", "Analyze file levels", 5,
+         QKeySequence(Qt::CTRL | Qt::Key_L), false, &TForm18::AnalyzeactionExecute},
     };
     for (const TDesc& d : descs) {
         auto* a = new QAction(ToolbarIcon(d.image), d.caption, this);
@@ -190,6 +197,19 @@ void TForm18::CreateActions()
         addAction(a);
         d.action = a;
     }
+
+    // Nothing to save until a sound is loaded.
+    m_saveaction->setEnabled(false);
+    // Space starts and stops playback, as in any audio editor; the menu shows F9.
+    m_playaction->setShortcuts({QKeySequence(Qt::Key_F9), QKeySequence(Qt::Key_Space)});
+
+    m_showallaction = new QAction("Show &all", this);
+    m_showallaction->setObjectName("showallaction");
+    m_showallaction->setToolTip("Show the whole sound at full scale");
+    m_showallaction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    connect(m_showallaction, &QAction::triggered, this,
+            [this] { RunGuarded(this, [this] { ShowAll(); }); });
+    addAction(m_showallaction);
 
     m_exitaction = new QAction("E&xit", this);
     m_exitaction->setObjectName("Exit1");
@@ -216,7 +236,13 @@ void TForm18::CreateMenus()
     m_sound1 = bar->addMenu("&Sound");
     m_sound1->setObjectName("Sound1");
     m_sound1->addAction(m_playaction);
+    m_sound1->addAction(m_usefilteraction);
     m_sound1->addAction(m_showfilteraction);
+    m_sound1->addAction(m_analyzeaction);
+
+    m_view1 = bar->addMenu("&View");
+    m_view1->setObjectName("View1");
+    m_view1->addAction(m_showallaction);
 
     m_help1 = bar->addMenu("&Help");
     m_help1->setObjectName("HelpMenu1");
@@ -279,6 +305,7 @@ void TForm18::CreatePlots()
             PaintBoxMouseDown(x);
         };
         box->OnMouseWheel = [this](TPaintBox&, double steps, int x) { ZoomTime(steps, x); };
+        box->OnDoubleClick = [this](TPaintBox&) { ShowAll(); };
     }
 
     m_taxis = new TAxis(m_panel1);
@@ -300,11 +327,11 @@ void TForm18::CreatePlots()
     m_taxis->SetTickSpaceAim(40);
     m_taxis->SetShowTickmarks(false);
     m_taxis->SetMarkerVisible(false);
-    m_taxis->OnScaleChanged = [this](TAxis&) {
-        m_paintBox1->Invalidate();
-        m_paintBox2->Invalidate();
-        UpdatePlayLine();
-    };
+    // The plots follow a drag as it goes, not only when the button is released.
+    m_taxis->OnScaleChanging = [this](TAxis&) { TimeRangeChanged(); };
+    m_taxis->OnScaleChanged = [this](TAxis&) { TimeRangeChanged(); };
+    m_viewLo = m_taxis->LoValue();
+    m_viewHi = m_taxis->HiValue();
 
     const auto makeAmplitudeAxis = [this](const char* name, TPaintBox* box) {
         auto* axis = new TAxis(m_panel1);
@@ -317,6 +344,7 @@ void TForm18::CreatePlots()
         axis->SetMaxLoValue(-0.01);
         axis->SetMinHiValue(0.01);
         axis->SetMaxHiValue(1);
+        axis->OnScaleChanging = [box](TAxis&) { box->Invalidate(); };
         axis->OnScaleChanged = [box](TAxis&) { box->Invalidate(); };
         return axis;
     };
@@ -334,14 +362,13 @@ void TForm18::ConnectDocument()
         m_taxis->SetMarkerValue(seconds);
         m_lineSeconds = seconds;
         UpdatePlayLine();
+        FollowPlayLine();
     };
     doc.OnMarkerVisible = [this](TSoundDocument&, bool visible) {
         m_taxis->SetMarkerVisible(visible);
         m_lineVisible = visible;
-        if (visible) {
-            const int rate = m_document->SourceWav().SampleRate();
-            m_lineSeconds = rate > 0 ? m_document->PlayPos() / static_cast<double>(rate) : 0.0;
-        }
+        if (visible)
+            m_lineSeconds = PlayPosSeconds();
         UpdatePlayLine();
     };
     doc.OnOverload = [this](TSoundDocument&, bool overloaded) {
@@ -351,6 +378,7 @@ void TForm18::ConnectDocument()
     // Playback that stops because the sound output failed says why, once for each failure.
     doc.OnPlayStopped = [this, told = std::string()](TSoundDocument& sender) mutable {
         m_playaction->setChecked(false);
+        ShowLampAtRest();
         const std::string& why = sender.MPCPlay1().LastDeviceError();
         if (!why.empty() && why != told)
             ReportError(this, "Playback stopped: " + QString::fromStdString(why));
@@ -363,18 +391,35 @@ void TForm18::SetForm19(TForm19* form19)
     if (m_form19 != nullptr) {
         m_form19->OnTrackChange = nullptr;
         m_form19->removeAction(m_playaction);
+        m_form19->removeAction(m_usefilteraction);
     }
     m_form19 = form19;
     if (m_form19 != nullptr) {
         m_form19->OnTrackChange = [this](TForm19&) { ApplyControls(); };
-        // Play (F9) works from the filter controls too, while one listens to the sliders.
+        // Play (F9, Space) and Use filter (F) work from the filter controls too, while one
+        // listens to the sliders.
         m_form19->addAction(m_playaction);
+        m_form19->addAction(m_usefilteraction);
+        if (m_form19Place)
+            m_form19->move(*m_form19Place);
     }
 }
 
 QString TForm18::StatusText() const
 {
     return m_statusPanel0->text();
+}
+
+void TForm18::SetStatusText(const QString& text)
+{
+    // The panel cuts a long text at the window's edge; the tooltip has all of it.
+    m_statusPanel0->setText(text);
+    m_statusPanel0->setToolTip(text);
+}
+
+QString TForm18::StatusToolTip() const
+{
+    return m_statusPanel0->toolTip();
 }
 
 TAbout& TForm18::About()
@@ -400,6 +445,12 @@ void TForm18::FormActivate()
     ApplyControls();
     m_playaction->setEnabled(false);
     LoadSettings();
+    if (m_form19WasShown && m_form19 != nullptr) {
+        // Back where it was, without taking the focus from this window.
+        m_form19->setAttribute(Qt::WA_ShowWithoutActivating, true);
+        m_form19->show();
+        m_form19->setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
 }
 
 void TForm18::ApplyControls()
@@ -540,7 +591,6 @@ void TForm18::LoadSoundFile(const QString& path)
 {
     ApplyControls();
     const std::string file = ToPath(path);
-    m_recentFiles1.AddFile(file);
     m_saveFileName = FromPath(TSoundDocument::VeskSaveName(file));
 
     TSoundDocument& doc = *m_document;
@@ -552,12 +602,15 @@ void TForm18::LoadSoundFile(const QString& path)
     });
     if (!loaded)
         return;
+    // Only a file that opened goes into the recent list.
+    m_recentFiles1.AddFile(file);
     m_summary.Build(doc.SourceWav());
 
-    const QString caption = name + " - Kavrel";
-    QGuiApplication::setApplicationDisplayName(caption);
-    setWindowTitle(caption);
-    m_statusPanel0->setText(QFileInfo(path).absoluteFilePath());
+    // Only this window's caption names the file; the other windows keep their own titles.
+    setWindowTitle(name + " - Kavrel");
+    const std::string warning = doc.SourceWav().ReadWarning();
+    SetStatusText(warning.empty() ? QFileInfo(path).absoluteFilePath()
+                                  : FromPath(file + ": warning: " + warning));
 
     const double duration = doc.SourceWav().Duration();
     m_taxis->SetMaxHiValue(duration);
@@ -566,6 +619,7 @@ void TForm18::LoadSoundFile(const QString& path)
     m_taxis->SetLoValue(0);
 
     m_playaction->setEnabled(true);
+    m_saveaction->setEnabled(true);
     doc.SetPlayPos(0);
     m_lineSeconds = 0;
     m_paintBox1->Invalidate();
@@ -599,26 +653,111 @@ void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& ax
 
 void TForm18::PaintBoxMouseDown(int x)
 {
-    TSoundDocument& doc = *m_document;
-    doc.SetPlayPosSeconds(m_taxis->PixelToValue(x));
-    const int rate = doc.SourceWav().SampleRate();
-    m_lineSeconds = rate > 0 ? doc.PlayPos() / static_cast<double>(rate) : 0.0;
+    m_document->SetPlayPosSeconds(m_taxis->PixelToValue(x));
+    m_lineSeconds = PlayPosSeconds();
     // While playing, the time axis marker goes along at once rather than at the next block.
     if (m_lineVisible)
         m_taxis->SetMarkerValue(m_lineSeconds);
     UpdatePlayLine();
 }
 
+double TForm18::PlayPosSeconds() const
+{
+    const int rate = m_document->SourceWav().SampleRate();
+    return rate > 0 ? m_document->PlayPos() / static_cast<double>(rate) : 0.0;
+}
+
 void TForm18::UpdatePlayLine()
 {
     int x = -1;
-    if (m_lineVisible && m_document->SourceWav().Length() > 0 && std::isfinite(m_lineSeconds)) {
-        const int pixel = m_taxis->RawValueToPixel(m_lineSeconds);
+    // While stopped the line stands where Play will start.
+    const double seconds = m_lineVisible ? m_lineSeconds : PlayPosSeconds();
+    if (m_document->SourceWav().Length() > 0 && std::isfinite(seconds)) {
+        const int pixel = m_taxis->RawValueToPixel(seconds);
         if (pixel >= 0 && pixel < m_taxis->width())
             x = pixel;
     }
     m_paintBox1->SetLineX(x);
-    m_paintBox2->SetLineX(x);
+    // The lower plot of a mono sound stays white.
+    m_paintBox2->SetLineX(m_document->SourceWav().Channels() >= 2 ? x : -1);
+}
+
+void TForm18::TimeRangeChanged()
+{
+    const double lo = m_taxis->LoValue();
+    const double hi = m_taxis->HiValue();
+    if (!m_paging && (lo != m_viewLo || hi != m_viewHi))
+        m_follow = false;
+    m_viewLo = lo;
+    m_viewHi = hi;
+    m_paintBox1->Invalidate();
+    m_paintBox2->Invalidate();
+    UpdatePlayLine();
+}
+
+void TForm18::FollowPlayLine()
+{
+    if (!m_follow || !m_lineVisible || !std::isfinite(m_lineSeconds))
+        return;
+    const double lo = m_taxis->LoValue();
+    const double hi = m_taxis->HiValue();
+    if (m_lineSeconds >= lo && m_lineSeconds <= hi)
+        return;
+    const double span = hi - lo;
+    const double duration = m_document->SourceWav().Duration();
+    if (!(span > 0) || span >= duration)
+        return;
+    // A page on, with the line at its left edge; the last page ends at the sound's end.
+    const double newLo = std::clamp(m_lineSeconds, 0.0, duration - span);
+    TFlagGuard paging(m_paging);
+    m_taxis->SetRange(newLo, newLo + span);
+}
+
+void TForm18::ShowAll()
+{
+    const TWav& wav = m_document->SourceWav();
+    const double duration = wav.Length() > 0 ? wav.Duration() : 0.0;
+    if (duration > 0)
+        m_taxis->SetRange(0, duration);
+    m_axis1->SetRange(-1, 1);
+    m_axis2->SetRange(-1, 1);
+}
+
+void TForm18::RestoreWindowPlaces()
+{
+    try {
+        TIniStore store(TIniStore::FileNameFor(m_progId1));
+        const std::string main = store.ReadString(PlacesSection, "Main", "");
+        if (!main.empty())
+            restoreGeometry(QByteArray::fromBase64(QByteArray::fromStdString(main)));
+        const int shown = store.ReadInteger(PlacesSection, "FilterControlsVisible", -1);
+        m_form19WasShown = shown > 0;
+        const QPoint at(store.ReadInteger(PlacesSection, "FilterControlsLeft", 0),
+                        store.ReadInteger(PlacesSection, "FilterControlsTop", 0));
+        // Only onto a screen that is still there.
+        if (shown >= 0 && QGuiApplication::screenAt(at) != nullptr)
+            m_form19Place = at;
+    } catch (const std::exception&) {
+        // As with the recent files: a store that cannot be read leaves the windows where the
+        // window system puts them.
+    }
+}
+
+void TForm18::StoreWindowPlaces()
+{
+    try {
+        TIniStore store(TIniStore::FileNameFor(m_progId1));
+        store.WriteString(PlacesSection, "Main", saveGeometry().toBase64().toStdString());
+        if (m_form19 != nullptr) {
+            store.WriteInteger(PlacesSection, "FilterControlsLeft", m_form19->x());
+            store.WriteInteger(PlacesSection, "FilterControlsTop", m_form19->y());
+            store.WriteInteger(PlacesSection, "FilterControlsVisible",
+                               m_form19->isVisible() ? 1 : 0);
+        }
+        store.Flush();
+    } catch (const std::exception&) {
+        // Where the windows stood is not worth keeping the program from closing.
+    }
 }
 
 void TForm18::ShowResponse()
@@ -645,6 +784,7 @@ void TForm18::ZoomTime(double steps, int x)
     const double minSpan = rate > 0 ? MinVisibleSamples / rate : 1e-6;
     if (!std::isfinite(newLo) || !std::isfinite(newHi) || !(newHi - newLo >= minSpan))
         return;
+    m_follow = false;
     m_taxis->SetRange(newLo, newHi);
 }
 
@@ -711,15 +851,19 @@ bool TForm18::ExportSoundFile(const QString& path)
 {
     const std::string file = ToPath(path);
     const TWav& wav = m_document->SourceWav();
-    return WithProgress("Saving " + QFileInfo(path).fileName() + "...",
-                        wav.Length() * wav.Channels(),
-                        [&](const auto& progress) { return m_document->Export(file, progress); });
+    const bool saved =
+        WithProgress("Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
+                     [&](const auto& progress) { return m_document->Export(file, progress); });
+    if (saved)
+        SetStatusText("Saved " + QFileInfo(path).absoluteFilePath());
+    return saved;
 }
 
 void TForm18::playactionExecute()
 {
     if (!m_playaction->isChecked()) {
         m_document->StopPlay();
+        ShowLampAtRest();
         return;
     }
     try {
@@ -728,6 +872,7 @@ void TForm18::playactionExecute()
         m_playaction->setChecked(false);
         throw;
     }
+    m_follow = true;
 }
 
 void TForm18::usefilteractionExecute()
@@ -755,7 +900,23 @@ void TForm18::AnalyzeactionExecute()
         throw;
     }
     QApplication::restoreOverrideCursor();
-    m_statusPanel0->setText(text);
+    ShowLevels(text);
+}
+
+void TForm18::ShowLevels(const QString& text)
+{
+    SetStatusText(text);
+    if (m_levelsForm == nullptr)
+        m_levelsForm = new TLevelsForm(this);
+    m_levelsForm->SetLevelText(text);
+    m_levelsForm->show();
+    m_levelsForm->raise();
+}
+
+void TForm18::ShowLampAtRest()
+{
+    if (m_form19 != nullptr)
+        m_form19->ShowOverload(false);
 }
 
 void TForm18::aboutactionExecute()
@@ -772,6 +933,7 @@ void TForm18::closeEvent(QCloseEvent* event)
     // Settings are only stored once they were read, so an early close cannot overwrite them.
     if (m_activated)
         RunGuarded(this, [this] { SaveSettings(); });
+    StoreWindowPlaces();
     if (m_form19 != nullptr)
         m_form19->hide();
     event->accept();

@@ -7,10 +7,12 @@
 #include "settings/TZELFile.h"
 
 #include <QMainWindow>
+#include <QPoint>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -24,6 +26,7 @@ namespace kavrel {
 class TAbout;
 class TAxis;
 class TForm19;
+class TLevelsForm;
 class TPaintBox;
 class TPanel;
 class TQtEventPoster;
@@ -52,9 +55,9 @@ public:
     TForm19* Form19() const { return m_form19; }
     void SetForm19(TForm19* form19);
 
-    // Opens a sound file and makes it the document. Raises the wave file's error (EWavError)
-    // after the recent list and the save name have taken the path; caption, status bar, time
-    // axis and play position then stay as they were.
+    // Opens a sound file and makes it the document; the recent list takes the path once the
+    // sound has loaded. Raises the wave file's error (EWavError) after the save name has taken
+    // the path; caption, status bar, time axis and play position then stay as they were.
     void LoadSoundFile(const QString& path);
     // Restores the gains and filter parameters from the settings file into the sliders.
     void LoadSettings();
@@ -85,10 +88,12 @@ public:
     QAction* usefilteraction() const { return m_usefilteraction; }
     QAction* Analyzeaction() const { return m_analyzeaction; }
     QAction* exitaction() const { return m_exitaction; }
+    QAction* showallaction() const { return m_showallaction; }
     QAction* aboutaction() const { return m_aboutaction; }
     QToolBar* ToolBar1() const { return m_toolBar1; }
     QMenu* File1() const { return m_file1; }
     QMenu* Sound1() const { return m_sound1; }
+    QMenu* View1() const { return m_view1; }
     QMenu* Help1() const { return m_help1; }
     TPanel* Panel1() const { return m_panel1; }
     TPaintBox* PaintBox1() const { return m_paintBox1; }
@@ -96,12 +101,21 @@ public:
     TAxis* taxis() const { return m_taxis; }
     TAxis* Axis1() const { return m_axis1; }
     TAxis* Axis2() const { return m_axis2; }
-    // Text of status bar panel 0.
+    // Text of status bar panel 0, and its tooltip (the whole text, which may not fit).
     QString StatusText() const;
+    QString StatusToolTip() const;
+    // The "Levels" window that Analyze fills; null before the first Analyze.
+    TLevelsForm* LevelsForm() const { return m_levelsForm; }
     // The name the save dialog offers.
     QString SaveFileName() const { return m_saveFileName; }
     // The about box, made on first use.
     TAbout& About();
+
+    // "Show all": the time axis over the whole sound, both amplitude axes -1 ... 1.
+    void ShowAll();
+    // Whether the time axis pages along with the play line; set by Play, cleared by the user's
+    // own change of the time range.
+    bool FollowPlayback() const { return m_follow; }
 
     // Lays out axes and plots from Panel1's size (also run on every resize).
     void FormResize();
@@ -140,6 +154,15 @@ private:
     void ConnectDocument();
     void PaintBoxMouseDown(int x);
     void ZoomTime(double steps, int x);
+    // Repaints after a change of the time range; a change that is not the window's own paging
+    // ends following the playback.
+    void TimeRangeChanged();
+    // Pages the time range to the play line when the line has left it during playback.
+    void FollowPlayLine();
+    double PlayPosSeconds() const;
+    // Size, place and state of the windows, kept in the per-user ini beside the recent files.
+    void RestoreWindowPlaces();
+    void StoreWindowPlaces();
     double ReadSetting(const char* key, double current) const;
     // Runs a job on `samples` samples, a long one under a progress dialog; job gets a callback
     // that takes the fraction done and returns false once the user cancelled.
@@ -150,6 +173,13 @@ private:
     void UpdatePlayLine();
     // Shows the filter's response on the filter controls window.
     void ShowResponse();
+    // Puts Analyze's text into status bar panel 0 and its tooltip and opens or refreshes the
+    // "Levels" window with it.
+    void ShowLevels(const QString& text);
+    // Text and tooltip of status bar panel 0.
+    void SetStatusText(const QString& text);
+    // Playback has stopped: the overload lamp goes back to green.
+    void ShowLampAtRest();
 
     std::unique_ptr<TQtEventPoster> m_poster;
     std::unique_ptr<TSoundDocument> m_document;
@@ -168,11 +198,14 @@ private:
     QAction* m_analyzeaction = nullptr;
     QAction* m_exitaction = nullptr;
     QAction* m_aboutaction = nullptr;
+    QAction* m_showallaction = nullptr;
     QToolBar* m_toolBar1 = nullptr;
     QMenu* m_file1 = nullptr;
     QMenu* m_sound1 = nullptr;
+    QMenu* m_view1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;
+    TLevelsForm* m_levelsForm = nullptr;
     TPanel* m_panel1 = nullptr;
     TPaintBox* m_paintBox1 = nullptr;
     TPaintBox* m_paintBox2 = nullptr;
@@ -186,6 +219,14 @@ private:
     // the sound plays.
     double m_lineSeconds = 0;
     bool m_lineVisible = false;
+    // The time range as last seen, to tell the user's changes from the window's paging.
+    double m_viewLo = 0;
+    double m_viewHi = 0;
+    bool m_follow = false;
+    bool m_paging = false;
+    // Where the filter controls window stood at the last close, and whether it showed.
+    bool m_form19WasShown = false;
+    std::optional<QPoint> m_form19Place;
     bool m_updating = false;
     bool m_activated = false;
 };

@@ -6,6 +6,8 @@
 #include "app/windows/TResponsePlot.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QSlider>
@@ -33,19 +35,22 @@ constexpr std::array<TTrackDesc, 6> kTracks{{
 constexpr int TrackLeft = 8;
 constexpr int TrackTop = 8;
 constexpr int TrackHeight = 45;
-constexpr int LabelLeft = TrackLeft + TForm19::TrackWidth + 8;
-constexpr int LampLeft = 16;
-constexpr int LampTop = TrackTop + 6 * TrackHeight + 24;
+constexpr int RightMargin = 4;
+constexpr int LabelGap = 8;
+// At the window's own width the sliders are TrackWidth wide; the labels keep this width.
+constexpr int LabelWidth =
+    TForm19::ClientWidth - TrackLeft - TForm19::TrackWidth - LabelGap - RightMargin;
+// Below this the sliders cannot be set with any precision.
+constexpr int MinTrackWidth = 240;
 constexpr int LampWidth = 37;
 constexpr int LampHeight = 34;
-constexpr int ResponseTop = LampTop + LampHeight + 16;
-constexpr int NoteNamesHeight = 22;
+constexpr int MinResponseHeight = 140;
 
 QLabel* MakeLamp(QWidget* parent, const char* name, bool red)
 {
     auto* lamp = new QLabel(parent);
     lamp->setObjectName(name);
-    lamp->setGeometry(LampLeft, LampTop, LampWidth, LampHeight);
+    lamp->setGeometry(0, 0, LampWidth, LampHeight);
     lamp->setAttribute(Qt::WA_TranslucentBackground);
     lamp->setPixmap(LampPixmap(red, parent->devicePixelRatioF()));
     return lamp;
@@ -61,12 +66,17 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     f.setFamilies({"Tahoma", "DejaVu Sans", "Liberation Sans"});
     f.setPointSize(8);
     setFont(f);
-    resize(ClientWidth, ClientHeight);
     setWindowIcon(AppIcon());
 
+    // The sliders take the width and the response curve the height the window is given.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(TrackLeft, TrackTop, RightMargin, RightMargin);
+    grid->setHorizontalSpacing(LabelGap);
+    grid->setVerticalSpacing(0);
+    grid->setColumnStretch(0, 1);
     for (std::size_t i = 0; i < kTracks.size(); ++i) {
         const TTrackDesc& d = kTracks[i];
-        const int top = TrackTop + static_cast<int>(i) * TrackHeight;
+        const int row = static_cast<int>(i);
         auto* track = new QSlider(Qt::Horizontal, this);
         track->setObjectName(d.track);
         track->setRange(d.range.Min, d.range.Max);
@@ -75,41 +85,57 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
         track->setSingleStep(1);
         track->setPageStep(d.range.TickEvery);
         track->setValue(d.range.Initial);
-        track->setGeometry(TrackLeft, top, TrackWidth, TrackHeight);
+        track->setFixedHeight(TrackHeight);
+        track->setMinimumWidth(MinTrackWidth);
         connect(track, &QSlider::valueChanged, this, [this] { gaintrackChange(); });
+        grid->addWidget(track, row, 0);
         m_tracks[i] = track;
 
         auto* label = new QLabel(d.text, this);
         label->setObjectName(d.label);
-        label->setGeometry(LabelLeft, top, ClientWidth - LabelLeft - 4, TrackHeight);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setFixedWidth(LabelWidth);
+        grid->addWidget(label, row, 1);
         m_labels[i] = label;
     }
 
     // Both lamps show until the first block has been played, the green one on top.
-    m_redLed = MakeLamp(this, "redledimage", true);
-    m_greenLed = MakeLamp(this, "greenledimage", false);
+    auto* lampRow = new QHBoxLayout;
+    lampRow->setContentsMargins(TrackLeft, 24, 16, 16);
+    lampRow->setSpacing(12);
+    auto* lampBox = new QWidget(this);
+    lampBox->setFixedSize(LampWidth, LampHeight);
+    m_redLed = MakeLamp(lampBox, "redledimage", true);
+    m_greenLed = MakeLamp(lampBox, "greenledimage", false);
     m_greenLed->raise();
-
+    lampRow->addWidget(lampBox, 0, Qt::AlignVCenter);
     m_overloadText = new QLabel("If the light turns red, the digital signal is overloaded and you "
                                 "need to reduce the raw and/or filtered gain",
                                 this);
     m_overloadText->setObjectName("Label1");
     m_overloadText->setWordWrap(true);
-    const int textLeft = LampLeft + LampWidth + 12;
-    m_overloadText->setGeometry(textLeft, LampTop - 6, ClientWidth - textLeft - 16,
-                                LampHeight + 12);
+    lampRow->addWidget(m_overloadText, 1);
+    grid->addLayout(lampRow, static_cast<int>(kTracks.size()), 0, 1, 2);
 
     m_responsePlot = new TResponsePlot(this);
     m_responsePlot->setObjectName("responseplot");
-    m_responsePlot->setGeometry(TrackLeft, ResponseTop, ClientWidth - 2 * TrackLeft,
-                                ClientHeight - ResponseTop - NoteNamesHeight - 4);
+    m_responsePlot->setMinimumHeight(MinResponseHeight);
+    const int responseRow = static_cast<int>(kTracks.size()) + 1;
+    grid->addWidget(m_responsePlot, responseRow, 0, 1, 2);
+    grid->setRowStretch(responseRow, 1);
+
     m_noteNames = new QCheckBox("Note names", this);
     m_noteNames->setObjectName("notenamesbox");
-    m_noteNames->setGeometry(TrackLeft + TResponsePlot::DbAxisWidth,
-                             ClientHeight - NoteNamesHeight - 2, 200, NoteNamesHeight);
+    auto* noteRow = new QHBoxLayout;
+    noteRow->setContentsMargins(TResponsePlot::DbAxisWidth, 2, 0, 0);
+    noteRow->addWidget(m_noteNames);
+    noteRow->addStretch(1);
+    grid->addLayout(noteRow, responseRow + 1, 0, 1, 2);
     connect(m_noteNames, &QCheckBox::toggled, this,
             [this](bool on) { m_responsePlot->SetMusicScale(on); });
+
+    resize(ClientWidth, ClientHeight);
+    grid->activate();
 }
 
 void TForm19::SetLabelValues(double rawGain, double filterGain, double poleF0, double poleQ,

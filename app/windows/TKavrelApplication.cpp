@@ -3,6 +3,7 @@
 #include "app/windows/ErrorReport.h"
 
 #include <exception>
+#include <new>
 
 namespace kavrel {
 
@@ -12,6 +13,8 @@ bool TKavrelApplication::notify(QObject* receiver, QEvent* event)
 {
     try {
         return QApplication::notify(receiver, event);
+    } catch (const std::bad_alloc&) {
+        ReportError(activeWindow(), QStringLiteral("Not enough memory to finish this."));
     } catch (const std::exception& e) {
         ReportError(activeWindow(), QString::fromUtf8(e.what()));
     } catch (...) {

@@ -80,6 +80,16 @@ void TPaintBox::mousePressEvent(QMouseEvent* event)
     event->accept();
 }
 
+void TPaintBox::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (!OnDoubleClick) {
+        mousePressEvent(event);
+        return;
+    }
+    OnDoubleClick(*this);
+    event->accept();
+}
+
 void TPaintBox::wheelEvent(QWheelEvent* event)
 {
     const int delta = event->angleDelta().y();

@@ -38,6 +38,8 @@ public:
     std::function<void(TPaintBox& sender, QPainter& canvas)> OnPaint;
     // Any button pressed at (x, y) in box pixels.
     std::function<void(TPaintBox& sender, Qt::MouseButton button, int x, int y)> OnMouseDown;
+    // A double click with any button (after the press it follows, which OnMouseDown has had).
+    std::function<void(TPaintBox& sender)> OnDoubleClick;
     // The wheel turned by `steps` notches (positive: away from the user) with the pointer at x.
     std::function<void(TPaintBox& sender, double steps, int x)> OnMouseWheel;
 
@@ -45,6 +47,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
 private:

@@ -43,10 +43,13 @@ TAxisLimitForm::TAxisLimitForm(QWidget* parent) : QDialog(parent)
     setTabOrder(m_lowEdit, m_okButton);
     setTabOrder(m_okButton, m_cancelButton);
 
-    connect(m_okButton, &QPushButton::clicked, this, [this] {
-        m_result = true;
-        accept();
-    });
+    m_message = new QLabel(this);
+    m_message->setObjectName("message");
+    m_message->setGeometry(4, 126, 174, 36);
+    m_message->setWordWrap(true);
+    m_message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    connect(m_okButton, &QPushButton::clicked, this, [this] { OkClicked(); });
     // Escape and the window's close button reject the dialog as well.
     connect(m_cancelButton, &QPushButton::clicked, this, [this] {
         m_result = false;
@@ -66,9 +69,29 @@ void TAxisLimitForm::SetHighValue(double value)
     m_highEdit->setText(QString::fromStdString(GeneralFloatText(value, m_separator)));
 }
 
+void TAxisLimitForm::OkClicked()
+{
+    const double low = ReadLow();
+    const double high = ReadHigh();
+    if (low == high) {
+        m_message->setText("The low and high values must differ.");
+        m_lowEdit->setFocus();
+        m_lowEdit->selectAll();
+        return;
+    }
+    // Ends typed the wrong way round are meant as the range between them.
+    if (low > high) {
+        m_lowEdit->setText(QString::fromStdString(GeneralFloatText(high, m_separator)));
+        m_highEdit->setText(QString::fromStdString(GeneralFloatText(low, m_separator)));
+    }
+    m_result = true;
+    accept();
+}
+
 bool TAxisLimitForm::Execute()
 {
     m_result = false;
+    m_message->clear();
     m_highEdit->setFocus();
     exec();
     return m_result;

@@ -33,6 +33,8 @@ public:
     QPushButton* CancelButton() const { return m_cancelButton; }
     QLabel* HighLabel() const { return m_highLabel; }
     QLabel* LowLabel() const { return m_lowLabel; }
+    // Says why "&Ok" did not close the dialog (both ends equal); empty otherwise.
+    QLabel* Message() const { return m_message; }
 
     // Called with the dialog shown, just before Execute waits for the user (for tests).
     std::function<void(TAxisLimitForm&)> OnShown;
@@ -42,9 +44,12 @@ protected:
 
 private:
     double Read(const QLineEdit* edit, double fallback) const;
+    // Swaps ends typed in the wrong order and closes; keeps the dialog open on equal ends.
+    void OkClicked();
 
     QLabel* m_highLabel = nullptr;
     QLabel* m_lowLabel = nullptr;
+    QLabel* m_message = nullptr;
     QLineEdit* m_highEdit = nullptr;
     QLineEdit* m_lowEdit = nullptr;
     QPushButton* m_okButton = nullptr;

@@ -34,6 +34,8 @@ seeds = {
         item(b'S', b'K', 12, ONE),
     'truncated.zelfile': (header(1) + item(b'Settings', b'RawGain', 12, ONE))[:-3],
     'lying_count.zelfile': header(0x7FFFFFFF) + item(b'S', b'K', 12, ONE),
+    'wrong_type_key.zelfile': header(2) + item(b'Settings', b'RawGain', 3, b'abcd') +
+        item(b'Settings', b'PoleF0', 12, FIFTY),
 }
 
 os.makedirs('corpus', exist_ok=True)

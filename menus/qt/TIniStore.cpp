@@ -1,72 +1,357 @@
 #include "menus/qt/TIniStore.h"
 
 #include "settings/UserFolders.h"
+#include "sound/TSafeWriter.h"
 
-#include <QSettings>
-#include <QString>
-#include <QVariant>
-
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
 #include <stdexcept>
+
+#include <sys/stat.h>
 
 namespace kavrel {
 
 namespace {
 
-QString KeyPath(const std::string& section, const std::string& key)
+// The recent-files ini is a few hundred bytes; a larger file is not read past this.
+constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
+
+std::string Trim(const std::string& text)
 {
-    return QString::fromStdString(section) + QLatin1Char('/') + QString::fromStdString(key);
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos)
+        return {};
+    const std::size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+void AppendUtf8(std::string& out, unsigned code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+bool IsPlainKeyByte(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '-' || c == '.';
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// A section or key name as QSettings writes it: '/' as '\', other bytes outside [A-Za-z0-9_.-]
+// as %XX.
+std::string EscapeKey(const std::string& key)
+{
+    std::string out;
+    for (const char ch : key) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '/') {
+            out += '\\';
+        } else if (IsPlainKeyByte(c)) {
+            out += ch;
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string UnescapeKey(const std::string& text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\') {
+            out += '/';
+        } else if (text[i] == '%' && i + 1 < text.size() && text[i + 1] == 'U') {
+            unsigned code = 0;
+            std::size_t n = 0;
+            for (; n < 4 && i + 2 + n < text.size() && HexValue(text[i + 2 + n]) >= 0; ++n)
+                code = code * 16 + static_cast<unsigned>(HexValue(text[i + 2 + n]));
+            AppendUtf8(out, code);
+            i += 1 + n;
+        } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+                   HexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// A text value in double quotes, with the escapes QSettings reads; bytes from 0x80 up are kept
+// as they are, so names in any 8-bit encoding survive.
+std::string QuoteValue(const std::string& value)
+{
+    std::string out = "\"";
+    if (!value.empty() && value.front() == '@')
+        out += '@';
+    for (const char ch : value) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%04X", c);
+                out += hex;
+            } else {
+                out += ch;
+            }
+        }
+    }
+    return out + "\"";
+}
+
+// The text a value line holds: quotes removed, escapes resolved, a comment after ';' dropped.
+// nullopt for QSettings' "@Invalid()".
+std::optional<std::string> UnquoteValue(const std::string& raw)
+{
+    std::string out;
+    bool quoted = false;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '"') {
+            quoted = !quoted;
+            continue;
+        }
+        if (!quoted && c == ';')
+            break;
+        if (c != '\\' || i + 1 >= raw.size()) {
+            out += c;
+            continue;
+        }
+        const char e = raw[++i];
+        switch (e) {
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'a':
+            out += '\a';
+            break;
+        case 'b':
+            out += '\b';
+            break;
+        case 'f':
+            out += '\f';
+            break;
+        case 'v':
+            out += '\v';
+            break;
+        case '0':
+            out += '\0';
+            break;
+        case 'x': {
+            unsigned code = 0;
+            std::size_t n = 0;
+            for (; n < 4 && i + 1 + n < raw.size() && HexValue(raw[i + 1 + n]) >= 0; ++n)
+                code = code * 16 + static_cast<unsigned>(HexValue(raw[i + 1 + n]));
+            AppendUtf8(out, code);
+            i += n;
+            break;
+        }
+        default:
+            out += e;
+        }
+    }
+    if (!quoted)
+        out = Trim(out);
+    if (out == "@Invalid()")
+        return std::nullopt;
+    if (out.rfind("@@", 0) == 0)
+        return out.substr(1);
+    if (out.rfind("@String(", 0) == 0 && out.back() == ')')
+        return out.substr(8, out.size() - 9);
+    return out;
 }
 
 } // namespace
 
-TIniStore::TIniStore(const std::string& fileName)
-    : m_fileName(fileName), m_settings(std::make_unique<QSettings>(QString::fromStdString(fileName),
-                                                                   QSettings::IniFormat))
+TIniStore::TIniStore(const std::string& fileName) : m_fileName(fileName)
 {
+    // Only a regular file is read: a link to /dev/zero or a pipe holds no entries.
+    struct stat info {};
+    if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    std::ifstream in(fileName, std::ios::binary);
+    std::string text;
+    text.resize(kMaxFileBytes);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    Parse(text);
 }
 
-TIniStore::~TIniStore() = default;
+void TIniStore::Parse(const std::string& text)
+{
+    std::string section = "General";
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = Trim(text.substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty() || line.front() == ';' || line.front() == '#')
+            continue;
+        if (line.front() == '[') {
+            const std::size_t close = line.find(']');
+            const std::size_t stop = close == std::string::npos ? line.size() : close;
+            section = UnescapeKey(line.substr(1, stop - 1));
+            continue;
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string key = UnescapeKey(Trim(line.substr(0, equals)));
+        if (!key.empty())
+            Set(section, key, Trim(line.substr(equals + 1)));
+    }
+    m_changed = false;
+}
+
+const TIniStore::TEntry* TIniStore::Find(const std::string& section, const std::string& key) const
+{
+    for (const TEntry& entry : m_entries)
+        if (entry.Section == section && entry.Key == key)
+            return &entry;
+    return nullptr;
+}
+
+void TIniStore::Set(const std::string& section, const std::string& key, std::string raw)
+{
+    m_changed = true;
+    for (TEntry& entry : m_entries) {
+        if (entry.Section == section && entry.Key == key) {
+            entry.Value = std::move(raw);
+            return;
+        }
+    }
+    m_entries.push_back({section, key, std::move(raw)});
+}
 
 void TIniStore::EraseSection(const std::string& section)
 {
-    m_settings->remove(QString::fromStdString(section));
+    const std::string below = section + "/";
+    std::erase_if(m_entries, [&](const TEntry& entry) {
+        const bool gone = entry.Section == section || entry.Section.rfind(below, 0) == 0;
+        m_changed = m_changed || gone;
+        return gone;
+    });
 }
 
 void TIniStore::WriteInteger(const std::string& section, const std::string& key, int value)
 {
-    m_settings->setValue(KeyPath(section, key), value);
+    Set(section, key, std::to_string(value));
 }
 
 int TIniStore::ReadInteger(const std::string& section, const std::string& key, int def)
 {
-    const QVariant value = m_settings->value(KeyPath(section, key));
-    if (!value.isValid())
+    const TEntry* entry = Find(section, key);
+    if (entry == nullptr)
         return def;
-    bool ok = false;
-    const int number = value.toInt(&ok);
-    return ok ? number : def;
+    const std::optional<std::string> text = UnquoteValue(entry->Value);
+    if (!text || text->empty())
+        return def;
+    int number = 0;
+    const char* first = text->data() + (text->front() == '+' ? 1 : 0);
+    const char* last = text->data() + text->size();
+    const auto [end, error] = std::from_chars(first, last, number);
+    return error == std::errc() && end == last ? number : def;
 }
 
 void TIniStore::WriteString(const std::string& section, const std::string& key,
                             const std::string& value)
 {
-    m_settings->setValue(KeyPath(section, key), QString::fromStdString(value));
+    Set(section, key, QuoteValue(value));
 }
 
 std::string TIniStore::ReadString(const std::string& section, const std::string& key,
                                   const std::string& def)
 {
-    const QVariant value = m_settings->value(KeyPath(section, key));
-    if (!value.isValid())
+    const TEntry* entry = Find(section, key);
+    if (entry == nullptr)
         return def;
-    return value.toString().toStdString();
+    return UnquoteValue(entry->Value).value_or(def);
+}
+
+std::string TIniStore::Text() const
+{
+    std::string text;
+    std::vector<std::string> sections;
+    for (const TEntry& entry : m_entries)
+        if (std::find(sections.begin(), sections.end(), entry.Section) == sections.end())
+            sections.push_back(entry.Section);
+    for (const std::string& section : sections) {
+        if (!text.empty())
+            text += '\n';
+        text += "[" + EscapeKey(section) + "]\n";
+        for (const TEntry& entry : m_entries)
+            if (entry.Section == section)
+                text += EscapeKey(entry.Key) + "=" + entry.Value + "\n";
+    }
+    return text;
 }
 
 void TIniStore::Flush()
 {
-    m_settings->sync();
-    if (m_settings->status() != QSettings::NoError)
-        throw std::runtime_error("Can't write " + m_fileName);
+    if (!m_changed)
+        return;
+    const std::string text = Text();
+    try {
+        const std::filesystem::path folder = std::filesystem::path(m_fileName).parent_path();
+        std::error_code ignored;
+        if (!folder.empty())
+            std::filesystem::create_directories(folder, ignored);
+        TSafeWriter::WriteWhole(m_fileName, text.data(), text.size());
+    } catch (const ESafeWriteError& e) {
+        throw std::runtime_error("Can't write " + m_fileName + ": " + e.Reason());
+    }
+    m_changed = false;
 }
 
 std::string TIniStore::FileNameFor(const TProgId& id)

@@ -4,18 +4,21 @@
 #include "menus/TRecentFiles.h"
 #include "settings/TProgId.h"
 
-#include <memory>
 #include <string>
-
-class QSettings;
+#include <utility>
+#include <vector>
 
 namespace kavrel {
 
-// An ini file as key-value store (QSettings in ini format, written atomically by Qt).
+// An ini file as key-value store, in the format QSettings reads and writes (which kept this file
+// before): "[section]" lines, "key=value" lines, texts in double quotes with backslash escapes.
+// The file is read once when the store is made and written as a whole by Flush through
+// TSafeWriter, so a link to /dev/null or another device is written in place, never replaced.
+// Names are 8-bit strings kept byte for byte.
 class TIniStore : public TKeyValueStore {
 public:
+    // Reads fileName when it is a regular file; a missing or unreadable file is an empty store.
     explicit TIniStore(const std::string& fileName);
-    ~TIniStore() override;
 
     const std::string& FileName() const { return m_fileName; }
 
@@ -26,8 +29,12 @@ public:
                      const std::string& value) override;
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) override;
-    // Raises std::runtime_error naming the file when it could not be written.
+    // Writes the file when anything changed. Raises std::runtime_error naming the file when it
+    // could not be written; the file is then as it was.
     void Flush() override;
+
+    // The file's text for the current entries.
+    std::string Text() const;
 
     // "<product name>.ini" in the program's per-user folder (beside the settings file).
     static std::string FileNameFor(const TProgId& id);
@@ -35,8 +42,19 @@ public:
     static TRecentFiles::TStoreFactory Factory();
 
 private:
+    struct TEntry {
+        std::string Section;
+        std::string Key;
+        std::string Value; // as written in the file, escapes and quotes included
+    };
+
+    void Parse(const std::string& text);
+    const TEntry* Find(const std::string& section, const std::string& key) const;
+    void Set(const std::string& section, const std::string& key, std::string raw);
+
     std::string m_fileName;
-    std::unique_ptr<QSettings> m_settings;
+    std::vector<TEntry> m_entries;
+    bool m_changed = false;
 };
 
 } // namespace kavrel

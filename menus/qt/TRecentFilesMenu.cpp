@@ -3,6 +3,7 @@
 #include "menus/qt/TIniStore.h"
 
 #include <QAction>
+#include <QGridLayout>
 #include <QMenu>
 #include <QMessageBox>
 #include <QString>
@@ -35,6 +36,22 @@ QString BoxText(const std::string& text)
     return result;
 }
 
+// A message box at least wide enough for the window manager to show its whole title beside
+// the title bar's buttons; a short text alone makes a box whose title gets cut.
+QMessageBox::StandardButton ShowBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                    const QString& text, QMessageBox::StandardButtons buttons,
+                                    QMessageBox::StandardButton byDefault)
+{
+    QMessageBox box(icon, caption, text, buttons, parent);
+    box.setDefaultButton(byDefault);
+    constexpr int TitleBarButtons = 160;
+    const int width = box.fontMetrics().horizontalAdvance(caption) * 3 / 2 + TitleBarButtons;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 } // namespace
 
 TRecentFilesMenu::TRecentFilesMenu(TRecentFiles& list, QObject* parent)
@@ -42,7 +59,6 @@ TRecentFilesMenu::TRecentFilesMenu(TRecentFiles& list, QObject* parent)
 {
     m_bar = new QAction(this);
     m_bar->setSeparator(true);
-    m_bar->setText(QStringLiteral("-"));
     for (int slot = 1; slot <= TRecentFiles::SlotCount; ++slot) {
         QAction* action = new QAction(this);
         connect(action, &QAction::triggered, this,
@@ -55,12 +71,13 @@ TRecentFilesMenu::TRecentFilesMenu(TRecentFiles& list, QObject* parent)
 
     m_list.OnRefresh = [this](TRecentFiles&) { Rebuild(); };
     m_list.OnWarning = [this](TRecentFiles&, const std::string& caption, const std::string& text) {
-        QMessageBox::warning(DialogParent(), QString::fromStdString(caption), BoxText(text));
+        ShowBox(DialogParent(), QMessageBox::Warning, QString::fromStdString(caption),
+                BoxText(text), QMessageBox::Ok, QMessageBox::Ok);
     };
     m_list.OnQuestion = [this](TRecentFiles&, const std::string& caption, const std::string& text) {
-        return QMessageBox::question(DialogParent(), QString::fromStdString(caption), BoxText(text),
-                                     QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No) == QMessageBox::Yes;
+        return ShowBox(DialogParent(), QMessageBox::Question, QString::fromStdString(caption),
+                       BoxText(text), QMessageBox::Yes | QMessageBox::No,
+                       QMessageBox::No) == QMessageBox::Yes;
     };
     if (!m_list.HasStoreFactory())
         m_list.SetStoreFactory(TIniStore::Factory());

@@ -3,9 +3,9 @@
 // actually arrived. Samples of any supported encoding are converted to 16 bits on the way in.
 //
 // Quirks handled: chunks before "fmt " (JUNK, bext) and between "fmt " and "data" are skipped; an
-// odd-sized chunk is followed by one pad byte; WAVE_FORMAT_EXTENSIBLE carries the real encoding
-// in the first two bytes of its sub-format GUID; the RIFF size field is often wrong in files from
-// streaming writers and is not relied on.
+// odd-sized chunk is followed by one pad byte, or by none where the writer left it out;
+// WAVE_FORMAT_EXTENSIBLE carries the real encoding in the first two bytes of its sub-format GUID;
+// the RIFF size field is often wrong in files from streaming writers and is not relied on.
 #include "sound/detail/WavReader.h"
 
 #include "sound/EWavError.h"
@@ -74,6 +74,17 @@ std::string TagText(const std::byte* p)
     return text + "'";
 }
 
+// Chunk tags are four printable ASCII characters.
+bool IsTagText(const std::byte* p) noexcept
+{
+    for (int i = 0; i < 4; ++i) {
+        const auto c = std::to_integer<unsigned>(p[i]);
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return true;
+}
+
 bool TagIs(const std::byte* p, const char (&tag)[5]) noexcept
 {
     return std::memcmp(p, tag, 4) == 0;
@@ -84,7 +95,7 @@ std::string FormatTagName(std::uint16_t tag)
     const char* name = nullptr;
     switch (tag) {
     case 0x0000:
-        name = "unknown (format tag 0)";
+        name = "unknown";
         break;
     case 0x0002:
         name = "Microsoft ADPCM";
@@ -284,7 +295,14 @@ public:
 
     std::size_t Read(std::byte* dst, std::size_t bytes)
     {
-        const std::size_t got = m_source.Read(dst, bytes);
+        std::size_t got = 0;
+        if (m_pushback && bytes > 0) {
+            *dst++ = *m_pushback;
+            m_pushback.reset();
+            --bytes;
+            got = 1;
+        }
+        got += m_source.Read(dst, bytes);
         m_position += got;
         return got;
     }
@@ -299,6 +317,7 @@ public:
         if (m_source.Seek) {
             if (!m_source.Seek(offset))
                 return false;
+            m_pushback.reset();
             m_position = offset;
             return true;
         }
@@ -310,6 +329,13 @@ public:
                 return false;
         }
         return true;
+    }
+
+    // Gives back the last byte read: the next Read starts with it.
+    void PushBack(std::byte last) noexcept
+    {
+        m_pushback = last;
+        --m_position;
     }
 
     std::uint64_t Position() const noexcept { return m_position; }
@@ -327,6 +353,7 @@ private:
     const TWavSource& m_source;
     const std::string& m_name;
     std::uint64_t m_position = 0;
+    std::optional<std::byte> m_pushback;
 };
 
 TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t size)
@@ -410,6 +437,8 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
 
     if (format.channels == 0)
         reader.Fail("the channel count is 0");
+    if (rate == 0)
+        reader.Fail("the sample rate is 0 Hz");
     if (rate > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
         reader.Fail("the sample rate " + std::to_string(rate) + " Hz is out of range");
     format.sampleRate = static_cast<std::int32_t>(rate);
@@ -430,8 +459,8 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
     if (got < 4 || !TagIs(head.data(), "RIFF")) {
         if (got >= 4 && TagIs(head.data(), "RIFX"))
             reader.Fail("big-endian (RIFX) wave files are not supported");
-        if (got >= 4 && TagIs(head.data(), "RF64"))
-            reader.Fail("RF64 wave files are not supported");
+        if (got >= 4 && (TagIs(head.data(), "RF64") || TagIs(head.data(), "BW64")))
+            reader.Fail("RF64/BW64 files are not supported");
         reader.Fail("not a wave file (no RIFF header)");
     }
     if (got < head.size())
@@ -440,17 +469,35 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
         reader.Fail("not a wave file (RIFF form " + TagText(head.data() + 8) + ", not 'WAVE')");
 
     std::optional<TFormat> format;
+    // An odd-sized chunk is followed by a pad byte, which some writers leave out. Tags are text,
+    // so a missing pad shows as a tag that is text where the pad should be and not one byte on.
+    bool padNext = false;
     for (;;) {
-        std::array<std::byte, 8> header{};
-        const std::size_t n = reader.Read(header.data(), header.size());
-        if (n < header.size())
+        std::array<std::byte, 9> bytes{};
+        const std::byte* header = bytes.data();
+        if (padNext) {
+            const std::size_t n = reader.Read(bytes.data(), bytes.size());
+            const bool padMissing = n >= 8 && IsTagText(bytes.data()) &&
+                                    (n < 9 || !IsTagText(bytes.data() + 1) ||
+                                     TagIs(bytes.data(), "data") || TagIs(bytes.data(), "fmt "));
+            if (padMissing) {
+                if (n == 9)
+                    reader.PushBack(bytes[8]);
+            } else {
+                if (n < 9)
+                    break;
+                header = bytes.data() + 1;
+            }
+        } else if (reader.Read(bytes.data(), 8) < 8) {
             break;
-        const std::uint32_t size = Le32(header.data() + 4);
+        }
+        const std::uint32_t size = Le32(header + 4);
         const std::uint64_t body = reader.Position();
-        const std::uint64_t next = body + size + (size & 1u);
+        const std::uint64_t next = body + size;
+        padNext = (size & 1u) != 0;
 
         // A second fmt chunk is skipped like any other: the first describes the data.
-        if (TagIs(header.data(), "fmt ") && !format) {
+        if (TagIs(header, "fmt ") && !format) {
             if (size < 16)
                 reader.Fail("the fmt chunk is too short (" + std::to_string(size) + " bytes)");
             std::array<std::byte, 40> fmt{};
@@ -458,7 +505,7 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             if (reader.Read(fmt.data(), want) < want)
                 reader.Fail("the file ends inside its fmt chunk");
             format = ParseFormat(reader, fmt.data(), size);
-        } else if (TagIs(header.data(), "data")) {
+        } else if (TagIs(header, "data")) {
             if (!format)
                 reader.Fail("the data chunk comes before the fmt chunk");
             const std::size_t frameBytes = format->channels * format->bytesPerSample;
@@ -469,6 +516,9 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 toRead = *remaining;
                 sound.truncated = true;
             }
+            // No wave file can state more than 4 GB of data: a file that holds more was written
+            // past its format's end, and only what the size field states is read.
+            sound.oversized = remaining && *remaining > 0xFFFFFFFFull;
             const std::uint64_t wholeFrames = toRead / frameBytes;
             if (wholeFrames > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
                 reader.Fail("the data chunk is too large");
@@ -488,11 +538,17 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                                 total, kBlockBytes / frameBytes * frameBytes)));
             std::vector<std::byte> block(blockBytes);
             std::vector<std::int16_t> values;
-            if (scan != nullptr)
+            // A scan without a sink only counts: with a known size there is nothing to read.
+            const bool countOnly = scan != nullptr && !scan->OnBlock;
+            if (scan != nullptr && !countOnly)
                 values.resize(blockBytes / format->bytesPerSample);
             std::uint64_t done = 0;
             std::uint64_t reported = 0;
             std::size_t frames = 0;
+            if (countOnly && remaining && reader.SkipTo(body + total)) {
+                done = total;
+                frames = static_cast<std::size_t>(wholeFrames);
+            }
             while (done < total) {
                 const auto want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
@@ -500,9 +556,10 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 const std::size_t blockFrames = have / frameBytes;
                 if (scan != nullptr) {
                     const std::size_t count = blockFrames * format->channels;
-                    format->interleaved(block.data(), count, values.data());
-                    if (count > 0)
+                    if (!countOnly && count > 0) {
+                        format->interleaved(block.data(), count, values.data());
                         scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
+                    }
                 } else {
                     if (!remaining)
                         for (TWav::TChannel& channel : sound.channels)

@@ -15,6 +15,8 @@ struct TDecodedWav {
     std::int64_t length = 0;
     std::vector<TWav::TChannel> channels;
     bool truncated = false;
+    // The file holds more data than its 32-bit size can state; only what it states was read.
+    bool oversized = false;
     TWavEncoding encoding = TWavEncoding::None;
 };
 
@@ -24,6 +26,7 @@ struct TScanSink {
     std::function<void(std::int32_t channels, std::int32_t rate, TWavEncoding encoding,
                        std::int64_t frames)>
         OnFormat;
+    // Empty: the data is only counted, not decoded (skipped where the source can seek).
     TWavBlockSink OnBlock;
 };
 

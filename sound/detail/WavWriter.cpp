@@ -1,29 +1,21 @@
-// Writing 16-bit PCM wave files. A save must never destroy what was there: the bytes go to a
-// temporary file beside the target, which is flushed to disk and then renamed over the target in
-// one step, so the target is either the old file or the complete new one. Only a device or pipe,
-// which cannot be replaced, is written to directly.
+// Writing 16-bit PCM wave files. A save must never destroy what was there: the bytes go through
+// TSafeWriter, so the target is either the old file or the complete new one. Only a device or
+// pipe, which cannot be replaced, is written to directly.
 #include "sound/detail/WavWriter.h"
 
 #include "sound/EWavError.h"
-#include "sound/detail/FileSource.h"
+#include "sound/TSafeWriter.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <span>
 #include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kavrel::detail {
 
@@ -89,141 +81,6 @@ void Interleave(const std::vector<const std::int16_t*>& channels, std::size_t fi
         }
     }
 }
-
-void WriteAll(int fd, const std::byte* bytes, std::size_t count, const std::string& name)
-{
-    while (count > 0) {
-        const ssize_t n = ::write(fd, bytes, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw EWavError(name, "cannot write the file: " + SystemReason(n < 0 ? errno : ENOSPC));
-        bytes += n;
-        count -= static_cast<std::size_t>(n);
-    }
-}
-
-// Writes to a device, pipe or socket, which has no folder to hold a temporary file and cannot be
-// replaced; the bytes go to it directly.
-bool WriteStraight(const std::string& path, const std::function<bool(const TByteSink&)>& encode)
-{
-    int fd = -1;
-    do
-        fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throw EWavError(path, "cannot open the file for writing: " + SystemReason(errno));
-    bool complete = false;
-    try {
-        complete = encode([fd, &path](const std::byte* bytes, std::size_t count) {
-            WriteAll(fd, bytes, count, path);
-        });
-    } catch (...) {
-        ::close(fd);
-        throw;
-    }
-    if (::close(fd) != 0 && complete)
-        throw EWavError(path, "cannot write the file: " + SystemReason(errno));
-    return complete;
-}
-
-class TTempFile {
-public:
-    TTempFile(const std::filesystem::path& target, const std::string& name) : m_name(name)
-    {
-        const std::filesystem::path folder =
-            target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-        std::random_device seed;
-        std::mt19937 random(seed());
-        // ".NAME.kavrel-XXXXXXXX", with NAME shortened so that the whole stays a legal name.
-        std::string base = target.filename().string();
-        if (base.size() > 200)
-            base.resize(200);
-        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-            m_path = folder / ("." + base + ".kavrel-" + suffix);
-            do
-                m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            while (m_fd < 0 && errno == EINTR);
-            if (m_fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (m_fd < 0)
-            throw EWavError(m_name, "cannot create a file in the folder '" + folder.string() +
-                                        "': " + SystemReason(errno));
-    }
-
-    ~TTempFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (!m_path.empty())
-            ::unlink(m_path.c_str());
-    }
-
-    TTempFile(const TTempFile&) = delete;
-    TTempFile& operator=(const TTempFile&) = delete;
-
-    // Starts the disk writing every few megabytes, so that the flush at the end has little left
-    // to wait for.
-    void Write(const std::byte* bytes, std::size_t count)
-    {
-        WriteAll(m_fd, bytes, count, m_name);
-        m_written += count;
-#if defined(__linux__)
-        if (m_written - m_flushed >= kWritebackBytes) {
-            ::sync_file_range(m_fd, static_cast<off_t>(m_flushed),
-                              static_cast<off_t>(m_written - m_flushed), SYNC_FILE_RANGE_WRITE);
-            m_flushed = m_written;
-        }
-#endif
-    }
-
-    // Gives the new file the permissions of the one it replaces.
-    void KeepModeOf(const std::filesystem::path& target)
-    {
-        struct stat info {};
-        if (::stat(target.c_str(), &info) == 0)
-            ::fchmod(m_fd, info.st_mode & 07777);
-    }
-
-    // Flushes, closes and renames the file to `target`; afterwards the destructor leaves it be.
-    void Commit(const std::filesystem::path& target)
-    {
-        if (::fsync(m_fd) != 0)
-            Fail("cannot write the file", errno);
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0)
-            Fail("cannot write the file", errno);
-        if (::rename(m_path.c_str(), target.c_str()) != 0)
-            Fail("cannot replace the file", errno);
-        m_path.clear();
-        // Make the rename itself durable; a failure here loses nothing already written.
-        const std::filesystem::path folder =
-            target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
-
-private:
-    [[noreturn]] void Fail(const char* what, int error) const
-    {
-        throw EWavError(m_name, std::string(what) + ": " + SystemReason(error));
-    }
-
-    static constexpr std::uint64_t kWritebackBytes = std::uint64_t{1} << 20;
-
-    std::string m_name;
-    std::filesystem::path m_path;
-    int m_fd = -1;
-    std::uint64_t m_written = 0;
-    std::uint64_t m_flushed = 0;
-};
 
 // The 44-byte header of a 16-bit PCM file; throws EWavError naming `name` when the sound cannot
 // be described by one.
@@ -344,35 +201,20 @@ bool EncodeWavStream(const TWavStreamFormat& format, const TWavBlockSource& next
 
 namespace {
 
-// Writes what `encode` sends to its sink to `path`, through a temporary file beside it.
+// Writes what `encode` sends to its sink to `path` through the safe writer.
 bool WriteEncoded(const std::string& path, const std::function<bool(const TByteSink&)>& encode)
 {
-    namespace fs = std::filesystem;
-    fs::path target(path);
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        if (S_ISDIR(info.st_mode))
-            throw EWavError(path, "is a folder");
-        if (!S_ISREG(info.st_mode))
-            return WriteStraight(path, encode);
-        // Saving over a symbolic link writes the file it points to and keeps the link.
-        std::error_code error;
-        if (fs::is_symlink(fs::symlink_status(target, error))) {
-            const fs::path resolved = fs::canonical(target, error);
-            if (error)
-                throw EWavError(path, "cannot follow the link: " + error.message());
-            target = resolved;
-        }
+    try {
+        TSafeWriter file(path);
+        const bool complete = encode(
+            [&file](const std::byte* bytes, std::size_t count) { file.Write(bytes, count); });
+        if (!complete)
+            return false;
+        file.Commit();
+        return true;
+    } catch (const ESafeWriteError& e) {
+        throw EWavError(path, e.Reason());
     }
-
-    TTempFile file(target, path);
-    file.KeepModeOf(target);
-    const bool complete =
-        encode([&file](const std::byte* bytes, std::size_t count) { file.Write(bytes, count); });
-    if (!complete)
-        return false;
-    file.Commit(target);
-    return true;
 }
 
 } // namespace

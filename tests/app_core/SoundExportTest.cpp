@@ -332,10 +332,18 @@ TEST(ExportFiltered, WritesExactlyWhatOneSectionPerChannelGives)
     // Long enough for several threads and whole vector blocks with a partial one after them;
     // short ones; every filter type; a gain that overflows some values to infinity.
     const TCase cases[] = {
-        {2, 300000, tfiltertype::ftboth, 0.3162}, {1, 300000, tfiltertype::ftboth, 2.0},
-        {3, 140000, tfiltertype::ftboth, 1.0},    {2, 5000, tfiltertype::ftboth, 1.0},
-        {2, 70000, tfiltertype::ftpole, 0.5},     {2, 70000, tfiltertype::ftzero, 0.5},
-        {2, 70000, tfiltertype::ftnone, 0.5},     {2, 140000, tfiltertype::ftboth, 1e306},
+        {2, 300000, tfiltertype::ftboth, 0.3162},
+        {1, 300000, tfiltertype::ftboth, 2.0},
+        {3, 140000, tfiltertype::ftboth, 1.0},
+        {2, 5000, tfiltertype::ftboth, 1.0},
+        {2, 70000, tfiltertype::ftpole, 0.5},
+        {2, 70000, tfiltertype::ftzero, 0.5},
+        {2, 70000, tfiltertype::ftnone, 0.5},
+        {2, 140000, tfiltertype::ftboth, 1e306},
+        // Channel counts whose output blocks must shrink to stay within the export's bound:
+        // shorter blocks in the ring, and one block at a time (130000 frames are two of them).
+        {20, 140000, tfiltertype::ftboth, 1.0},
+        {70, 130000, tfiltertype::ftboth, 1.0},
     };
     // Every vector unit the export can pick gives the same bits.
     for (const char* simd : {"", "base"})

@@ -515,5 +515,43 @@ TEST_F(AxisDialogTest, AxisTextRetitlesTheDialog)
     EXPECT_EQ(dialog.axisText, "[s]");
 }
 
+TEST_F(AxisDialogTest, TypedEndsAreSwappedOrRefusedWhenTheLimitsLeaveNoRange)
+{
+    // Time axis of a 3 s sound: the high end is capped at 3, the low end is not.
+    axis.SetMinLoValue(0);
+    axis.SetMaxHiValue(3);
+    dialog.confirm = true;
+    // Typed low, typed high, range after: swapped; taken; both beyond the cap (5..5): refused.
+    const double cases[][4] = {{2, 1, 1, 2}, {1.5, 2.5, 1.5, 2.5}, {5, 6, 1.5, 2.5}};
+    for (const auto& c : cases) {
+        dialog.typedLow = c[0];
+        dialog.typedHigh = c[1];
+        axis.DoubleClick();
+        EXPECT_TRUE(axis.LoValue() == c[2] && axis.HiValue() == c[3]) << c[0] << " " << c[1];
+    }
+}
+
+TEST(AxisDrag, NoDragLeavesAnEmptyOrInvertedRange)
+{
+    // As the main window's time axis: low end free upwards, high end capped at the sound's end.
+    TFakeHost host;
+    TAxisModel axis;
+    Prepare(axis, host, tposition::posunder, 300, {true, true, true});
+    axis.SetMinLoValue(0);
+    axis.SetMaxHiValue(3);
+    axis.SetRange(0, 3);
+    const std::pair<int, int> drags[] = {{150, -3000}, {150, 3000}, {20, 3000}, {280, -3000}};
+    for (int round = 0; round < 3; ++round)
+        for (const auto& [from, to] : drags) {
+            Press(axis, from);
+            const int step = to > from ? 50 : -50;
+            for (int x = from; (to - x) * step > 0; x += step) {
+                Move(axis, x);
+                ASSERT_TRUE(axis.RangeUsable()) << from << " -> " << x;
+            }
+            axis.MouseUp(TMouseButton::mbLeft, 0, to, 12);
+        }
+}
+
 } // namespace
 } // namespace kavrel

@@ -140,6 +140,28 @@ TEST_F(AxisWidgetTest, DoubleClickOpensTheLimitsDialog)
     EXPECT_GE(changed, 2);
 }
 
+TEST_F(AxisWidgetTest, DialogSwapsEndsInTheWrongOrderAndRefusesEqualOnes)
+{
+    TAxis axis;
+    axis.SetRange(0, 10);
+    axis.SetAllowDoubleClick(true);
+    Show(axis);
+    QString refusal;
+    axis.LimitForm().OnShown = [&](TAxisLimitForm& form) {
+        QTimer::singleShot(0, &form, [&] {
+            form.HighEdit()->setText("4");
+            form.LowEdit()->setText("4");
+            form.OkButton()->click();
+            refusal = form.isVisible() ? form.Message()->text() : QString();
+            form.LowEdit()->setText("7");
+            form.OkButton()->click();
+        });
+    };
+    QTest::mouseDClick(&axis, Qt::LeftButton, {}, QPoint(20, 100));
+    EXPECT_FALSE(refusal.isEmpty()) << "equal ends keep the dialog open with a message";
+    EXPECT_TRUE(axis.LoValue() == 4 && axis.HiValue() == 7);
+}
+
 TEST_F(AxisWidgetTest, EscapeCancelsTheDialog)
 {
     TAxis axis;

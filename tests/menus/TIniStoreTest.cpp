@@ -67,6 +67,55 @@ TEST_F(TIniStoreTest, ValuesAndSectionEraseGoThroughTheFile)
     EXPECT_EQ(again.ReadString("Other", "1", ""), "kept");
 }
 
+// What QSettings wrote before reads the same: quotes, escapes, "@String()", escaped keys.
+TEST_F(TIniStoreTest, ReadsTheFilesQSettingsWrote)
+{
+    const std::string name = (folder / "Kavrel.ini").string();
+    std::ofstream(name) << "[General]\nx=1\n\n[RecentFiles]\nnToUse=9\n"
+                           "1=\"/a b/c=d;e.wav\"\n2=/plain/take.wav\n"
+                           "3=\"/q\\\"uote\\\\back.wav\"\n4=@String(/s.wav)\n"
+                           "5=\"@@at.wav\"\n6=/caf\xc3\xa9.wav ; comment\n"
+                           "%U00E9=7\n";
+    TIniStore store(name);
+    EXPECT_EQ(store.ReadInteger("RecentFiles", "nToUse", 0), 9);
+    EXPECT_EQ(store.ReadString("RecentFiles", "1", ""), "/a b/c=d;e.wav");
+    EXPECT_EQ(store.ReadString("RecentFiles", "2", ""), "/plain/take.wav");
+    EXPECT_EQ(store.ReadString("RecentFiles", "3", ""), "/q\"uote\\back.wav");
+    EXPECT_EQ(store.ReadString("RecentFiles", "4", ""), "/s.wav");
+    EXPECT_EQ(store.ReadString("RecentFiles", "5", ""), "@at.wav");
+    EXPECT_EQ(store.ReadString("RecentFiles", "6", ""), "/caf\xc3\xa9.wav");
+    EXPECT_EQ(store.ReadInteger("RecentFiles", "\xc3\xa9", 0), 7);
+    EXPECT_EQ(store.ReadInteger("General", "x", 0), 1);
+}
+
+// Every byte of a name survives a store and a load, also bytes that are not UTF-8.
+TEST_F(TIniStoreTest, NamesRoundTripByteForByte)
+{
+    const std::string name = (folder / "Kavrel.ini").string();
+    const std::string odd = "/n\xe9 \"q\" \\ ;,=\t@\x01.wav";
+    {
+        TIniStore store(name);
+        store.WriteString("RecentFiles", "1", odd);
+        store.WriteString("RecentFiles", "2", "@lead.wav");
+        store.Flush();
+    }
+    TIniStore store(name);
+    EXPECT_EQ(store.ReadString("RecentFiles", "1", ""), odd);
+    EXPECT_EQ(store.ReadString("RecentFiles", "2", ""), "@lead.wav");
+}
+
+// Linked to /dev/null, the ini is written there and the link and the device stay.
+TEST_F(TIniStoreTest, LinkToADeviceIsWrittenInPlace)
+{
+    const fs::path link = folder / "Kavrel.ini";
+    fs::create_symlink("/dev/null", link);
+    TIniStore store(link.string());
+    store.WriteInteger("RecentFiles", "nToUse", 9);
+    EXPECT_NO_THROW(store.Flush());
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
 TEST_F(TIniStoreTest, UnwritableFileRaisesOnFlush)
 {
     fs::create_directories(folder / "taken.ini");

@@ -361,20 +361,24 @@ TEST_F(TRecentFilesTest, LoadingAppliesTheCountDropsVanishedFilesAndStoresNothin
     EXPECT_GE(refreshes, 1);
 }
 
-TEST_F(TRecentFilesTest, StoredCountIsClamped)
+TEST_F(TRecentFilesTest, StoredCountOutOfRangeReadsAsTheDefault)
 {
-    store->Sections["RecentFiles"] = {{"nToUse", "99"}};
+    // A damaged count must not switch the list off for good: it reads as the list's own (9).
+    for (const char* stored : {"99", "-5", "16", "x"}) {
+        store->Sections["RecentFiles"] = {{"nToUse", stored}};
+        TRecentFiles other;
+        other.SetStoreFactory([this](const TProgId&) -> std::unique_ptr<TKeyValueStore> {
+            return std::make_unique<TMemoryStore>(store);
+        });
+        other.SetMaxItems(9);
+        other.SetProgId(&id);
+        other.SetMenuAttached(true);
+        other.Loaded();
+        EXPECT_EQ(other.MaxItems(), 9) << stored;
+    }
+    store->Sections["RecentFiles"] = {{"nToUse", "0"}};
     SetUpAsMainWindow();
-    EXPECT_EQ(list.MaxItems(), 15);
-    store->Sections["RecentFiles"] = {{"nToUse", "-5"}};
-    TRecentFiles other;
-    other.SetStoreFactory([this](const TProgId&) -> std::unique_ptr<TKeyValueStore> {
-        return std::make_unique<TMemoryStore>(store);
-    });
-    other.SetProgId(&id);
-    other.SetMenuAttached(true);
-    other.Loaded();
-    EXPECT_EQ(other.MaxItems(), 0);
+    EXPECT_EQ(list.MaxItems(), 0);
 }
 
 TEST_F(TRecentFilesTest, WithoutMenuNothingIsStored)

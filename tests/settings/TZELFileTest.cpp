@@ -511,6 +511,25 @@ TEST_F(TZELFileTest, LinkedFileIsReplacedWhereItLies)
     EXPECT_EQ(ReadFile(real), file.SaveToBuffer());
 }
 
+// A settings file linked to /dev/null (to keep the program from saving) is written there without
+// a complaint, and the device stays a device; a write-protected file is refused and kept.
+TEST_F(TZELFileTest, LinkToADeviceIsWrittenInPlaceAndAProtectedFileIsKept)
+{
+    const fs::path link = folder / "Kavrelsettings.zelfile";
+    fs::create_symlink("/dev/null", link);
+    file.WriteFloat("Settings", "RawGain", 0.5);
+    EXPECT_NO_THROW(file.SaveToFile(link.string()));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_FALSE(file.LoadFromFile(link.string()));
+
+    const fs::path locked = folder / "locked.zelfile";
+    WriteFile(locked, {1, 2, 3});
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_THROW(file.SaveToFile(locked.string()), fs::filesystem_error);
+    EXPECT_EQ(ReadFile(locked), Bytes({1, 2, 3}));
+}
+
 TEST_F(TZELFileTest, FolderThatCannotBeCreatedRaises)
 {
     WriteFile(folder / "file", {1});

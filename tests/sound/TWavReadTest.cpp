@@ -1,4 +1,5 @@
 #include "sound/TWav.h"
+#include "sound/TWavScan.h"
 
 #include "tests/sound/WavTestSupport.h"
 
@@ -72,6 +73,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TGoodFile{"list-before-data.wav", TWavEncoding::Pcm16, 2, 44100, false},
                       TGoodFile{"list-after-data.wav", TWavEncoding::Pcm16, 2, 44100, false},
                       TGoodFile{"odd-chunk-before-data.wav", TWavEncoding::Pcm16, 2, 44100, false},
+                      TGoodFile{"odd-chunk-without-pad.wav", TWavEncoding::Pcm16, 2, 44100, false},
                       TGoodFile{"junk-before-fmt.wav", TWavEncoding::Pcm16, 2, 44100, false},
                       TGoodFile{"long-fmt-chunk.wav", TWavEncoding::Pcm16, 2, 44100, false},
                       TGoodFile{"block-align-zero.wav", TWavEncoding::Pcm16, 2, 44100, false},
@@ -212,6 +214,10 @@ INSTANTIATE_TEST_SUITE_P(
         TBroken{"float-16bit.wav", "float with 16 bits"},
         TBroken{"huge-chunk-before-data.wav", "no data chunk"},
         TBroken{"huge-fmt-size.wav", "no data chunk"}, TBroken{"rate-too-high.wav", "out of range"},
+        TBroken{"rate-zero.wav", "the sample rate is 0 Hz"},
+        TBroken{"rf64.wav", "RF64/BW64 files are not supported"},
+        TBroken{"bw64.wav", "RF64/BW64 files are not supported"},
+        TBroken{"format-tag-zero.wav", "unsupported encoding unknown (format tag 0x0000)"},
         TBroken{"extensible-short.wav", "extensible fmt chunk is too short"},
         TBroken{"extensible-unknown-guid.wav",
                 "unknown extensible sub-format {11110001-1111-1111-1111-"},
@@ -261,8 +267,9 @@ TEST_P(ReadsFromAnySource, SameSoundFromFileMemoryAndStream)
 INSTANTIATE_TEST_SUITE_P(Files, ReadsFromAnySource,
                          ::testing::Values("pcm16-stereo.wav", "list-before-data.wav",
                                            "junk-before-fmt.wav", "odd-data-size.wav",
-                                           "truncated-data.wav", "huge-data-size.wav",
-                                           "header-only-mono.wav", "pcm24-stereo.wav"));
+                                           "odd-chunk-without-pad.wav", "truncated-data.wav",
+                                           "huge-data-size.wav", "header-only-mono.wav",
+                                           "pcm24-stereo.wav"));
 
 TWav LongStereo(std::int64_t frames)
 {
@@ -317,6 +324,31 @@ TEST(TWavRead, EmptyNameRereadsTheCurrentFile)
     wav.SetSample(0, 0, 5);
     ASSERT_TRUE(wav.ReadFile());
     EXPECT_EQ(wav.Sample(0, 0), Content(0, 0));
+}
+
+// A file past 4 GB (sparse here) holds more than its 32-bit data size can state: what the size
+// states is read, and the reader says the rest was left.
+TEST(TWavRead, DataPastWhatTheHeaderCanStateIsFlagged)
+{
+    test::TScratchFolder folder;
+    const std::string path = folder.File("over-4gb.wav");
+    std::filesystem::copy_file(Fixture("pcm16-stereo.wav"), path);
+    std::filesystem::resize_file(path, (std::uint64_t{1} << 32) + 4096);
+    TWav wav;
+    ASSERT_TRUE(wav.ReadFile(path));
+    EXPECT_EQ(wav.Length(), kFixtureFrames);
+    EXPECT_TRUE(wav.Oversized());
+    EXPECT_NE(wav.ReadWarning().find("4 GB"), std::string::npos) << wav.ReadWarning();
+    TWavScanFormat format;
+    bool truncated = true;
+    ASSERT_TRUE(ScanWavFile(path, format, {}, truncated));
+    EXPECT_TRUE(format.Oversized);
+    EXPECT_FALSE(truncated);
+    EXPECT_EQ(format.Frames, kFixtureFrames);
+
+    ASSERT_TRUE(wav.ReadFile(Fixture("pcm16-stereo.wav")));
+    EXPECT_FALSE(wav.Oversized());
+    EXPECT_EQ(wav.ReadWarning(), "");
 }
 
 } // namespace

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace kavrel;
@@ -55,6 +58,39 @@ TEST(ScanWavFile, RaisesWhatReadFileRaisesAndCancels)
     EXPECT_THROW(ScanWavFile(Fixture("no-such-file.wav"), format, ignore, truncated), EWavError);
     EXPECT_FALSE(ScanWavFile(Fixture("pcm16-stereo.wav"), format, ignore, truncated,
                              [](double) { return false; }));
+}
+
+// Without a sink only the sizes are read (info): the same frames and truncation mark as loading,
+// from a file (which is not read past its header) and from a pipe (read through, never kept).
+TEST(ScanWavFile, WithoutASinkCountsWhatReadFileLoads)
+{
+    for (const char* name : {"pcm16-stereo.wav", "pcm24-mono.wav", "odd-data-size.wav",
+                             "truncated-data.wav", "huge-data-size.wav", "header-only.wav"}) {
+        TWav wav;
+        ASSERT_TRUE(wav.ReadFile(Fixture(name))) << name;
+        for (const bool pipe : {false, true}) {
+            std::string path = Fixture(name);
+            kavrel::test::TScratchFolder folder;
+            std::thread feeder;
+            if (pipe) {
+                path = folder.File("pipe");
+                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+                feeder = std::thread([path, name] {
+                    const std::vector<std::byte> bytes = kavrel::test::ReadBytes(Fixture(name));
+                    kavrel::test::WriteBytes(path, bytes);
+                });
+            }
+            TWavScanFormat format;
+            bool truncated = !wav.Truncated();
+            const bool done = ScanWavFile(path, format, {}, truncated);
+            if (feeder.joinable())
+                feeder.join();
+            ASSERT_TRUE(done) << name;
+            EXPECT_EQ(format.Frames, wav.Length()) << name << (pipe ? " (pipe)" : "");
+            EXPECT_EQ(truncated, wav.Truncated()) << name << (pipe ? " (pipe)" : "");
+            EXPECT_EQ(format.Channels, wav.Channels()) << name;
+        }
+    }
 }
 
 } // namespace

@@ -209,7 +209,7 @@ TEST_F(TForm18Test, MonoFileLeavesTheLowerPlotWhite)
     m_form18->LoadSoundFile(Path("mono.wav"));
     const QImage upper = m_form18->PaintBox1()->grab().toImage();
     const QImage lower = m_form18->PaintBox2()->grab().toImage();
-    EXPECT_TRUE(ColumnHasInk(upper, 0));
+    EXPECT_TRUE(ColumnHasInk(upper, 1));
     EXPECT_TRUE(ColumnHasInk(upper, upper.width() / 2));
     EXPECT_TRUE(AllWhite(lower));
 }

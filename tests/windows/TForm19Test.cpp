@@ -126,7 +126,7 @@ TEST_F(TForm19Test, LampsShowBothAtFirstThenOneAfterEachBlock)
     EXPECT_TRUE(green->isVisible());
     EXPECT_EQ(red->geometry(), green->geometry());
     EXPECT_EQ(red->size(), QSize(37, 34));
-    const QObjectList& order = m_form19->children();
+    const QObjectList& order = red->parentWidget()->children();
     EXPECT_GT(order.indexOf(green), order.indexOf(red)) << "green must lie on top";
 
     Show();

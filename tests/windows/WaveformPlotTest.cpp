@@ -69,11 +69,11 @@ std::int16_t Walk(int channel, std::int64_t frame)
 
 class WaveformPlot : public WindowFixture {
 protected:
-    // What the plot box shows (nothing plays, so there is no play-position line).
+    // What the plot box draws under the play-position line.
     static QImage Picture(TPaintBox& box)
     {
-        EXPECT_EQ(box.LineX(), -1);
-        return box.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        box.grab();
+        return box.KeptImage().convertToFormat(QImage::Format_RGB32);
     }
 };
 
@@ -152,13 +152,15 @@ protected:
     }
 };
 
-TEST_F(PlayLine, ShowsAcrossBothPlotsWhilePlaying)
+TEST_F(PlayLine, ShowsAcrossBothPlotsWhilePlayingAndWherePlayStartsWhenStopped)
 {
     for (int i : {0, 1}) {
-        EXPECT_EQ(Box(i).LineX(), -1);
-        EXPECT_TRUE(ShowsLineAt(Box(i), -1));
+        EXPECT_EQ(Box(i).LineX(), 0);
+        EXPECT_TRUE(ShowsLineAt(Box(i), 0));
     }
     QTest::mouseClick(m_form18->PaintBox1(), Qt::LeftButton, {}, QPoint(200, 20));
+    for (int i : {0, 1})
+        EXPECT_TRUE(ShowsLineAt(Box(i), 200)) << "a click while stopped shows where Play starts";
     m_form18->playaction()->trigger();
     ASSERT_TRUE(Doc().Playing());
     // The player took its first blocks at once: the line stands at the time axis marker.
@@ -170,9 +172,11 @@ TEST_F(PlayLine, ShowsAcrossBothPlotsWhilePlaying)
         EXPECT_TRUE(ShowsLineAt(Box(i), marker));
     }
     m_form18->playaction()->trigger();
+    const int next = m_form18->taxis()->ValueToPixel(Doc().PlayPos() / 8000.0);
+    EXPECT_GE(next, marker);
     for (int i : {0, 1}) {
-        EXPECT_EQ(Box(i).LineX(), -1);
-        EXPECT_TRUE(ShowsLineAt(Box(i), -1));
+        EXPECT_EQ(Box(i).LineX(), next);
+        EXPECT_TRUE(ShowsLineAt(Box(i), next));
     }
 }
 

@@ -1,0 +1,125 @@
+// The paths a user's file takes, fed from a real file: the input is written to a temporary file,
+// which is then read as the window opens it, scanned as analyze and export read it (with samples
+// and counting only, as info does), and exported through the filter into /dev/null. They must
+// agree with each other, and nothing but the documented errors may come out of them.
+
+#include "app/core/LevelAnalysis.h"
+#include "app/core/SoundExport.h"
+#include "sound/TWav.h"
+#include "sound/TWavScan.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// One file per fuzzing process, rewritten for every input.
+const std::string& InputFile()
+{
+    static const std::string path = [] {
+        std::string name = "/tmp/kavrel-fuzz-wavfile-" + std::to_string(::getpid()) + ".wav";
+        std::atexit([] { ::unlink(InputFile().c_str()); });
+        return name;
+    }();
+    return path;
+}
+
+void WriteInput(const std::uint8_t* data, std::size_t size)
+{
+    const int fd = ::open(InputFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        std::abort();
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, data + done, size - done);
+        if (n <= 0)
+            std::abort();
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+}
+
+kavrel::TFilterSection Filter()
+{
+    kavrel::TFilterSection s;
+    s.SetFilterType(kavrel::tfiltertype::ftboth);
+    s.SetUseF0BW(true);
+    s.SetSampFreq(44100.0);
+    s.SetPoleBW(50.0);
+    s.SetPoleF0(100.0);
+    s.SetZeroBW(200.0);
+    s.SetZeroF0(300.0);
+    return s;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    WriteInput(data, size);
+    const std::string& path = InputFile();
+
+    kavrel::TWav wav;
+    bool read = false;
+    try {
+        read = wav.ReadFile(path);
+    } catch (const kavrel::EWavError&) {
+    }
+
+    // The scan behind analyze and export hands over exactly what the read loads.
+    kavrel::TWavScanFormat format;
+    bool truncated = false;
+    std::vector<std::int16_t> scanned;
+    bool scannedOk = false;
+    try {
+        scannedOk = kavrel::ScanWavFile(
+            path, format,
+            [&scanned](std::span<const std::int16_t> block) {
+                scanned.insert(scanned.end(), block.begin(), block.end());
+            },
+            truncated);
+    } catch (const kavrel::EWavError&) {
+    }
+    if (scannedOk != read)
+        std::abort();
+    if (read) {
+        if (format.Channels != wav.Channels() || format.Frames != wav.Length() ||
+            truncated != wav.Truncated() || format.Oversized != wav.Oversized() ||
+            scanned.size() !=
+                static_cast<std::size_t>(wav.Length()) * static_cast<std::size_t>(wav.Channels()))
+            std::abort();
+        std::size_t k = 0;
+        for (std::int64_t i = 0; i < wav.Length(); ++i)
+            for (std::int32_t c = 0; c < wav.Channels(); ++c)
+                if (scanned[k++] != wav.Sample(c, i))
+                    std::abort();
+        // Counting only, as info does: the same sizes.
+        kavrel::TWavScanFormat counted;
+        bool countedTruncated = false;
+        if (!kavrel::ScanWavFile(path, counted, {}, countedTruncated) ||
+            counted.Frames != wav.Length() || countedTruncated != wav.Truncated())
+            std::abort();
+        if (kavrel::AnalyzeFileLevels(path).size() != static_cast<std::size_t>(wav.Channels()))
+            std::abort();
+    }
+
+    // The export from the file; a readable file fails only as silent or unstorable.
+    kavrel::TDitherRandom dither(7);
+    try {
+        if (!kavrel::ExportFilteredFile(path, Filter(), "/dev/null", dither))
+            std::abort();
+    } catch (const kavrel::EWavError&) {
+    } catch (const kavrel::EExportError& e) {
+        const std::string what = e.what();
+        if (read && what.find("silent") == std::string::npos &&
+            what.find("no sound") == std::string::npos)
+            std::abort();
+    }
+    return 0;
+}

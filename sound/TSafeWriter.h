@@ -1,0 +1,69 @@
+#pragma once
+
+#include "sound/ESafeWriteError.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include <sys/types.h>
+
+namespace kavrel {
+
+// Writes a file so that afterwards it is either the old file or the complete new one, whatever
+// happens on the way (an error, a full disk, Ctrl+C, a kill, a crash), and nothing else is left
+// in its folder:
+// - the bytes go to an unnamed file in the target's folder (O_TMPFILE) that gets its name only
+//   when complete and flushed; where the file system cannot make unnamed files, to a hidden
+//   temporary name beside the target, removed on failure and on SIGINT, SIGTERM and SIGHUP
+//   (unless the program handles those signals itself and so unwinds normally);
+// - a symbolic link is followed to the file it names, also when that file does not exist yet;
+// - a device, pipe or socket is written in place, never replaced;
+// - a write-protected target (no write permission bit, or none for this user) is refused;
+// - a replaced file keeps its mode, and its owner and group where the user may give them.
+// Used by every file the program saves: sounds, the settings file and the recent-files ini.
+// Not thread-safe; one object per file being written.
+class TSafeWriter {
+public:
+    // Prepares to write `path` (also the name errors show). Throws ESafeWriteError.
+    explicit TSafeWriter(const std::string& path);
+    // Discards whatever was written unless Commit succeeded.
+    ~TSafeWriter();
+    TSafeWriter(const TSafeWriter&) = delete;
+    TSafeWriter& operator=(const TSafeWriter&) = delete;
+
+    // Appends bytes; throws ESafeWriteError (the target is untouched).
+    void Write(const void* bytes, std::size_t count);
+    // Flushes the new file to disk and puts it in place of the target. Throws ESafeWriteError,
+    // leaving the target untouched.
+    void Commit();
+
+    // True when the target is a device, pipe or socket that is written directly.
+    bool InPlace() const noexcept { return m_inPlace; }
+    // The file really written: the path with its links followed.
+    const std::string& Target() const noexcept { return m_target; }
+
+    // Writes `count` bytes as the whole new content of `path`.
+    static void WriteWhole(const std::string& path, const void* bytes, std::size_t count);
+
+private:
+    [[noreturn]] void Fail(const std::string& what, int error) const;
+    void OpenTemporary(const std::string& folder);
+    void Discard() noexcept;
+
+    std::string m_name;
+    std::string m_target;
+    std::string m_tempPath; // the fallback's temporary name, while it exists
+    int m_tempSlot = -1;    // its place in the list the signal handler removes
+    int m_fd = -1;
+    bool m_inPlace = false;
+    bool m_unnamed = false;
+    bool m_replacing = false;
+    mode_t m_mode = 0;
+    uid_t m_uid = 0;
+    gid_t m_gid = 0;
+    std::uint64_t m_written = 0;
+    std::uint64_t m_flushed = 0;
+};
+
+} // namespace kavrel

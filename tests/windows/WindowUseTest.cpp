@@ -1,0 +1,188 @@
+// The windows as a user meets them: results read in full, titles that say what a window is, a
+// recent list of files that opened, views that can always be brought back.
+
+#include "WindowFixture.h"
+
+#include "app/windows/TLevelsForm.h"
+#include "app/windows/TPaintBox.h"
+#include "app/windows/TResponsePlot.h"
+#include "axes/qt/TAxis.h"
+#include "menus/qt/TRecentFilesMenu.h"
+#include "sound/EWavError.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QSlider>
+#include <QTest>
+
+namespace kavrel::test {
+namespace {
+
+class WindowUse : public WindowFixture {
+protected:
+    // Ten seconds of stereo, loaded into the shown window.
+    void LoadTen()
+    {
+        WriteWave(Path("ten.wav"), 2, 8000, 80'000, Sine);
+        Show(800, 420);
+        m_form18->LoadSoundFile(Path("ten.wav"));
+        QApplication::processEvents();
+    }
+
+    TAxis& Time() { return *m_form18->taxis(); }
+
+    void PlayBlocks(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            m_device->CompleteQueued();
+            QApplication::processEvents();
+        }
+    }
+};
+
+TEST_F(WindowUse, AnalyzeOfFourChannelsCanBeReadInFull)
+{
+    Show();
+    WriteWave(Path("four.wav"), 4, 8000, 800, [](int c, std::int64_t i) {
+        return static_cast<std::int16_t>((i % 2 ? 1 : -1) * 4000 * (c + 1));
+    });
+    m_form18->LoadSoundFile(Path("four.wav"));
+    m_form18->Analyzeaction()->trigger();
+    EXPECT_EQ(m_form18->StatusToolTip(), m_form18->StatusText());
+    TLevelsForm* levels = m_form18->LevelsForm();
+    ASSERT_NE(levels, nullptr);
+    EXPECT_TRUE(levels->isVisible() && !levels->isModal());
+    const QStringList lines = levels->Lines();
+    ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
+    EXPECT_EQ(lines[0], "Ch 0: RMS=-18.27 dB : Peak=-18.27 dB : Crest=0.00 dB");
+    EXPECT_EQ(lines[3], "Ch 3: RMS=-6.23 dB : Peak=-6.23 dB : Crest=0.00 dB");
+}
+
+TEST_F(WindowUse, LoadsAndSavesAsTheUserExpects)
+{
+    Show();
+    m_form19->show();
+    EXPECT_FALSE(m_form18->saveaction()->isEnabled()) << "nothing to save yet";
+    WriteWave(Path("good.wav"), 2, 8000, 800, Sine);
+    m_form18->LoadSoundFile(Path("good.wav"));
+    EXPECT_TRUE(m_form18->saveaction()->isEnabled());
+    EXPECT_EQ(m_form18->windowTitle(), "good.wav - Kavrel");
+    // Qt appends the application's display name to every title: no file name may go there.
+    EXPECT_FALSE(QGuiApplication::applicationDisplayName().contains("good.wav"));
+    EXPECT_EQ(m_form19->windowTitle(), "Filter controls");
+
+    TRecentFiles& recent = m_form18->RecentFiles1();
+    const std::string good = recent.Slot(1);
+    QFile(Path("empty.wav")).open(QIODevice::WriteOnly);
+    for (const QString& bad : {Path("empty.wav"), Path("missing.wav")})
+        EXPECT_THROW(m_form18->LoadSoundFile(bad), EWavError);
+    EXPECT_EQ(recent.Slot(1), good) << "files that failed to open stay out of the list";
+    EXPECT_TRUE(recent.Slot(2).empty());
+    EXPECT_TRUE(m_form18->RecentFilesMenu().BarAction()->text().isEmpty());
+
+    ASSERT_TRUE(m_form18->ExportSoundFile(Path("out.wav")));
+    EXPECT_EQ(m_form18->StatusText(), "Saved " + QFileInfo(Path("out.wav")).absoluteFilePath());
+}
+
+TEST_F(WindowUse, LampTurnsGreenWhenPlaybackStops)
+{
+    Show();
+    m_form19->show();
+    WriteWave(Path("loud.wav"), 2, 8000, 40000, [](int, std::int64_t i) {
+        return static_cast<std::int16_t>(i % 2 ? 30000 : -30000);
+    });
+    m_form18->LoadSoundFile(Path("loud.wav"));
+    m_form19->rawgaintrack()->setValue(20);
+    m_form18->playaction()->trigger();
+    QApplication::processEvents();
+    ASSERT_TRUE(m_form19->redledimage()->isVisible());
+    m_form18->playaction()->trigger();
+    EXPECT_FALSE(m_form19->redledimage()->isVisible());
+    EXPECT_TRUE(m_form19->greenledimage()->isVisible());
+}
+
+TEST_F(WindowUse, FilterControlsStayReadableSmallAndUseALargeSize)
+{
+    m_form19->show();
+    m_form18->ApplyControls();
+    QApplication::processEvents();
+    const QSize track = m_form19->rawgaintrack()->size();
+    const QSize plot = m_form19->ResponsePlot()->size();
+    m_form19->resize(1200, 1000);
+    QApplication::processEvents();
+    EXPECT_GT(m_form19->rawgaintrack()->width(), track.width() + 400);
+    EXPECT_GT(m_form19->ResponsePlot()->height(), plot.height() + 300);
+
+    m_form19->resize(10, 10);
+    QApplication::processEvents();
+    EXPECT_EQ(m_form19->size(), m_form19->minimumSize());
+    for (QWidget* w : std::initializer_list<QWidget*>{m_form19->zqtrack(), m_form19->gainlabel(),
+                                                      m_form19->notenamesbox()}) {
+        EXPECT_TRUE(m_form19->rect().contains(QRect(w->mapTo(m_form19.get(), QPoint()), w->size())))
+            << w->objectName().toStdString();
+        EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
+    }
+}
+
+TEST_F(WindowUse, PlotsFollowADragBeforeTheButtonIsReleased)
+{
+    LoadTen();
+    const int renders = m_form18->PaintBox1()->RenderCount();
+    const QPointF to(Time().width() / 2 + 60, 10);
+    QTest::mousePress(&Time(), Qt::LeftButton, {}, QPoint(Time().width() / 2, 10));
+    QMouseEvent move(QEvent::MouseMove, to, Time().mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&Time(), &move);
+    QApplication::processEvents();
+    EXPECT_LT(Time().HiValue(), 10);
+    EXPECT_GT(m_form18->PaintBox1()->RenderCount(), renders);
+    QTest::mouseRelease(&Time(), Qt::LeftButton, {}, to.toPoint());
+}
+
+TEST_F(WindowUse, ZoomedRangePagesWithPlaybackUntilTheUserZooms)
+{
+    LoadTen();
+    Time().SetRange(0, 1);
+    m_form18->playaction()->trigger();
+    ASSERT_TRUE(m_form18->FollowPlayback());
+    // Blocks of 4096 frames at 8000 Hz: the line leaves 0..1 s within a few blocks.
+    PlayBlocks(4);
+    EXPECT_GT(Time().LoValue(), 0.5);
+    EXPECT_NEAR(Time().HiValue() - Time().LoValue(), 1.0, 1e-9);
+    EXPECT_GE(m_form18->PaintBox1()->LineX(), 0) << "the line is in view";
+
+    QWheelEvent wheel(QPointF(300, 20), QPointF(300, 20), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(m_form18->PaintBox1(), &wheel);
+    const double lo = Time().LoValue();
+    PlayBlocks(6);
+    EXPECT_EQ(Time().LoValue(), lo) << "the user's zoom ends following";
+    m_form18->playaction()->trigger();
+}
+
+TEST_F(WindowUse, WindowsComeBackWhereTheyWere)
+{
+    for (const bool filterShown : {true, false}) {
+        m_form18->show();
+        m_form18->setGeometry(120, 90, 700, 480);
+        m_form19->move(300, 200);
+        m_form19->setVisible(filterShown);
+        QApplication::processEvents();
+        const QSize size = m_form18->size();
+        const QPoint place = m_form19->pos();
+        m_form18->close();
+        Destroy();
+        Create();
+        m_form18->show();
+        QApplication::processEvents();
+        EXPECT_EQ(m_form18->size(), size);
+        EXPECT_EQ(m_form19->isVisible(), filterShown);
+        EXPECT_EQ(m_form19->pos(), place);
+    }
+}
+
+} // namespace
+} // namespace kavrel::test
