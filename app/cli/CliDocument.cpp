@@ -18,11 +18,13 @@
 #include "sound/TWav.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -209,8 +211,16 @@ int UsageError(const QCommandLineParser& parser, const std::exception& e)
 }
 
 // Plays path as the window does until the limit or Ctrl+C; the exit code.
+// Nanoseconds on the monotonic clock, which the timing lines of `play --timing` are in.
+long long MonotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 int PlayFile(const std::string& path, const TControls& controls, bool useFilter, double fromSeconds,
-             std::optional<double> playSeconds)
+             std::optional<double> playSeconds, const QString& timingPath)
 {
     TQtEventPoster poster;
     TSoundDocument doc(std::make_unique<TPulseWaveOutDevice>(), poster);
@@ -240,9 +250,39 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     bool red = false;
     // The document fills each block; the limit ends the last one early and lets the player
     // close after it has been heard.
+    // --timing: when each block is filled and with which frame it starts, and the frame heard
+    // every few milliseconds, so that a recording of the output can be held against them.
+    std::FILE* timing = nullptr;
+    if (!timingPath.isEmpty()) {
+        timing = std::fopen(QFile::encodeName(timingPath).constData(), "w");
+        if (timing == nullptr)
+            throw std::runtime_error(timingPath.toStdString() +
+                                     ": cannot write: " + std::strerror(errno));
+    }
+    const struct TCloseTiming {
+        std::FILE*& file;
+        ~TCloseTiming()
+        {
+            if (file != nullptr)
+                std::fclose(file);
+        }
+    } closeTiming{timing};
+    QTimer heardTimer;
+    heardTimer.setInterval(5);
+    QObject::connect(&heardTimer, &QTimer::timeout, [&] {
+        if (doc.Playing())
+            std::fprintf(timing, "heard %lld %d\n", MonotonicNs(), doc.HeardPos());
+    });
     doc.MPCPlay1().OnStash = [&](TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
                                  bool& finished) {
         blockTime = doc.PlayPos() / rate;
+        if (timing != nullptr) {
+            // The frame the block starts at: PlayPos, taken into the sound as the feed does.
+            const std::int64_t length = std::max<std::int64_t>(sound.Length(), 1);
+            const std::int64_t first = std::clamp<std::int64_t>(doc.PlayPos(), 0, length) % length;
+            std::fprintf(timing, "fill %lld %lld %d\n", MonotonicNs(),
+                         static_cast<long long>(first), count / sender.nChans());
+        }
         doc.MPCPlay1Stash(sender, buffer, count, finished);
         const int chans = sender.nChans();
         if (fed + count / chans >= limit) {
@@ -279,6 +319,8 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     });
 
     doc.StartPlay();
+    if (timing != nullptr)
+        heardTimer.start();
     QCoreApplication::exec();
     if (doc.Playing())
         doc.StopPlay();
@@ -350,7 +392,12 @@ int RunPlay(const QStringList& args)
     const QCommandLineOption from("from", "Start at S seconds into the file.", "S");
     const QCommandLineOption useFilter("use-filter", "Hear the filtered sound.");
     const QCommandLineOption rawGain("raw-gain", "Gain of the unfiltered sound in dB.", "DB");
-    parser.addOptions({seconds, from, useFilter, rawGain});
+    const QCommandLineOption timing(
+        "timing",
+        "Write to FILE, for measuring: 'fill NS FRAME FRAMES' as each block is filled "
+        "(monotonic clock in ns, the frame it starts at) and 'heard NS FRAME' every 5 ms.",
+        "FILE");
+    parser.addOptions({seconds, from, useFilter, rawGain, timing});
     const TFilterOptions options;
     options.AddTo(parser);
     if (auto code = ParseCommand(parser, args, 1, 1))
@@ -372,7 +419,8 @@ int RunPlay(const QStringList& args)
     const std::string path = NativeName(parser.positionalArguments().constFirst());
     int code = ExitFailure;
     try {
-        code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds);
+        code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds,
+                        parser.value(timing));
     } catch (const std::bad_alloc&) {
         PrintError(TextFromNative(path + ": not enough memory"));
     } catch (const std::exception& e) {

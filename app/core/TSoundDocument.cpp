@@ -25,6 +25,8 @@ void InitSection(TFilterSection& s, double poleF0, double poleBW, double zeroF0,
 }
 
 constexpr std::int64_t MaxPlayPos = std::numeric_limits<std::int32_t>::max();
+// Blocks remembered for HeardPos at most, should the device stop counting.
+constexpr std::size_t MaxFedBlocks = 4096;
 
 } // namespace
 
@@ -66,12 +68,30 @@ void TSoundDocument::SetPlayPosSeconds(double seconds) noexcept
     m_playPos = static_cast<std::int32_t>(std::clamp(frame, lo, hi));
 }
 
-void TSoundDocument::LoadSoundFile(const std::string& path)
+bool TSoundDocument::LoadSoundFile(const std::string& path, const TWavProgress& progress)
 {
     // The reader builds the new sound completely before it replaces the old one, so a failure
     // leaves the document as it was.
-    m_sourceWav.ReadFile(path);
+    TWav sound;
+    if (!sound.ReadFile(path, progress))
+        return false;
+    TakeSound(std::move(sound));
+    return true;
+}
+
+TWav TSoundDocument::TakeSound(TWav sound)
+{
+    std::swap(m_sourceWav, sound);
     m_playPos = 0;
+    // The device plays one format: a sound of another one starts the playback again on it.
+    // Should it fail, the old playback is stopped all the same: Play is unchecked by the close.
+    if (m_feeding && m_mpcPlay1->IsOpen() &&
+        (m_sourceWav.SampleRate() != m_playRate || m_sourceWav.Channels() != m_playChans)) {
+        m_feeding = false;
+        m_mpcPlay1->Stop();
+        StartPlay();
+    }
+    return sound;
 }
 
 std::string TSoundDocument::VeskSaveName(const std::string& path)
@@ -84,6 +104,16 @@ std::string TSoundDocument::VeskSaveName(const std::string& path)
     return path.substr(0, dot) + "_Vesk" + path.substr(dot);
 }
 
+TSoundDocument::TRing TSoundDocument::RingFor(std::int32_t rate, std::int32_t channels) noexcept
+{
+    const std::int64_t chans = std::max<std::int64_t>(channels, 1);
+    const double blockFrames = std::nearbyint(std::max(rate, 1) * BlockSeconds);
+    const std::int64_t frames =
+        std::clamp<std::int64_t>(static_cast<std::int64_t>(blockFrames), 1,
+                                 std::max<std::int64_t>(TMPCPlay::MaxChunkSamples / chans, 1));
+    return {static_cast<int>(frames * chans), RingBlocks};
+}
+
 void TSoundDocument::StartPlay()
 {
     Fire(OnApplyControls);
@@ -91,6 +121,9 @@ void TSoundDocument::StartPlay()
     const std::int32_t rate = m_sourceWav.SampleRate();
     if (channels <= 0 || rate <= 0) {
         // Nothing to play: Play goes back to unchecked.
+        m_feeding = false;
+        if (m_mpcPlay1->IsOpen())
+            m_mpcPlay1->Stop();
         Fire(OnPlayStopped);
         return;
     }
@@ -102,34 +135,56 @@ void TSoundDocument::StartPlay()
     const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
     m_playPos = static_cast<std::int32_t>(std::clamp<std::int64_t>(m_playPos, 0, length));
 
-    // Playing already (Play pressed again before the device's close notice came back): the
-    // device is given up and taken again for the sound's format.
+    // Playing already (Play pressed again before the device's close notice came back, or a
+    // sound of another format opened): the device is given up and taken again for the format.
+    m_feeding = false;
     if (m_mpcPlay1->IsOpen())
         m_mpcPlay1->Stop();
+    const TRing ring = RingFor(rate, channels);
     m_mpcPlay1->SetsfTot(static_cast<int>(sfTot));
     m_mpcPlay1->SetnChans(channels);
+    m_mpcPlay1->SetnChunkSamples(ring.chunkSamples);
+    m_mpcPlay1->SetnBuffers(ring.buffers);
 
     m_extraSections.resize(static_cast<std::size_t>(std::max(channels - 2, 0)));
     for (TFilterSection& s : m_extraSections)
         FollowFilterSection1(s);
     m_playSections.clear();
+    m_blockSectionGains.clear();
     for (int c = 0; c < channels; ++c) {
         TFilterSection* s = ChannelSection(c);
         s->SetSampFreq(static_cast<double>(rate));
         s->Reset();
         m_playSections.push_back(s);
+        m_blockSectionGains.push_back(s->Gain());
     }
+    m_blockRawGain = m_rawGain;
     m_playChans = channels;
+    m_playRate = rate;
     m_channelList.resize(static_cast<std::size_t>(channels));
     std::iota(m_channelList.begin(), m_channelList.end(), 0);
     m_readBuffer.assign(static_cast<std::size_t>(std::max(m_mpcPlay1->nChunkSamples(), 0)), 0);
+    m_fed.clear();
+    m_fedFrames = 0;
+    m_lastHeard = m_playPos;
 
-    m_mpcPlay1->Start();
+    m_feeding = true;
+    try {
+        m_mpcPlay1->Start();
+    } catch (...) {
+        m_feeding = false;
+        throw;
+    }
     Fire(OnMarkerVisible, true);
 }
 
 void TSoundDocument::StopPlay()
 {
+    const std::int32_t heard = HeardPos();
+    const bool feeding = m_feeding;
+    m_feeding = false;
+    if (feeding)
+        m_playPos = heard;
     m_mpcPlay1->Stop();
     Fire(OnMarkerVisible, false);
 }
@@ -137,6 +192,30 @@ void TSoundDocument::StopPlay()
 bool TSoundDocument::Playing() const noexcept
 {
     return m_mpcPlay1->IsOpen();
+}
+
+std::int32_t TSoundDocument::HeardPos() const noexcept
+{
+    if (!m_feeding || m_fed.empty() || !m_mpcPlay1->IsOpen())
+        return m_playPos;
+    const std::int64_t played = m_mpcPlay1->PlayedFrames();
+    // The last block that starts at or before the frame being heard.
+    auto it =
+        std::upper_bound(m_fed.begin(), m_fed.end(), played,
+                         [](std::int64_t p, const TFedBlock& b) { return p < b.deviceFrame; });
+    if (it != m_fed.begin())
+        --it;
+    const std::int64_t offset = std::clamp<std::int64_t>(played - it->deviceFrame, 0, it->frames);
+    const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
+    if (length <= 0)
+        return 0;
+    return static_cast<std::int32_t>((it->soundPos + offset) % length);
+}
+
+void TSoundDocument::UpdateMarker()
+{
+    const std::int32_t rate = m_sourceWav.SampleRate();
+    Fire(OnMarkerValue, rate > 0 ? static_cast<double>(HeardPos()) / rate : 0.0);
 }
 
 void TSoundDocument::FollowFilterSection1(TFilterSection& s) const noexcept
@@ -179,21 +258,46 @@ void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t>
     // Whole frames only, so the channels never rotate from one block to the next.
     count = static_cast<int>(used);
 
+    m_lastHeard = HeardPos();
     if (m_readBuffer.size() < used)
         m_readBuffer.resize(used);
-    m_sourceWav.BlockExtract(m_channelList, m_playPos,
-                             std::span<std::int16_t>(m_readBuffer.data(), used));
-
-    const std::int64_t next =
-        static_cast<std::int64_t>(m_playPos) + static_cast<std::int64_t>(frames);
-    m_playPos =
-        next > m_sourceWav.Length() || next > MaxPlayPos ? 0 : static_cast<std::int32_t>(next);
-
-    const std::int32_t rate = m_sourceWav.SampleRate();
-    Fire(OnMarkerValue, rate > 0 ? static_cast<double>(m_playPos) / rate : 0.0);
+    ReadBlock(frames);
 
     const bool overloaded = FillBlock(buffer.first(used), frames);
     Fire(OnOverload, overloaded);
+}
+
+void TSoundDocument::ReadBlock(std::size_t frames) noexcept
+{
+    const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
+    const auto chans = m_channelList.size();
+    std::int64_t pos = std::clamp<std::int64_t>(m_playPos, 0, std::max<std::int64_t>(length, 0));
+    const std::int64_t start = pos;
+    if (length <= 0) {
+        std::fill_n(m_readBuffer.begin(), frames * chans, std::int16_t{0});
+    } else {
+        // Up to the end of the sound, then on from frame 0 in the same block: the loop has no
+        // seam.
+        for (std::size_t done = 0; done < frames;) {
+            if (pos >= length)
+                pos = 0;
+            const auto n = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(frames - done), length - pos));
+            m_sourceWav.BlockExtract(
+                m_channelList, pos,
+                std::span<std::int16_t>(m_readBuffer.data() + done * chans, n * chans));
+            done += n;
+            pos += static_cast<std::int64_t>(n);
+        }
+    }
+    m_playPos = static_cast<std::int32_t>(pos);
+
+    // Remember where the block starts, for HeardPos; blocks heard completely are dropped.
+    m_fed.push_back({m_fedFrames, start, static_cast<std::int64_t>(frames)});
+    m_fedFrames += static_cast<std::int64_t>(frames);
+    const std::int64_t played = m_mpcPlay1->PlayedFrames();
+    while (m_fed.size() > MaxFedBlocks || (m_fed.size() > 1 && m_fed[1].deviceFrame <= played))
+        m_fed.pop_front();
 }
 
 bool TSoundDocument::FillBlock(std::span<std::int16_t> out, std::size_t frames) noexcept
@@ -203,21 +307,34 @@ bool TSoundDocument::FillBlock(std::span<std::int16_t> out, std::size_t frames) 
 
     const std::size_t chans = m_playSections.size();
     const std::int16_t* in = m_readBuffer.data();
-    const double rawGain = m_rawGain;
     const bool useFilter = m_useFilter;
+    const double step = frames > 0 ? 1.0 / static_cast<double>(frames) : 1.0;
+    if (m_blockSectionGains.size() < chans)
+        m_blockSectionGains.resize(chans, 1.0);
     bool overloaded = false;
     for (std::size_t c = 0; c < chans; ++c) {
-        // Each channel on its own: the filter state runs on whichever path is heard.
+        // Each channel on its own: the filter state runs on whichever path is heard. The gain
+        // goes from where the last block left it to its new value over this block, so a moved
+        // slider is not heard as a step.
         TFilterSection& section = *m_playSections[c];
+        const double sectionGain = section.Gain();
+        const double from = useFilter ? m_blockSectionGains[c] : m_blockRawGain;
+        const double to = useFilter ? sectionGain : m_rawGain;
+        const double slope = to - from;
+        section.SetGain(1.0);
         for (std::size_t f = 0; f < frames; ++f) {
             const std::size_t i = f * chans + c;
             const double x = static_cast<double>(in[i]);
             const double filtered = section.Process(x);
-            const std::int16_t v = DitherTo16(useFilter ? filtered : rawGain * x, m_dither);
+            const double gain = from + slope * (static_cast<double>(f + 1) * step);
+            const std::int16_t v = DitherTo16(gain * (useFilter ? filtered : x), m_dither);
             overloaded |= v > OverloadLimit || v < -OverloadLimit;
             out[i] = v;
         }
+        section.SetGain(sectionGain);
+        m_blockSectionGains[c] = sectionGain;
     }
+    m_blockRawGain = m_rawGain;
     return overloaded;
 }
 
@@ -226,6 +343,10 @@ void TSoundDocument::MPCPlay1Closed(TMPCPlay& sender)
     // The notice of a device closed before Play started it again: this playback goes on.
     if (sender.IsOpen())
         return;
+    if (m_feeding) {
+        m_feeding = false;
+        m_playPos = m_lastHeard;
+    }
     Fire(OnMarkerVisible, false);
     Fire(OnPlayStopped);
 }
@@ -237,8 +358,13 @@ std::string TSoundDocument::AnalyzeText() const
 
 bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)
 {
-    return ExportFiltered(m_sourceWav, m_filterSection1, m_exportWav, path, m_exportDither,
-                          progress);
+    return Export(path, m_filterSection1, progress);
+}
+
+bool TSoundDocument::Export(const std::string& path, const TFilterSection& filter,
+                            const TExportProgress& progress)
+{
+    return ExportFiltered(m_sourceWav, filter, m_exportWav, path, m_exportDither, progress);
 }
 
 void TSoundDocument::Fire(const TNotifyEvent& event)

@@ -15,6 +15,7 @@
 #include "sound/TWav.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -29,9 +30,19 @@ public:
     using TBoolEvent = std::function<void(TSoundDocument& sender, bool value)>;
     using TValueEvent = std::function<void(TSoundDocument& sender, double value)>;
 
-    // Values per block and buffers in the player's ring, as the main window sets them.
+    // Values per block and buffers in the player's ring until the first Play.
     static constexpr int ChunkSamples = 4096;
     static constexpr int Buffers = 12;
+    // From Play on, the ring is sized from the sound's format: blocks of about BlockSeconds,
+    // RingBlocks of them, so that a change is heard as soon at every rate and channel count.
+    static constexpr double BlockSeconds = 0.010;
+    static constexpr int RingBlocks = 10;
+    struct TRing {
+        int chunkSamples; // values per block, whole frames
+        int buffers;
+    };
+    // The ring for a sound of rate Hz and channels channels (both at least 1).
+    static TRing RingFor(std::int32_t rate, std::int32_t channels) noexcept;
     // A dithered value beyond ±OverloadLimit marks the block as overloaded.
     static constexpr int OverloadLimit = 32765;
 
@@ -60,8 +71,8 @@ public:
 
     TMPCPlay& MPCPlay1() noexcept { return *m_mpcPlay1; }
 
-    // Next frame to be played, counted per channel. May be set at any time; a running playback
-    // takes it up at its next block.
+    // Next frame to be fed to the player, counted per channel. May be set at any time; a
+    // running playback takes it up at its next block.
     std::int32_t PlayPos() const noexcept { return m_playPos; }
     void SetPlayPos(std::int32_t frame) noexcept { m_playPos = frame; }
     // Sets PlayPos to round(sample rate × seconds), as a click into a plot does; limited to the
@@ -76,9 +87,21 @@ public:
     bool UseFilter() const noexcept { return m_useFilter; }
     void SetUseFilter(bool value) noexcept { m_useFilter = value; }
 
-    // Reads a wave file into SourceWav and sets PlayPos to 0. On failure (EWavError) the whole
-    // previous document stays as it was. A running playback goes on with the new sound.
-    void LoadSoundFile(const std::string& path);
+    // The frame of the sound being heard now: from the frames the device has played, through
+    // the blocks fed since it opened. PlayPos while not playing.
+    std::int32_t HeardPos() const noexcept;
+    // Fires OnMarkerValue with HeardPos in seconds; the window calls it about 30 times a second
+    // while playing.
+    void UpdateMarker();
+
+    // Reads a wave file into SourceWav and sets PlayPos to 0. On failure (EWavError) or a cancel
+    // (returns false) the whole previous document stays as it was. A running playback goes on
+    // with the new sound, or starts again on it when its rate or channel count differs. Raises
+    // the player's errors of that start.
+    bool LoadSoundFile(const std::string& path, const TWavProgress& progress = {});
+    // Makes `sound` (read elsewhere, e.g. on a worker) the document's as LoadSoundFile does and
+    // returns the previous one, so that the caller may free its memory off the UI thread.
+    TWav TakeSound(TWav sound);
 
     // The name the save dialog is preset with: "_Vesk" before the extension of the file's name,
     // or appended when the file's name has no ".".
@@ -88,19 +111,22 @@ public:
     // and the sections' rate from the sound, resets the sections, starts the player and shows
     // the marker. Raises the player's errors (EMPCPlayError); nothing is started then.
     void StartPlay();
-    // Play unchecked: stops the player and hides the marker. Raises the player's errors.
+    // Play unchecked: stops the player, sets PlayPos to the frame being heard (where Play will
+    // go on) and hides the marker. Raises the player's errors.
     void StopPlay();
     // Whether the player holds the device.
     bool Playing() const noexcept;
 
     // The player's OnStash: fills buffer with the next block of the feed, count values (whole
-    // frames: count is lowered to a multiple of the channel count when it is not one); finished
-    // is left unchanged, so playback never ends by itself. Raises only what the event handlers
-    // raise.
+    // frames: count is lowered to a multiple of the channel count when it is not one). A block
+    // that reaches the end of the sound goes on from frame 0. A change of RawGain or of a
+    // section's gain is ramped linearly across the block. finished is left unchanged, so
+    // playback never ends by itself. Raises only what the event handlers raise.
     void MPCPlay1Stash(TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
                        bool& finished);
     // The player's OnClosed: hides the marker and fires OnPlayStopped, unless the player has
-    // been started again since (the notice is then about the earlier playback).
+    // been started again since (the notice is then about the earlier playback). A playback that
+    // ended on its own leaves PlayPos at the frame last heard.
     void MPCPlay1Closed(TMPCPlay& sender);
 
     // The level text of every channel, as status bar panel 0 shows it.
@@ -111,6 +137,11 @@ public:
     // or the filtered sound is silent, EWavError when the file cannot be written; the target is
     // then untouched. Returns false when progress cancelled it.
     bool Export(const std::string& path, const TExportProgress& progress = {});
+    // The same through `filter` in place of FilterSection1: with a copy of it taken first, the
+    // export may run on a thread of its own while the playback feed and the controls go on
+    // (SourceWav must not change meanwhile).
+    bool Export(const std::string& path, const TFilterSection& filter,
+                const TExportProgress& progress);
 
     // Seeds the dither of the playback feed and the export (for repeatable runs).
     void SeedDither(std::uint64_t seed) noexcept
@@ -122,7 +153,7 @@ public:
     // Fired first by StartPlay, so that the window can copy its controls into RawGain and the
     // filter sections.
     TNotifyEvent OnApplyControls;
-    // The time axis marker: its value in seconds (after each block) and its visibility (on
+    // The time axis marker: its value in seconds (from UpdateMarker) and its visibility (on
     // StartPlay and StopPlay).
     TValueEvent OnMarkerValue;
     TBoolEvent OnMarkerVisible;
@@ -136,7 +167,17 @@ private:
     void Fire(const TBoolEvent& event, bool value);
     void Fire(const TValueEvent& event, double value);
     void FollowFilterSection1(TFilterSection& section) const noexcept;
+    void ReadBlock(std::size_t frames) noexcept;
     bool FillBlock(std::span<std::int16_t> out, std::size_t frames) noexcept;
+    void StopPlayer();
+
+    // A block handed to the player: its first frame counted on the device since it opened, and
+    // the sound frame it starts at (frames go on from there, from 0 after the end).
+    struct TFedBlock {
+        std::int64_t deviceFrame;
+        std::int64_t soundPos;
+        std::int64_t frames;
+    };
 
     TWav m_sourceWav;
     TWav m_exportWav;
@@ -149,6 +190,13 @@ private:
     double m_rawGain = 1.0;
     bool m_useFilter = false;
     int m_playChans = 1;
+    std::int32_t m_playRate = 0;
+    bool m_feeding = false; // between StartPlay and StopPlay or the close notice
+    std::deque<TFedBlock> m_fed;
+    std::int64_t m_fedFrames = 0;            // frames fed since the device opened
+    std::int32_t m_lastHeard = 0;            // HeardPos at the last block
+    double m_blockRawGain = 1.0;             // RawGain at the end of the last block
+    std::vector<double> m_blockSectionGains; // each channel's section gain there
     std::vector<std::int16_t> m_readBuffer;
     std::vector<std::int32_t> m_channelList;
     TDitherRandom m_dither;       // the playback feed's

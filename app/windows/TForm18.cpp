@@ -2,6 +2,7 @@
 
 #include "app/cli/NativeName.h"
 #include "app/core/ControlMapping.h"
+#include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
 #include "app/windows/ErrorReport.h"
@@ -39,10 +40,19 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <exception>
 #include <filesystem>
+#include <future>
+#include <mutex>
 #include <string>
 #include <utility>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace kavrel {
 
@@ -59,6 +69,13 @@ constexpr double WheelZoomFactor = 0.8;
 constexpr double MinVisibleSamples = 16.0;
 // While a long job runs, events are handled at least this often (ms).
 constexpr qint64 EventInterval = 25;
+// While a job runs on a worker thread, the UI thread handles events this often (ms).
+constexpr int WorkerPoll = 5;
+// The worker's nice value, and how far (in thousandths) it may run ahead of the dialog.
+constexpr int WorkerNice = 10;
+constexpr int MaxAhead = 50;
+// The marker, the play line and the readout follow what is heard this often (ms) while playing.
+constexpr int HeardInterval = 33;
 
 std::string ToPath(const QString& path)
 {
@@ -136,6 +153,7 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
     // A long path must not widen the window.
     m_statusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status->addWidget(m_statusPanel0, 1);
+    CreatePositionReadout(status);
     setStatusBar(status);
 
     CreatePlots();
@@ -362,14 +380,22 @@ void TForm18::ConnectDocument()
         m_taxis->SetMarkerValue(seconds);
         m_lineSeconds = seconds;
         UpdatePlayLine();
+        ShowPosition(seconds);
         FollowPlayLine();
     };
     doc.OnMarkerVisible = [this](TSoundDocument&, bool visible) {
         m_taxis->SetMarkerVisible(visible);
         m_lineVisible = visible;
-        if (visible)
-            m_lineSeconds = PlayPosSeconds();
+        const int rate = m_document->SourceWav().SampleRate();
+        m_lineSeconds = rate > 0 ? m_document->HeardPos() / static_cast<double>(rate) : 0.0;
+        if (visible) {
+            m_taxis->SetMarkerValue(m_lineSeconds);
+            m_heardTimer->start();
+        } else {
+            m_heardTimer->stop();
+        }
         UpdatePlayLine();
+        ShowPosition(m_lineSeconds);
     };
     doc.OnOverload = [this](TSoundDocument&, bool overloaded) {
         if (m_form19 != nullptr)
@@ -408,6 +434,39 @@ void TForm18::SetForm19(TForm19* form19)
 QString TForm18::StatusText() const
 {
     return m_statusPanel0->text();
+}
+
+void TForm18::CreatePositionReadout(QStatusBar* status)
+{
+    m_statusPanel1 = new QLabel(status);
+    m_statusPanel1->setObjectName("StatusBar1Panel1");
+    m_statusPanel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Wide enough for hours, so that the panel does not jump as the digits change.
+    m_statusPanel1->setMinimumWidth(
+        m_statusPanel1->fontMetrics().horizontalAdvance("00:00:00.000 / 00:00:00.000") + 8);
+    status->addPermanentWidget(m_statusPanel1);
+    ShowPosition(0.0);
+    m_heardTimer = new QTimer(this);
+    m_heardTimer->setObjectName("HeardTimer");
+    m_heardTimer->setInterval(HeardInterval);
+    connect(m_heardTimer, &QTimer::timeout, this, [this] { ShowHeardPosition(); });
+}
+
+QString TForm18::PositionReadout() const
+{
+    return m_statusPanel1->text();
+}
+
+void TForm18::ShowHeardPosition()
+{
+    if (m_lineVisible)
+        m_document->UpdateMarker();
+}
+
+void TForm18::ShowPosition(double seconds)
+{
+    m_statusPanel1->setText(
+        QString::fromStdString(PositionText(seconds, m_document->SourceWav().Duration())));
 }
 
 void TForm18::SetStatusText(const QString& text)
@@ -549,7 +608,8 @@ void TForm18::SaveSettings()
 }
 
 bool TForm18::WithProgress(const QString& text, std::int64_t samples,
-                           const std::function<bool(const std::function<bool(double)>&)>& job)
+                           const std::function<bool(const std::function<bool(double)>&)>& job,
+                           bool onWorker)
 {
     if (samples < ProgressSamples) {
         // Over in a moment: no dialog, and no events meanwhile.
@@ -572,11 +632,47 @@ bool TForm18::WithProgress(const QString& text, std::int64_t samples,
     dialog.setValue(0);
     dialog.show();
     QCoreApplication::processEvents();
+    const auto dialogValue = [](double fraction) {
+        return std::isfinite(fraction) ? static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000)
+                                       : 0;
+    };
+    if (onWorker) {
+        // Nothing on the UI thread waits longer than a few milliseconds for the job. The job
+        // keeps within MaxAhead of what the dialog has shown, so that a Cancel pressed at some
+        // point stops it close to there.
+        std::mutex lock;
+        std::condition_variable shown;
+        int shownValue = 0;
+        std::atomic<double> done{0.0};
+        std::atomic<bool> cancelled{false};
+        auto task = std::async(std::launch::async, [&] {
+            // Below the UI thread, which feeds the sound: on a busy machine the job waits, not
+            // the playback. Threads the job starts inherit it.
+            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WorkerNice);
+            return job([&](double fraction) {
+                done = fraction;
+                const int value = dialogValue(fraction);
+                std::unique_lock<std::mutex> held(lock);
+                shown.wait(held, [&] { return value - shownValue <= MaxAhead || cancelled; });
+                return !cancelled;
+            });
+        });
+        while (task.wait_for(std::chrono::milliseconds(WorkerPoll)) != std::future_status::ready) {
+            dialog.setValue(dialogValue(done));
+            QCoreApplication::processEvents();
+            {
+                const std::lock_guard<std::mutex> held(lock);
+                cancelled = dialog.wasCanceled();
+                shownValue = dialog.value();
+            }
+            shown.notify_all();
+        }
+        return task.get();
+    }
     QElapsedTimer sinceEvents;
     sinceEvents.start();
     const bool done = job([&](double fraction) {
-        const int value =
-            std::isfinite(fraction) ? static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000) : 0;
+        const int value = dialogValue(fraction);
         if (value != dialog.value() || sinceEvents.elapsed() >= EventInterval) {
             sinceEvents.restart();
             dialog.setValue(value);
@@ -597,14 +693,38 @@ void TForm18::LoadSoundFile(const QString& path)
     const QString name = QFileInfo(path).fileName();
     // A 16-bit file holds about half as many samples as bytes.
     const std::int64_t samples = QFileInfo(path).size() / 2;
-    const bool loaded = WithProgress("Reading " + name + "...", samples, [&](const auto& progress) {
-        return doc.SourceWav().ReadFile(file, progress);
-    });
+    // A long sound is read, and its plots' summaries made, on a worker while playback goes on;
+    // it replaces the document's only when complete.
+    TWav sound;
+    TSoundSummary summary;
+    const bool loaded = WithProgress(
+        "Reading " + name + "...", samples,
+        [&](const auto& progress) {
+            if (!sound.ReadFile(file, progress))
+                return false;
+            summary.Build(sound);
+            return true;
+        },
+        true);
     if (!loaded)
         return;
+    // A playback that cannot start again on the new format is reported once the window shows
+    // the new sound.
+    TWav previous;
+    std::exception_ptr restartError;
+    try {
+        previous = doc.TakeSound(std::move(sound));
+    } catch (...) {
+        restartError = std::current_exception();
+    }
+    m_summary = std::move(summary);
     // Only a file that opened goes into the recent list.
     m_recentFiles1.AddFile(file);
-    m_summary.Build(doc.SourceWav());
+    // Giving back the pages of an hour of sound takes a while: not on the UI thread.
+    if (m_release.valid())
+        m_release.wait();
+    m_release =
+        std::async(std::launch::async, [old = std::move(previous)]() mutable { old = TWav(); });
 
     // Only this window's caption names the file; the other windows keep their own titles.
     setWindowTitle(name + " - Kavrel");
@@ -622,10 +742,13 @@ void TForm18::LoadSoundFile(const QString& path)
     m_saveaction->setEnabled(true);
     doc.SetPlayPos(0);
     m_lineSeconds = 0;
+    ShowPosition(0.0);
     m_paintBox1->Invalidate();
     m_paintBox2->Invalidate();
     UpdatePlayLine();
     ShowResponse();
+    if (restartError)
+        std::rethrow_exception(restartError);
 }
 
 void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis)
@@ -654,11 +777,12 @@ void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& ax
 void TForm18::PaintBoxMouseDown(int x)
 {
     m_document->SetPlayPosSeconds(m_taxis->PixelToValue(x));
-    m_lineSeconds = PlayPosSeconds();
-    // While playing, the time axis marker goes along at once rather than at the next block.
+    // While playing, the line and the marker get there when the clicked time is heard.
     if (m_lineVisible)
-        m_taxis->SetMarkerValue(m_lineSeconds);
+        return;
+    m_lineSeconds = PlayPosSeconds();
     UpdatePlayLine();
+    ShowPosition(m_lineSeconds);
 }
 
 double TForm18::PlayPosSeconds() const
@@ -851,9 +975,11 @@ bool TForm18::ExportSoundFile(const QString& path)
 {
     const std::string file = ToPath(path);
     const TWav& wav = m_document->SourceWav();
-    const bool saved =
-        WithProgress("Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
-                     [&](const auto& progress) { return m_document->Export(file, progress); });
+    // A long export runs on a worker, through a copy of the filter as it is now.
+    const TFilterSection filter = m_document->FilterSection1();
+    const bool saved = WithProgress(
+        "Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
+        [&](const auto& progress) { return m_document->Export(file, filter, progress); }, true);
     if (saved)
         SetStatusText("Saved " + QFileInfo(path).absoluteFilePath());
     return saved;
@@ -891,16 +1017,20 @@ void TForm18::showfilteractionExecute()
 
 void TForm18::AnalyzeactionExecute()
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    QString text;
-    try {
-        text = QString::fromStdString(m_document->AnalyzeText());
-    } catch (...) {
-        QApplication::restoreOverrideCursor();
-        throw;
-    }
-    QApplication::restoreOverrideCursor();
-    ShowLevels(text);
+    const TWav& wav = m_document->SourceWav();
+    std::string text;
+    // A long sound is analysed on a worker. The analysis cannot stop halfway: a cancel only
+    // drops its result.
+    const bool done = WithProgress(
+        "Analyzing " + QFileInfo(FromPath(wav.FileName())).fileName() + "...",
+        wav.Length() * wav.Channels(),
+        [&](const auto& progress) {
+            text = m_document->AnalyzeText();
+            return !progress || progress(1.0);
+        },
+        true);
+    if (done)
+        ShowLevels(QString::fromStdString(text));
 }
 
 void TForm18::ShowLevels(const QString& text)

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPainter;
+class QStatusBar;
+class QTimer;
 class QToolBar;
 
 namespace kavrel {
@@ -57,7 +60,9 @@ public:
 
     // Opens a sound file and makes it the document; the recent list takes the path once the
     // sound has loaded. Raises the wave file's error (EWavError) after the save name has taken
-    // the path; caption, status bar, time axis and play position then stay as they were.
+    // the path; caption, status bar, time axis and play position then stay as they were. A
+    // playback that cannot start again on a sound of another format raises the player's error
+    // once the window shows the new sound.
     void LoadSoundFile(const QString& path);
     // Restores the gains and filter parameters from the settings file into the sliders.
     void LoadSettings();
@@ -103,6 +108,12 @@ public:
     TAxis* Axis2() const { return m_axis2; }
     // Text of status bar panel 0, and its tooltip (the whole text, which may not fit).
     QString StatusText() const;
+    // Text of status bar panel 1: the position heard and the duration ("0:01.250 / 0:08.000"),
+    // PlayPos while not playing.
+    QString PositionReadout() const;
+    // Puts the time axis marker, the play line and the readout at the position being heard; run
+    // about 30 times a second while playing.
+    void ShowHeardPosition();
     QString StatusToolTip() const;
     // The "Levels" window that Analyze fills; null before the first Analyze.
     TLevelsForm* LevelsForm() const { return m_levelsForm; }
@@ -165,14 +176,21 @@ private:
     void StoreWindowPlaces();
     double ReadSetting(const char* key, double current) const;
     // Runs a job on `samples` samples, a long one under a progress dialog; job gets a callback
-    // that takes the fraction done and returns false once the user cancelled.
+    // that takes the fraction done and returns false once the user cancelled. onWorker: a long
+    // job runs on a thread of its own while the UI thread handles events (it must then touch
+    // nothing that the UI thread changes); otherwise the callback handles them.
     bool WithProgress(const QString& text, std::int64_t samples,
-                      const std::function<bool(const std::function<bool(double)>&)>& job);
+                      const std::function<bool(const std::function<bool(double)>&)>& job,
+                      bool onWorker = false);
     // Puts the play-position line of both plots at m_lineSeconds; hidden while the sound does not
     // play and outside the time axis's range.
     void UpdatePlayLine();
     // Shows the filter's response on the filter controls window.
     void ShowResponse();
+    // Status bar panel 1 at `seconds` of the loaded sound.
+    void ShowPosition(double seconds);
+    // The position readout and the timer that follows what is heard.
+    void CreatePositionReadout(QStatusBar* status);
     // Puts Analyze's text into status bar panel 0 and its tooltip and opens or refreshes the
     // "Levels" window with it.
     void ShowLevels(const QString& text);
@@ -205,6 +223,8 @@ private:
     QMenu* m_view1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;
+    QLabel* m_statusPanel1 = nullptr;
+    QTimer* m_heardTimer = nullptr;
     TLevelsForm* m_levelsForm = nullptr;
     TPanel* m_panel1 = nullptr;
     TPaintBox* m_paintBox1 = nullptr;
@@ -219,6 +239,7 @@ private:
     // the sound plays.
     double m_lineSeconds = 0;
     bool m_lineVisible = false;
+    std::future<void> m_release; // frees the memory of the sound opened before the present one
     // The time range as last seen, to tell the user's changes from the window's paging.
     double m_viewLo = 0;
     double m_viewHi = 0;

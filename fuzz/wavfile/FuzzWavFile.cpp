@@ -19,16 +19,18 @@
 
 namespace {
 
-// One file per fuzzing process, rewritten for every input.
+// One name per fuzzing process; the file is written for each input and removed after it, as
+// libFuzzer may end the process without running exit handlers.
 const std::string& InputFile()
 {
-    static const std::string path = [] {
-        std::string name = "/tmp/kavrel-fuzz-wavfile-" + std::to_string(::getpid()) + ".wav";
-        std::atexit([] { ::unlink(InputFile().c_str()); });
-        return name;
-    }();
+    static const std::string path =
+        "/tmp/kavrel-fuzz-wavfile-" + std::to_string(::getpid()) + ".wav";
     return path;
 }
+
+struct TRemoveInput {
+    ~TRemoveInput() { ::unlink(InputFile().c_str()); }
+};
 
 void WriteInput(const std::uint8_t* data, std::size_t size)
 {
@@ -63,6 +65,7 @@ kavrel::TFilterSection Filter()
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     WriteInput(data, size);
+    const TRemoveInput remove;
     const std::string& path = InputFile();
 
     kavrel::TWav wav;

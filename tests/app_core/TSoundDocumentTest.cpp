@@ -1,7 +1,9 @@
 // The sound document on the player's test device: the playback feed (channel-to-section mapping,
-// raw and filtered paths, overload lamp, clamping, play position) and the document's own steps.
+// raw and filtered paths, overload lamp, clamping, the loop, gain ramps, play position and the
+// position heard) and the document's own steps.
 
 #include "app/core/TSoundDocument.h"
+#include "app/core/PositionText.h"
 #include "audio/testing/TFakeWaveOutDevice.h"
 #include "audio/testing/TManualEventQueue.h"
 #include "tests/app_core/TestSounds.h"
@@ -19,7 +21,12 @@ using namespace kavrel::testing_sounds;
 
 namespace {
 
-constexpr int Block = TSoundDocument::ChunkSamples;
+// Frames per block and blocks in the ring that Play chooses for the format.
+std::size_t BlockFrames(std::int32_t rate, std::int32_t chans)
+{
+    return static_cast<std::size_t>(TSoundDocument::RingFor(rate, chans).chunkSamples / chans);
+}
+const std::size_t Ring = static_cast<std::size_t>(TSoundDocument::RingBlocks);
 
 class SoundDocumentTest : public ::testing::Test {
 protected:
@@ -107,7 +114,7 @@ std::vector<std::int16_t> Concat(const std::vector<std::vector<std::int16_t>>& b
 
 TEST_F(SoundDocumentTest, MonoPlaysThroughFilterSection2Only)
 {
-    const auto input = Noise(Block * TSoundDocument::Buffers, 8000, 1);
+    const auto input = Noise(BlockFrames(22050, 1) * Ring, 8000, 1);
     Doc().SourceWav() = MakeWav(22050, {input});
     SetSections(0.0, 1.5); // FilterSection1 silences whatever runs through it
     Doc().SetUseFilter(true);
@@ -116,7 +123,7 @@ TEST_F(SoundDocumentTest, MonoPlaysThroughFilterSection2Only)
     EXPECT_EQ(m_device->OpenedFormat().channels, 1);
     EXPECT_EQ(m_device->OpenedFormat().samplesPerSec, 22050);
     EXPECT_DOUBLE_EQ(Doc().FilterSection2().SampFreq(), 22050.0);
-    ASSERT_EQ(m_device->WrittenBlocks().size(), static_cast<std::size_t>(TSoundDocument::Buffers));
+    ASSERT_EQ(m_device->WrittenBlocks().size(), Ring);
     std::vector<std::vector<std::int16_t>> blocks;
     for (std::size_t k = 0; k < m_device->WrittenBlocks().size(); ++k)
         blocks.push_back(Written(k));
@@ -130,8 +137,8 @@ TEST_F(SoundDocumentTest, StereoChannelZeroUsesSection2AndChannelOneSection1)
     };
     for (const Case& k : {Case{0.0, 2.0}, Case{2.0, 0.0}}) {
         SCOPED_TRACE(k.gain1);
-        const auto left = Noise(Block / 2 * 3, 5000, 2);
-        const auto right = Noise(Block / 2 * 3, 5000, 3);
+        const auto left = Noise(BlockFrames(44100, 2) * 3, 5000, 2);
+        const auto right = Noise(BlockFrames(44100, 2) * 3, 5000, 3);
         auto device = std::make_unique<TFakeWaveOutDevice>();
         m_device = device.get();
         m_doc = std::make_unique<TSoundDocument>(std::move(device), m_queue);
@@ -148,8 +155,8 @@ TEST_F(SoundDocumentTest, StereoChannelZeroUsesSection2AndChannelOneSection1)
 
 TEST_F(SoundDocumentTest, RawGainLightsRedOnLoudBlocksAndGreenOnQuietOnes)
 {
-    // Six loud blocks (a sine near full scale), then six quiet ones (±3000 × 10 stays below).
-    const std::size_t frames = Block / 2 * 6;
+    // Five loud blocks (a sine near full scale), then five quiet ones (±3000 × 10 stays below).
+    const std::size_t frames = BlockFrames(44100, 2) * 5;
     auto left = SineWave(frames, 441.0, 44100, 30000.0);
     auto right = SineWave(frames, 882.0, 44100, -30000.0);
     const auto quietL = Noise(frames, 3000, 4);
@@ -161,12 +168,11 @@ TEST_F(SoundDocumentTest, RawGainLightsRedOnLoudBlocksAndGreenOnQuietOnes)
     Doc().SetUseFilter(false);
     Doc().StartPlay();
 
-    EXPECT_EQ(m_lamps, (std::vector<bool>{true, true, true, true, true, true, false, false, false,
-                                          false, false, false}));
+    EXPECT_EQ(m_lamps,
+              (std::vector<bool>{true, true, true, true, true, false, false, false, false, false}));
     // Beyond full scale the values stop at the limits with their own sign, never wrap.
-    const auto played =
-        Concat({Written(0), Written(1), Written(2), Written(3), Written(4), Written(5), Written(6),
-                Written(7), Written(8), Written(9), Written(10), Written(11)});
+    const auto played = Concat({Written(0), Written(1), Written(2), Written(3), Written(4),
+                                Written(5), Written(6), Written(7), Written(8), Written(9)});
     for (std::size_t i = 0; i < played.size(); ++i) {
         const std::size_t f = i / 2;
         const double x = 10.0 * (i % 2 == 0 ? left[f] : right[f]);
@@ -181,7 +187,8 @@ TEST_F(SoundDocumentTest, RawGainLightsRedOnLoudBlocksAndGreenOnQuietOnes)
 
 TEST_F(SoundDocumentTest, RawPathIsRawGainTimesInputAndFilterStateKeepsRunning)
 {
-    const std::size_t frames = Block / 2 * 13;
+    const std::size_t block = BlockFrames(44100, 2);
+    const std::size_t frames = block * (Ring + 1);
     const auto left = Noise(frames, 9000, 6);
     const auto right = Noise(frames, 9000, 7);
     Doc().SourceWav() = MakeWav(44100, {left, right});
@@ -189,9 +196,9 @@ TEST_F(SoundDocumentTest, RawPathIsRawGainTimesInputAndFilterStateKeepsRunning)
     Doc().SetRawGain(0.5);
     Doc().SetUseFilter(false);
     Doc().StartPlay();
-    for (std::size_t k = 0; k < 12; ++k)
+    for (std::size_t k = 0; k < Ring; ++k)
         for (std::size_t i = 0; i < Written(k).size(); ++i) {
-            const std::size_t f = k * Block / 2 + i / 2;
+            const std::size_t f = k * block + i / 2;
             const double x = 0.5 * (i % 2 == 0 ? left[f] : right[f]);
             ASSERT_LE(std::fabs(Written(k)[i] - x), 1.0) << k << " " << i;
         }
@@ -200,68 +207,51 @@ TEST_F(SoundDocumentTest, RawPathIsRawGainTimesInputAndFilterStateKeepsRunning)
     // output as if it had been heard all along.
     Doc().SetUseFilter(true);
     PlayOne();
-    ASSERT_EQ(m_device->WrittenBlocks().size(), 13U);
+    ASSERT_EQ(m_device->WrittenBlocks().size(), Ring + 1);
     const auto yl = Filtered(Doc().FilterSection2(), 44100, left);
     const auto yr = Filtered(Doc().FilterSection1(), 44100, right);
-    const std::size_t first = 12 * Block / 2;
-    ExpectNear(std::vector<double>(yl.begin() + first, yl.end()), ChannelOf(Written(12), 2, 0),
+    const auto first = static_cast<std::ptrdiff_t>(Ring * block);
+    ExpectNear(std::vector<double>(yl.begin() + first, yl.end()), ChannelOf(Written(Ring), 2, 0),
                "ch 0");
-    ExpectNear(std::vector<double>(yr.begin() + first, yr.end()), ChannelOf(Written(12), 2, 1),
+    ExpectNear(std::vector<double>(yr.begin() + first, yr.end()), ChannelOf(Written(Ring), 2, 1),
                "ch 1");
 }
 
-TEST_F(SoundDocumentTest, PlayPosBeyondEndIsClampedThenWrapsToZero)
+TEST_F(SoundDocumentTest, TheLoopGoesOnFromFrameZeroWithinTheBlockThatReachesTheEnd)
 {
-    const std::size_t frames = 10000;
-    const auto left = Noise(frames, 9000, 8);
-    const auto right = Noise(frames, 9000, 9);
-    Doc().SourceWav() = MakeWav(44100, {left, right});
-    Doc().SetRawGain(1.0);
-    Doc().SetPlayPos(50000); // a click past the end
-    Doc().StartPlay();
-
-    // The first block starts at the end: all silence; then the position wraps to 0.
-    for (std::int16_t v : Written(0))
-        ASSERT_LE(std::abs(v), 1);
-    for (std::size_t i = 0; i < Written(1).size(); ++i) {
-        const double x = i % 2 == 0 ? left[i / 2] : right[i / 2];
-        ASSERT_LE(std::fabs(Written(1)[i] - x), 1.0) << i;
+    const std::size_t block = BlockFrames(8000, 1);
+    struct Case {
+        const char* what;
+        std::size_t length;
+        std::int32_t start;
+    };
+    for (const Case& k :
+         {Case{"tail of 100 frames", block * 3 + 100, static_cast<std::int32_t>(block * 3)},
+          Case{"whole blocks", block * 2, 0}, Case{"shorter than a block", block / 3, 1},
+          Case{"click past the end", block * 4, 50000},
+          Case{"click before the start", block * 4, -7}}) {
+        SCOPED_TRACE(k.what);
+        auto device = std::make_unique<TFakeWaveOutDevice>();
+        m_device = device.get();
+        m_doc = std::make_unique<TSoundDocument>(std::move(device), m_queue);
+        const auto mono = Noise(k.length, 9000, 10);
+        Doc().SourceWav() = MakeWav(8000, {mono});
+        Doc().SetPlayPos(k.start);
+        Doc().StartPlay();
+        // A click while playing, taken up by the block after those queued.
+        Doc().SetPlayPos(k.start);
+        for (int i = 0; i < 3; ++i)
+            PlayOne();
+        const auto played = m_device->Played();
+        ASSERT_EQ(played.size(), 3 * block);
+        const auto first = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(k.start, 0, static_cast<std::int64_t>(k.length)));
+        // Each frame follows the one before it, from the end straight on to frame 0.
+        for (std::size_t i = 0; i < played.size(); ++i)
+            ASSERT_LE(std::abs(played[i] - mono[(first + i) % k.length]), 1) << i;
+        for (std::size_t i = 0; i < Written(Ring).size(); ++i)
+            ASSERT_LE(std::abs(Written(Ring)[i] - mono[(first + i) % k.length]), 1) << i;
     }
-    ASSERT_GE(m_markers.size(), 2U);
-    EXPECT_DOUBLE_EQ(m_markers[0], 0.0);
-    EXPECT_DOUBLE_EQ(m_markers[1], 2048.0 / 44100.0);
-}
-
-TEST_F(SoundDocumentTest, EndOfSoundPlaysTheTailThenGoesOnFromTheStart)
-{
-    const std::size_t frames = 4096 * 3 + 100;
-    const auto mono = Noise(frames, 9000, 10);
-    Doc().SourceWav() = MakeWav(8000, {mono});
-    Doc().SetRawGain(1.0);
-    Doc().SetPlayPos(static_cast<std::int32_t>(frames - 100));
-    Doc().StartPlay();
-    for (std::size_t i = 0; i < 100; ++i)
-        ASSERT_LE(std::abs(Written(0)[i] - mono[frames - 100 + i]), 1) << i;
-    for (std::size_t i = 100; i < Written(0).size(); ++i)
-        ASSERT_LE(std::abs(Written(0)[i]), 1) << i;
-    for (std::size_t i = 0; i < Written(1).size(); ++i)
-        ASSERT_LE(std::abs(Written(1)[i] - mono[i]), 1) << i;
-    EXPECT_DOUBLE_EQ(m_markers[0], 0.0);
-    EXPECT_DOUBLE_EQ(m_markers[1], 4096.0 / 8000.0);
-}
-
-TEST_F(SoundDocumentTest, PositionExactlyAtTheEndReadsOneSilentBlockBeforeWrapping)
-{
-    const auto mono = Noise(4096 * 2, 9000, 18);
-    Doc().SourceWav() = MakeWav(8000, {mono});
-    Doc().SetRawGain(1.0);
-    Doc().StartPlay();
-    EXPECT_DOUBLE_EQ(m_markers[1], 8192.0 / 8000.0); // at the end, not past it
-    for (std::int16_t v : Written(2))
-        ASSERT_LE(std::abs(v), 1);
-    EXPECT_DOUBLE_EQ(m_markers[2], 0.0);
-    for (std::size_t i = 0; i < Written(3).size(); ++i)
-        ASSERT_LE(std::abs(Written(3)[i] - mono[i]), 1) << i;
 }
 
 TEST_F(SoundDocumentTest, ClickPositionTakesEffectAtTheNextBlock)
@@ -275,14 +265,19 @@ TEST_F(SoundDocumentTest, ClickPositionTakesEffectAtTheNextBlock)
     Doc().SetPlayPosSeconds(2.5); // round(48000 × 2.5)
     EXPECT_EQ(Doc().PlayPos(), 120000);
     // The blocks already queued are not touched.
-    EXPECT_EQ(m_device->WrittenBlocks().size(), 12U);
+    EXPECT_EQ(m_device->WrittenBlocks().size(), Ring);
     PlayOne();
-    ASSERT_EQ(m_device->WrittenBlocks().size(), 13U);
-    for (std::size_t i = 0; i < Written(12).size(); ++i) {
+    ASSERT_EQ(m_device->WrittenBlocks().size(), Ring + 1);
+    for (std::size_t i = 0; i < Written(Ring).size(); ++i) {
         const std::size_t f = 120000 + i / 2;
-        ASSERT_LE(std::abs(Written(12)[i] - (i % 2 == 0 ? left[f] : right[f])), 1) << i;
+        ASSERT_LE(std::abs(Written(Ring)[i] - (i % 2 == 0 ? left[f] : right[f])), 1) << i;
     }
-    EXPECT_DOUBLE_EQ(m_markers.back(), 122048.0 / 48000.0);
+    // It is heard once the blocks before it are.
+    for (std::size_t k = 1; k + 1 < Ring; ++k)
+        PlayOne();
+    EXPECT_NE(Doc().HeardPos(), 120000);
+    PlayOne();
+    EXPECT_EQ(Doc().HeardPos(), 120000);
 }
 
 TEST_F(SoundDocumentTest, PlayPosSecondsIgnoresNonFiniteAndLimitsTo32Bits)
@@ -301,7 +296,7 @@ TEST_F(SoundDocumentTest, PlayPosSecondsIgnoresNonFiniteAndLimitsTo32Bits)
 
 TEST_F(SoundDocumentTest, ExtraChannelsHaveSectionsOfTheirOwnFollowingSection1)
 {
-    const std::size_t frames = 1365 * 3;
+    const std::size_t frames = BlockFrames(32000, 3) * 3;
     const auto a = Noise(frames, 6000, 13);
     const auto b = Noise(frames, 6000, 14);
     const auto c = Noise(frames, 6000, 15);
@@ -309,8 +304,7 @@ TEST_F(SoundDocumentTest, ExtraChannelsHaveSectionsOfTheirOwnFollowingSection1)
     SetSections(1.0, 1.0);
     Doc().SetUseFilter(true);
     Doc().StartPlay();
-    // Whole frames only: 4096 values hold 1365 frames of three channels.
-    ASSERT_EQ(Written(0).size(), 4095U);
+    ASSERT_EQ(Written(0).size(), 3 * BlockFrames(32000, 3));
     ASSERT_NE(Doc().ChannelSection(2), nullptr);
     EXPECT_EQ(Doc().ChannelSection(3), nullptr);
     const auto played = Concat({Written(0), Written(1), Written(2)});
@@ -318,11 +312,13 @@ TEST_F(SoundDocumentTest, ExtraChannelsHaveSectionsOfTheirOwnFollowingSection1)
     ExpectNear(Filtered(Doc().FilterSection1(), 32000, b), ChannelOf(played, 3, 1), "ch 1");
     ExpectNear(Filtered(Doc().FilterSection1(), 32000, c), ChannelOf(played, 3, 2), "ch 2");
 
-    // A new gain on FilterSection1 reaches the third channel's section at the next block.
+    // A new gain on FilterSection1 reaches the third channel's section at the next block (which
+    // ramps it down).
     Doc().FilterSection1().SetGain(0.0);
     PlayOne();
     EXPECT_DOUBLE_EQ(Doc().ChannelSection(2)->Gain(), 0.0);
-    for (std::int16_t v : ChannelOf(Written(12), 3, 2))
+    PlayOne();
+    for (std::int16_t v : ChannelOf(Written(Ring + 1), 3, 2))
         ASSERT_LE(std::abs(v), 1);
 }
 
@@ -342,8 +338,6 @@ TEST_F(SoundDocumentTest, PlayAndStopDriveMarkerAndPlayEvents)
     // The controls are copied in before the first block is filled.
     for (std::int16_t v : Written(0))
         ASSERT_LE(std::abs(v), 1);
-    EXPECT_EQ(m_markers.size(), 12U);
-    EXPECT_DOUBLE_EQ(m_markers[0], 4096.0 / 44100.0);
     Doc().StopPlay();
     EXPECT_FALSE(Doc().Playing());
     m_queue.RunAll();
@@ -404,6 +398,145 @@ TEST_F(SoundDocumentTest, FailedLoadKeepsTheWholeDocument)
         EXPECT_EQ(Doc().SourceWav().FileName(), dir.File("good.wav"));
         ASSERT_EQ(Doc().SourceWav().Length(), 5000);
         EXPECT_EQ(Doc().SourceWav().Sample(0, 4999), left[4999]);
+    }
+}
+
+TEST(SoundDocumentRing, BlocksOfTenMillisecondsInARingOfTen)
+{
+    struct Case {
+        std::int32_t rate, chans;
+        int chunk;
+    };
+    for (const Case& k : {Case{44100, 2, 882}, Case{44100, 1, 441}, Case{48000, 4, 1920},
+                          Case{96000, 2, 1920}, Case{22050, 1, 220}, Case{1, 1, 1}}) {
+        const TSoundDocument::TRing ring = TSoundDocument::RingFor(k.rate, k.chans);
+        EXPECT_EQ(ring.chunkSamples, k.chunk) << k.rate << " Hz, " << k.chans << " channels";
+        EXPECT_EQ(ring.buffers, 10);
+    }
+}
+
+TEST_F(SoundDocumentTest, HeardPositionFollowsThePlayedFramesAndStopResumesThere)
+{
+    const std::size_t block = BlockFrames(44100, 2);
+    const std::size_t frames = block * 25 + 17;
+    const auto left = Noise(frames, 9000, 21);
+    const auto right = Noise(frames, 9000, 22);
+    Doc().SourceWav() = MakeWav(44100, {left, right});
+    Doc().SetPlayPos(static_cast<std::int32_t>(block * 20));
+    Doc().StartPlay();
+    EXPECT_EQ(m_device->OpenedFormat().channels, 2);
+    EXPECT_EQ(Doc().MPCPlay1().nChunkSamples(), static_cast<int>(2 * block));
+    EXPECT_EQ(Doc().MPCPlay1().nBuffers(), TSoundDocument::RingBlocks);
+    // Ten blocks are fed at once; nothing is heard yet.
+    EXPECT_EQ(Doc().HeardPos(), static_cast<std::int32_t>(block * 20));
+    Doc().UpdateMarker();
+    EXPECT_DOUBLE_EQ(m_markers.back(), static_cast<double>(block * 20) / 44100.0);
+    // Across the loop: 20 + 7 blocks of a sound of 25 blocks and 17 frames.
+    for (int i = 0; i < 7; ++i)
+        PlayOne();
+    const auto heard = static_cast<std::int32_t>((block * 27) % frames);
+    EXPECT_EQ(Doc().HeardPos(), heard);
+    Doc().StopPlay();
+    m_queue.RunAll();
+    EXPECT_EQ(Doc().PlayPos(), heard);
+    // Play goes on with the first frame not heard.
+    m_device->ClearRecords();
+    Doc().StartPlay();
+    for (std::size_t i = 0; i < Written(0).size(); ++i) {
+        const std::size_t f = static_cast<std::size_t>(heard) + i / 2;
+        ASSERT_LE(std::abs(Written(0)[i] - (i % 2 == 0 ? left[f] : right[f])), 1) << i;
+    }
+}
+
+TEST_F(SoundDocumentTest, OpeningASoundOfAnotherFormatWhilePlayingStartsAgainOnIt)
+{
+    TScratchFolder dir;
+    const auto a = Noise(20000, 9000, 23);
+    const auto b = Noise(20000, 9000, 24);
+    const auto c = Noise(20000, 9000, 25);
+    MakeWav(44100, {a, b}).WriteFile(dir.File("stereo44.wav"));
+    MakeWav(44100, {c, a}).WriteFile(dir.File("other44.wav"));
+    MakeWav(48000, {c, a, b, c}).WriteFile(dir.File("quad48.wav"));
+    MakeWav(44100, {b}).WriteFile(dir.File("mono44.wav"));
+    int stopped = 0;
+    Doc().OnPlayStopped = [&](TSoundDocument&) { ++stopped; };
+    ASSERT_TRUE(Doc().LoadSoundFile(dir.File("stereo44.wav")));
+    Doc().StartPlay();
+    PlayOne();
+
+    struct Case {
+        const char* file;
+        int chans, rate;
+        bool restarts;
+        const std::vector<std::int16_t>& first; // the new sound's channel 0
+    };
+    for (const Case& k :
+         {Case{"other44.wav", 2, 44100, false, c}, Case{"quad48.wav", 4, 48000, true, c},
+          Case{"mono44.wav", 1, 44100, true, b}}) {
+        SCOPED_TRACE(k.file);
+        m_device->ClearRecords();
+        ASSERT_TRUE(Doc().LoadSoundFile(dir.File(k.file)));
+        m_queue.RunAll();
+        EXPECT_TRUE(Doc().Playing());
+        EXPECT_EQ(m_device->OpenedFormat().channels, k.chans);
+        EXPECT_EQ(m_device->OpenedFormat().samplesPerSec, k.rate);
+        // A restart fills the new ring at once; otherwise the next block starts the new sound.
+        EXPECT_EQ(m_device->CallCount("Open") > 0, k.restarts);
+        if (!k.restarts)
+            PlayOne();
+        const auto& fresh = k.restarts ? Written(0) : m_device->WrittenBlocks().back().values;
+        EXPECT_EQ(fresh.size(),
+                  static_cast<std::size_t>(TSoundDocument::RingFor(k.rate, k.chans).chunkSamples));
+        const auto ch0 = ChannelOf(fresh, k.chans, 0);
+        for (std::size_t i = 0; i < ch0.size(); ++i)
+            ASSERT_LE(std::abs(ch0[i] - k.first[i]), 1) << i;
+    }
+    EXPECT_EQ(stopped, 0);
+}
+
+TEST_F(SoundDocumentTest, GainChangesRampAcrossTheNextBlock)
+{
+    const std::size_t block = BlockFrames(44100, 1);
+    for (const bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "filter gain" : "raw gain");
+        auto device = std::make_unique<TFakeWaveOutDevice>();
+        m_device = device.get();
+        m_doc = std::make_unique<TSoundDocument>(std::move(device), m_queue);
+        Doc().SourceWav() = MakeWav(44100, {std::vector<std::int16_t>(block * 40, 10000)});
+        // A section that only applies its gain, so the filtered path is gain × input too.
+        Doc().FilterSection2().SetFilterType(tfiltertype::ftnone);
+        Doc().SetUseFilter(filter);
+        Doc().StartPlay();
+        if (filter)
+            Doc().FilterSection2().SetGain(0.25);
+        else
+            Doc().SetRawGain(0.25);
+        for (int i = 0; i < 2; ++i)
+            PlayOne();
+        // Block Ring goes from 1 to 0.25 in equal steps, ending there; the next one stays.
+        const auto& ramp = Written(Ring);
+        ASSERT_EQ(ramp.size(), block);
+        for (std::size_t f = 0; f < block; ++f)
+            ASSERT_LE(std::abs(ramp[f] - 10000.0 * (1.0 - 0.75 * static_cast<double>(f + 1) /
+                                                              static_cast<double>(block))),
+                      1.5)
+                << f;
+        for (std::int16_t v : Written(Ring + 1))
+            ASSERT_LE(std::abs(v - 2500), 1);
+    }
+}
+
+TEST(PositionText, MinutesSecondsAndMillisecondsWithHoursFromAnHourOn)
+{
+    struct Case {
+        double seconds, duration;
+        const char* expected;
+    };
+    for (const Case& k :
+         {Case{1.25, 8.0, "0:01.250 / 0:08.000"}, Case{61.0005, 125.9999, "1:01.000 / 2:06.000"},
+          Case{59.9996, 3600.0, "0:01:00.000 / 1:00:00.000"},
+          Case{-1.0, std::nan(""), "0:00.000 / 0:00.000"}}) {
+        EXPECT_EQ(PositionText(k.seconds, k.duration), k.expected) << k.seconds;
     }
 }
 

@@ -2,6 +2,7 @@
 // direct scan of every sample; and the play-position line over them.
 
 #include "WindowFixture.h"
+#include "app/core/PositionText.h"
 
 #include "app/windows/TPaintBox.h"
 #include "axes/qt/TAxis.h"
@@ -163,10 +164,11 @@ TEST_F(PlayLine, ShowsAcrossBothPlotsWhilePlayingAndWherePlayStartsWhenStopped)
         EXPECT_TRUE(ShowsLineAt(Box(i), 200)) << "a click while stopped shows where Play starts";
     m_form18->playaction()->trigger();
     ASSERT_TRUE(Doc().Playing());
-    // The player took its first blocks at once: the line stands at the time axis marker.
+    // The player took its first blocks at once, none heard yet: the line stands where playing
+    // starts, at the time axis marker.
     QApplication::processEvents();
     const int marker = m_form18->taxis()->MarkerPixel();
-    EXPECT_GT(marker, 200);
+    EXPECT_NEAR(marker, 200, 1);
     for (int i : {0, 1}) {
         EXPECT_EQ(Box(i).LineX(), marker);
         EXPECT_TRUE(ShowsLineAt(Box(i), marker));
@@ -191,6 +193,7 @@ TEST_F(PlayLine, FollowsTheTimeAxisMarkerWithoutRedrawingTheWaveform)
     for (int i = 0; i < 30; ++i) {
         m_device->CompleteQueued();
         QApplication::processEvents();
+        m_form18->ShowHeardPosition();
         const int marker = m_form18->taxis()->MarkerPixel();
         EXPECT_EQ(Box(0).LineX(), marker);
         EXPECT_EQ(Box(1).LineX(), marker);
@@ -200,31 +203,46 @@ TEST_F(PlayLine, FollowsTheTimeAxisMarkerWithoutRedrawingTheWaveform)
     EXPECT_GT(moves, 5);
     EXPECT_TRUE(ShowsLineAt(Box(1), previous));
     EXPECT_EQ(Box(0).RenderCount() + Box(1).RenderCount(), renders);
+    EXPECT_EQ(m_form18->PositionReadout().toStdString(),
+              PositionText(Doc().HeardPos() / 8000.0, 10.0));
     m_form18->playaction()->trigger();
+    // Stopped where it was heard: the readout shows where Play goes on.
+    EXPECT_GT(Doc().PlayPos(), 0);
+    EXPECT_EQ(m_form18->PositionReadout().toStdString(),
+              PositionText(Doc().PlayPos() / 8000.0, 10.0));
 }
 
-TEST_F(PlayLine, ClickMovesItAtOnceWithoutRedrawingTheWaveform)
+TEST_F(PlayLine, ClickWhilePlayingMovesItWhenTheClickedTimeIsHeard)
 {
     m_form18->playaction()->trigger();
     QApplication::processEvents();
     const int renders = Box(0).RenderCount() + Box(1).RenderCount();
+    const int before = Box(0).LineX();
     QTest::mouseClick(m_form18->PaintBox2(), Qt::LeftButton, {}, QPoint(321, 20));
     const double t = m_form18->taxis()->PixelToValue(321);
     EXPECT_EQ(Doc().PlayPos(), static_cast<std::int32_t>(std::nearbyint(8000 * t)));
+    m_form18->ShowHeardPosition();
+    EXPECT_EQ(Box(0).LineX(), before);
+    // The blocks queued before the click are heard, then the first one from the click.
+    m_device->CompleteQueued();
+    QApplication::processEvents();
+    m_device->CompleteNext();
+    QApplication::processEvents();
+    m_form18->ShowHeardPosition();
     for (int i : {0, 1}) {
-        EXPECT_EQ(Box(i).LineX(), 321);
-        EXPECT_TRUE(ShowsLineAt(Box(i), 321));
+        EXPECT_NEAR(Box(i).LineX(), 321, 1);
+        EXPECT_TRUE(ShowsLineAt(Box(i), Box(i).LineX()));
     }
-    EXPECT_EQ(m_form18->taxis()->MarkerPixel(), 321);
+    EXPECT_EQ(m_form18->taxis()->MarkerPixel(), Box(0).LineX());
     EXPECT_EQ(Box(0).RenderCount() + Box(1).RenderCount(), renders);
     m_form18->playaction()->trigger();
 }
 
 TEST_F(PlayLine, FollowsAZoomAndHidesOutsideTheRange)
 {
-    m_form18->playaction()->trigger();
     QTest::mouseClick(m_form18->PaintBox1(), Qt::LeftButton, {}, QPoint(400, 20));
-    const double t = Doc().PlayPos() / 8000.0;
+    m_form18->playaction()->trigger();
+    const double t = Doc().HeardPos() / 8000.0;
     m_form18->taxis()->SetRange(t - 1, t + 3);
     QApplication::processEvents();
     EXPECT_EQ(Box(0).LineX(), m_form18->taxis()->ValueToPixel(t));

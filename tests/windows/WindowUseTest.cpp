@@ -39,6 +39,7 @@ protected:
         for (int i = 0; i < count; ++i) {
             m_device->CompleteQueued();
             QApplication::processEvents();
+            m_form18->ShowHeardPosition();
         }
     }
 };
@@ -148,8 +149,8 @@ TEST_F(WindowUse, ZoomedRangePagesWithPlaybackUntilTheUserZooms)
     Time().SetRange(0, 1);
     m_form18->playaction()->trigger();
     ASSERT_TRUE(m_form18->FollowPlayback());
-    // Blocks of 4096 frames at 8000 Hz: the line leaves 0..1 s within a few blocks.
-    PlayBlocks(4);
+    // Each round hears the ring, 0.1 s at 8000 Hz: the line leaves 0..1 s after ten.
+    PlayBlocks(12);
     EXPECT_GT(Time().LoValue(), 0.5);
     EXPECT_NEAR(Time().HiValue() - Time().LoValue(), 1.0, 1e-9);
     EXPECT_GE(m_form18->PaintBox1()->LineX(), 0) << "the line is in view";

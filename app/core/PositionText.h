@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace kavrel {
+
+// The position readout of the status bar: "0:01.250 / 0:08.000", the position and the sound's
+// duration in minutes, seconds and milliseconds (rounded half to even), both with hours in front
+// ("1:02:03.500") when the duration reaches an hour. Negative or non-finite values show as 0.
+std::string PositionText(double seconds, double duration);
+
+} // namespace kavrel

@@ -1,0 +1,284 @@
+// Measures what is heard of `kavrel play` on a sound server, from the sink's monitor.
+//
+//   playback_check gen FILE RATE CHANNELS SECONDS
+//       A ramp file: channel 0 holds the frame number (minus 32768), so every value tells which
+//       frame is heard; channel 1 holds 1000 and the others copies of both, so that silence and
+//       lost channels show. At most 65000 frames, so that the frame number is unique.
+//   playback_check record SOURCE RATE CHANNELS SECONDS RAW
+//       Records SOURCE to RAW (16-bit interleaved) and prints "t0 NS": when the first recorded
+//       frame was played, on the monotonic clock, from the stream's latency at each read.
+//   playback_check analyze FILE TIMING RAW T0
+//       Holds the recording against the fill and heard lines of `kavrel play --timing` and
+//       prints the latency from a block filled to its first value heard, the largest gap, the
+//       dropouts and the largest error of the reported heard position.
+
+#include "sound/TWav.h"
+
+#include <pulse/error.h>
+#include <pulse/simple.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace kavrel;
+
+namespace {
+
+constexpr std::int64_t MaxFrames = 65000;
+constexpr int HiValue = 1000;
+constexpr std::int64_t Tolerance = 2; // the dither moves a value by one, two at full scale
+
+long long NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+int Gen(const std::string& file, int rate, int chans, double seconds)
+{
+    const auto frames = std::min<std::int64_t>(MaxFrames, std::llround(seconds * rate));
+    TWav w;
+    w.SetSampleRate(rate);
+    w.SetChannels(chans);
+    w.SetLength(frames);
+    for (std::int64_t f = 0; f < frames; ++f) {
+        const auto lo = static_cast<std::int16_t>(f - 32768);
+        for (int c = 0; c < chans; ++c) {
+            const int kind = c % 4;
+            std::int16_t v = lo;
+            if (kind == 1)
+                v = HiValue;
+            else if (kind == 2)
+                v = static_cast<std::int16_t>(-1 - lo);
+            else if (kind == 3)
+                v = -HiValue;
+            w.SetSample(c, f, v);
+        }
+    }
+    w.WriteFile(file);
+    return 0;
+}
+
+int Record(const std::string& source, int rate, int chans, double seconds, const std::string& raw)
+{
+    pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate),
+                        static_cast<std::uint8_t>(chans)};
+    const std::uint32_t fragment = static_cast<std::uint32_t>(rate / 200 * chans * 2); // 5 ms
+    pa_buffer_attr attr{static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
+                        static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1), fragment};
+    int error = 0;
+    pa_simple* s = pa_simple_new(nullptr, "kavrel playback check", PA_STREAM_RECORD, source.c_str(),
+                                 "monitor", &spec, nullptr, &attr, &error);
+    if (s == nullptr) {
+        std::cerr << "playback_check: " << source << ": " << pa_strerror(error) << "\n";
+        return 1;
+    }
+    std::ofstream out(raw, std::ios::binary);
+    const auto total = static_cast<std::int64_t>(seconds * rate);
+    std::vector<std::int16_t> buffer(static_cast<std::size_t>(rate / 200 * chans));
+    std::vector<double> t0s;
+    std::int64_t read = 0;
+    while (read < total) {
+        if (pa_simple_read(s, buffer.data(), buffer.size() * 2, &error) < 0) {
+            std::cerr << "playback_check: read: " << pa_strerror(error) << "\n";
+            pa_simple_free(s);
+            return 1;
+        }
+        const long long now = NowNs();
+        const pa_usec_t latency = pa_simple_get_latency(s, &error);
+        out.write(reinterpret_cast<const char*>(buffer.data()),
+                  static_cast<std::streamsize>(buffer.size() * 2));
+        read += static_cast<std::int64_t>(buffer.size()) / chans;
+        // The last frame read was played `latency` ago.
+        t0s.push_back(static_cast<double>(now) - static_cast<double>(latency) * 1000.0 -
+                      static_cast<double>(read - 1) * 1e9 / rate);
+    }
+    pa_simple_free(s);
+    std::nth_element(t0s.begin(), t0s.begin() + static_cast<std::ptrdiff_t>(t0s.size() / 2),
+                     t0s.end());
+    std::printf("t0 %.0f\n", t0s[t0s.size() / 2]);
+    return 0;
+}
+
+std::int64_t Wrap(std::int64_t d, std::int64_t length)
+{
+    d %= length;
+    if (d > length / 2)
+        d -= length;
+    if (d < -length / 2)
+        d += length;
+    return d;
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+int Analyze(const std::string& file, const std::string& timingFile, const std::string& raw,
+            double t0)
+{
+    TWav wav;
+    wav.ReadFile(file);
+    const int chans = wav.Channels();
+    const double rate = wav.SampleRate();
+    const std::int64_t length = wav.Length();
+
+    std::ifstream in(raw, std::ios::binary | std::ios::ate);
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(in.tellg()) / 2);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(samples.data()),
+            static_cast<std::streamsize>(samples.size() * 2));
+    const auto n = static_cast<std::int64_t>(samples.size()) / chans;
+    // The frame each recorded frame holds, -1 where the channels do not agree with a ramp frame
+    // (silence, a lost channel).
+    std::vector<std::int64_t> frame(static_cast<std::size_t>(n), -1);
+    std::int64_t badChannels = 0;
+    for (std::int64_t k = 0; k < n; ++k) {
+        const std::int16_t* v = &samples[static_cast<std::size_t>(k * chans)];
+        const std::int64_t f = v[0] + 32768;
+        bool ok = f >= -Tolerance && f < length + Tolerance;
+        bool channelsOk = true;
+        bool silent = chans > 1;
+        for (int c = 1; c < chans; ++c) {
+            const int kind = c % 4;
+            const int want = kind == 1 ? HiValue : kind == 3 ? -HiValue : -1 - v[0];
+            if (kind != 0 && std::abs(v[c] - want) > 2 * Tolerance + 1)
+                channelsOk = false;
+            silent = silent && std::abs(v[c]) <= Tolerance;
+        }
+        ok = ok && !silent;
+        if (ok && !channelsOk)
+            ++badChannels;
+        if (ok)
+            frame[static_cast<std::size_t>(k)] = std::clamp<std::int64_t>(f, 0, length - 1);
+    }
+    // Whether frames k .. k+8 run on one by one.
+    const auto runsOn = [&](std::int64_t k) {
+        if (k + 8 >= n || frame[static_cast<std::size_t>(k)] < 0)
+            return false;
+        for (int j = 1; j <= 8; ++j) {
+            const std::int64_t f = frame[static_cast<std::size_t>(k + j)];
+            if (f < 0 ||
+                std::abs(Wrap(f - frame[static_cast<std::size_t>(k)] - j, length)) > 2 * Tolerance)
+                return false;
+        }
+        return true;
+    };
+    std::int64_t first = 0;
+    while (first < n && !runsOn(first))
+        ++first;
+    std::int64_t last = n - 1;
+    while (last > first + 8 && !runsOn(last - 8))
+        --last;
+    if (first >= n) {
+        std::printf("nothing of the ramp was recorded\n");
+        return 1;
+    }
+    // Follow the ramp: a frame more than the tolerance off its expected value starts a
+    // dropout, which lasts until the ramp runs on again.
+    std::int64_t dropouts = 0;
+    std::int64_t longestGap = 0;
+    std::int64_t expected = frame[static_cast<std::size_t>(first)];
+    for (std::int64_t k = first; k <= last - 8; ++k) {
+        const std::int64_t f = frame[static_cast<std::size_t>(k)];
+        if (f >= 0 && std::abs(Wrap(f - expected, length)) <= Tolerance) {
+            expected = (expected + 1) % length;
+            continue;
+        }
+        ++dropouts;
+        std::int64_t resume = k;
+        while (resume <= last - 8 && !runsOn(resume))
+            ++resume;
+        longestGap = std::max(longestGap, resume - k);
+        if (resume > last - 8)
+            break;
+        k = resume - 1;
+        expected = frame[static_cast<std::size_t>(resume)];
+    }
+
+    const auto recordedAt = [&](double ns) { return (ns - t0) * rate / 1e9; };
+    std::ifstream timing(timingFile);
+    std::string line;
+    std::vector<double> latencies;
+    std::vector<double> errors;
+    long long firstFill = -1;
+    while (std::getline(timing, line)) {
+        std::istringstream words(line);
+        std::string kind;
+        long long ns = 0;
+        std::int64_t pos = 0;
+        words >> kind >> ns >> pos;
+        if (kind == "fill") {
+            if (firstFill < 0)
+                firstFill = ns;
+            // The first recorded frame from the fill on that holds the block's first frame.
+            auto k = static_cast<std::int64_t>(std::floor(recordedAt(static_cast<double>(ns))));
+            const std::int64_t end = std::min(last, k + static_cast<std::int64_t>(rate));
+            for (k = std::max(k, first); k <= end; ++k) {
+                const std::int64_t f = frame[static_cast<std::size_t>(k)];
+                if (f >= 0 && std::abs(Wrap(f - pos, length)) <= Tolerance)
+                    break;
+            }
+            // Blocks filled at the start wait for the stream to start; they are counted apart.
+            if (k <= end && static_cast<double>(ns - firstFill) > 0.5e9)
+                latencies.push_back(
+                    (t0 + static_cast<double>(k) * 1e9 / rate - static_cast<double>(ns)) / 1e6);
+        } else if (kind == "heard") {
+            const auto k =
+                static_cast<std::int64_t>(std::llround(recordedAt(static_cast<double>(ns))));
+            if (k < first + static_cast<std::int64_t>(rate / 10) || k > last ||
+                frame[static_cast<std::size_t>(k)] < 0)
+                continue;
+            errors.push_back(std::fabs(static_cast<double>(
+                                 Wrap(pos - frame[static_cast<std::size_t>(k)], length))) *
+                             1000.0 / rate);
+        }
+    }
+    std::printf("latency fill->heard: median %.1f ms, max %.1f ms (%zu blocks)\n",
+                Median(latencies),
+                latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end()),
+                latencies.size());
+    std::printf("largest gap: %.1f ms; dropouts: %lld; frames with a channel lost: %lld; "
+                "loops heard: %.1f\n",
+                static_cast<double>(longestGap) * 1000.0 / rate, static_cast<long long>(dropouts),
+                static_cast<long long>(badChannels),
+                static_cast<double>(last - first) / static_cast<double>(length));
+    std::printf(
+        "heard position error: median %.1f ms, max %.1f ms (%zu readings)\n", Median(errors),
+        errors.empty() ? NAN : *std::max_element(errors.begin(), errors.end()), errors.size());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> a(argv + 1, argv + argc);
+    try {
+        if (a.size() == 5 && a[0] == "gen")
+            return Gen(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stod(a[4]));
+        if (a.size() == 6 && a[0] == "record")
+            return Record(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stod(a[4]), a[5]);
+        if (a.size() == 5 && a[0] == "analyze")
+            return Analyze(a[1], a[2], a[3], std::stod(a[4]));
+    } catch (const std::exception& e) {
+        std::cerr << "playback_check: " << e.what() << "\n";
+        return 1;
+    }
+    std::cerr << "usage: playback_check gen|record|analyze ... (see the source)\n";
+    return 2;
+}
