@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds Kavrel and runs every test: the whole suite (unit, gui, sound), then the whole suite again
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and each fuzzer for a fixed number of runs.
+# Builds Kavrel and runs every test: the whole suite (unit, gui, sound on PulseAudio), the sound
+# tests again on PipeWire, then the whole suite again under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and each fuzzer for a fixed number of runs.
 # Installs what it needs first. Set CI=true to turn warnings into errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,8 +36,16 @@ run_ctest() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300
 }
 
-step "tests"
+step "tests (sound on PulseAudio)"
 run_ctest build
+
+step "sound tests on PipeWire"
+(
+    eval "$(scripts/pipewire-test-server.sh start)"
+    trap 'scripts/pipewire-test-server.sh stop || true' EXIT
+    export KAVREL_TEST_SERVER_SCRIPT="$root/scripts/pipewire-test-server.sh"
+    ctest --test-dir build --output-on-failure --timeout 300 -L sound
+)
 
 step "build with AddressSanitizer + UndefinedBehaviorSanitizer (clang, with fuzzers)"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \

@@ -50,6 +50,7 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include <sys/resource.h>
@@ -410,9 +411,14 @@ void TForm18::ConnectDocument()
         if (m_form19 != nullptr)
             m_form19->ShowOverload(overloaded);
     };
-    doc.OnPlayStopped = [this](TSoundDocument&) {
+    // Playback that stops because the sound output failed says why, once for each failure.
+    doc.OnPlayStopped = [this, told = std::string()](TSoundDocument& sender) mutable {
         m_playaction->setChecked(false);
         ShowLampAtRest();
+        const std::string& why = sender.MPCPlay1().LastDeviceError();
+        if (!why.empty() && why != told)
+            ReportError(this, "Playback stopped: " + QString::fromStdString(why));
+        told = why;
     };
 }
 

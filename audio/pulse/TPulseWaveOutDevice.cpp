@@ -15,14 +15,18 @@ namespace kavrel {
 
 namespace {
 
-constexpr int TickMs = 5;             // how often the played position is read
+constexpr int TickMs = 5;               // how often the played position is read
 constexpr int RememberFailureMs = 3000; // a failed connect is not tried again for this long
-constexpr int StallMs = 1000;         // a tick this late: the UI thread itself was busy
-constexpr int TailSilenceMs = 200;    // silence after the end of the sound, over a quantum
-constexpr int RequestMs = 20;         // the server asks for data in pieces this long
-constexpr int TimingMs = 100;         // timing asked for this often while a stream plays
+constexpr int StallMs = 1000;           // a tick this late: the UI thread itself was busy
+constexpr int TailSilenceMs = 300;      // silence after the end of the sound, over a quantum
+// The end of the sound is reported heard only once this much of the silence after it has been:
+// PipeWire reports a quantum as played when it takes it, before the sink has played it, and a
+// stream dropped at that moment loses it.
+constexpr int TailHoldMs = 150;
+constexpr int RequestMs = 20;                    // the server asks for data in pieces this long
+constexpr int TimingMs = 100;                    // timing asked for this often while a stream plays
 constexpr std::uint32_t ServerBuffer = 4U << 20; // the largest buffer a server grants
-constexpr int MaxChannels = 32;       // what the sound server handles
+constexpr int MaxChannels = 32;                  // what the sound server handles
 
 bool ValidFormat(const TWaveFormat& f)
 {
@@ -98,8 +102,9 @@ int TPulseWaveOutDevice::Connect()
         m_contextReady = true;
         return weNoError;
     }
-    m_lastDetail = settled ? "could not connect to the sound server (" + ServerError(m_context) + ")"
-                           : "the sound server did not answer within 2 s";
+    m_lastDetail = settled
+                       ? "could not connect to the sound server (" + ServerError(m_context) + ")"
+                       : "the sound server did not answer within 2 s";
     DropContext();
     m_connectError = m_lastDetail;
     m_connectErrorAt = Clock::now();
@@ -137,15 +142,17 @@ int TPulseWaveOutDevice::ReadSinks()
                 r.done = true;
                 return;
             }
-            r.sinks.push_back({info->name != nullptr ? info->name : "",
-                               info->description != nullptr ? info->description : info->name});
+            const char* name = info->name != nullptr ? info->name : "";
+            r.sinks.push_back({name, info->description != nullptr ? info->description : name});
         },
         &read);
     if (operation == nullptr) {
         m_lastDetail = "could not read the sound server's outputs (" + ServerError(m_context) + ")";
         return weNoDriver;
     }
-    bool settled = m_loop.RunUntil([&] { return read.done; }, WaitMs);
+    bool settled = m_loop.RunUntil(
+        [&] { return read.done || pa_operation_get_state(operation) != PA_OPERATION_RUNNING; },
+        WaitMs);
     if (!settled) {
         pa_operation_cancel(operation); // the callback must not see `read` after this
     }
@@ -155,6 +162,10 @@ int TPulseWaveOutDevice::ReadSinks()
         m_contextReady = false;
         m_connectError = m_lastDetail;
         m_connectErrorAt = Clock::now();
+        return weNoDriver;
+    }
+    if (!read.done) {
+        m_lastDetail = "the sound server went away";
         return weNoDriver;
     }
     m_sinks = std::move(read.sinks);
@@ -239,7 +250,8 @@ int TPulseWaveOutDevice::MakeStream()
     pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
     m_stream = pa_stream_new(m_context, "Playback", &spec, &map);
     if (m_stream == nullptr) {
-        m_lastDetail = "the sound server does not take this format (" + ServerError(m_context) + ")";
+        m_lastDetail =
+            "the sound server does not take this format (" + ServerError(m_context) + ")";
         return weBadFormat;
     }
     pa_stream_set_state_callback(m_stream, &OnStreamState, this);
@@ -256,10 +268,9 @@ int TPulseWaveOutDevice::MakeStream()
     attr.minreq = std::max<std::uint32_t>(
         frame, static_cast<std::uint32_t>(m_format.samplesPerSec) * RequestMs / 1000 * frame);
     attr.fragsize = static_cast<std::uint32_t>(-1);
-    auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING |
-                                                PA_STREAM_AUTO_TIMING_UPDATE |
-                                                PA_STREAM_EARLY_REQUESTS |
-                                                (m_paused ? PA_STREAM_START_CORKED : 0));
+    auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_EARLY_REQUESTS |
+        (m_paused ? PA_STREAM_START_CORKED : 0));
     const char* sink = m_sinkName.empty() ? nullptr : m_sinkName.c_str();
     bool settled = true;
     if (pa_stream_connect_playback(m_stream, sink, &attr, flags, nullptr, nullptr) >= 0) {
@@ -487,8 +498,8 @@ std::int64_t TPulseWaveOutDevice::HeardBytes() const
         std::int64_t readIndex = timing->read_index;
         if (timing->playing != 0) {
             const auto age = static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp));
-            readIndex += (age / 1000000 * rate + age % 1000000 * rate / 1000000) *
-                         m_format.blockAlign;
+            readIndex +=
+                (age / 1000000 * rate + age % 1000000 * rate / 1000000) * m_format.blockAlign;
         }
         bytes = std::min(bytes, readIndex);
     }
@@ -564,8 +575,8 @@ void TPulseWaveOutDevice::Pump()
         if (length > 0) {
             if (pa_stream_write(m_stream, m_staging.data(), static_cast<std::size_t>(length),
                                 nullptr, 0, PA_SEEK_RELATIVE) < 0) {
-                Fail(weDisconnected, "writing to the sound server failed (" +
-                                         ServerError(m_context) + ")");
+                Fail(weDisconnected,
+                     "writing to the sound server failed (" + ServerError(m_context) + ")");
                 return;
             }
             // Move the cursor over the data written, noting where each header it passes ends.
@@ -582,8 +593,8 @@ void TPulseWaveOutDevice::Pump()
                     ++m_unwritten;
                     m_offset = 0;
                     if ((q.header->flags & TWaveHeader::EndOfSound) != 0) {
-                        m_silenceLeft = std::int64_t{m_format.samplesPerSec} * TailSilenceMs /
-                                        1000 * frame;
+                        m_silenceLeft =
+                            std::int64_t{m_format.samplesPerSec} * TailSilenceMs / 1000 * frame;
                     }
                 }
             }
@@ -602,6 +613,16 @@ void TPulseWaveOutDevice::Pump()
             m_silenceLeft -= length;
         }
     }
+}
+
+std::int64_t TPulseWaveOutDevice::DoneAt(const TQueued& queued) const
+{
+    if ((queued.header->flags & TWaveHeader::EndOfSound) == 0) {
+        return queued.end;
+    }
+    const std::int64_t hold =
+        std::int64_t{m_format.samplesPerSec} * TailHoldMs / 1000 * m_format.blockAlign;
+    return queued.end + std::min(hold, std::max<std::int64_t>(0, m_streamPos - queued.end));
 }
 
 void TPulseWaveOutDevice::Tick()
@@ -627,7 +648,7 @@ void TPulseWaveOutDevice::Tick()
     }
     const std::int64_t heard = HeardBytes();
     // Headers whose last byte has been heard are done, in queue order.
-    while (!m_queue.empty() && m_unwritten > 0 && m_queue.front().end <= heard) {
+    while (!m_queue.empty() && m_unwritten > 0 && DoneAt(m_queue.front()) <= heard) {
         TWaveHeader* header = m_queue.front().header;
         m_queue.pop_front();
         --m_unwritten;
@@ -690,8 +711,8 @@ void TPulseWaveOutDevice::OnStreamState(pa_stream* stream, void* self)
             device.m_contextReady = false;
             device.Fail(weDisconnected, "the sound server went away");
         } else {
-            device.Fail(weDisconnected,
-                        "the sound server ended the stream (" + ServerError(device.m_context) + ")");
+            device.Fail(weDisconnected, "the sound server ended the stream (" +
+                                            ServerError(device.m_context) + ")");
         }
     }
 }

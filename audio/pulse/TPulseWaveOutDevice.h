@@ -8,7 +8,8 @@
 // every queued buffer, so the owner's ring is the only buffer: the UI thread may stall for as long
 // as the ring lasts. A header is done once the stream's played position, from the server's
 // timing, has passed its last byte. After a header marked EndOfSound the stream is followed by
-// silence, so that a server working in fixed quanta (PipeWire) plays the sound's last part.
+// silence, so that a server working in fixed quanta (PipeWire) plays the sound's last part, and
+// that header is done once a little of the silence has been heard too.
 //
 // The server going away, a failed stream, or no timing news for 3 s while playing end in a
 // Failed notice; the text says what happened.
@@ -62,8 +63,9 @@ public:
     // The server-side buffer of the current stream in bytes (0 when there is none).
     std::int64_t ServerBufferBytes() const;
 
-    static constexpr int WaitMs = 2000;        // longest wait for the server
-    static constexpr int SilentServerMs = 3000; // no timing news for this long while playing: failed
+    static constexpr int WaitMs = 2000; // longest wait for the server
+    static constexpr int SilentServerMs =
+        3000; // no timing news for this long while playing: failed
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -86,6 +88,8 @@ private:
     void Cork(bool cork);
     void Pump();
     void Tick();
+    // Stream position the played position must reach before the header is done.
+    std::int64_t DoneAt(const TQueued& queued) const;
     std::int64_t HeardBytes() const;
     void Fail(int code, const std::string& detail);
 

@@ -42,6 +42,7 @@ TFakeWaveOutDevice::TBlock Snapshot(const TWaveHeader& header)
     TFakeWaveOutDevice::TBlock block;
     block.values.assign(header.data, header.data + header.bufferLength / 2);
     block.user = header.user;
+    block.endOfSound = (header.flags & TWaveHeader::EndOfSound) != 0;
     return block;
 }
 

@@ -23,6 +23,7 @@ public:
     struct TBlock {
         std::vector<std::int16_t> values;
         std::intptr_t user = 0;
+        bool endOfSound = false; // the header carried TWaveHeader::EndOfSound
     };
 
     explicit TFakeWaveOutDevice(std::vector<std::string> names = {"Fake output"});

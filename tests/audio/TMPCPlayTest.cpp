@@ -280,6 +280,10 @@ TEST_P(FinishWithData, LastBufferIsPlayedThenTheDeviceCloses)
     EXPECT_EQ(fake->PlayedBlocks().back().user, TMPCPlay::FinishedTag);
     std::vector<std::intptr_t> tags = WrittenTags();
     EXPECT_EQ(std::count(tags.begin(), tags.end(), TMPCPlay::FinishedTag), 1);
+    // The last buffer, and only it, tells the device that nothing follows.
+    for (const auto& block : fake->WrittenBlocks()) {
+        EXPECT_EQ(block.endOfSound, block.user == TMPCPlay::FinishedTag);
+    }
     // Once finished, no buffer is asked for again.
     EXPECT_EQ(stashes, (c.total + c.chunk - 1) / c.chunk);
 }

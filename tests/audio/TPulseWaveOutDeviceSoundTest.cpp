@@ -1,10 +1,10 @@
-// The player on the real sound path: a private PulseAudio server with a null sink (started by the
-// test command, which sets KAVREL_TEST_PULSE), whose monitor is recorded with parec and compared
-// with what was played.
+// The player on the real sound path: a private sound server (PulseAudio, or PipeWire through
+// pipewire-pulse) with a null sink, started by the test command, which sets KAVREL_TEST_PULSE;
+// its monitor is recorded with parec and compared with what was played.
 
 #include "audio/TMPCPlay.h"
-#include "audio/qt/TQtEventPoster.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
+#include "audio/qt/TQtEventPoster.h"
 #include "tests/support/SoundPathSupport.h"
 
 #include <QCoreApplication>
@@ -22,9 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iostream>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -385,25 +383,146 @@ TEST_F(SoundPath, StopAndStartAgain)
     EXPECT_TRUE(SoundOf(recorder.Values()).values == feed.values);
 }
 
+// The end of a sound is heard whole and at once, whatever its length: the device follows the last
+// buffer with silence, so a server that plays in fixed quanta (PipeWire) plays its last part too.
+TEST_F(SoundPath, EndOfSoundIsHeardWholeWithoutGap)
+{
+    for (std::size_t frames :
+         {std::size_t{1}, std::size_t{136}, std::size_t{2047}, std::size_t{44100 + 77}}) {
+        SCOPED_TRACE(frames);
+        TMonitorRecorder recorder;
+        ASSERT_TRUE(recorder.Start());
+        TQtEventPoster poster;
+        auto player = std::make_unique<TMPCPlay>(std::make_unique<TPulseWaveOutDevice>(), poster);
+        player->SetnChunkSamples(4096);
+        player->SetnBuffers(12);
+        player->SetnChans(2);
+        player->SetsfTot(88200);
+        TFeed feed;
+        feed.values = SineAndNoise(frames);
+        feed.Attach(*player);
+        bool closed = false;
+        player->OnClosed = [&](TMPCPlay&) { closed = true; };
+        player->Start();
+        ASSERT_TRUE(RunUntil([&] { return closed; }, 10000));
+        // As when the program ends after the sound: the connection to the server goes at once.
+        player.reset();
+        RunFor(300);
+        recorder.Stop();
+        TSound sound = SoundOf(recorder.Values());
+        EXPECT_TRUE(sound.values == feed.values)
+            << "heard " << sound.values.size() / 2 << " of " << frames << " frames";
+        EXPECT_EQ(sound.silentFrames, 0U) << "a gap before the end";
+    }
+}
+
+// The played position follows what the server plays: each value the device reports as heard
+// reaches the recording within 20 ms of that report (after the recording's own lag).
+TEST_F(SoundPath, PlayedFramesFollowTheRecording)
+{
+    TMonitorRecorder recorder;
+    ASSERT_TRUE(recorder.Start());
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
+    player.SetnChunkSamples(4096);
+    player.SetnBuffers(12);
+    player.SetnChans(2);
+    player.SetsfTot(88200);
+    TFeed feed;
+    feed.values = SineAndNoise(44100 * 2);
+    feed.Attach(player);
+    bool closed = false;
+    player.OnClosed = [&](TMPCPlay&) { closed = true; };
+    struct TSample {
+        Clock::time_point when;
+        std::int64_t frames;
+    };
+    std::vector<TSample> samples;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        if (player.IsOpen()) {
+            samples.push_back({Clock::now(), player.PlayedFrames()});
+        }
+    });
+    sampler.start(7);
+    player.Start();
+    ASSERT_TRUE(RunUntil([&] { return closed; }, 10000));
+    sampler.stop();
+    RunFor(300);
+    recorder.Stop();
+
+    const std::vector<std::int16_t> rec = recorder.Values();
+    const std::size_t start = FirstSound(rec);
+    ASSERT_EQ(SoundOf(rec).silentFrames, 0U) << "the recording has a gap: positions would shift";
+    // The recording arrives in pieces: a value was played at the latest when its piece arrived,
+    // and at the earliest when the piece before it arrived.
+    std::vector<double> lateMs;
+    std::int64_t last = 0;
+    for (const TSample& s : samples) {
+        EXPECT_GE(s.frames, last) << "the played position went back";
+        last = s.frames;
+        if (s.frames < 2205 || s.frames >= 44100 * 2) {
+            continue; // the first 50 ms: the server's clock settles
+        }
+        const auto index = start + static_cast<std::size_t>(s.frames) * 2;
+        const auto arrived = recorder.ArrivalOf(index);
+        if (arrived == Clock::time_point::max()) {
+            continue;
+        }
+        lateMs.push_back(std::chrono::duration<double, std::milli>(arrived - s.when).count());
+    }
+    ASSERT_GT(lateMs.size(), 100U);
+    std::sort(lateMs.begin(), lateMs.end());
+    const double median = lateMs[lateMs.size() / 2];
+    std::printf("[ position ] recorded minus reported, %zu samples: min %.1f ms, median %.1f ms, "
+                "max %.1f ms\n",
+                lateMs.size(), lateMs.front(), median, lateMs.back());
+    // PipeWire hands the monitor to the recorder a graph quantum later (see the server script).
+    const double monitorLag = qEnvironmentVariableIntValue("KAVREL_TEST_MONITOR_LAG_MS");
+    EXPECT_LE(std::abs(median - monitorLag), 20.0) << "monitor lag " << monitorLag << " ms";
+    EXPECT_EQ(player.PlayedFrames(), 0) << "closed";
+}
+
 } // namespace
 
 namespace {
 
-// The sound server going away while the player plays. The player runs in a child process (this
-// test program, running only the Child case) on a second private server, which the test then
-// kills; the child must close cleanly, fire OnClosed, report the loss on the next Start and exit
-// normally, all in good time.
+// Faults of the sound server while the player plays, or before it starts. The player runs in a
+// child process (this test program, running only the Child case) on a private server of its own,
+// which the test then kills, ends or freezes: the child must close cleanly with a message that
+// says what happened, report the loss on the next Start, and exit normally, all in good time.
 
-const char* const LossChildVariable = "KAVREL_AUDIO_LOSS_CHILD";
+const char* const FaultChildVariable = "KAVREL_AUDIO_FAULT_CHILD";
 
-TEST(SoundServerLoss, Child)
+double MsSince(Clock::time_point since)
 {
-    if (!qEnvironmentVariableIsSet(LossChildVariable)) {
-        GTEST_SKIP() << "runs only as the child of SoundServerLoss.PlayerClosesCleanly";
+    return std::chrono::duration<double, std::milli>(Clock::now() - since).count();
+}
+
+// Tries to start the player and prints what happened and how long it took.
+void StartAndReport(TMPCPlay& player)
+{
+    const auto begin = Clock::now();
+    try {
+        player.Start();
+        std::printf("start: no error\n");
+    } catch (const EMPCPlayError& e) {
+        std::printf("start: %s (%.0f ms)\n", e.what(), MsSince(begin));
+    }
+    std::fflush(stdout);
+}
+
+TEST(SoundServerFaultChild, Run)
+{
+    const QString mode = qEnvironmentVariable(FaultChildVariable);
+    if (mode.isEmpty()) {
+        GTEST_SKIP() << "runs only as the child of the SoundServerFault tests";
     }
     App();
     TQtEventPoster poster;
+    const auto made = Clock::now();
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
+    std::printf("created: %zu outputs (%.0f ms)\n", player.DeviceNames().size(), MsSince(made));
     player.SetnChunkSamples(4096);
     player.SetnBuffers(12);
     player.SetnChans(2);
@@ -422,110 +541,142 @@ TEST(SoundServerLoss, Child)
     };
     int closed = 0;
     player.OnClosed = [&](TMPCPlay&) { ++closed; };
+    if (mode == "frozen-at-start") {
+        StartAndReport(player);
+        EXPECT_FALSE(player.IsOpen());
+        return;
+    }
     player.Start();
-    ASSERT_TRUE(RunUntil([&] { return closed > 0; }, 15000)) << "no OnClosed after the loss";
+    ASSERT_TRUE(RunUntil([&] { return closed > 0; }, 15000)) << "no OnClosed after the fault";
     EXPECT_FALSE(player.IsOpen());
     std::printf("closed: %s\n", player.LastDeviceError().c_str());
     std::fflush(stdout);
-    if (qEnvironmentVariable(LossChildVariable) == "close-only") {
-        return;
-    }
-    try {
-        player.Start();
-        std::printf("start: no error\n");
-    } catch (const EMPCPlayError& e) {
-        std::printf("start: %s\n", e.what());
-    }
-    std::fflush(stdout);
+    StartAndReport(player);
 }
 
-class SoundServerLossTest : public SoundPath, public ::testing::WithParamInterface<int> {};
+// Runs the Child case on server with mode, calling act once the child has said wait_for; returns
+// what the child said and the times (from act) at which each line arrived.
+struct TChildRun {
+    QByteArray said;
+    std::vector<std::pair<double, QByteArray>> lines;
+    bool ended = false;
+    int exitCode = -1;
+    bool normalExit = false;
 
-TEST_P(SoundServerLossTest, PlayerClosesCleanly)
+    double LineAt(const char* prefix) const
+    {
+        for (const auto& [ms, line] : lines) {
+            if (line.startsWith(prefix)) {
+                return ms;
+            }
+        }
+        return -1;
+    }
+};
+
+TChildRun RunChild(const TPrivateServer& server, const char* mode, const char* waitFor,
+                   const std::function<void()>& act)
 {
-    const int signal = GetParam();
-    QProcessEnvironment base = QProcessEnvironment::systemEnvironment();
-    base.remove("PULSE_SERVER");
-    base.remove("KAVREL_PULSE_DIR");
-    base.remove(LossChildVariable);
-    QString script = QStringLiteral(KAVREL_SOURCE_DIR "/scripts/pulse-test-server.sh");
-
-    QProcess server;
-    server.setProcessEnvironment(base);
-    server.start("bash", {script, "start"});
-    ASSERT_TRUE(server.waitForFinished(20000));
-    ASSERT_EQ(server.exitCode(), 0) << server.readAllStandardError().toStdString();
-    QString out = QString::fromLocal8Bit(server.readAllStandardOutput());
-    qsizetype at = out.indexOf("KAVREL_PULSE_DIR='");
-    ASSERT_GE(at, 0) << out.toStdString();
-    at += 18;
-    QString dir = out.mid(at, out.indexOf('\'', at) - at);
-    auto stopServer = [&] {
-        QProcess stop;
-        stop.setProcessEnvironment(base);
-        stop.start("bash", {script, "stop", dir});
-        stop.waitForFinished(10000);
-    };
-    struct TGuard {
-        std::function<void()> f;
-        ~TGuard() { f(); }
-    } guard{stopServer};
-
-    QProcessEnvironment env = base;
-    env.insert("XDG_RUNTIME_DIR", dir);
-    env.insert("PULSE_SERVER", "unix:" + dir + "/pulse/native");
-    // A frozen server is only seen as a stall; Qt Multimedia would wait for it without limit when
-    // asked for a new stream, so that child does not start again.
-    env.insert(LossChildVariable, signal == SIGSTOP ? "close-only" : "restart");
+    TChildRun run;
+    QProcessEnvironment env = server.ClientEnvironment();
+    env.insert(FaultChildVariable, mode);
     QProcess child;
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=SoundServerLoss.Child"});
-    ASSERT_TRUE(child.waitForStarted(5000));
-    QByteArray said;
-    QElapsedTimer clock;
-    clock.start();
-    while (!said.contains("playing") && child.state() == QProcess::Running &&
-           clock.elapsed() < 15000) {
-        child.waitForReadyRead(100);
-        said += child.readAllStandardOutput();
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_filter=SoundServerFaultChild.Run"});
+    if (!child.waitForStarted(5000)) {
+        return run;
     }
-    ASSERT_TRUE(said.contains("playing")) << said.toStdString();
-
-    std::ifstream pidFile((dir + "/pulse/pid").toStdString());
-    pid_t pid = 0;
-    pidFile >> pid;
-    ASSERT_GT(pid, 0);
-    ASSERT_EQ(::kill(pid, signal), 0);
-    if (signal == SIGSTOP) {
-        guard.f = [&, pid] {
-            ::kill(pid, SIGCONT);
-            stopServer();
-        };
+    Clock::time_point acted = Clock::now();
+    bool done = waitFor == nullptr;
+    if (done) {
+        act();
+        acted = Clock::now();
     }
-
-    bool ended = child.waitForFinished(30000);
-    said += child.readAllStandardOutput();
-    if (!ended) {
+    QByteArray partial;
+    const auto begin = Clock::now();
+    while (child.state() == QProcess::Running && MsSince(begin) < 30000) {
+        child.waitForReadyRead(20);
+        partial += child.readAllStandardOutput();
+        qsizetype end = 0;
+        while ((end = partial.indexOf('\n')) >= 0) {
+            QByteArray line = partial.left(end);
+            partial.remove(0, end + 1);
+            run.said += line + '\n';
+            run.lines.emplace_back(MsSince(acted), line);
+            if (!done && line.startsWith(waitFor)) {
+                done = true;
+                act();
+                acted = Clock::now();
+            }
+        }
+    }
+    run.ended = child.state() == QProcess::NotRunning || child.waitForFinished(1000);
+    run.said += partial + child.readAllStandardOutput();
+    if (!run.ended) {
         child.kill();
         child.waitForFinished(5000);
     }
-    ASSERT_TRUE(ended) << "the player hung after the server went away:\n" << said.toStdString();
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit) << said.toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << said.toStdString();
-    EXPECT_TRUE(said.contains("[  PASSED  ] 1 test")) << said.toStdString();
-    EXPECT_TRUE(said.contains("closed: The connection to the sound system was lost"))
-        << said.toStdString();
-    if (signal != SIGSTOP) {
-        EXPECT_TRUE(said.contains("start: WaveOutOpen:")) << said.toStdString();
-    }
-    std::printf("%s", said.toStdString().c_str());
+    run.normalExit = child.exitStatus() == QProcess::NormalExit;
+    run.exitCode = child.exitCode();
+    return run;
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, SoundServerLossTest, ::testing::Values(SIGKILL, SIGTERM, SIGSTOP),
+class SoundServerFault : public SoundPath, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SoundServerFault, WhilePlayingClosesCleanlyAndStartFailsClearly)
+{
+    const int signal = GetParam();
+    TPrivateServer server;
+    ASSERT_TRUE(server.Start()) << server.Errors().toStdString();
+    ASSERT_GT(server.Pid(), 0);
+    TChildRun run = RunChild(server, "while-playing", "playing", [&] {
+        ASSERT_EQ(::kill(static_cast<pid_t>(server.Pid()), signal), 0);
+    });
+    ASSERT_TRUE(run.ended) << "the player hung after the fault:\n" << run.said.toStdString();
+    EXPECT_TRUE(run.normalExit) << run.said.toStdString();
+    EXPECT_EQ(run.exitCode, 0) << run.said.toStdString();
+    EXPECT_TRUE(run.said.contains("[  PASSED  ] 1 test")) << run.said.toStdString();
+    EXPECT_TRUE(run.said.contains(signal == SIGSTOP
+                                      ? "closed: The connection to the sound system was lost: "
+                                        "the sound server stopped answering."
+                                      : "closed: The connection to the sound system was lost: "
+                                        "the sound server went away."))
+        << run.said.toStdString();
+    EXPECT_TRUE(run.said.contains("start: WaveOutOpen:")) << run.said.toStdString();
+    const double closedAt = run.LineAt("closed:");
+    const double startedAt = run.LineAt("start:");
+    EXPECT_LT(closedAt, signal == SIGSTOP ? 4000 : 1000) << run.said.toStdString();
+    EXPECT_LT(startedAt - closedAt, 3000) << run.said.toStdString();
+    std::printf("[ fault    ] %s while playing: closed after %.0f ms, next Start failed %.0f ms "
+                "later\n%s",
+                strsignal(signal), closedAt, startedAt - closedAt, run.said.toStdString().c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, SoundServerFault, ::testing::Values(SIGKILL, SIGTERM, SIGSTOP),
                          [](const auto& p) {
                              return std::string(p.param == SIGKILL   ? "Killed"
                                                 : p.param == SIGTERM ? "Terminated"
                                                                      : "Frozen");
                          });
+
+// A server that is frozen before the program starts costs one bounded wait: the player is made
+// (its device list is empty) and Start fails with a clear message, neither hangs.
+TEST_F(SoundPath, FrozenServerAtStartCostsOneBoundedWait)
+{
+    TPrivateServer server;
+    ASSERT_TRUE(server.Start()) << server.Errors().toStdString();
+    ASSERT_GT(server.Pid(), 0);
+    ASSERT_EQ(::kill(static_cast<pid_t>(server.Pid()), SIGSTOP), 0);
+    TChildRun run = RunChild(server, "frozen-at-start", nullptr, [] {});
+    ASSERT_TRUE(run.ended) << "the player hung:\n" << run.said.toStdString();
+    EXPECT_TRUE(run.normalExit && run.exitCode == 0) << run.said.toStdString();
+    EXPECT_TRUE(run.said.contains("created: 0 outputs")) << run.said.toStdString();
+    EXPECT_TRUE(run.said.contains("start: WaveOutOpen:")) << run.said.toStdString();
+    EXPECT_TRUE(run.said.contains("the sound server did not answer within 2 s"))
+        << run.said.toStdString();
+    EXPECT_LT(run.LineAt("start:"), 3500) << run.said.toStdString();
+    std::printf("[ fault    ] frozen before start\n%s", run.said.toStdString().c_str());
+}
 
 } // namespace

@@ -4,6 +4,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <QFile>
+
+#include <csignal>
 #include <cstring>
 
 namespace kavrel::testing_sound {
@@ -77,6 +80,78 @@ void TMonitorRecorder::Read()
         m_data += more;
         m_arrivals.emplace_back(Clock::now(), m_data.size());
     }
+}
+
+namespace {
+
+QString ServerScript()
+{
+    const QString chosen = qEnvironmentVariable("KAVREL_TEST_SERVER_SCRIPT");
+    return chosen.isEmpty() ? QStringLiteral(KAVREL_SOURCE_DIR "/scripts/pulse-test-server.sh")
+                            : chosen;
+}
+
+QProcessEnvironment WithoutTestServer()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("PULSE_SERVER");
+    env.remove("KAVREL_PULSE_DIR");
+    return env;
+}
+
+} // namespace
+
+bool TPrivateServer::Start()
+{
+    QProcess server;
+    server.setProcessEnvironment(WithoutTestServer());
+    server.start("bash", {ServerScript(), "start"});
+    if (!server.waitForFinished(30000) || server.exitCode() != 0) {
+        m_errors = QString::fromLocal8Bit(server.readAllStandardError());
+        return false;
+    }
+    const QString out = QString::fromLocal8Bit(server.readAllStandardOutput());
+    const QString key = "KAVREL_PULSE_DIR='";
+    qsizetype at = out.indexOf(key);
+    if (at < 0) {
+        m_errors = "no server folder in: " + out;
+        return false;
+    }
+    at += key.size();
+    m_dir = out.mid(at, out.indexOf('\'', at) - at);
+    return true;
+}
+
+void TPrivateServer::Stop()
+{
+    if (m_dir.isEmpty()) {
+        return;
+    }
+    if (qint64 pid = Pid(); pid > 0) {
+        ::kill(static_cast<pid_t>(pid), SIGCONT);
+    }
+    QProcess stop;
+    stop.setProcessEnvironment(WithoutTestServer());
+    stop.start("bash", {ServerScript(), "stop", m_dir});
+    stop.waitForFinished(20000);
+    m_dir.clear();
+}
+
+qint64 TPrivateServer::Pid() const
+{
+    QFile file(m_dir + "/pulse/pid");
+    if (m_dir.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        return 0;
+    }
+    return file.readAll().trimmed().toLongLong();
+}
+
+QProcessEnvironment TPrivateServer::ClientEnvironment() const
+{
+    QProcessEnvironment env = WithoutTestServer();
+    env.insert("XDG_RUNTIME_DIR", m_dir);
+    env.insert("PULSE_SERVER", "unix:" + m_dir + "/pulse/native");
+    return env;
 }
 
 } // namespace kavrel::testing_sound

@@ -1,11 +1,14 @@
 #pragma once
 
-// What the tests of the real sound path share: a Qt event loop to wait in, and a recorder of the
-// test sound server's monitor (sink "kavreltest", see scripts/pulse-test-server.sh).
+// What the tests of the real sound path share: a Qt event loop to wait in, a recorder of the
+// test sound server's monitor (sink "kavreltest", see scripts/pulse-test-server.sh), and a second
+// private server of the same kind for tests that harm it.
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
 
 #include <chrono>
 #include <cstdint>
@@ -49,6 +52,27 @@ private:
     QProcess m_process;
     QByteArray m_data;
     std::vector<std::pair<Clock::time_point, qint64>> m_arrivals;
+};
+
+// A private sound server of the kind the test command runs (KAVREL_TEST_SERVER_SCRIPT names its
+// script; PulseAudio by default), started and stopped by the test itself.
+class TPrivateServer {
+public:
+    ~TPrivateServer() { Stop(); }
+
+    // Starts the server; false (with the script's errors in Errors()) if it did not come up.
+    bool Start();
+    // Lets a frozen server go on and stops it.
+    void Stop();
+    // PID of the process that serves the PulseAudio socket, 0 if unknown.
+    qint64 Pid() const;
+    // The environment of a client of this server.
+    QProcessEnvironment ClientEnvironment() const;
+    const QString& Errors() const { return m_errors; }
+
+private:
+    QString m_dir;
+    QString m_errors;
 };
 
 } // namespace kavrel::testing_sound

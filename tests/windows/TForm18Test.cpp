@@ -472,6 +472,36 @@ TEST_F(TForm18Test, OutputDeviceMenuChoosesByNameAndFallsBackWhenItIsGone)
     QApplication::processEvents();
 }
 
+TEST_F(TForm18Test, OutputLostWhilePlayingUnchecksPlayAndSaysWhyOnce)
+{
+    Show();
+    WriteWave(Path("tone.wav"), 2, 8000, 16000, Sine);
+    m_form18->LoadSoundFile(Path("tone.wav"));
+    m_form18->playaction()->trigger();
+    QApplication::processEvents();
+    m_device->Break(weDisconnected);
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_FALSE(m_form18->playaction()->isChecked());
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_EQ(m_errors[0],
+              "Playback stopped: " + QString::fromStdString(DefaultWaveErrorText(weDisconnected)));
+    m_errors.clear();
+    // Play again while the output is still gone: only the new failure is reported.
+    m_form18->playaction()->trigger();
+    QApplication::processEvents();
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors[0].startsWith("WaveOutOpen:")) << m_errors[0].toStdString();
+    m_errors.clear();
+    m_device->Repair();
+    m_form18->playaction()->trigger();
+    QApplication::processEvents();
+    EXPECT_TRUE(m_form18->playaction()->isChecked());
+    m_form18->playaction()->trigger();
+    QApplication::processEvents();
+    EXPECT_FALSE(m_form18->playaction()->isChecked());
+}
+
 TEST_F(TForm18Test, DroppedFilesOpenOrReportTheirProblem)
 {
     Show();
