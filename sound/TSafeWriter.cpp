@@ -201,7 +201,7 @@ void TSafeWriter::OpenTemporary(const std::string& folder)
     const char* named = std::getenv("KAVREL_SAFE_WRITE_NAMED");
     if ((named == nullptr || std::strcmp(named, "1") != 0) &&
         ::access("/proc/self/fd", X_OK) == 0) {
-        m_fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        m_fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
             m_unnamed = true;
             return;
@@ -214,7 +214,7 @@ void TSafeWriter::OpenTemporary(const std::string& folder)
         m_tempPath = TemporaryName(folder, m_target, random);
         // Listed before it exists, so that no moment passes when a signal would leave it.
         m_tempSlot = RegisterTemporary(m_tempPath);
-        m_fd = OpenRetrying(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        m_fd = OpenRetrying(m_tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (m_fd >= 0)
             return;
         const int error = errno;

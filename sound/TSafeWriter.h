@@ -38,6 +38,10 @@ public:
     // leaving the target untouched.
     void Commit();
 
+    // The file being written, for an encoder that seeks back over what it wrote (FLAC finishes
+    // its header that way) and so writes through the descriptor instead of Write. Readable and
+    // seekable unless InPlace(). Stays owned by this object; Commit places it as usual.
+    int Descriptor() const noexcept { return m_fd; }
     // True when the target is a device, pipe or socket that is written directly.
     bool InPlace() const noexcept { return m_inPlace; }
     // The file really written: the path with its links followed.

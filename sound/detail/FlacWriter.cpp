@@ -1,26 +1,19 @@
 // Writing 16-bit FLAC through libsndfile. The encoder seeks back at the end to complete the
-// stream's header (length, checksum), so it writes to a real file: a temporary one beside the
-// target, flushed and renamed over it once complete, so that a failed or cancelled save leaves
-// the old file as it was. A device or pipe is written to directly.
+// stream's header (length, checksum), so it writes through the safe writer's descriptor (an
+// unnamed file that takes the target's place once complete), so that a failed, cancelled or
+// killed save leaves the old file as it was. A device or pipe is written to directly.
 #include "sound/detail/FlacWriter.h"
 
 #include "sound/EWavError.h"
 #include "sound/SoundFileNames.h"
-#include "sound/detail/FileSource.h"
+#include "sound/TSafeWriter.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <filesystem>
 #include <memory>
-#include <random>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kavrel::detail {
 
@@ -36,128 +29,17 @@ struct TCloseSndfile {
     void operator()(SNDFILE* file) const noexcept { sf_close(file); }
 };
 
-// The file being written: the temporary file, or the device itself. Removes a temporary file
-// that was not committed.
-class TTarget {
-public:
-    explicit TTarget(const std::string& path) : m_name(path), m_target(path)
-    {
-        namespace fs = std::filesystem;
-        struct stat info {};
-        if (::stat(path.c_str(), &info) == 0) {
-            if (S_ISDIR(info.st_mode))
-                throw EWavError(path, "is a folder");
-            if (!S_ISREG(info.st_mode)) {
-                do
-                    m_fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-                while (m_fd < 0 && errno == EINTR);
-                if (m_fd < 0)
-                    Fail("cannot open the file for writing", errno);
-                return;
-            }
-            std::error_code error;
-            if (fs::is_symlink(fs::symlink_status(m_target, error))) {
-                const fs::path resolved = fs::canonical(m_target, error);
-                if (error)
-                    throw EWavError(path, "cannot follow the link: " + error.message());
-                m_target = resolved;
-            }
-        }
-        const fs::path folder = m_target.has_parent_path() ? m_target.parent_path() : fs::path(".");
-        std::random_device seed;
-        std::mt19937 random(seed());
-        std::string base = m_target.filename().string();
-        if (base.size() > 200)
-            base.resize(200);
-        for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
-            char suffix[16];
-            std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-            m_temp = folder / ("." + base + ".kavrel-" + suffix);
-            do
-                m_fd = ::open(m_temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            while (m_fd < 0 && errno == EINTR);
-            if (m_fd < 0 && errno != EEXIST)
-                break;
-        }
-        if (m_fd < 0) {
-            const int error = errno;
-            m_temp.clear();
-            throw EWavError(path, "cannot create a file in the folder '" + folder.string() +
-                                      "': " + SystemReason(error));
-        }
-        if (::stat(m_target.c_str(), &info) == 0)
-            ::fchmod(m_fd, info.st_mode & 07777);
-    }
-
-    ~TTarget()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        if (!m_temp.empty())
-            ::unlink(m_temp.c_str());
-    }
-
-    TTarget(const TTarget&) = delete;
-    TTarget& operator=(const TTarget&) = delete;
-
-    int Fd() const noexcept { return m_fd; }
-
-    // Flushes and closes the file and puts it in the target's place.
-    void Commit()
-    {
-        if (!m_temp.empty() && ::fsync(m_fd) != 0)
-            Fail("cannot write the file", errno);
-        const int fd = m_fd;
-        m_fd = -1;
-        if (::close(fd) != 0)
-            Fail("cannot write the file", errno);
-        if (m_temp.empty())
-            return;
-        if (::rename(m_temp.c_str(), m_target.c_str()) != 0)
-            Fail("cannot replace the file", errno);
-        m_temp.clear();
-        const std::filesystem::path folder =
-            m_target.has_parent_path() ? m_target.parent_path() : std::filesystem::path(".");
-        const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (dir >= 0) {
-            ::fsync(dir);
-            ::close(dir);
-        }
-    }
-
-    [[noreturn]] void Fail(const char* what, int error) const
-    {
-        throw EWavError(m_name, std::string(what) + ": " + SystemReason(error));
-    }
-
-private:
-    std::string m_name;
-    std::filesystem::path m_target;
-    std::filesystem::path m_temp;
-    int m_fd = -1;
-};
-
 // Writes `length` frames taken from `next` as FLAC to `path`.
-bool WriteFlac(const std::string& path, std::int32_t channels, std::int32_t rate,
-               std::int64_t length, const TWavBlockSource& next, const TWavProgress& progress)
+bool WriteFlacTo(TSafeWriter& target, const std::string& path, std::int32_t channels,
+                 std::int32_t rate, std::int64_t length, const TWavBlockSource& next,
+                 const TWavProgress& progress)
 {
-    if (channels <= 0)
-        throw EWavError(path, "there is no sound to write");
-    if (channels > kMaxChannels)
-        throw EWavError(path, std::to_string(channels) +
-                                  " channels cannot be stored in a FLAC file (at most 8)");
-    if (rate <= 0 || rate > kMaxRate)
-        throw EWavError(path, "the sample rate " + std::to_string(rate) +
-                                  " Hz cannot be stored in a FLAC file (1 to 655350 Hz)");
-    length = std::max<std::int64_t>(length, 0);
-
-    TTarget target(path);
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = rate;
     info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
     std::unique_ptr<SNDFILE, TCloseSndfile> file(
-        sf_open_fd(target.Fd(), SFM_WRITE, &info, SF_FALSE));
+        sf_open_fd(target.Descriptor(), SFM_WRITE, &info, SF_FALSE));
     if (!file)
         throw EWavError(path, "cannot write the file: " + std::string(sf_strerror(nullptr)));
     double level = kLevel5;
@@ -191,6 +73,26 @@ bool WriteFlac(const std::string& path, std::int32_t channels, std::int32_t rate
         return false;
     target.Commit();
     return true;
+}
+
+bool WriteFlac(const std::string& path, std::int32_t channels, std::int32_t rate,
+               std::int64_t length, const TWavBlockSource& next, const TWavProgress& progress)
+{
+    if (channels <= 0)
+        throw EWavError(path, "there is no sound to write");
+    if (channels > kMaxChannels)
+        throw EWavError(path, std::to_string(channels) +
+                                  " channels cannot be stored in a FLAC file (at most 8)");
+    if (rate <= 0 || rate > kMaxRate)
+        throw EWavError(path, "the sample rate " + std::to_string(rate) +
+                                  " Hz cannot be stored in a FLAC file (1 to 655350 Hz)");
+    try {
+        TSafeWriter target(path);
+        return WriteFlacTo(target, path, channels, rate, std::max<std::int64_t>(length, 0), next,
+                           progress);
+    } catch (const ESafeWriteError& e) {
+        throw EWavError(path, e.Reason());
+    }
 }
 
 } // namespace
