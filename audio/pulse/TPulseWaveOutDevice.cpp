@@ -242,13 +242,13 @@ int TPulseWaveOutDevice::MakeStream()
     if (int result = Connect(); result != weNoError) {
         return result;
     }
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = static_cast<std::uint32_t>(m_format.samplesPerSec);
-    spec.channels = static_cast<std::uint8_t>(m_format.channels);
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_S16LE;
+    sampleSpec.rate = static_cast<std::uint32_t>(m_format.samplesPerSec);
+    sampleSpec.channels = static_cast<std::uint8_t>(m_format.channels);
     pa_channel_map map{};
-    pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    m_stream = pa_stream_new(m_context, "Playback", &spec, &map);
+    pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
+    m_stream = pa_stream_new(m_context, "Playback", &sampleSpec, &map);
     if (m_stream == nullptr) {
         m_lastDetail =
             "the sound server does not take this format (" + ServerError(m_context) + ")";

@@ -71,14 +71,14 @@ int Gen(const std::string& file, int rate, int chans, double seconds)
 
 int Record(const std::string& source, int rate, int chans, double seconds, const std::string& raw)
 {
-    pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate),
+    pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate),
                         static_cast<std::uint8_t>(chans)};
     const std::uint32_t fragment = static_cast<std::uint32_t>(rate / 200 * chans * 2); // 5 ms
     pa_buffer_attr attr{static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                         static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1), fragment};
     int error = 0;
     pa_simple* s = pa_simple_new(nullptr, "kavrel playback check", PA_STREAM_RECORD, source.c_str(),
-                                 "monitor", &spec, nullptr, &attr, &error);
+                                 "monitor", &sampleSpec, nullptr, &attr, &error);
     if (s == nullptr) {
         std::cerr << "playback_check: " << source << ": " << pa_strerror(error) << "\n";
         return 1;
