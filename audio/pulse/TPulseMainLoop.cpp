@@ -163,18 +163,23 @@ void TPulseMainLoop::IoEnable(pa_io_event* e, pa_io_event_flags_t events)
     e->write->setEnabled((events & PA_IO_EVENT_OUTPUT) != 0);
 }
 
+template <typename TEvent> void TPulseMainLoop::Retire(TEvent* e)
+{
+    e->dead = true;
+    if (e->destroy) {
+        e->destroy(&e->loop->m_api, e, e->userdata);
+    }
+    e->loop->ScheduleCollect();
+}
+
 void TPulseMainLoop::IoFree(pa_io_event* e)
 {
     if (e->dead) {
         return;
     }
-    e->dead = true;
     e->read->setEnabled(false);
     e->write->setEnabled(false);
-    if (e->destroy) {
-        e->destroy(&e->loop->m_api, e, e->userdata);
-    }
-    e->loop->ScheduleCollect();
+    Retire(e);
 }
 
 void TPulseMainLoop::IoSetDestroy(pa_io_event* e, pa_io_event_destroy_cb_t callback)
@@ -227,13 +232,9 @@ void TPulseMainLoop::TimeFree(pa_time_event* e)
     if (e->dead) {
         return;
     }
-    e->dead = true;
     e->enabled = false;
     e->timer->stop();
-    if (e->destroy) {
-        e->destroy(&e->loop->m_api, e, e->userdata);
-    }
-    e->loop->ScheduleCollect();
+    Retire(e);
 }
 
 void TPulseMainLoop::TimeSetDestroy(pa_time_event* e, pa_time_event_destroy_cb_t callback)
@@ -293,13 +294,9 @@ void TPulseMainLoop::DeferFree(pa_defer_event* e)
     if (e->dead) {
         return;
     }
-    e->dead = true;
     e->enabled = false;
     e->timer->stop();
-    if (e->destroy) {
-        e->destroy(&e->loop->m_api, e, e->userdata);
-    }
-    e->loop->ScheduleCollect();
+    Retire(e);
 }
 
 void TPulseMainLoop::DeferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t callback)

@@ -56,6 +56,9 @@ private:
     static void DeferFree(pa_defer_event* e);
     static void DeferSetDestroy(pa_defer_event* e, pa_defer_event_destroy_cb_t callback);
     static void Quit(pa_mainloop_api* api, int retval);
+    // Marks an event that libpulse freed as dead and tells its owner; the collector deletes it
+    // once the current dispatch is over. The caller has already silenced its notifier or timer.
+    template <typename TEvent> static void Retire(TEvent* e);
 
     static TPulseMainLoop& Of(pa_mainloop_api* api);
     void DispatchIo(pa_io_event* e, pa_io_event_flags_t flags);
