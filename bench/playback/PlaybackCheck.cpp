@@ -72,7 +72,7 @@ int Gen(const std::string& file, int rate, int chans, double seconds)
 int Record(const std::string& source, int rate, int chans, double seconds, const std::string& raw)
 {
     pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate),
-                        static_cast<std::uint8_t>(chans)};
+                              static_cast<std::uint8_t>(chans)};
     const std::uint32_t fragment = static_cast<std::uint32_t>(rate / 200 * chans * 2); // 5 ms
     pa_buffer_attr attr{static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                         static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1), fragment};
