@@ -3,7 +3,9 @@
 // Runs the kavrel executable as the user would and collects what it says. For the tests of the
 // command-line tool; any test file of this folder may use it.
 
+#include <QByteArray>
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -38,6 +40,19 @@ inline TCliResult RunKavrel(const QStringList& args, int timeoutMs = 60000)
     result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
     result.err = QString::fromLocal8Bit(process.readAllStandardError());
     return result;
+}
+
+// A committed wave fixture of the sound library's tests.
+inline QString Fixture(const char* name)
+{
+    return QString(KAVREL_SOURCE_DIR) + "/tests/sound/fixtures/" + name;
+}
+
+// The whole file, or "<missing>" when it cannot be read.
+inline QByteArray Contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 } // namespace kavrel::test

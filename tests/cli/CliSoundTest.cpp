@@ -12,18 +12,9 @@ namespace kavrel {
 namespace {
 
 using test::RunKavrel;
+using test::Contents;
+using test::Fixture;
 using test::TCliResult;
-
-QString Fixture(const char* name)
-{
-    return QString(KAVREL_SOURCE_DIR) + "/tests/sound/fixtures/" + name;
-}
-
-QByteArray Contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 struct TInfoCase {
     const char* file;
