@@ -30,9 +30,9 @@ extern char** environ;
 namespace kavrel {
 namespace {
 
-using test::RunKavrel;
 using test::Contents;
 using test::Fixture;
+using test::RunKavrel;
 using test::TCliResult;
 
 void Copy(const QString& from, const std::string& to)

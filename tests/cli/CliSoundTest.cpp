@@ -11,9 +11,9 @@
 namespace kavrel {
 namespace {
 
-using test::RunKavrel;
 using test::Contents;
 using test::Fixture;
+using test::RunKavrel;
 using test::TCliResult;
 
 struct TInfoCase {
