@@ -53,13 +53,18 @@ CONF
     [ -S "$dir/pipewire-0" ] || fail "pipewire did not start"
     launch wireplumber wireplumber
     launch pipewire-pulse pipewire-pulse
-    cp "$dir/pipewire-pulse.pid" "$dir/pulse/pid"
     export PULSE_SERVER="unix:$dir/pulse/native"
     for _ in $(seq 1 100); do
         if pactl info >/dev/null 2>&1; then break; fi
         sleep 0.1
     done
     pactl info >/dev/null 2>&1 || fail "pipewire-pulse did not answer"
+    # pipewire-pulse writes its PID where PulseAudio's would be, as it starts; should it not
+    # have, ours goes there, replacing nothing it may be writing.
+    if [ ! -s "$dir/pulse/pid" ]; then
+        cp "$dir/pipewire-pulse.pid" "$dir/pulse/pid.new"
+        mv -f "$dir/pulse/pid.new" "$dir/pulse/pid"
+    fi
     pactl load-module module-null-sink sink_name=kavreltest rate=44100 channels=2 \
         >"$dir/module.id" || fail "no null sink"
     for _ in $(seq 1 100); do
