@@ -11,6 +11,7 @@
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
+#include "audio/EMPCPlayError.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
 #include "audio/qt/TQtEventPoster.h"
 #include "settings/TProgId.h"
@@ -325,7 +326,14 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
         if (o.Description == output && o.Key != output)
             outputKey = o.Key;
     doc.MPCPlay1().SetOutputKey(outputKey);
-    doc.StartPlay();
+    try {
+        doc.StartPlay();
+    } catch (const EMPCPlayError& e) {
+        // The output could not be opened ("WaveOutOpen: …"): say which file was to be played.
+        const std::string what = e.what();
+        PrintError(TextFromNative(what.starts_with(path + ": ") ? what : path + ": " + what));
+        return ExitFailure;
+    }
     if (doc.MPCPlay1().OutputMissing())
         PrintError(QString::fromStdString("output device '" + output +
                                           "' not found; playing on the default output"));

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -175,6 +176,24 @@ TEST_F(PlaySoundTest, OverloadIsReportedAndCtrlCStopsCleanly)
     for (std::int16_t v : run.recorded)
         loud += std::abs(static_cast<int>(v)) >= 32765;
     EXPECT_GT(loud, 1000U);
+}
+
+// No server to play on: the command fails at once and says which file and why.
+TEST_F(PlaySoundTest, NoSoundServerIsReportedWithTheFileName)
+{
+    TScratchFolder dir;
+    const std::string path = StereoFile(dir, 4410);
+    QProcess kavrel;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PULSE_SERVER", QString::fromStdString("unix:" + dir.File("no-server")));
+    kavrel.setProcessEnvironment(env);
+    kavrel.start(QString(KAVREL_BINARY_DIR) + "/app/kavrel",
+                 {"play", QString::fromStdString(path)});
+    ASSERT_TRUE(kavrel.waitForFinished(10000));
+    EXPECT_EQ(kavrel.exitCode(), 1);
+    const std::string errors = kavrel.readAllStandardError().toStdString();
+    EXPECT_EQ(errors.rfind("kavrel: " + path + ": WaveOutOpen:", 0), 0U) << errors;
+    EXPECT_NE(errors.find("could not connect to the sound server"), std::string::npos) << errors;
 }
 
 } // namespace
