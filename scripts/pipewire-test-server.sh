@@ -31,10 +31,12 @@ context.properties = {
 CONF
     fail() {
         echo "pipewire-test-server: $*" >&2
-        tail -20 "$dir"/*.log >&2 || true
+        tail -n 20 "$dir"/*.log >&2 || true
         "$0" stop "$dir" || true
         exit 1
     }
+    # Any other step that fails stops what was started too: nothing is left running.
+    trap 'fail "a step failed at line $LINENO"' ERR
     # Each program is started alone, its output in a log, its PID kept for stop.
     launch() {
         local name=$1

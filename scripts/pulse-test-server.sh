@@ -12,6 +12,8 @@ start)
     dir=$(mktemp -d /tmp/kavrel-pulse.XXXXXX)
     chmod 700 "$dir"
     export XDG_RUNTIME_DIR="$dir"
+    # A step that fails stops the server it may have started: nothing is left running.
+    trap 'echo "pulse-test-server: a step failed at line $LINENO" >&2; tail -n 20 "$dir/pa.log" >&2 || true; KAVREL_PULSE_DIR="$dir" "$0" stop || true; exit 1' ERR
     # norewinds=1: without it the first milliseconds of each stream are missing from the monitor.
     pulseaudio -D -n --exit-idle-time=-1 --system=false --disallow-exit --disable-shm=true \
         --load="module-null-sink sink_name=kavreltest norewinds=1 rate=44100 channels=2" \
