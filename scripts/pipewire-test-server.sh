@@ -10,23 +10,29 @@
 # The graph runs in quanta of 2048 frames: shorter ones break up when the machine is busy (the
 # test server has no realtime priority). A recording of the monitor arrives up to one quantum
 # after the sound was played, which start exports as KAVREL_TEST_MONITOR_LAG_MS.
+# KAVREL_TEST_PIPEWIRE_QUANTUM=N forces another quantum, as a user's setting can.
 set -euo pipefail
 
 cmd=${1:-}
 case "$cmd" in
 start)
+    quantum=${KAVREL_TEST_PIPEWIRE_QUANTUM:-2048}
+    case "$quantum" in
+    '' | *[!0-9]*) echo "pipewire-test-server: KAVREL_TEST_PIPEWIRE_QUANTUM is not a number" >&2; exit 2 ;;
+    esac
     dir=$(mktemp -d /tmp/kavrel-pipewire.XXXXXX)
     chmod 700 "$dir"
     mkdir -p "$dir/config/pipewire/pipewire.conf.d" "$dir/pulse" "$dir/state" "$dir/data"
     export XDG_RUNTIME_DIR="$dir" XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$dir/state"
     export XDG_DATA_HOME="$dir/data" PIPEWIRE_RUNTIME_DIR="$dir" PULSE_RUNTIME_PATH="$dir/pulse"
     unset PULSE_SERVER PIPEWIRE_REMOTE
-    cat >"$dir/config/pipewire/pipewire.conf.d/kavrel-test.conf" <<'CONF'
+    cat >"$dir/config/pipewire/pipewire.conf.d/kavrel-test.conf" <<CONF
 context.properties = {
     default.clock.rate = 44100
     default.clock.allowed-rates = [ 44100 ]
-    default.clock.quantum = 2048
-    default.clock.min-quantum = 2048
+    default.clock.quantum = $quantum
+    default.clock.min-quantum = $quantum
+    default.clock.max-quantum = $quantum
 }
 CONF
     fail() {
@@ -74,7 +80,7 @@ CONF
         sleep 0.1
     done
     pactl set-default-sink kavreltest || fail "the null sink did not appear"
-    echo "export XDG_RUNTIME_DIR='$dir'; export PULSE_SERVER='unix:$dir/pulse/native'; export KAVREL_PULSE_DIR='$dir'; export KAVREL_TEST_MONITOR_LAG_MS=47;"
+    echo "export XDG_RUNTIME_DIR='$dir'; export PULSE_SERVER='unix:$dir/pulse/native'; export KAVREL_PULSE_DIR='$dir'; export KAVREL_TEST_MONITOR_LAG_MS=$(((quantum * 1000 + 44099) / 44100));"
     ;;
 stop)
     dir=${2:-${KAVREL_PULSE_DIR:-}}
