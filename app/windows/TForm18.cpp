@@ -980,10 +980,9 @@ void TForm18::saveactionExecute()
         dialog.setDirectory(preset.absolutePath());
         // The saved file is a wave file unless named .flac: the name of an Ogg, MP3 … source is
         // offered with ".wav" instead of its own ending.
-        const QString suffix = preset.suffix().toLower();
-        const bool otherFormat = IsSoundFileName(ToPath(preset.fileName())) && suffix != "wav" &&
-                                 suffix != "flac";
-        dialog.selectFile(otherFormat ? preset.completeBaseName() + ".wav" : preset.fileName());
+        dialog.selectFile(IsReadOnlySoundName(ToPath(preset.fileName()))
+                              ? preset.completeBaseName() + ".wav"
+                              : preset.fileName());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;

@@ -11,7 +11,6 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <vector>
 
@@ -99,25 +98,14 @@ bool WriteFlac(const std::string& path, std::int32_t channels, std::int32_t rate
 
 bool IsFlacName(const std::string& path)
 {
-    if (path.size() < 5)
-        return false;
-    std::string tail = path.substr(path.size() - 5);
-    std::transform(tail.begin(), tail.end(), tail.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return tail == ".flac";
+    return FileNameExtension(path) == "flac";
 }
 
 void RefuseOtherSoundName(const std::string& path)
 {
-    const std::size_t dot = path.find_last_of("./");
-    if (dot == std::string::npos || path[dot] != '.' || !IsSoundFileName(path))
-        return;
-    std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension != "wav" && extension != "flac")
+    if (IsReadOnlySoundName(path))
         throw EWavError(path, "sound is saved as a wave file (.wav) or as FLAC (.flac), not as ." +
-                                  extension);
+                                  FileNameExtension(path));
 }
 
 bool WriteFlacFile(const TWav& wav, const std::string& path, const TWavProgress& progress)

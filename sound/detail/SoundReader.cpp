@@ -5,11 +5,11 @@
 #include "sound/detail/SoundReader.h"
 
 #include "sound/EWavError.h"
+#include "sound/SoundFileNames.h"
 #include "sound/detail/SndfileReader.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cstring>
 #include <memory>
 
@@ -19,12 +19,7 @@ namespace {
 
 bool NamedAsWave(const std::string& name)
 {
-    const std::size_t dot = name.find_last_of("./");
-    if (dot == std::string::npos || name[dot] != '.')
-        return false;
-    std::string extension = name.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string extension = FileNameExtension(name);
     return extension == "wav" || extension == "wave";
 }
 
