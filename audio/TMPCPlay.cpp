@@ -192,13 +192,13 @@ bool TMPCPlay::Open()
     m_deviceId = TWaveOutDevice::DefaultDevice;
     m_outputMissing = false;
     if (!m_outputKey.empty()) {
-        const int count = m_device->DeviceCount();
-        for (int i = 0; i < count && m_deviceId == TWaveOutDevice::DefaultDevice; ++i) {
-            if (m_device->DeviceKey(i) == m_outputKey) {
-                m_deviceId = i;
-            }
+        const std::vector<TOutput> outputs = Outputs();
+        const auto found = std::find_if(outputs.begin(), outputs.end(),
+                                        [&](const TOutput& o) { return o.Key == m_outputKey; });
+        if (found != outputs.end()) {
+            m_deviceId = static_cast<int>(found - outputs.begin());
         }
-        m_outputMissing = m_deviceId == TWaveOutDevice::DefaultDevice;
+        m_outputMissing = found == outputs.end();
     }
     int result = m_device->Open(m_deviceId, m_format, MakeNotify());
     if (result != weNoError) {

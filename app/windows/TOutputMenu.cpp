@@ -26,14 +26,16 @@ TOutputMenu::TOutputMenu(TMPCPlay& player, QMenu* parent, TStoreFactory store)
 void TOutputMenu::Refresh()
 {
     m_menu->clear();
-    auto* group = new QActionGroup(m_menu);
+    // clear() deletes the items but not their group.
+    delete m_group;
+    m_group = new QActionGroup(m_menu);
     const auto add = [&](const QString& caption, const std::string& key,
                          const std::string& description) {
         QAction* item = m_menu->addAction(caption);
         item->setCheckable(true);
         item->setChecked(key == m_player.OutputKey());
         item->setData(QString::fromStdString(key));
-        group->addAction(item);
+        m_group->addAction(item);
         connect(item, &QAction::triggered, this, [this, key, description] {
             RunGuarded(m_menu, [&] { Choose(key, description); });
         });

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+class QActionGroup;
 class QMenu;
 
 namespace kavrel {
@@ -41,6 +42,7 @@ public:
 private:
     TMPCPlay& m_player;
     QMenu* m_menu = nullptr;
+    QActionGroup* m_group = nullptr; // the items' group, owned by m_menu
     TStoreFactory m_store;
     std::string m_description;
 };
