@@ -265,7 +265,7 @@ const TIniStore::TEntry* TIniStore::Find(const std::string& section, const std::
 
 void TIniStore::Set(const std::string& section, const std::string& key, std::string raw)
 {
-    m_touched.push_back(section);
+    Touch(section);
     m_changed = true;
     for (TEntry& entry : m_entries) {
         if (entry.Section == section && entry.Key == key) {
@@ -274,6 +274,12 @@ void TIniStore::Set(const std::string& section, const std::string& key, std::str
         }
     }
     m_entries.push_back({section, key, std::move(raw)});
+}
+
+void TIniStore::Touch(const std::string& section)
+{
+    if (std::find(m_touched.begin(), m_touched.end(), section) == m_touched.end())
+        m_touched.push_back(section);
 }
 
 bool TIniStore::Touched(const std::string& section) const
@@ -286,7 +292,7 @@ bool TIniStore::Touched(const std::string& section) const
 
 void TIniStore::EraseSection(const std::string& section)
 {
-    m_touched.push_back(section);
+    Touch(section);
     const std::string below = section + "/";
     std::erase_if(m_entries, [&](const TEntry& entry) {
         const bool gone = entry.Section == section || entry.Section.rfind(below, 0) == 0;

@@ -54,9 +54,12 @@ private:
     const TEntry* Find(const std::string& section, const std::string& key) const;
     void Set(const std::string& section, const std::string& key, std::string raw);
 
-    std::string m_fileName;
+    // Notes a section as written or erased here; Touched: whether it, or a section it lies
+    // below, was.
+    void Touch(const std::string& section);
     bool Touched(const std::string& section) const;
 
+    std::string m_fileName;
     std::vector<TEntry> m_entries;
     // Sections written or erased here (an erased one with its subsections).
     std::vector<std::string> m_touched;
