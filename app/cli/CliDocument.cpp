@@ -211,7 +211,6 @@ int UsageError(const QCommandLineParser& parser, const std::exception& e)
     return ExitUsage;
 }
 
-// Plays path as the window does until the limit or Ctrl+C; the exit code.
 // Nanoseconds on the monotonic clock, which the timing lines of `play --timing` are in.
 long long MonotonicNs()
 {
@@ -220,6 +219,7 @@ long long MonotonicNs()
         .count();
 }
 
+// Plays path as the window does until the limit or Ctrl+C; the exit code.
 // output: an output's name or description as `kavrel devices` lists them; empty: the default.
 int PlayFile(const std::string& path, const TControls& controls, bool useFilter, double fromSeconds,
              std::optional<double> playSeconds, const QString& timingPath,

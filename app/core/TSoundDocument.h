@@ -169,7 +169,6 @@ private:
     void FollowFilterSection1(TFilterSection& section) const noexcept;
     void ReadBlock(std::size_t frames) noexcept;
     bool FillBlock(std::span<std::int16_t> out, std::size_t frames) noexcept;
-    void StopPlayer();
 
     // A block handed to the player: its first frame counted on the device since it opened, and
     // the sound frame it starts at (frames go on from there, from 0 after the end).
