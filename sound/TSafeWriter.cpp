@@ -113,21 +113,6 @@ std::string FolderOf(const std::string& path)
     return parent.empty() ? std::string(".") : parent.string();
 }
 
-// Whether the link `path` (lstat gave `link`) may be followed. Not when it lies in a shared
-// folder (sticky and writable by all, as /tmp) and belongs neither to this user nor to the
-// folder's owner: another user may have planted it there. This is the kernel's rule for
-// protected_symlinks, which a link read with readlink escapes.
-bool MayFollow(const std::string& path, const struct stat& link)
-{
-    if (link.st_uid == ::geteuid())
-        return true;
-    struct stat folder {};
-    if (::stat(FolderOf(path).c_str(), &folder) != 0)
-        return false;
-    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
-    return !shared || link.st_uid == folder.st_uid;
-}
-
 // path with every symbolic link along the last component followed, also to a file that does
 // not exist (yet). Throws ESafeWriteError naming `name` for a loop and for a link that may not
 // be followed.
@@ -138,7 +123,7 @@ std::string FollowLinks(const std::string& path, const std::string& name)
         struct stat info {};
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
             return current;
-        if (!MayFollow(current, info))
+        if (!TSafeWriter::MayFollowLink(current))
             throw ESafeWriteError(name,
                                   "is a link in a shared folder that belongs to another user; it "
                                   "was not followed",
@@ -261,6 +246,20 @@ struct TDescriptor {
 constexpr std::uint64_t kWritebackBytes = std::uint64_t{1} << 20;
 
 } // namespace
+
+bool TSafeWriter::MayFollowLink(const std::string& link)
+{
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) != 0)
+        return false;
+    if (info.st_uid == ::geteuid())
+        return true;
+    struct stat folder {};
+    if (::stat(FolderOf(link).c_str(), &folder) != 0)
+        return false;
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !shared || info.st_uid == folder.st_uid;
+}
 
 TSafeWriter::TSafeWriter(const std::string& path, TPipes pipes) : m_name(path)
 {

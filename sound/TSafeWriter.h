@@ -62,6 +62,12 @@ public:
     static void WriteWhole(const std::string& path, const void* bytes, std::size_t count,
                            TPipes pipes = TPipes::Write);
 
+    // Whether the symbolic link `link` may be followed: not one in a shared folder (sticky and
+    // writable by all, as /tmp) that belongs neither to this user nor to the folder's owner,
+    // which another user may have planted there. The kernel's rule for protected_symlinks, which
+    // a link read with readlink escapes.
+    static bool MayFollowLink(const std::string& link);
+
 private:
     [[noreturn]] void Fail(const std::string& what, int error) const;
     void OpenInPlace(mode_t type, TPipes pipes);
