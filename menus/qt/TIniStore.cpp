@@ -435,6 +435,10 @@ void TIniStore::Update(const std::function<void(TKeyValueStore& stored)>& merge)
         m_touched.clear();
         return;
     }
+    const std::filesystem::path folder = std::filesystem::path(m_fileName).parent_path();
+    std::error_code ignored;
+    if (!folder.empty())
+        std::filesystem::create_directories(folder, ignored);
     const TFolderLock lock(m_fileName);
     TIniStore stored(m_fileName);
     if (stored.m_tooLarge)
@@ -458,10 +462,6 @@ void TIniStore::Update(const std::function<void(TKeyValueStore& stored)>& merge)
     if (changed) {
         const std::string text = Text();
         try {
-            const std::filesystem::path folder = std::filesystem::path(m_fileName).parent_path();
-            std::error_code ignored;
-            if (!folder.empty())
-                std::filesystem::create_directories(folder, ignored);
             TSafeWriter::WriteWhole(m_fileName, text.data(), text.size(),
                                     TSafeWriter::TPipes::Refuse);
         } catch (const ESafeWriteError& e) {
