@@ -156,6 +156,10 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0)
     return fd;
 }
 
+// The end of a temporary name: the mark and as many random hexadecimal digits.
+constexpr std::string_view kTemporaryMark = ".kavrel-";
+constexpr std::size_t kTemporaryDigits = 8;
+
 // ".NAME.kavrel-XXXXXXXX" beside target, NAME shortened so that the whole is a legal name.
 std::string TemporaryName(const std::string& folder, const std::string& target,
                           std::mt19937& random)
@@ -165,18 +169,18 @@ std::string TemporaryName(const std::string& folder, const std::string& target,
         base.resize(200);
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-    return (std::filesystem::path(folder) / ("." + base + ".kavrel-" + suffix)).string();
+    return (std::filesystem::path(folder) / ("." + base + std::string(kTemporaryMark) + suffix))
+        .string();
 }
 
 // Whether name is one TemporaryName makes.
 bool IsTemporaryName(std::string_view name)
 {
-    constexpr std::string_view mark = ".kavrel-";
-    constexpr std::size_t digits = 8;
-    if (name.size() < 2 + mark.size() + digits || name.front() != '.' ||
-        name.substr(name.size() - digits - mark.size(), mark.size()) != mark)
+    const std::size_t end = name.size() - kTemporaryDigits;
+    if (name.size() < 2 + kTemporaryMark.size() + kTemporaryDigits || name.front() != '.' ||
+        name.substr(end - kTemporaryMark.size(), kTemporaryMark.size()) != kTemporaryMark)
         return false;
-    return std::all_of(name.end() - digits, name.end(),
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(end), name.end(),
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
@@ -193,9 +197,22 @@ bool HoldName(int fd, const std::string& path)
            held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
+// Whether the temporary file `name` (fstat gave `info`) in the folder `dir` is this user's, or,
+// for root, who gives a replaced file its old owner, has the owner of the file it was to replace.
+bool WrittenByThisUser(int dir, std::string_view name, const struct stat& info)
+{
+    const uid_t user = ::geteuid();
+    if (info.st_uid == user)
+        return true;
+    const std::string target(
+        name.substr(1, name.size() - 1 - kTemporaryMark.size() - kTemporaryDigits));
+    struct stat replaced {};
+    return user == 0 && ::fstatat(dir, target.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+           replaced.st_uid == info.st_uid;
+}
+
 // Removes the temporary file `name` in the folder `dir` when it is certainly a dead writer's:
-// a plain file of this user's (any user's for root, who gives a replaced file its old owner),
-// with no other name, that no one holds locked.
+// a plain file of this user's with no other name, that no one holds locked.
 void RemoveIfLeftover(int dir, const char* name)
 {
     constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
@@ -206,9 +223,8 @@ void RemoveIfLeftover(int dir, const char* name)
         return;
     struct stat held {};
     struct stat named {};
-    const uid_t user = ::geteuid();
     if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1 &&
-        (held.st_uid == user || user == 0) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        WrittenByThisUser(dir, name, held) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
         ::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
         named.st_ino == held.st_ino)
         ::unlinkat(dir, name, 0);
