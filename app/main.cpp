@@ -21,7 +21,8 @@ namespace {
 #ifdef KAVREL_HAVE_WINDOWS
 // `kavrel [FILE]`: the main window, then the filter controls window; FILE is opened once the
 // window is up ("kavrel -- FILE" for a name that begins with '-'). SIGTERM, SIGINT and SIGHUP
-// close the window as its own close does: the player stops, the settings are stored, exit 0.
+// close the window as its own close does: the player stops, the settings are stored as far as
+// they can be (what cannot is reported on stderr, no message box waits), exit 0.
 int RunWindows(int argc, char** argv)
 {
     // Without a display Qt aborts with a note about platform plugins; say what is wrong instead.
@@ -51,11 +52,7 @@ int RunWindows(int argc, char** argv)
 
     QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, &form18, [&] {
         stopSignal.Drain();
-        // Open dialogs first, so that no nested event loop keeps the program running.
-        for (QWidget* window : QApplication::topLevelWidgets())
-            if (window != &form18 && window->isVisible())
-                window->close();
-        form18.close();
+        kavrel::TKavrelApplication::Stop(form18);
     });
 
     // Qt has taken its own options out of argv by now; the name is used byte for byte.
@@ -80,7 +77,7 @@ int RunWindows(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && kavrel::cli::IsCommand(argv[1]))
+    if (argc > 1 && (kavrel::cli::IsCommand(argv[1]) || kavrel::cli::IsUnknownCommand(argv[1])))
         return kavrel::cli::Run(argc, argv);
 #ifdef KAVREL_HAVE_WINDOWS
     return RunWindows(argc, argv);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace kavrel {
@@ -19,6 +20,16 @@ public:
                                    const std::string& def) = 0;
     // Makes what was written durable; raises when it could not be.
     virtual void Flush() {}
+    // Runs `merge` on the values as they are stored now and makes the result durable, with what
+    // was written here, so that no other program sharing the store writes in between: for a
+    // change that must keep what another program stored meanwhile. `stored` is valid during the
+    // call only. The default, for a store no one shares, merges into this one and flushes.
+    virtual void Update(const std::function<void(TKeyValueStore& stored)>& merge)
+    {
+        if (merge)
+            merge(*this);
+        Flush();
+    }
 };
 
 } // namespace kavrel

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <unordered_set>
 
 namespace kavrel {
 
@@ -32,6 +33,29 @@ std::string SlotNumber(int slot)
     if (slot >= 16)
         return "10";
     return std::string(1, Digits[slot]);
+}
+
+// The list as `store` holds it under `section`: `count` (out of range, as damage, the value it
+// had) and that many slots.
+std::vector<std::string> StoredList(TKeyValueStore& store, const std::string& section, int& count)
+{
+    const int stored = store.ReadInteger(section, TRecentFiles::CountKey, count);
+    if (stored >= 0 && stored <= TRecentFiles::MaxItemsLimit)
+        count = stored;
+    std::vector<std::string> list;
+    for (int slot = 1; slot <= count; ++slot)
+        list.push_back(store.ReadString(section, SlotNumber(slot), {}));
+    return list;
+}
+
+// The names of a list, without regard to case.
+template <typename TList> std::unordered_set<std::string> NameSet(const TList& list)
+{
+    std::unordered_set<std::string> names;
+    for (const std::string& path : list)
+        if (!path.empty())
+            names.insert(Lower(path));
+    return names;
 }
 
 bool ExistsOnDisk(const std::string& path)
@@ -274,17 +298,51 @@ void TRecentFiles::Refresh()
         OnRefresh(*this);
 }
 
+void TRecentFiles::Merge(const std::vector<std::string>& stored)
+{
+    const auto shown = m_slots.begin() + m_maxItems;
+    const std::unordered_set<std::string> base = NameSet(m_base);
+    const std::unordered_set<std::string> ours = NameSet(std::vector(m_slots.begin(), shown));
+    const std::unordered_set<std::string> theirs = NameSet(stored);
+    const auto in = [](const std::unordered_set<std::string>& names, const std::string& path) {
+        return names.count(Lower(path)) != 0;
+    };
+    std::vector<std::string> merged;
+    // Added here, added by another program, then what both kept; the rest of the slots last.
+    for (auto path = m_slots.begin(); path != shown; ++path)
+        if (!path->empty() && !in(base, *path))
+            merged.push_back(*path);
+    for (const std::string& path : stored)
+        if (!path.empty() && !in(base, path) && !in(ours, path))
+            merged.push_back(path);
+    for (auto path = m_slots.begin(); path != shown; ++path)
+        if (!path->empty() && in(base, *path) && in(theirs, *path))
+            merged.push_back(*path);
+    merged.insert(merged.end(), shown, m_slots.end());
+    m_slots = {};
+    std::copy_n(merged.begin(), std::min(merged.size(), m_slots.size()), m_slots.begin());
+    Normalize();
+}
+
 void TRecentFiles::Store()
 {
     if (!m_store || m_loading)
         return;
     try {
         const std::string section = Section();
-        m_store->EraseSection(section);
-        m_store->WriteInteger(section, CountKey, m_maxItems);
-        for (int slot = 1; slot <= m_maxItems; ++slot)
-            m_store->WriteString(section, SlotNumber(slot), Slot(slot));
-        m_store->Flush();
+        std::vector<std::string> written;
+        // Another instance of the program may have stored files of its own since this list was
+        // read: they are merged in, in one step with the write.
+        m_store->Update([&](TKeyValueStore& stored) {
+            int count = m_maxItems;
+            Merge(StoredList(stored, section, count));
+            stored.EraseSection(section);
+            stored.WriteInteger(section, CountKey, m_maxItems);
+            written.assign(m_slots.begin(), m_slots.begin() + m_maxItems);
+            for (int slot = 1; slot <= m_maxItems; ++slot)
+                stored.WriteString(section, SlotNumber(slot), Slot(slot));
+        });
+        m_base = std::move(written);
     } catch (...) {
         // The list is a convenience: a store that cannot be written must not disturb the user.
     }
@@ -297,20 +355,15 @@ void TRecentFiles::Load()
         return;
     m_loading = true;
     try {
-        const std::string section = Section();
         // A count out of range is damage, not a wish to switch the list off: it reads as the
         // list's own setting.
-        int count = m_store->ReadInteger(section, CountKey, m_maxItems);
-        if (count < 0 || count > MaxItemsLimit)
-            count = m_maxItems;
+        int count = m_maxItems;
+        std::vector<std::string> stored = StoredList(*m_store, Section(), count);
+        m_base = stored;
         std::array<std::string, SlotCount> slots;
-        for (int slot = 1; slot <= count; ++slot)
-            slots[static_cast<std::size_t>(slot - 1)] =
-                m_store->ReadString(section, SlotNumber(slot), {});
-        for (std::string& path : slots) {
-            if (!path.empty() && !FileExists(path))
-                path.clear();
-        }
+        for (std::size_t i = 0; i < stored.size(); ++i)
+            if (!stored[i].empty() && FileExists(stored[i]))
+                slots[i] = std::move(stored[i]);
         m_maxItems = count;
         m_slots = std::move(slots);
         Normalize();

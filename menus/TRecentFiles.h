@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kavrel {
 
@@ -126,7 +127,10 @@ public:
     void Normalize();
     // Stores the list and fires OnRefresh (after Loaded() and with a menu attached).
     void Refresh();
-    // Writes the list to the store; failures are absorbed. Nothing happens while loading.
+    // Writes the list to the store; failures are absorbed. Nothing happens while loading. Files
+    // another instance of the program stored since this list was read are kept: the list is
+    // merged with the stored one (files added here first, then those added there, then those
+    // both kept) in one step with the write.
     void Store();
     // Reads the list from the store, drops vanished files, normalises; failures are absorbed.
     void Load();
@@ -135,9 +139,12 @@ private:
     bool Allowed(const std::string& fullPath) const;
     void PutOnTop(const std::string& fullPath);
     bool FileExists(const std::string& path) const;
+    void Merge(const std::vector<std::string>& stored);
 
     std::string m_name;
     std::array<std::string, SlotCount> m_slots;
+    // The list as last read from or written to the store.
+    std::vector<std::string> m_base;
     int m_maxItems = 5;
     int m_menuPos = 100;
     bool m_barBefore = true;

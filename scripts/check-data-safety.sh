@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # Checks that an export never leaves a damaged target or a stray file behind. Kills `kavrel
 # export` of a long generated file at several points of its work with SIGINT, SIGTERM and SIGKILL
-# (and, with the named temporary file the program falls back to on file systems without unnamed
-# files, with SIGINT, SIGTERM and SIGHUP), then exports onto a full small file system (a tmpfs
-# mounted for the purpose; needs root, skipped with a message otherwise). After each, the target
-# must be the old file or the complete new one, and the folder must hold nothing else.
+# (also with the named temporary file the program falls back to on file systems without unnamed
+# files), then exports onto a full small file system (a tmpfs mounted for the purpose; needs root,
+# skipped with a message otherwise). After each, and after the next write into the folder (which
+# removes what a killed writer left), the target must be the old file or the complete new one,
+# and the folder must hold nothing else. A kill at the worst moment, between linking the complete
+# file under its temporary name and renaming it over the target, comes from strace's fault
+# injection (skipped with a message without strace). A writer that is stopped, not dead, keeps
+# its temporary file through another's write.
+# Then the settings: with no usable HOME or XDG_CONFIG_HOME, links another user planted in the
+# shared temporary folder under the settings' names must not be followed (needs root to plant
+# them as another user, skipped with a message otherwise), nor a planted link as export target.
 #
 # Usage: scripts/check-data-safety.sh [path/to/kavrel] [minutes of sound, default 10]
 set -euo pipefail
@@ -56,6 +63,13 @@ check_folder() {
     fi
 }
 
+# Writes once more into folder $1, as the next save there would, which removes what a killed
+# writer left; the file it writes goes again.
+next_write() {
+    "$kavrel" convert "$src/old.wav" "$1/next.wav" 2>/dev/null
+    rm -f "$1/next.wav"
+}
+
 # Exports into a fresh folder holding the old target and kills the export after $2 ms.
 kill_at() {
     local signal=$1 delay_ms=$2 named=$3
@@ -69,6 +83,7 @@ kill_at() {
     sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
     kill "-$signal" "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
+    next_write "$folder"
     check_folder "$folder" "SIG$signal after ${delay_ms} ms$([ "$named" = 1 ] && echo ' (named temporary)')"
 }
 
@@ -77,12 +92,76 @@ for fraction in 5 30 60 90; do
     for signal in INT TERM KILL; do
         kill_at "$signal" "$delay" 0
     done
-    # The named temporary of the fallback cannot outlive SIGKILL's lack of warning; the other
-    # signals remove it.
-    for signal in INT TERM HUP; do
+    # The named temporary outlives SIGKILL until the next write into the folder.
+    for signal in INT TERM HUP KILL; do
         kill_at "$signal" "$delay" 1
     done
 done
+
+# A writer stopped half-way is alive: another write into its folder leaves its temporary file,
+# and it finishes as if nothing had happened. It is stopped once its temporary file is seen (a
+# try where the export was quicker than that is made again).
+folder="$work/out"
+stopped=""
+for _ in $(seq 20); do
+    rm -rf "$folder"
+    mkdir -p "$folder"
+    cp "$src/old.wav" "$folder/target.wav"
+    KAVREL_SAFE_WRITE_NAMED=1 "$kavrel" export "$src/long.wav" "$folder/target.wav" 2>/dev/null &
+    pid=$!
+    while kill -0 "$pid" 2>/dev/null && [ -z "$(find "$folder" -name '.target.wav.kavrel-*')" ]; do
+        sleep 0.002
+    done
+    kill -STOP "$pid" 2>/dev/null || true
+    if [ -n "$(find "$folder" -name '.target.wav.kavrel-*')" ]; then
+        stopped=$pid
+        break
+    fi
+    kill -CONT "$pid" 2>/dev/null || true
+    wait "$pid" || true
+done
+checks=$((checks + 1))
+if [ -z "$stopped" ]; then
+    fail "no export could be stopped while it wrote its temporary file"
+else
+    "$kavrel" convert "$src/old.wav" "$folder/next.wav" 2>/dev/null
+    rm -f "$folder/next.wav"
+    if [ -z "$(find "$folder" -name '.target.wav.kavrel-*')" ]; then
+        fail "a stopped writer's temporary file was removed by another write"
+    fi
+    kill -CONT "$stopped"
+    wait "$stopped" || fail "the stopped export failed after it went on"
+    if [ "$(sha256sum <"$folder/target.wav" | cut -d' ' -f1)" != "$new_sum" ]; then
+        fail "the stopped export did not finish its file"
+    fi
+    check_folder "$folder" "a writer stopped while another wrote"
+fi
+
+# SIGKILL at the worst moments, by strace's fault injection: between linking the complete file
+# under its temporary name and renaming it over the target, and (named temporary) before the
+# flush. The hidden copy must be there after the kill and gone after the next write.
+if command -v strace >/dev/null && strace -qq -o /dev/null true 2>/dev/null; then
+    for named in 0 1; do
+        folder="$work/out"
+        rm -rf "$folder"
+        mkdir -p "$folder"
+        cp "$src/old.wav" "$folder/target.wav"
+        calls=rename,renameat,renameat2
+        [ "$named" = 1 ] && calls=fsync
+        (KAVREL_SAFE_WRITE_NAMED=$named strace -f -qq -o /dev/null -e "inject=$calls:signal=KILL" \
+            "$kavrel" convert "$src/old.wav" "$folder/target.wav" || true) 2>/dev/null
+        what="SIGKILL at $calls"
+        [ "$named" = 1 ] && what="$what (named temporary)"
+        checks=$((checks + 1))
+        if [ -z "$(find "$folder" -name '.target.wav.kavrel-*')" ]; then
+            fail "$what: no temporary file was left to clean up (did the injection hit?)"
+        fi
+        next_write "$folder"
+        check_folder "$folder" "$what, then the next write"
+    done
+else
+    echo "check-data-safety: kill between link and rename skipped: strace is missing or cannot trace here"
+fi
 
 # A full file system: the export fails with a message and the old file stays.
 if [ "$(id -u)" -eq 0 ]; then
@@ -110,6 +189,52 @@ if [ "$(id -u)" -eq 0 ]; then
     fi
 else
     echo "check-data-safety: full file system skipped: mounting a small file system needs root"
+fi
+
+# No usable HOME or XDG_CONFIG_HOME: links another user planted in the shared temporary folder
+# under the names the settings once had there must not be followed, by the window or an export.
+if [ "$(id -u)" -eq 0 ] && id nobody >/dev/null 2>&1; then
+    shared="$work/shared"
+    mkdir -p "$shared" "$work/victim"
+    chmod 1777 "$shared"
+    printf 'notes\n' >"$work/victim/notes.txt"
+    notes_sum=$(sha256sum <"$work/victim/notes.txt" | cut -d' ' -f1)
+    for name in Kavrel.ini Kavrel.zelfile Kavrelsettings.zelfile out.wav; do
+        ln -s "$work/victim/notes.txt" "$shared/$name"
+        chown -h nobody "$shared/$name"
+    done
+    checks=$((checks + 1))
+    # Qt's own runtime folder would otherwise go into the temporary folder too.
+    mkdir -m 700 "$work/runtime"
+    env -u HOME -u XDG_CONFIG_HOME TMPDIR="$shared" XDG_RUNTIME_DIR="$work/runtime" \
+        QT_QPA_PLATFORM=offscreen "$kavrel" 2>"$work/window.err" &
+    pid=$!
+    for _ in $(seq 200); do
+        grep -q "settings are not saved" "$work/window.err" 2>/dev/null && break
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    if grep -q "settings are not saved" "$work/window.err"; then
+        kill -TERM "$pid"
+        wait "$pid" || fail "the window without a private folder did not end cleanly on SIGTERM"
+    else
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+        fail "the window without a private folder did not say that it saves nothing: $(cat "$work/window.err")"
+    fi
+    checks=$((checks + 1))
+    if "$kavrel" convert "$src/old.wav" "$shared/out.wav" 2>/dev/null; then
+        fail "an export followed another user's link in a shared folder"
+    fi
+    checks=$((checks + 1))
+    if [ "$(sha256sum <"$work/victim/notes.txt" | cut -d' ' -f1)" != "$notes_sum" ]; then
+        fail "another user's planted link was followed: the file it points to changed"
+    fi
+    if [ "$(ls -A "$shared" | wc -l)" -ne 4 ]; then
+        fail "something was written into the shared folder: $(ls -A "$shared" | tr '\n' ' ')"
+    fi
+else
+    echo "check-data-safety: planted links skipped: planting a link as another user needs root"
 fi
 
 if [ "$failures" -ne 0 ]; then

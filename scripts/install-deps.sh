@@ -12,7 +12,7 @@ packages=(
     pulseaudio pulseaudio-utils
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
     xvfb xauth fonts-dejavu-core
-    sox
+    sox strace
     libsndfile1-dev opus-tools lame
     clang libclang-rt-dev
 )

@@ -1,13 +1,13 @@
 #include "settings/TZELFile.h"
 
 #include "settings/Extended80.h"
+#include "settings/ReadWholeFile.h"
 #include "settings/UserFolders.h"
 #include "sound/TSafeWriter.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -22,7 +22,7 @@ constexpr char Magic[4] = {'Z', 'E', 'L', '1'};
 // Section, key, tag and byte count: the least an item record takes.
 constexpr std::size_t MinItemSize = 16;
 // Settings files are a few hundred bytes; anything far larger is not one of ours.
-constexpr std::uintmax_t MaxFileSize = std::uintmax_t{16} << 20;
+constexpr std::size_t MaxFileSize = std::size_t{16} << 20;
 
 // Lower-cases ASCII letters only, so multi-byte UTF-8 sequences stay intact.
 std::string Lower(const std::string& text)
@@ -120,6 +120,8 @@ std::string TZELFile::GetDefaultFileName() const
     if (m_progId == nullptr)
         ThrowNoProgId();
     const TProgramFolder folder = ProgramFolder(*m_progId);
+    if (folder.Folder.empty())
+        throw EZELfileError(NoProgramFolderText);
     if (folder.Regular)
         return (folder.Folder / m_settingsFileName).string();
     return (folder.Folder / (m_progId->ProductName() + ".zelfile")).string();
@@ -137,20 +139,11 @@ bool TZELFile::LoadFromFile(const std::string& fileName)
 {
     ResetAfterFailedLoad();
     try {
-        const fs::path path =
-            fileName.empty() ? fs::path(GetDefaultFileName()) : fs::path(fileName);
-        std::error_code ec;
-        const std::uintmax_t size = fs::file_size(path, ec);
-        if (ec || size > MaxFileSize)
+        const std::string path = fileName.empty() ? GetDefaultFileName() : fileName;
+        std::string bytes;
+        if (ReadWholeFile(path, MaxFileSize, bytes) != TReadResult::Read)
             return false;
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
-            return false;
-        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        if (in.gcount() != static_cast<std::streamsize>(bytes.size()))
-            return false;
-        return LoadFromBuffer(bytes.data(), bytes.size());
+        return LoadFromBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
     } catch (...) {
         // A missing identity, a vanished file or no memory: the same as no file.
         ResetAfterFailedLoad();
@@ -225,9 +218,11 @@ void TZELFile::SaveToFile(const std::string& fileName) const
         fs::create_directories(target.parent_path());
     // The safe writer replaces the file only once the new one is whole (a full disk or a crash
     // half-way leaves the old one), follows a link to where the file really lies, and writes a
-    // device such as /dev/null in place instead of replacing it.
+    // device such as /dev/null in place instead of replacing it. A pipe is no settings file:
+    // writing it would wait for a reader.
     try {
-        TSafeWriter::WriteWhole(target.string(), bytes.data(), bytes.size());
+        TSafeWriter::WriteWhole(target.string(), bytes.data(), bytes.size(),
+                                TSafeWriter::TPipes::Refuse);
     } catch (const ESafeWriteError& e) {
         throw fs::filesystem_error(
             "Can't write the settings file: " + e.Reason(), target,

@@ -44,7 +44,8 @@ public:
     const std::string& LoadedProgramVersion() const { return m_loadedProgramVersion; }
 
     // Full name of the settings file in the program's per-user folder; creates that folder.
-    // Raises EZELfileError without ProgId.
+    // Raises EZELfileError without ProgId, and with NoProgramFolderText when there is no private
+    // folder for it (see ProgramFolder).
     std::string GetDefaultFileName() const;
 
     // Replaces the items with the file's; an empty name means the default file. Any failure
@@ -55,7 +56,8 @@ public:
 
     // Writes every item; an empty name means the default file. Creates the folders and saves
     // through TSafeWriter: the old file stays whole when anything fails, a link is followed, a
-    // device (a link to /dev/null) is written in place, a write-protected file is refused.
+    // device (a link to /dev/null) is written in place, a write-protected file and a pipe are
+    // refused.
     // Raises EZELfileError without ProgId, and std::filesystem::filesystem_error naming the file
     // when it cannot be written.
     void SaveToFile(const std::string& fileName = {}) const;

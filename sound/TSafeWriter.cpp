@@ -2,9 +2,13 @@
 // power cut can leave a partial file behind. Linking goes through /proc/self/fd, which needs no
 // privilege (linkat with AT_EMPTY_PATH would). An existing target cannot be replaced by linkat,
 // so the complete file is linked under a temporary name and renamed over it: the name exists
-// for the moment between the two calls only.
+// for the moment between the two calls only. A writer killed in that moment, or one killed while
+// writing under the fallback's temporary name, leaves the name behind; the file under it is
+// locked (flock) for as long as its writer lives, so the next writer in the folder can tell a
+// dead writer's leftover from a live writer's file and removes only the former.
 #include "sound/TSafeWriter.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -15,9 +19,12 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <string_view>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -107,7 +114,8 @@ std::string FolderOf(const std::string& path)
 }
 
 // path with every symbolic link along the last component followed, also to a file that does
-// not exist (yet). Throws ESafeWriteError naming `name` for a loop.
+// not exist (yet). Throws ESafeWriteError naming `name` for a loop and for a link that may not
+// be followed.
 std::string FollowLinks(const std::string& path, const std::string& name)
 {
     std::string current = path;
@@ -115,13 +123,26 @@ std::string FollowLinks(const std::string& path, const std::string& name)
         struct stat info {};
         if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
             return current;
+        if (!TSafeWriter::MayFollowLink(current))
+            throw ESafeWriteError(name,
+                                  "is a link in a shared folder that belongs to another user; it "
+                                  "was not followed",
+                                  EACCES);
         std::array<char, PATH_MAX + 1> buffer{};
         const ssize_t n = ::readlink(current.c_str(), buffer.data(), PATH_MAX);
         if (n < 0)
             throw ESafeWriteError(name, "cannot follow the link: " + Reason(errno), errno);
         const std::string link(buffer.data(), static_cast<std::size_t>(n));
-        current =
+        const std::string next =
             link.front() == '/' ? link : (std::filesystem::path(FolderOf(current)) / link).string();
+        // A descriptor's link in /proc (/dev/stdout leads to one) names a pipe or socket by a
+        // text that is no path ("pipe:[N]"); only the kernel can follow it, when it is opened.
+        struct stat probe {};
+        if (link.front() != '/' && ::lstat(next.c_str(), &probe) != 0 &&
+            ::stat(current.c_str(), &probe) == 0 && !S_ISREG(probe.st_mode) &&
+            !S_ISDIR(probe.st_mode))
+            return current;
+        current = next;
     }
     throw ESafeWriteError(name, "cannot follow the link: " + Reason(ELOOP), ELOOP);
 }
@@ -135,6 +156,10 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0)
     return fd;
 }
 
+// The end of a temporary name: the mark and as many random hexadecimal digits.
+constexpr std::string_view kTemporaryMark = ".kavrel-";
+constexpr std::size_t kTemporaryDigits = 8;
+
 // ".NAME.kavrel-XXXXXXXX" beside target, NAME shortened so that the whole is a legal name.
 std::string TemporaryName(const std::string& folder, const std::string& target,
                           std::mt19937& random)
@@ -144,15 +169,115 @@ std::string TemporaryName(const std::string& folder, const std::string& target,
         base.resize(200);
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
-    return (std::filesystem::path(folder) / ("." + base + ".kavrel-" + suffix)).string();
+    return (std::filesystem::path(folder) / ("." + base + std::string(kTemporaryMark) + suffix))
+        .string();
 }
+
+// Whether name is one TemporaryName makes.
+bool IsTemporaryName(std::string_view name)
+{
+    const std::size_t end = name.size() - kTemporaryDigits;
+    if (name.size() < 2 + kTemporaryMark.size() + kTemporaryDigits || name.front() != '.' ||
+        name.substr(end - kTemporaryMark.size(), kTemporaryMark.size()) != kTemporaryMark)
+        return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(end), name.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Takes the lock that marks a temporary file as its writer's, and checks that `path` still
+// names it (a writer that was slower than another's cleanup finds its name gone). False when
+// the name is not, or no longer, this file's.
+bool HoldName(int fd, const std::string& path)
+{
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        return false;
+    struct stat held {};
+    struct stat named {};
+    return ::fstat(fd, &held) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+// Whether the temporary file `name` (fstat gave `info`) in the folder `dir` is this user's, or,
+// for root, who gives a replaced file its old owner, has the owner of the file it was to replace.
+bool WrittenByThisUser(int dir, std::string_view name, const struct stat& info)
+{
+    const uid_t user = ::geteuid();
+    if (info.st_uid == user)
+        return true;
+    const std::string target(
+        name.substr(1, name.size() - 1 - kTemporaryMark.size() - kTemporaryDigits));
+    struct stat replaced {};
+    return user == 0 && ::fstatat(dir, target.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) == 0 &&
+           replaced.st_uid == info.st_uid;
+}
+
+// Removes the temporary file `name` in the folder `dir` when it is certainly a dead writer's:
+// a plain file of this user's with no other name, that no one holds locked.
+void RemoveIfLeftover(int dir, const char* name)
+{
+    constexpr int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    int fd = ::openat(dir, name, O_RDONLY | flags);
+    if (fd < 0 && errno == EACCES)
+        fd = ::openat(dir, name, O_WRONLY | flags);
+    if (fd < 0)
+        return;
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_nlink == 1 &&
+        WrittenByThisUser(dir, name, held) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::fstatat(dir, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino)
+        ::unlinkat(dir, name, 0);
+    ::close(fd);
+}
+
+// Removes what writers killed before they finished left in folder.
+void RemoveLeftovers(const std::string& folder)
+{
+    const int dir = OpenRetrying(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    DIR* list = ::fdopendir(dir);
+    if (list == nullptr) {
+        ::close(dir);
+        return;
+    }
+    while (const dirent* entry = ::readdir(list))
+        if (IsTemporaryName(entry->d_name))
+            RemoveIfLeftover(dir, entry->d_name);
+    ::closedir(list);
+}
+
+// A descriptor closed when it goes.
+struct TDescriptor {
+    int Fd = -1;
+    ~TDescriptor()
+    {
+        if (Fd >= 0)
+            ::close(Fd);
+    }
+};
 
 // Starts the disk writing every so many bytes, so that the flush at the end has little left.
 constexpr std::uint64_t kWritebackBytes = std::uint64_t{1} << 20;
 
 } // namespace
 
-TSafeWriter::TSafeWriter(const std::string& path) : m_name(path)
+bool TSafeWriter::MayFollowLink(const std::string& link)
+{
+    struct stat info {};
+    if (::lstat(link.c_str(), &info) != 0)
+        return false;
+    if (info.st_uid == ::geteuid())
+        return true;
+    struct stat folder {};
+    if (::stat(FolderOf(link).c_str(), &folder) != 0)
+        return false;
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    return !shared || info.st_uid == folder.st_uid;
+}
+
+TSafeWriter::TSafeWriter(const std::string& path, TPipes pipes) : m_name(path)
 {
     if (path.empty())
         throw ESafeWriteError({}, "no file named to write", ENOENT);
@@ -163,10 +288,7 @@ TSafeWriter::TSafeWriter(const std::string& path) : m_name(path)
             throw ESafeWriteError(m_name, "is a folder", EISDIR);
         if (!S_ISREG(info.st_mode)) {
             // A device, pipe or socket has no content to keep and must not be replaced.
-            m_fd = OpenRetrying(m_target.c_str(), O_WRONLY | O_CLOEXEC);
-            if (m_fd < 0)
-                Fail("cannot open the file for writing", errno);
-            m_inPlace = true;
+            OpenInPlace(info.st_mode, pipes);
             return;
         }
         // The permission bits are checked as well as access(), which grants root everything.
@@ -182,6 +304,7 @@ TSafeWriter::TSafeWriter(const std::string& path) : m_name(path)
         Fail("cannot write the file", errno);
     }
 
+    RemoveLeftovers(FolderOf(m_target));
     OpenTemporary(FolderOf(m_target));
     if (m_replacing) {
         // Giving the file away may be refused (not root, or not in the group): the new file is
@@ -194,6 +317,33 @@ TSafeWriter::TSafeWriter(const std::string& path) : m_name(path)
     }
 }
 
+void TSafeWriter::OpenInPlace(mode_t type, TPipes pipes)
+{
+    const bool pipe = S_ISFIFO(type) || S_ISSOCK(type);
+    const auto refuse = [this] {
+        throw ESafeWriteError(m_name, "is a pipe, not a file; nothing was written to it", EINVAL);
+    };
+    if (pipe && pipes == TPipes::Refuse)
+        refuse();
+    // Not waiting here: the open of a pipe that no one reads yet would.
+    m_fd = OpenRetrying(m_target.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0 && errno == ENXIO && pipe && pipes == TPipes::Write) {
+        // Waits for a reader, as any program writing into a named pipe does.
+        m_fd = OpenRetrying(m_target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    }
+    if (m_fd < 0)
+        Fail("cannot open the file for writing", errno);
+    m_inPlace = true;
+    struct stat opened {};
+    if (pipes == TPipes::Refuse &&
+        (::fstat(m_fd, &opened) != 0 || S_ISFIFO(opened.st_mode) || S_ISSOCK(opened.st_mode))) {
+        Discard();
+        refuse();
+    }
+    if (const int flags = ::fcntl(m_fd, F_GETFL); flags >= 0)
+        ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
 void TSafeWriter::OpenTemporary(const std::string& folder)
 {
 #if defined(O_TMPFILE)
@@ -203,6 +353,8 @@ void TSafeWriter::OpenTemporary(const std::string& folder)
         ::access("/proc/self/fd", X_OK) == 0) {
         m_fd = OpenRetrying(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (m_fd >= 0) {
+            // Locked before it can have a name, so that no one takes it for a leftover.
+            ::flock(m_fd, LOCK_EX | LOCK_NB);
             m_unnamed = true;
             return;
         }
@@ -215,9 +367,13 @@ void TSafeWriter::OpenTemporary(const std::string& folder)
         // Listed before it exists, so that no moment passes when a signal would leave it.
         m_tempSlot = RegisterTemporary(m_tempPath);
         m_fd = OpenRetrying(m_tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (m_fd >= 0)
+        if (m_fd >= 0 && HoldName(m_fd, m_tempPath))
             return;
-        const int error = errno;
+        // Another writer's cleanup took the name between the open and the lock: try another.
+        const int error = m_fd >= 0 ? EEXIST : errno;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
         UnregisterTemporary(m_tempSlot);
         m_tempSlot = -1;
         m_tempPath.clear();
@@ -238,12 +394,13 @@ TSafeWriter::~TSafeWriter()
 
 void TSafeWriter::Discard() noexcept
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    // The name goes while the file is still locked, so that it is never free for the taking.
     if (!m_tempPath.empty())
         ::unlink(m_tempPath.c_str());
     m_tempPath.clear();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
     UnregisterTemporary(m_tempSlot);
     m_tempSlot = -1;
 }
@@ -327,6 +484,8 @@ void TSafeWriter::Commit()
                 Fail("cannot write the file", EEXIST);
         }
     }
+    // The lock stays on the file until its temporary name is gone.
+    const TDescriptor lock{m_tempPath.empty() ? -1 : ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0)};
     const int fd = m_fd;
     m_fd = -1;
     if (::close(fd) != 0)
@@ -346,9 +505,10 @@ void TSafeWriter::Commit()
     }
 }
 
-void TSafeWriter::WriteWhole(const std::string& path, const void* bytes, std::size_t count)
+void TSafeWriter::WriteWhole(const std::string& path, const void* bytes, std::size_t count,
+                             TPipes pipes)
 {
-    TSafeWriter writer(path);
+    TSafeWriter writer(path, pipes);
     writer.Write(bytes, count);
     writer.Commit();
 }

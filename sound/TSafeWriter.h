@@ -17,16 +17,27 @@ namespace kavrel {
 //   when complete and flushed; where the file system cannot make unnamed files, to a hidden
 //   temporary name beside the target, removed on failure and on SIGINT, SIGTERM and SIGHUP
 //   (unless the program handles those signals itself and so unwinds normally);
-// - a symbolic link is followed to the file it names, also when that file does not exist yet;
-// - a device, pipe or socket is written in place, never replaced;
+// - the file being written is locked (flock) until it has its name, and whatever a killed
+//   writer left in the folder (a hidden name that no one holds locked) is removed when the
+//   folder is next written;
+// - a symbolic link is followed to the file it names, also when that file does not exist yet,
+//   except a link in a shared folder (sticky and writable by all, as /tmp) that belongs to
+//   someone else, which is refused as the kernel's protected_symlinks does;
+// - a device, pipe or socket is written in place, never replaced; a pipe reached through
+//   /dev/stdout or /proc/self/fd is opened through that name;
 // - a write-protected target (no write permission bit, or none for this user) is refused;
 // - a replaced file keeps its mode, and its owner and group where the user may give them.
 // Used by every file the program saves: sounds, the settings file and the recent-files ini.
 // Not thread-safe; one object per file being written.
 class TSafeWriter {
 public:
+    // What a pipe or socket in the target's place gets. Refuse is for files the program keeps
+    // for itself (the settings), which must never wait for a reader: a pipe is then never
+    // opened without O_NONBLOCK.
+    enum class TPipes { Write, Refuse };
+
     // Prepares to write `path` (also the name errors show). Throws ESafeWriteError.
-    explicit TSafeWriter(const std::string& path);
+    explicit TSafeWriter(const std::string& path, TPipes pipes = TPipes::Write);
     // Discards whatever was written unless Commit succeeded.
     ~TSafeWriter();
     TSafeWriter(const TSafeWriter&) = delete;
@@ -48,10 +59,18 @@ public:
     const std::string& Target() const noexcept { return m_target; }
 
     // Writes `count` bytes as the whole new content of `path`.
-    static void WriteWhole(const std::string& path, const void* bytes, std::size_t count);
+    static void WriteWhole(const std::string& path, const void* bytes, std::size_t count,
+                           TPipes pipes = TPipes::Write);
+
+    // Whether the symbolic link `link` may be followed: not one in a shared folder (sticky and
+    // writable by all, as /tmp) that belongs neither to this user nor to the folder's owner,
+    // which another user may have planted there. The kernel's rule for protected_symlinks, which
+    // a link read with readlink escapes.
+    static bool MayFollowLink(const std::string& link);
 
 private:
     [[noreturn]] void Fail(const std::string& what, int error) const;
+    void OpenInPlace(mode_t type, TPipes pipes);
     void OpenTemporary(const std::string& folder);
     void Discard() noexcept;
 

@@ -12,6 +12,8 @@
 #include <exception>
 #include <new>
 
+#include <sys/stat.h>
+
 namespace kavrel::cli {
 
 namespace {
@@ -67,6 +69,14 @@ bool IsCommand(const char* word)
     return false;
 }
 
+bool IsUnknownCommand(const char* word)
+{
+    if (word == nullptr || word[0] == '-' || IsCommand(word))
+        return false;
+    struct stat info {};
+    return ::stat(word, &info) != 0;
+}
+
 int Run(int argc, char** argv)
 {
     if (argc < 2 || IsHelpWord(argv[1])) {
@@ -92,7 +102,7 @@ int Run(int argc, char** argv)
             return ExitFailure;
         }
     }
-    PrintError(QString("unknown command '%1'").arg(args.value(1)));
+    PrintError(QString("unknown command '%1' (nor a file to open)").arg(args.value(1)));
     PrintUsage(stderr);
     return ExitUsage;
 }

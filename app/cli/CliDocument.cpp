@@ -99,8 +99,13 @@ TControls StoredControls()
     file.SetProgId(&id);
     file.SetSettingsFileName("settings.zelfile");
     file.SetFileVersion("0.0");
-    const std::filesystem::path path =
-        std::filesystem::path(file.GetDefaultFileName()).parent_path() / "Kavrelsettings.zelfile";
+    std::filesystem::path path;
+    try {
+        path = std::filesystem::path(file.GetDefaultFileName()).parent_path() /
+               "Kavrelsettings.zelfile";
+    } catch (const EZELfileError&) {
+        return c; // no private folder: no settings to trust
+    }
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         return c;

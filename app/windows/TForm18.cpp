@@ -18,6 +18,7 @@
 #include "axes/qt/TAxis.h"
 #include "menus/qt/TIniStore.h"
 #include "menus/qt/TRecentFilesMenu.h"
+#include "settings/UserFolders.h"
 #include "sound/SoundFileNames.h"
 
 #include <QAction>
@@ -46,6 +47,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <future>
@@ -552,8 +554,12 @@ void TForm18::ApplyControls()
 
 std::string TForm18::SettingsFilePath() const
 {
-    const std::filesystem::path defaultFile(m_zelFile1.GetDefaultFileName());
-    return (defaultFile.parent_path() / SettingsName).string();
+    try {
+        const std::filesystem::path defaultFile(m_zelFile1.GetDefaultFileName());
+        return (defaultFile.parent_path() / SettingsName).string();
+    } catch (const EZELfileError&) {
+        return {}; // no private folder
+    }
 }
 
 double TForm18::ReadSetting(const char* key, double current) const
@@ -568,7 +574,14 @@ double TForm18::ReadSetting(const char* key, double current) const
 
 void TForm18::LoadSettings()
 {
-    m_zelFile1.LoadFromFile(SettingsFilePath());
+    const std::string path = SettingsFilePath();
+    if (path.empty()) {
+        // Said once, here; the saves then quietly do nothing.
+        SetStatusText(QString::fromUtf8(NoProgramFolderText));
+        std::fprintf(stderr, "kavrel: %s\n", NoProgramFolderText);
+    } else {
+        m_zelFile1.LoadFromFile(path);
+    }
     const TSoundDocument& doc = *m_document;
     const TFilterSection& s1 = doc.FilterSection1();
     // The file is untrusted: values go to the sliders only through the checked inverse mapping,
@@ -609,7 +622,8 @@ void TForm18::SaveSettings()
     m_zelFile1.WriteFloat(SettingsSection, "ZeroF0", s1.ZeroF0());
     m_zelFile1.WriteFloat(SettingsSection, "ZeroBW", s1.ZeroBW());
     try {
-        m_zelFile1.SaveToFile(SettingsFilePath());
+        if (const std::string path = SettingsFilePath(); !path.empty())
+            m_zelFile1.SaveToFile(path);
     } catch (...) {
         m_zelFile1.Clear();
         throw;
@@ -889,8 +903,10 @@ void TForm18::StoreWindowPlaces()
                                m_form19->isVisible() ? 1 : 0);
         }
         store.Flush();
-    } catch (const std::exception&) {
-        // Where the windows stood is not worth keeping the program from closing.
+    } catch (const std::exception& e) {
+        // Where the windows stood is not worth a message box that keeps the program from
+        // closing.
+        std::fprintf(stderr, "kavrel: %s\n", e.what());
     }
 }
 

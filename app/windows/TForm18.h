@@ -72,7 +72,7 @@ public:
     // Reads the six sliders into RawGain and the filter sections and updates the labels; does
     // nothing while Updating() is set or without a filter controls window.
     void ApplyControls();
-    // Full path of the settings file.
+    // Full path of the settings file; empty when there is no private folder to keep it in.
     std::string SettingsFilePath() const;
 
     bool Updating() const { return m_updating; }

@@ -2,6 +2,9 @@
 
 #include "app/windows/ErrorReport.h"
 
+#include <QWidget>
+
+#include <cstdio>
 #include <exception>
 #include <new>
 
@@ -21,6 +24,18 @@ bool TKavrelApplication::notify(QObject* receiver, QEvent* event)
         ReportError(activeWindow(), QStringLiteral("An unknown error occurred."));
     }
     return false;
+}
+
+void TKavrelApplication::Stop(QWidget& main)
+{
+    SetErrorSink([](QWidget*, const QString& message) {
+        std::fprintf(stderr, "kavrel: %s\n", message.toLocal8Bit().constData());
+    });
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window != &main && window->isVisible())
+            window->close();
+    main.close();
+    QCoreApplication::exit(0);
 }
 
 } // namespace kavrel

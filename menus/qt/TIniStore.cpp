@@ -1,24 +1,73 @@
 #include "menus/qt/TIniStore.h"
 
+#include "settings/ReadWholeFile.h"
 #include "settings/UserFolders.h"
 #include "sound/TSafeWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
+#include <thread>
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace kavrel {
 
 namespace {
 
-// The recent-files ini is a few hundred bytes; a larger file is not read past this.
-constexpr std::size_t kMaxFileBytes = std::size_t{1} << 20;
+// The recent-files ini is a few hundred bytes; a file larger than this is not read, and so
+// not rewritten either (which would lose what was not read).
+constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
+
+// How long Update waits for another program's lock on the folder before it goes on without.
+constexpr auto kLockWait = std::chrono::seconds(5);
+
+// Section and key as one index key; '\0' never occurs in either.
+std::string IndexKey(const std::string& section, const std::string& key)
+{
+    std::string joined;
+    joined.reserve(section.size() + 1 + key.size());
+    joined += section;
+    joined += '\0';
+    joined += key;
+    return joined;
+}
+
+// An exclusive flock on the folder of `file`, so that programs writing the file take turns. A
+// holder that does not let go is waited for only so long: a lost update is better than a program
+// that cannot close. Without a lock (a file system without flock) it goes on without.
+class TFolderLock {
+public:
+    explicit TFolderLock(const std::string& file)
+    {
+        const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+        m_fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (m_fd < 0)
+            return;
+        const auto until = std::chrono::steady_clock::now() + kLockWait;
+        while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ~TFolderLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    TFolderLock(const TFolderLock&) = delete;
+    TFolderLock& operator=(const TFolderLock&) = delete;
+
+private:
+    int m_fd = -1;
+};
 
 std::string Trim(const std::string& text)
 {
@@ -214,15 +263,16 @@ std::optional<std::string> UnquoteValue(const std::string& raw)
 
 TIniStore::TIniStore(const std::string& fileName) : m_fileName(fileName)
 {
-    // Only a regular file is read: a link to /dev/zero or a pipe holds no entries.
-    struct stat info {};
-    if (::stat(fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    Read();
+}
+
+void TIniStore::Read()
+{
+    if (m_fileName.empty())
         return;
-    std::ifstream in(fileName, std::ios::binary);
+    // Only a regular file is read: a link to /dev/zero or a pipe holds no entries.
     std::string text;
-    text.resize(kMaxFileBytes);
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    m_tooLarge = ReadWholeFile(m_fileName, kMaxFileBytes, text) == TReadResult::TooLarge;
     Parse(text);
 }
 
@@ -249,43 +299,52 @@ void TIniStore::Parse(const std::string& text)
             continue;
         const std::string key = UnescapeKey(Trim(line.substr(0, equals)));
         if (!key.empty())
-            Set(section, key, Trim(line.substr(equals + 1)));
+            Put(section, key, Trim(line.substr(equals + 1)));
     }
-    m_changed = false;
-    m_touched.clear();
 }
 
 const TIniStore::TEntry* TIniStore::Find(const std::string& section, const std::string& key) const
 {
-    for (const TEntry& entry : m_entries)
-        if (entry.Section == section && entry.Key == key)
-            return &entry;
-    return nullptr;
+    const auto found = m_index.find(IndexKey(section, key));
+    return found == m_index.end() ? nullptr : &m_entries[found->second];
+}
+
+void TIniStore::Put(const std::string& section, const std::string& key, std::string raw)
+{
+    const auto [at, added] = m_index.try_emplace(IndexKey(section, key), m_entries.size());
+    if (added)
+        m_entries.push_back({section, key, std::move(raw)});
+    else
+        m_entries[at->second].Value = std::move(raw);
 }
 
 void TIniStore::Set(const std::string& section, const std::string& key, std::string raw)
 {
     Touch(section);
     m_changed = true;
-    for (TEntry& entry : m_entries) {
-        if (entry.Section == section && entry.Key == key) {
-            entry.Value = std::move(raw);
-            return;
-        }
-    }
-    m_entries.push_back({section, key, std::move(raw)});
+    Put(section, key, std::move(raw));
+}
+
+void TIniStore::Reindex()
+{
+    m_index.clear();
+    for (std::size_t i = 0; i < m_entries.size(); ++i)
+        m_index.emplace(IndexKey(m_entries[i].Section, m_entries[i].Key), i);
 }
 
 void TIniStore::Touch(const std::string& section)
 {
-    if (std::find(m_touched.begin(), m_touched.end(), section) == m_touched.end())
-        m_touched.push_back(section);
+    m_touched.insert(section);
 }
 
 bool TIniStore::Touched(const std::string& section) const
 {
-    for (const std::string& touched : m_touched)
-        if (section == touched || section.rfind(touched + "/", 0) == 0)
+    if (m_touched.empty())
+        return false;
+    // The section itself and each section it lies below ("a/b" lies below "a").
+    for (std::size_t slash = section.size(); slash != std::string::npos;
+         slash = slash == 0 ? std::string::npos : section.rfind('/', slash - 1))
+        if (m_touched.count(section.substr(0, slash)) != 0)
             return true;
     return false;
 }
@@ -294,11 +353,14 @@ void TIniStore::EraseSection(const std::string& section)
 {
     Touch(section);
     const std::string below = section + "/";
+    const std::size_t before = m_entries.size();
     std::erase_if(m_entries, [&](const TEntry& entry) {
-        const bool gone = entry.Section == section || entry.Section.rfind(below, 0) == 0;
-        m_changed = m_changed || gone;
-        return gone;
+        return entry.Section == section || entry.Section.rfind(below, 0) == 0;
     });
+    if (m_entries.size() != before) {
+        m_changed = true;
+        Reindex();
+    }
 }
 
 void TIniStore::WriteInteger(const std::string& section, const std::string& key, int value)
@@ -338,51 +400,82 @@ std::string TIniStore::ReadString(const std::string& section, const std::string&
 
 std::string TIniStore::Text() const
 {
+    // Sections in the order they first appear, each with its entries in order.
+    std::unordered_map<std::string_view, std::size_t> order;
+    std::vector<std::vector<const TEntry*>> sections;
+    for (const TEntry& entry : m_entries) {
+        const auto [at, added] = order.try_emplace(entry.Section, sections.size());
+        if (added)
+            sections.emplace_back();
+        sections[at->second].push_back(&entry);
+    }
     std::string text;
-    std::vector<std::string> sections;
-    for (const TEntry& entry : m_entries)
-        if (std::find(sections.begin(), sections.end(), entry.Section) == sections.end())
-            sections.push_back(entry.Section);
-    for (const std::string& section : sections) {
+    for (const std::vector<const TEntry*>& entries : sections) {
         if (!text.empty())
             text += '\n';
-        text += "[" + EscapeKey(section) + "]\n";
-        for (const TEntry& entry : m_entries)
-            if (entry.Section == section)
-                text += EscapeKey(entry.Key) + "=" + entry.Value + "\n";
+        text += "[" + EscapeKey(entries.front()->Section) + "]\n";
+        for (const TEntry* entry : entries)
+            text += EscapeKey(entry->Key) + "=" + entry->Value + "\n";
     }
     return text;
 }
 
 void TIniStore::Flush()
 {
-    if (!m_changed)
+    if (m_changed)
+        Update({});
+}
+
+void TIniStore::Update(const std::function<void(TKeyValueStore& stored)>& merge)
+{
+    if (m_fileName.empty()) {
+        if (merge)
+            merge(*this);
+        m_changed = false;
+        m_touched.clear();
         return;
-    const TIniStore disk(m_fileName);
+    }
+    const std::filesystem::path folder = std::filesystem::path(m_fileName).parent_path();
+    std::error_code ignored;
+    if (!folder.empty())
+        std::filesystem::create_directories(folder, ignored);
+    const TFolderLock lock(m_fileName);
+    TIniStore stored(m_fileName);
+    if (stored.m_tooLarge)
+        throw std::runtime_error("Can't write " + m_fileName + ": it is larger than " +
+                                 std::to_string(kMaxFileBytes >> 20) +
+                                 " MiB and so not read whole; it was left as it is");
+    if (merge)
+        merge(stored);
+    // What was written here goes over what is stored, except where merge wrote itself.
     std::vector<TEntry> merged;
-    for (const TEntry& entry : disk.m_entries)
-        if (!Touched(entry.Section))
-            merged.push_back(entry);
+    merged.reserve(stored.m_entries.size() + m_entries.size());
+    for (TEntry& entry : stored.m_entries)
+        if (!Touched(entry.Section) || stored.Touched(entry.Section))
+            merged.push_back(std::move(entry));
     for (const TEntry& entry : m_entries)
-        if (Touched(entry.Section))
+        if (Touched(entry.Section) && !stored.Touched(entry.Section))
             merged.push_back(entry);
+    const bool changed = m_changed || stored.m_changed;
     m_entries = std::move(merged);
-    const std::string text = Text();
-    try {
-        const std::filesystem::path folder = std::filesystem::path(m_fileName).parent_path();
-        std::error_code ignored;
-        if (!folder.empty())
-            std::filesystem::create_directories(folder, ignored);
-        TSafeWriter::WriteWhole(m_fileName, text.data(), text.size());
-    } catch (const ESafeWriteError& e) {
-        throw std::runtime_error("Can't write " + m_fileName + ": " + e.Reason());
+    Reindex();
+    if (changed) {
+        const std::string text = Text();
+        try {
+            TSafeWriter::WriteWhole(m_fileName, text.data(), text.size(),
+                                    TSafeWriter::TPipes::Refuse);
+        } catch (const ESafeWriteError& e) {
+            throw std::runtime_error("Can't write " + m_fileName + ": " + e.Reason());
+        }
     }
     m_changed = false;
+    m_touched.clear();
 }
 
 std::string TIniStore::FileNameFor(const TProgId& id)
 {
-    return (ProgramFolder(id).Folder / (id.ProductName() + ".ini")).string();
+    const std::filesystem::path folder = ProgramFolder(id).Folder;
+    return folder.empty() ? std::string() : (folder / (id.ProductName() + ".ini")).string();
 }
 
 TRecentFiles::TStoreFactory TIniStore::Factory()

@@ -15,7 +15,10 @@
 #include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -191,6 +194,41 @@ TEST(CliSafety, RunningOutOfMemoryIsAMessage)
     }
 }
 
+// /dev/stdout leads to "pipe:[N]", which is no path: the pipe is written in place.
+TEST(CliSafety, ConvertWritesIntoAPipeThroughDevStdout)
+{
+    QTemporaryDir dir;
+    const TCliResult file =
+        RunKavrel({"convert", Fixture("pcm16-stereo.wav"), dir.filePath("out.wav")});
+    ASSERT_EQ(file.exitCode, 0) << file.err.toStdString();
+    QProcess process;
+    process.start(QStringLiteral(KAVREL_EXE),
+                  {"convert", Fixture("pcm16-stereo.wav"), "/dev/stdout"});
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    EXPECT_EQ(process.readAllStandardOutput(), Contents(dir.filePath("out.wav")));
+}
+
+// A mistyped command is a usage error; only an existing file goes to the window (which here,
+// without a display, says it has none).
+TEST(CliSafety, AFirstWordThatIsNeitherACommandNorAFileIsAnUnknownCommand)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(name);
+    for (const auto& [word, code, says] :
+         {std::tuple{QString("exprot"), 2, "unknown command 'exprot'"},
+          std::tuple{Fixture("pcm16-stereo.wav"), 1, "no display"}}) {
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(QStringLiteral(KAVREL_EXE), {word, "a.wav", "b.wav"});
+        ASSERT_TRUE(process.waitForFinished(60000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), code) << err.toStdString();
+        EXPECT_TRUE(err.contains(says)) << err.toStdString();
+    }
+}
+
 // Each test has a configuration folder of its own.
 class CliSettingsSafety : public ::testing::Test {
 protected:
@@ -270,6 +308,37 @@ TEST_F(CliSettingsSafety, TheWindowClosesOnStopSignalsAndStoresTheSettings)
         EXPECT_EQ(p->exitStatus(), QProcess::NormalExit) << signal;
         EXPECT_EQ(p->exitCode(), 0) << signal;
         EXPECT_TRUE(QFile::exists(Settings())) << signal;
+    }
+}
+
+// Settings that cannot be saved do not keep a stop signal from ending the program: what can be
+// saved is, the rest is said on stderr, and no message box waits for a click.
+TEST_F(CliSettingsSafety, AStopSignalEndsTheWindowWhenTheSettingsCannotBeSaved)
+{
+    const std::string settings = QFile::encodeName(Settings()).toStdString();
+    const std::vector<std::pair<const char*, std::function<void()>>> spoilers{
+        {"write-protected",
+         [&] {
+             QFile(Settings()).open(QIODevice::WriteOnly);
+             ::chmod(settings.c_str(), 0444);
+         }},
+        {"a folder", [&] { QDir().mkpath(Settings()); }},
+        {"a dangling link", [&] { ::symlink("/nonexistent/folder/x", settings.c_str()); }},
+        {"a pipe", [&] { ::mkfifo(settings.c_str(), 0600); }},
+    };
+    for (const auto& [what, spoil] : spoilers) {
+        std::filesystem::remove_all(settings);
+        QFile::remove(Folder() + "/Kavrel.ini");
+        spoil();
+        QProcess* p = Start({});
+        for (int i = 0; i < 400 && !QFile::exists(Folder() + "/Kavrel.ini"); ++i)
+            QThread::msleep(25);
+        ::kill(static_cast<pid_t>(p->processId()), SIGTERM);
+        ASSERT_TRUE(p->waitForFinished(20000)) << what;
+        EXPECT_EQ(p->exitCode(), 0) << what;
+        const QString err = QString::fromLocal8Bit(p->readAllStandardError());
+        EXPECT_TRUE(err.contains("Kavrelsettings.zelfile")) << what << ": " << err.toStdString();
+        EXPECT_TRUE(Contents(Folder() + "/Kavrel.ini").contains("[Windows]")) << what;
     }
 }
 

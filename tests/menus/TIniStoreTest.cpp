@@ -9,8 +9,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <system_error>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kavrel {
 namespace {
@@ -134,12 +139,82 @@ TEST_F(TIniStoreTest, LinkToADeviceIsWrittenInPlace)
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
 
+// A folder or a pipe in the file's place: the flush raises, and a pipe is neither read nor
+// written, so that nothing waits for its other end.
 TEST_F(TIniStoreTest, UnwritableFileRaisesOnFlush)
 {
     fs::create_directories(folder / "taken.ini");
-    TIniStore store((folder / "taken.ini").string());
-    store.WriteInteger("RecentFiles", "nToUse", 1);
-    EXPECT_THROW(store.Flush(), std::runtime_error);
+    ASSERT_EQ(::mkfifo((folder / "pipe.ini").c_str(), 0600), 0);
+    ::alarm(20);
+    for (const char* name : {"taken.ini", "pipe.ini"}) {
+        TIniStore store((folder / name).string());
+        store.WriteInteger("RecentFiles", "nToUse", 1);
+        EXPECT_THROW(store.Flush(), std::runtime_error) << name;
+    }
+    ::alarm(0);
+}
+
+// However large the file, it is read whole and written whole: nothing past some size is lost.
+TEST_F(TIniStoreTest, ALargeFileIsKeptWhole)
+{
+    const std::string name = (folder / "Kavrel.ini").string();
+    {
+        std::ofstream out(name);
+        for (int i = 0; i < 20000; ++i)
+            out << "[Section" << i << "]\nkey=\"" << std::string(90, 'v') << "\"\n\n";
+    }
+    ASSERT_GT(fs::file_size(name), std::uintmax_t{2} << 20);
+    TIniStore store(name);
+    store.WriteString("RecentFiles", "1", "/a.wav");
+    store.Flush();
+    const TIniStore again(name);
+    const std::string text = again.Text();
+    EXPECT_NE(text.find("[Section0]\n"), std::string::npos);
+    EXPECT_NE(text.find("[Section19999]\nkey=\"" + std::string(90, 'v') + "\"\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("[RecentFiles]\n1=\"/a.wav\"\n"), std::string::npos);
+}
+
+// Two instances of the program adding files and storing the list at the same moments: each
+// one's files stay, as the stores take turns (a lock around read, merge and write) and each
+// merges the files the other stored into its own list.
+TEST_F(TIniStoreTest, TwoProgramsStoringAtOnceKeepEachOthersFiles)
+{
+    const std::string ini = (folder / "Kavrel.ini").string();
+    std::vector<std::string> files;
+    for (int i = 0; i < 14; ++i)
+        files.push_back(Touch("take " + std::to_string(i) + ".wav"));
+    std::vector<pid_t> children;
+    for (int program = 0; program < 2; ++program) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child != 0) {
+            children.push_back(child);
+            continue;
+        }
+        TRecentFiles list;
+        list.SetStoreFactory([ini](const TProgId&) -> std::unique_ptr<TKeyValueStore> {
+            return std::make_unique<TIniStore>(ini);
+        });
+        list.SetMaxItems(15);
+        list.SetProgId(&id);
+        list.SetMenuAttached(true);
+        list.Loaded();
+        for (std::size_t i = static_cast<std::size_t>(program); i < files.size(); i += 2)
+            list.AddFile(files[i]);
+        ::_exit(0);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    TIniStore store(ini);
+    std::set<std::string> stored;
+    for (const char slot : std::string("123456789ABCDEF"))
+        stored.insert(store.ReadString("RecentFiles", std::string(1, slot), ""));
+    for (const std::string& file : files)
+        EXPECT_EQ(stored.count(file), 1u) << file;
 }
 
 TEST_F(TIniStoreTest, FileNameLiesBesideTheSettingsFile)

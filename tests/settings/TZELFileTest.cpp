@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
@@ -528,6 +530,25 @@ TEST_F(TZELFileTest, LinkToADeviceIsWrittenInPlaceAndAProtectedFileIsKept)
     fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
     EXPECT_THROW(file.SaveToFile(locked.string()), fs::filesystem_error);
     EXPECT_EQ(ReadFile(locked), Bytes({1, 2, 3}));
+}
+
+// A pipe in the settings file's place is no settings file: it is neither read nor written, and
+// neither waits for the other end (which would hang the start or the close for good).
+TEST_F(TZELFileTest, APipeInPlaceOfTheFileIsRefusedWithoutWaiting)
+{
+    const fs::path fifo = folder / "Kavrelsettings.zelfile";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ::alarm(20);
+    EXPECT_FALSE(file.LoadFromFile(fifo.string()));
+    file.WriteFloat("Settings", "RawGain", 0.5);
+    try {
+        file.SaveToFile(fifo.string());
+        ADD_FAILURE() << "written";
+    } catch (const fs::filesystem_error& e) {
+        EXPECT_NE(std::string(e.what()).find("is a pipe"), std::string::npos) << e.what();
+    }
+    ::alarm(0);
+    EXPECT_TRUE(fs::is_fifo(fifo));
 }
 
 TEST_F(TZELFileTest, FolderThatCannotBeCreatedRaises)

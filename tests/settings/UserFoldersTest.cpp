@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
 namespace kavrel {
 namespace {
 
@@ -120,13 +122,56 @@ TEST_F(UserFoldersTest, UnusableConfigFolderFallsBackToHome)
     EXPECT_TRUE(fs::is_empty(folder / "home"));
 }
 
-TEST_F(UserFoldersTest, WithoutAnyUserFolderTheTemporaryFolderIsUsed)
+// Settings go only where no other user can write: never into a shared folder such as /tmp, nor
+// through a link another user planted there; without such a place nothing is kept.
+TEST_F(UserFoldersTest, OnlyAPrivateFolderKeepsTheSettings)
 {
-    ScopedEnv xdg("XDG_CONFIG_HOME", std::nullopt);
-    ScopedEnv home("HOME", std::nullopt);
-    const TProgramFolder found = ProgramFolder(KavrelId());
-    EXPECT_FALSE(found.Regular);
-    EXPECT_EQ(found.Folder, fs::temp_directory_path());
+    const fs::path shared = folder / "shared";
+    const fs::path open = folder / "open";
+    const fs::path mine = folder / "mine";
+    for (const fs::path& made : {shared, open, mine})
+        fs::create_directories(made);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    fs::permissions(open, fs::perms::all);
+    const fs::path planted = shared / "planted";
+    fs::create_symlink(mine, planted);
+    // Only root can give the link to another user; for anyone else it is the user's own link.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::lchown(planted.c_str(), 4321, 4321), 0);
+    }
+    struct TCase {
+        std::optional<std::string> Xdg;
+        std::optional<std::string> Home;
+        bool Kept;
+    };
+    const TCase cases[] = {
+        {std::nullopt, std::nullopt, false},
+        {std::nullopt, shared.string(), false},
+        {(shared / "config").string(), std::nullopt, false},
+        {open.string(), std::nullopt, false},
+        {planted.string(), std::nullopt, !root},
+        {mine.string(), std::nullopt, true},
+    };
+    const TProgId id = KavrelId();
+    for (const TCase& c : cases) {
+        ScopedEnv xdg("XDG_CONFIG_HOME", c.Xdg);
+        ScopedEnv home("HOME", c.Home);
+        const std::string what = c.Xdg.value_or("-") + " " + c.Home.value_or("-");
+        TZELFile file;
+        file.SetProgId(&id);
+        if (c.Kept) {
+            EXPECT_EQ(fs::path(file.GetDefaultFileName()).parent_path(),
+                      fs::path(c.Xdg.value_or("")) / "MorvaneData" / "Kavrel" / "0.0.0.2")
+                << what;
+        } else {
+            EXPECT_TRUE(ProgramFolder(id).Folder.empty()) << what;
+            EXPECT_THROW((void)file.GetDefaultFileName(), EZELfileError) << what;
+        }
+    }
+    // Nothing was made in the shared folders on the way.
+    EXPECT_EQ(std::distance(fs::directory_iterator(shared), {}), 1);
+    EXPECT_TRUE(fs::is_empty(open));
 }
 
 } // namespace

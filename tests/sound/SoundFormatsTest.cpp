@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
+#include <filesystem>
+
+#include <sys/resource.h>
 
 namespace kavrel {
 namespace {
@@ -209,6 +213,43 @@ TEST(SoundFormats, SavingToAFlacNameWritesTheSame16BitSamples)
     ASSERT_TRUE(again.ReadFile(dir.File("out.FLAC")));
     EXPECT_EQ(FirstDifference(again, wave, wave.Length()), -1);
     EXPECT_EQ(dir.Entries().size(), 3u);
+}
+
+// A FLAC write that fails on the way (a full disk, a file size limit) says why in the program's
+// own words with the file's name, not in the library's, nor as a later failure of its encoder.
+TEST(SoundFormats, AFailedFlacWriteSaysWhyNamingTheFile)
+{
+    test::TScratchFolder dir;
+    TWav sound;
+    sound.SetSampleRate(44100);
+    sound.SetChannels(2);
+    sound.SetLength(44100);
+    std::uint32_t x = 1;
+    for (std::int32_t c = 0; c < 2; ++c)
+        for (std::int64_t i = 0; i < sound.Length(); ++i) {
+            x = x * 1664525u + 1013904223u;
+            sound.SetSample(c, i, static_cast<std::int16_t>(x >> 16));
+        }
+    std::filesystem::create_symlink("/dev/full", dir.File("full.flac"));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    for (const auto& [name, reason] : {std::pair{"full.flac", "No space left on device"},
+                                       std::pair{"limited.flac", "File too large"}}) {
+        rlimit small = saved;
+        small.rlim_cur = std::string(name) == "limited.flac" ? 65536 : saved.rlim_cur;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        std::string message;
+        try {
+            sound.WriteFile(dir.File(name));
+        } catch (const EWavError& e) {
+            message = e.what();
+        }
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        EXPECT_EQ(message, dir.File(name) + ": cannot write the file: " + reason) << message;
+    }
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"full.flac"});
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 #include <filesystem>
 #include <string>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -151,6 +154,148 @@ TEST(TSafeWriter, AReplacedFileKeepsItsModeOwnerAndGroup)
         EXPECT_EQ(info.st_gid, 4322u);
     }
     EXPECT_EQ(Text(target), "new");
+}
+
+// A pipe reached through a descriptor's name (what /dev/stdout leads to) is written in place: the
+// link to "pipe:[N]" is no path to follow.
+TEST(TSafeWriter, APipeReachedThroughADescriptorsNameIsWrittenInPlace)
+{
+    TScratchFolder folder;
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const std::string self = "/proc/self/fd/" + std::to_string(ends[1]);
+    fs::create_symlink(self, folder.File("stdout"));
+    for (const std::string& name :
+         {self, "/dev/fd/" + std::to_string(ends[1]), folder.File("stdout")}) {
+        TSafeWriter writer(name);
+        EXPECT_TRUE(writer.InPlace()) << name;
+        writer.Write("sound", 5);
+        writer.Commit();
+        char got[8] = {};
+        EXPECT_EQ(::read(ends[0], got, sizeof got), 5) << name;
+        EXPECT_STREQ(got, "sound");
+    }
+    ::close(ends[0]);
+    ::close(ends[1]);
+    EXPECT_EQ(folder.Entries(), std::vector<std::string>{"stdout"});
+}
+
+// Files the program keeps for itself refuse a pipe in their place, and never wait for a reader
+// (an open without O_NONBLOCK would wait for ever here).
+TEST(TSafeWriter, APipeIsRefusedWithoutWaitingWhereOnlyFilesAreKept)
+{
+    TScratchFolder folder;
+    const std::string fifo = folder.File("settings");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("settings", folder.File("link"));
+    ::alarm(20);
+    for (const std::string& name : {fifo, folder.File("link")}) {
+        try {
+            TSafeWriter::WriteWhole(name, "x", 1, TSafeWriter::TPipes::Refuse);
+            ADD_FAILURE() << name;
+        } catch (const ESafeWriteError& e) {
+            EXPECT_NE(std::string(e.what()).find("is a pipe"), std::string::npos) << e.what();
+        }
+    }
+    // Also with a reader there.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_THROW(TSafeWriter::WriteWhole(fifo, "x", 1, TSafeWriter::TPipes::Refuse),
+                 ESafeWriteError);
+    ::close(reader);
+    ::alarm(0);
+}
+
+// A link in a shared folder (sticky, writable by all) is followed only when it is the user's or
+// the folder owner's, as the kernel's protected_symlinks has it: another user's link there could
+// point anywhere the user may write.
+TEST(TSafeWriter, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed)
+{
+    TScratchFolder folder;
+    const fs::path shared = folder.Path() / "shared";
+    fs::create_directories(shared);
+    fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+    const std::string victim = folder.File("notes.txt");
+    Put(victim, "notes");
+    const bool root = ::geteuid() == 0;
+    struct TCase {
+        uid_t Owner;
+        bool Followed;
+    };
+    // Only root can give a link to another user; without, the planted link is the user's own.
+    const TCase cases[] = {{::geteuid(), true}, {root ? 4321u : ::geteuid(), !root}};
+    for (const TCase& c : cases) {
+        const fs::path link = shared / "out.txt";
+        fs::remove(link);
+        fs::create_symlink(victim, link);
+        if (root) {
+            ASSERT_EQ(::lchown(link.c_str(), c.Owner, c.Owner), 0);
+        }
+        if (c.Followed) {
+            TSafeWriter::WriteWhole(link.string(), "new", 3);
+            EXPECT_EQ(Text(victim), "new");
+            Put(victim, "notes");
+        } else {
+            EXPECT_THROW(TSafeWriter::WriteWhole(link.string(), "new", 3), ESafeWriteError);
+            EXPECT_EQ(Text(victim), "notes");
+        }
+    }
+}
+
+// What a writer killed before it finished left in the folder goes with the next write there:
+// only names the writer makes, only plain files of the user with no other name, and only when
+// no one holds the file locked (a live writer does until its name is gone).
+TEST(TSafeWriter, ADeadWritersLeftoversGoWithTheNextWriteAndALiveWritersStay)
+{
+    TScratchFolder folder;
+    // A writer of this process with the fallback's temporary name is live.
+    ::setenv("KAVREL_SAFE_WRITE_NAMED", "1", 1);
+    TSafeWriter live(folder.File("live.txt"));
+    live.Write("live", 4);
+    ::unsetenv("KAVREL_SAFE_WRITE_NAMED");
+    // A writer killed while writing under the fallback's name.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::setenv("KAVREL_SAFE_WRITE_NAMED", "1", 1);
+        TSafeWriter writer(folder.File("killed.txt"));
+        writer.Write("partial", 7);
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto plant = [&](const std::string& name) { Put(folder.File(name), "left"); };
+    plant(".take.wav.kavrel-0123abcd"); // a dead writer's: goes
+    plant(".take.wav.kavrel-0123ABCD"); // not a name the writer makes
+    plant("take.wav.kavrel-0123abcd");  // not hidden
+    plant(".take.wav.kavrel-0123abc");  // seven digits
+    plant(".linked.kavrel-00000000");   // with a second name
+    fs::create_hard_link(folder.File(".linked.kavrel-00000000"), folder.File("linked"));
+    fs::create_directories(folder.File(".dir.kavrel-11111111"));
+    fs::create_symlink("take.wav", folder.File(".link.kavrel-22222222"));
+    plant(".held.kavrel-33333333"); // locked, as a live writer's
+    const int held = ::open(folder.File(".held.kavrel-33333333").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    plant(".other.kavrel-44444444"); // another user's (root can tell)
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(folder.File(".other.kavrel-44444444").c_str(), 4321, 4321), 0);
+    } else {
+        fs::remove(folder.File(".other.kavrel-44444444"));
+        plant("other");
+    }
+    ASSERT_EQ(folder.Entries().size(), 12u);
+
+    TSafeWriter::WriteWhole(folder.File("next.txt"), "next", 4);
+    const std::vector<std::string> left = folder.Entries();
+    EXPECT_EQ(left.size(), 11u);
+    EXPECT_EQ(std::count_if(left.begin(), left.end(),
+                            [](const std::string& n) { return n.rfind(".killed.txt", 0) == 0; }),
+              0);
+    EXPECT_EQ(std::count(left.begin(), left.end(), ".take.wav.kavrel-0123abcd"), 0);
+    EXPECT_EQ(std::count(left.begin(), left.end(), ".held.kavrel-33333333"), 1);
+    live.Commit();
+    EXPECT_EQ(Text(folder.File("live.txt")), "live");
+    ::close(held);
 }
 
 } // namespace

@@ -25,6 +25,9 @@
 #include <limits>
 #include <stdexcept>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace kavrel::test {
 namespace {
 
@@ -375,6 +378,26 @@ TEST_F(TForm18Test, SettingsThatCannotBeWrittenAreReportedAndTheWindowCloses)
     ASSERT_EQ(m_errors.size(), 1);
     EXPECT_TRUE(m_errors[0].contains("Kavrelsettings.zelfile")) << m_errors[0].toStdString();
     m_errors.clear();
+}
+
+// A pipe in the place of the ini holds up neither the start (the recent list is stored as the
+// window is made) nor the close; it is said on stderr, not in a box.
+TEST_F(TForm18Test, AnIniReplacedByAPipeHoldsUpNeitherStartNorClose)
+{
+    Destroy();
+    const std::filesystem::path folder = ConfigFolder() / "Kavrel" / "0.0.0.2";
+    std::filesystem::create_directories(folder);
+    std::filesystem::remove(folder / "Kavrel.ini");
+    ASSERT_EQ(::mkfifo((folder / "Kavrel.ini").c_str(), 0600), 0);
+    ::alarm(20);
+    testing::internal::CaptureStderr();
+    Create();
+    Show();
+    EXPECT_TRUE(m_form18->close());
+    const std::string err = testing::internal::GetCapturedStderr();
+    ::alarm(0);
+    EXPECT_NE(err.find("Kavrel.ini: is a pipe"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::is_fifo(folder / "Kavrel.ini"));
 }
 
 // An object whose event handler fails, as a window's handler can.
