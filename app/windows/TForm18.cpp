@@ -4,7 +4,6 @@
 #include "app/core/ControlMapping.h"
 #include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
-#include "app/view/PlotColumns.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
@@ -13,6 +12,7 @@
 #include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
+#include "app/windows/WavePainting.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
 #include "audio/qt/TQtEventPoster.h"
 #include "axes/qt/TAxis.h"
@@ -67,7 +67,6 @@ constexpr const char* OpenFilter =
     "Sound files (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff *.aifc *.caf *.w64 *.rf64);;"
     "Wave files (*.wav);;All files (*)";
 constexpr const char* SaveFilter = "Wave files (*.wav);;FLAC files (*.flac);;All files (*)";
-constexpr double FullScale = 32768.0;
 // Each notch of the wheel over a plot narrows (or widens) the time range to this fraction.
 constexpr double WheelZoomFactor = 0.8;
 // The time axis is never zoomed in to fewer samples than this.
@@ -763,25 +762,13 @@ void TForm18::LoadSoundFile(const QString& path)
 
 void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis)
 {
-    canvas.fillRect(box.rect(), Qt::white);
     const TWav& wav = m_document->SourceWav();
     if (channel >= wav.Channels())
         return;
-    const int columns = m_taxis->width();
-    if (columns < 2)
-        return;
     if (!m_summary.Matches(wav))
         m_summary.Build(wav);
-    const std::vector<TPlotColumn> plot =
-        PlotColumns(m_summary.Channel(channel), wav.SampleRate(), columns,
-                    [this](int pixel) { return m_taxis->PixelToValue(pixel); });
-    for (const TPlotColumn& column : plot) {
-        int top = axis.ValueToPixel(column.Max / FullScale);
-        int end = axis.ValueToPixel(column.Min / FullScale) + 1;
-        if (end < top)
-            std::swap(top, end);
-        canvas.fillRect(column.X, top, 1, end - top, Qt::black);
-    }
+    PaintWaveColumns(canvas, box.DeviceSize(), box.devicePixelRatioF(), m_summary.Channel(channel),
+                     wav.SampleRate(), *m_taxis, axis, box.palette().color(QPalette::Text));
 }
 
 void TForm18::PaintBoxMouseDown(int x)
