@@ -4,7 +4,9 @@
 
 #ifdef KAVREL_HAVE_WINDOWS
 #include "app/windows/ErrorReport.h"
+#include "app/windows/Palettes.h"
 #include "app/windows/Pictures.h"
+#include "app/windows/ScreenFit.h"
 #include "app/windows/TForm18.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TKavrelApplication.h"
@@ -40,6 +42,18 @@ int RunWindows(int argc, char** argv)
     QGuiApplication::setDesktopFileName("kavrel");
     QGuiApplication::setWindowIcon(kavrel::AppIcon());
 
+    // Qt has taken its own options out of argv by now; the name is used byte for byte.
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--palette") == 0) {
+        if (!kavrel::UsePalette(QString::fromLocal8Bit(argv[2]))) {
+            std::fputs("kavrel: --palette takes 'dark' or 'light'\n", stderr);
+            return kavrel::cli::ExitUsage;
+        }
+        first = 3;
+    }
+    if (argc > first && std::strcmp(argv[first], "--") == 0)
+        ++first;
+
     // Watched from here on: a signal that comes while the windows are made waits in the event
     // loop and closes them once they are up.
     kavrel::TStopSignal stopSignal;
@@ -47,6 +61,7 @@ int RunWindows(int argc, char** argv)
     kavrel::TForm19 form19;
     form19.setAttribute(Qt::WA_QuitOnClose, false);
     form18.SetForm19(&form19);
+    kavrel::FitToScreen(form18);
     form18.show();
 
     QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, &form18, [&] {
@@ -58,10 +73,6 @@ int RunWindows(int argc, char** argv)
         form18.close();
     });
 
-    // Qt has taken its own options out of argv by now; the name is used byte for byte.
-    int first = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--") == 0)
-        first = 2;
     if (argc > first) {
         const QString file = kavrel::TextFromNative(argv[first]);
         QTimer::singleShot(0, &form18, [&form18, file] {

@@ -193,18 +193,18 @@ void TForm18::CreateActions()
         void (TForm18::*handler)();
     };
     const TDesc descs[] = {
-        {m_openaction, "openaction", "Open soundfile...", "Open soundfile", 0,
+        {m_openaction, "openaction", "&Open soundfile...", "Open soundfile", 0,
          QKeySequence(Qt::CTRL | Qt::Key_O), false, &TForm18::openactionExecute},
-        {m_saveaction, "saveaction", "Save soundfile...", "Save soundfile through the Vesk filter",
+        {m_saveaction, "saveaction", "&Save soundfile...", "Save soundfile through the Vesk filter",
          4, QKeySequence(Qt::CTRL | Qt::Key_S), false, &TForm18::saveactionExecute},
-        {m_playaction, "playaction", "Play!", "Play sound", 1, QKeySequence(Qt::Key_F9), true,
+        {m_playaction, "playaction", "&Play!", "Play sound", 1, QKeySequence(Qt::Key_F9), true,
          &TForm18::playactionExecute},
-        {m_showfilteraction, "showfilteraction", "Show filter settings...",
-         "Show the Vesk filter settings", 2, QKeySequence(), false,
+        {m_showfilteraction, "showfilteraction", "Show &filter settings...",
+         "Show the Vesk filter settings", 2, QKeySequence(Qt::CTRL | Qt::Key_F), false,
          &TForm18::showfilteractionExecute},
-        {m_usefilteraction, "usefilteraction", "Use filter", "Connect the Vesk filter (F)", 3,
+        {m_usefilteraction, "usefilteraction", "&Use filter", "Connect the Vesk filter (F)", 3,
          QKeySequence(Qt::Key_F), true, &TForm18::usefilteractionExecute},
-        {m_analyzeaction, "Analyzeaction", "Analyze", "Analyze file levels", 5,
+        {m_analyzeaction, "Analyzeaction", "&Analyze", "Analyze file levels", 5,
          QKeySequence(Qt::CTRL | Qt::Key_L), false, &TForm18::AnalyzeactionExecute},
     };
     for (const TDesc& d : descs) {
@@ -238,7 +238,7 @@ void TForm18::CreateActions()
     m_exitaction->setShortcut(QKeySequence::Quit);
     connect(m_exitaction, &QAction::triggered, this, &QWidget::close);
 
-    m_aboutaction = new QAction("About Kavrel...", this);
+    m_aboutaction = new QAction("&About Kavrel...", this);
     m_aboutaction->setObjectName("AboutKavrel1");
     connect(m_aboutaction, &QAction::triggered, this,
             [this] { RunGuarded(this, [this] { aboutactionExecute(); }); });
