@@ -11,6 +11,7 @@
 #include "app/windows/TForm19.h"
 #include "app/windows/TKavrelApplication.h"
 
+#include <QAction>
 #include <QTimer>
 
 #include <cstdio>
@@ -21,9 +22,10 @@
 namespace {
 
 #ifdef KAVREL_HAVE_WINDOWS
-// `kavrel [FILE]`: the main window, then the filter controls window; FILE is opened once the
-// window is up ("kavrel -- FILE" for a name that begins with '-'). SIGTERM, SIGINT and SIGHUP
-// close the window as its own close does: the player stops, the settings are stored, exit 0.
+// `kavrel [--palette dark|light] [--play] [FILE]`: the main window, then the filter controls
+// window; FILE is opened once the window is up ("kavrel -- FILE" for a name that begins with '-').
+// SIGTERM, SIGINT and SIGHUP close the window as its own close does: the player stops, the settings
+// are stored, exit 0.
 int RunWindows(int argc, char** argv)
 {
     // Without a display Qt aborts with a note about platform plugins; say what is wrong instead.
@@ -39,7 +41,7 @@ int RunWindows(int argc, char** argv)
     QCoreApplication::setApplicationName("kavrel");
     QCoreApplication::setOrganizationName("MorvaneData");
     // No application display name: Qt would append it to every window's title.
-    QGuiApplication::setDesktopFileName("kavrel");
+    QGuiApplication::setDesktopFileName("com.morvanedata.Kavrel");
     QGuiApplication::setWindowIcon(kavrel::AppIcon());
 
     // Qt has taken its own options out of argv by now; the name is used byte for byte.
@@ -50,6 +52,11 @@ int RunWindows(int argc, char** argv)
             return kavrel::cli::ExitUsage;
         }
         first = 3;
+    }
+    bool play = false;
+    if (argc > first && std::strcmp(argv[first], "--play") == 0) {
+        play = true;
+        ++first;
     }
     if (argc > first && std::strcmp(argv[first], "--") == 0)
         ++first;
@@ -75,8 +82,12 @@ int RunWindows(int argc, char** argv)
 
     if (argc > first) {
         const QString file = kavrel::TextFromNative(argv[first]);
-        QTimer::singleShot(0, &form18, [&form18, file] {
-            kavrel::RunGuarded(&form18, [&] { form18.LoadSoundFile(file); });
+        QTimer::singleShot(0, &form18, [&form18, file, play] {
+            kavrel::RunGuarded(&form18, [&] {
+                form18.LoadSoundFile(file);
+                if (play && form18.playaction()->isEnabled())
+                    form18.playaction()->trigger();
+            });
         });
     }
     const int code = app.exec();

@@ -12,14 +12,19 @@ packages=(
     pulseaudio pulseaudio-utils
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
     xvfb xauth fonts-dejavu-core
+    qt6-wayland
     sox
     libsndfile1-dev opus-tools lame
     clang libclang-rt-dev
 )
 
+# One dpkg-query for all of them: a package that is not installed is reported with another
+# status, one that dpkg has never heard of not at all.
+installed=$(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${packages[@]}" 2>/dev/null |
+    awk '$1 == "ii" { print $2 }' | sed 's/:.*//' || true)
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    if ! grep -qxF "$p" <<<"$installed"; then
         missing+=("$p")
     fi
 done

@@ -38,9 +38,10 @@ constexpr std::array kCommands{
 
 void PrintUsage(std::FILE* to)
 {
-    std::fputs("Usage: kavrel [--palette dark|light] [FILE]\n"
-               "                               open the window (with FILE loaded), in the\n"
-               "                               desktop's colours or the dark or light ones\n"
+    std::fputs("Usage: kavrel [--palette dark|light] [--play] [FILE]\n"
+               "                               open the window (with FILE loaded, playing\n"
+               "                               with --play), in the desktop's colours or the\n"
+               "                               dark or light ones\n"
                "       kavrel COMMAND ARGS...  run a command without a display\n"
                "       kavrel --version        print the version\n"
                "Commands:\n",
