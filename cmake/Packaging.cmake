@@ -18,9 +18,8 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR MorvaneData)
 set(CPACK_PACKAGE_CONTACT "MorvaneData <kavrel@morvanedata.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "sound file player with an adjustable resonant filter")
-# The first line is the summary; the others are the long description.
+# The long description, in lines as the control file shows them; CPack puts the summary first.
 string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}"
     "Kavrel opens a sound file (wave, FLAC, Ogg Vorbis, Opus, MP3, AIFF, CAF,"
     "W64 or RF64), shows each channel's waveform between mouse-zoomable axes and"
     "plays it in a loop through the desktop's sound server (PulseAudio or"
