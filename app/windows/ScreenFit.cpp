@@ -26,7 +26,8 @@ void FitToScreen(QWidget& window)
     QMargins frame(GuessedBorder, GuessedTitle, GuessedBorder, GuessedBorder);
     const QRect outer = window.frameGeometry();
     const QRect inner = window.geometry();
-    if (outer != inner)
+    const bool framed = outer != inner;
+    if (framed)
         frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
                          outer.right() - inner.right(), outer.bottom() - inner.bottom());
     const int width = std::min(window.width(), area.width() - frame.left() - frame.right());
@@ -34,14 +35,19 @@ void FitToScreen(QWidget& window)
     if (width != window.width() || height != window.height())
         window.resize(std::max(width, window.minimumWidth()),
                       std::max(height, window.minimumHeight()));
-    // The frame's top-left corner, so that the whole frame lies inside.
-    const QRect framed = window.geometry().marginsAdded(frame);
-    const int left = std::clamp(framed.left(), area.left(),
-                                std::max(area.left(), area.right() + 1 - framed.width()));
-    const int top = std::clamp(framed.top(), area.top(),
-                               std::max(area.top(), area.bottom() + 1 - framed.height()));
-    if (left != framed.left() || top != framed.top())
+    // The whole frame inside. A window whose frame the window manager has not drawn yet is
+    // placed by its inside (X11 window managers put the frame around what they are given).
+    const QRect whole = window.geometry().marginsAdded(frame);
+    const int left = std::clamp(whole.left(), area.left(),
+                                std::max(area.left(), area.right() + 1 - whole.width()));
+    const int top = std::clamp(whole.top(), area.top(),
+                               std::max(area.top(), area.bottom() + 1 - whole.height()));
+    if (left == whole.left() && top == whole.top())
+        return;
+    if (framed)
         window.move(left, top);
+    else
+        window.move(left + frame.left(), top + frame.top());
 }
 
 } // namespace kavrel
