@@ -77,7 +77,7 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
 
     // The sliders take the width and the response curve the height the window is given; on a
     // screen too small for both the window scrolls.
-    auto* scroll = new QScrollArea(this);
+    auto* scroll = m_scroll = new QScrollArea(this);
     scroll->setObjectName("scrollbox");
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -171,10 +171,8 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
 void TForm19::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    for (auto* scroll : findChildren<QScrollArea*>(Qt::FindDirectChildrenOnly)) {
-        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    }
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     FitToScreen(*this);
 }
 

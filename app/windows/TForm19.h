@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QLabel;
+class QScrollArea;
 class QSlider;
 
 namespace kavrel {
@@ -74,6 +75,7 @@ private:
     QLabel* m_overloadText = nullptr;
     TResponsePlot* m_responsePlot = nullptr;
     QCheckBox* m_noteNames = nullptr;
+    QScrollArea* m_scroll = nullptr;
 };
 
 } // namespace kavrel
