@@ -8,6 +8,8 @@ cd "$root"
 build=${1:-build-package}
 
 bash scripts/install-deps.sh
+command -v dpkg-shlibdeps >/dev/null ||
+    { echo "package: needs dpkg-shlibdeps (apt-get install dpkg-dev)" >&2; exit 2; }
 if [ ! -f "$build/CMakeCache.txt" ]; then
     launcher=()
     if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
