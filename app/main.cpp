@@ -22,10 +22,11 @@
 namespace {
 
 #ifdef KAVREL_HAVE_WINDOWS
-// `kavrel [--palette dark|light] [--play] [FILE]`: the main window, then the filter controls
-// window; FILE is opened once the window is up ("kavrel -- FILE" for a name that begins with '-').
-// SIGTERM, SIGINT and SIGHUP close the window as its own close does: the player stops, the settings
-// are stored, exit 0.
+// Window options, before FILE: --palette dark|light (the windows' colours whatever the
+// desktop's), --play (playback starts once FILE is open).
+// `kavrel [FILE]`: the main window, then the filter controls window; FILE is opened once the
+// window is up ("kavrel -- FILE" for a name that begins with '-'). SIGTERM, SIGINT and SIGHUP
+// close the window as its own close does: the player stops, the settings are stored, exit 0.
 int RunWindows(int argc, char** argv)
 {
     // Without a display Qt aborts with a note about platform plugins; say what is wrong instead.

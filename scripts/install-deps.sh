@@ -7,12 +7,11 @@ packages=(
     cmake g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins
+    qt6-qpa-plugins qt6-wayland
     libpulse-dev libpulse0
     pulseaudio pulseaudio-utils
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
     xvfb xauth fonts-dejavu-core
-    qt6-wayland
     sox
     libsndfile1-dev opus-tools lame
     clang libclang-rt-dev
