@@ -4,11 +4,14 @@
 
 #ifdef KAVREL_HAVE_WINDOWS
 #include "app/windows/ErrorReport.h"
+#include "app/windows/Palettes.h"
 #include "app/windows/Pictures.h"
+#include "app/windows/ScreenFit.h"
 #include "app/windows/TForm18.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TKavrelApplication.h"
 
+#include <QAction>
 #include <QTimer>
 
 #include <cstdio>
@@ -19,6 +22,8 @@
 namespace {
 
 #ifdef KAVREL_HAVE_WINDOWS
+// Window options, before FILE: --palette dark|light (the windows' colours whatever the
+// desktop's), --play (playback starts once FILE is open).
 // `kavrel [FILE]`: the main window, then the filter controls window; FILE is opened once the
 // window is up ("kavrel -- FILE" for a name that begins with '-'). SIGTERM, SIGINT and SIGHUP
 // close the window as its own close does: the player stops, the settings are stored as far as
@@ -38,8 +43,25 @@ int RunWindows(int argc, char** argv)
     QCoreApplication::setApplicationName("kavrel");
     QCoreApplication::setOrganizationName("MorvaneData");
     // No application display name: Qt would append it to every window's title.
-    QGuiApplication::setDesktopFileName("kavrel");
+    QGuiApplication::setDesktopFileName("com.morvanedata.Kavrel");
     QGuiApplication::setWindowIcon(kavrel::AppIcon());
+
+    // Qt has taken its own options out of argv by now; the name is used byte for byte.
+    int first = 1;
+    if (argc > 2 && std::strcmp(argv[1], "--palette") == 0) {
+        if (!kavrel::UsePalette(QString::fromLocal8Bit(argv[2]))) {
+            std::fputs("kavrel: --palette takes 'dark' or 'light'\n", stderr);
+            return kavrel::cli::ExitUsage;
+        }
+        first = 3;
+    }
+    bool play = false;
+    if (argc > first && std::strcmp(argv[first], "--play") == 0) {
+        play = true;
+        ++first;
+    }
+    if (argc > first && std::strcmp(argv[first], "--") == 0)
+        ++first;
 
     // Watched from here on: a signal that comes while the windows are made waits in the event
     // loop and closes them once they are up.
@@ -48,6 +70,7 @@ int RunWindows(int argc, char** argv)
     kavrel::TForm19 form19;
     form19.setAttribute(Qt::WA_QuitOnClose, false);
     form18.SetForm19(&form19);
+    kavrel::FitToScreen(form18);
     form18.show();
 
     QObject::connect(&stopSignal.Notifier(), &QSocketNotifier::activated, &form18, [&] {
@@ -55,14 +78,14 @@ int RunWindows(int argc, char** argv)
         kavrel::TKavrelApplication::Stop(form18);
     });
 
-    // Qt has taken its own options out of argv by now; the name is used byte for byte.
-    int first = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--") == 0)
-        first = 2;
     if (argc > first) {
         const QString file = kavrel::TextFromNative(argv[first]);
-        QTimer::singleShot(0, &form18, [&form18, file] {
-            kavrel::RunGuarded(&form18, [&] { form18.LoadSoundFile(file); });
+        QTimer::singleShot(0, &form18, [&form18, file, play] {
+            kavrel::RunGuarded(&form18, [&] {
+                form18.LoadSoundFile(file);
+                if (play && form18.playaction()->isEnabled())
+                    form18.playaction()->trigger();
+            });
         });
     }
     const int code = app.exec();

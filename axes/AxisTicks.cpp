@@ -50,6 +50,18 @@ double NiceNumber(double x)
     return std::isfinite(result) ? result : kNaN;
 }
 
+double NextNiceStep(double step)
+{
+    if (!(step > 0) || !std::isfinite(step)) {
+        return kNaN;
+    }
+    const double power = std::pow(10.0, std::floor(std::log10(step)));
+    const double m = std::nearbyint(step / power);
+    const double factor = m < 2 ? 2 : (m < 5 ? 5 : 10);
+    const double next = factor * power;
+    return std::isfinite(next) && next > step ? next : kNaN;
+}
+
 double NextLogTick(double x)
 {
     if (!(x > 0) || !std::isfinite(x)) {

@@ -10,6 +10,10 @@ namespace kavrel::axisticks {
 // finite.
 double NiceNumber(double x);
 
+// The next coarser nice step after a nice step: 1 -> 2 -> 5 -> 10 times the same power of ten.
+// NaN for a step that is not positive and finite.
+double NextNiceStep(double step);
+
 // Next tick after x on an ordinary logarithmic scale: 1, 2, ..., 9, 10, 20, ... (x > 0).
 // Gives 0 when the arithmetic fails.
 double NextLogTick(double x);

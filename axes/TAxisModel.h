@@ -223,6 +223,12 @@ private:
     void MarkerLine(int pixel, int& x0, int& y0, int& x1, int& y1) const;
     void RecomputeTicks() const;
     void LinearLayout() const;
+    // The linear tick table for the step d.
+    void LinearTicks(double lo, double hi, double d) const;
+    // Whether Paint draws the tick's label, and the pixels along the axis it then covers.
+    bool LabelDrawn(const TAxisTick& tick, int& from, int& to) const;
+    // Two labels that Paint draws would touch or overlap.
+    bool LabelsCrowded() const;
     void LogarithmicLayout() const;
     void ThinLabels() const;
     std::string NumberLabel(double value) const;

@@ -13,6 +13,14 @@ if(KAVREL_SANITIZE)
     target_link_options(kavrel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
+if(KAVREL_HARDEN)
+    # What Debian's build flags add: checked string and memory functions, a read-only
+    # relocation table bound at start.
+    target_compile_definitions(kavrel_options INTERFACE _FORTIFY_SOURCE=2)
+    target_compile_options(kavrel_options INTERFACE -fstack-protector-strong)
+    target_link_options(kavrel_options INTERFACE -Wl,-z,relro -Wl,-z,now)
+endif()
+
 if(KAVREL_FUZZ)
     # Coverage instrumentation for the libraries the fuzzers link; the fuzzers add the driver.
     target_compile_options(kavrel_options INTERFACE -fsanitize=fuzzer-no-link)

@@ -7,7 +7,7 @@ packages=(
     cmake g++ make pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins
+    qt6-qpa-plugins qt6-wayland
     libpulse-dev libpulse0
     pulseaudio pulseaudio-utils
     pipewire pipewire-bin pipewire-pulse wireplumber dbus-daemon
@@ -17,9 +17,13 @@ packages=(
     clang libclang-rt-dev
 )
 
+# One dpkg-query for all of them: a package that is not installed is reported with another
+# status, one that dpkg has never heard of not at all.
+installed=$(dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${packages[@]}" 2>/dev/null |
+    awk '$1 == "ii" { print $2 }' | sed 's/:.*//' || true)
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    if ! grep -qxF "$p" <<<"$installed"; then
         missing+=("$p")
     fi
 done

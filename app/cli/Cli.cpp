@@ -40,8 +40,12 @@ constexpr std::array kCommands{
 
 void PrintUsage(std::FILE* to)
 {
-    std::fputs("Usage: kavrel [FILE]           open the window (with FILE loaded)\n"
+    std::fputs("Usage: kavrel [--palette dark|light] [--play] [FILE]\n"
+               "                               open the window (with FILE loaded, playing\n"
+               "                               with --play), in the desktop's colours or the\n"
+               "                               dark or light ones\n"
                "       kavrel COMMAND ARGS...  run a command without a display\n"
+               "       kavrel --version        print the version\n"
                "Commands:\n",
                to);
     for (const Command& c : kCommands)
@@ -55,13 +59,13 @@ bool IsHelpWord(const char* word)
            std::strcmp(word, "-h") == 0;
 }
 
-}  // namespace
+} // namespace
 
 bool IsCommand(const char* word)
 {
     if (word == nullptr)
         return false;
-    if (IsHelpWord(word))
+    if (IsHelpWord(word) || std::strcmp(word, "--version") == 0)
         return true;
     for (const Command& c : kCommands)
         if (std::strcmp(word, c.name) == 0)
@@ -82,6 +86,10 @@ int Run(int argc, char** argv)
     if (argc < 2 || IsHelpWord(argv[1])) {
         PrintUsage(stdout);
         return argc < 2 ? ExitUsage : ExitOk;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::puts("kavrel " KAVREL_VERSION);
+        return ExitOk;
     }
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("kavrel");
@@ -107,4 +115,4 @@ int Run(int argc, char** argv)
     return ExitUsage;
 }
 
-}  // namespace kavrel::cli
+} // namespace kavrel::cli

@@ -4,7 +4,6 @@
 #include "app/core/ControlMapping.h"
 #include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
-#include "app/view/PlotColumns.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
@@ -13,6 +12,7 @@
 #include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
+#include "app/windows/WavePainting.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
 #include "audio/qt/TQtEventPoster.h"
 #include "axes/qt/TAxis.h"
@@ -69,7 +69,6 @@ constexpr const char* OpenFilter =
     "Sound files (*.wav *.flac *.ogg *.oga *.opus *.mp3 *.aif *.aiff *.aifc *.caf *.w64 *.rf64);;"
     "Wave files (*.wav);;All files (*)";
 constexpr const char* SaveFilter = "Wave files (*.wav);;FLAC files (*.flac);;All files (*)";
-constexpr double FullScale = 32768.0;
 // Each notch of the wheel over a plot narrows (or widens) the time range to this fraction.
 constexpr double WheelZoomFactor = 0.8;
 // The time axis is never zoomed in to fewer samples than this.
@@ -196,18 +195,18 @@ void TForm18::CreateActions()
         void (TForm18::*handler)();
     };
     const TDesc descs[] = {
-        {m_openaction, "openaction", "Open soundfile...", "Open soundfile", 0,
+        {m_openaction, "openaction", "&Open soundfile...", "Open soundfile", 0,
          QKeySequence(Qt::CTRL | Qt::Key_O), false, &TForm18::openactionExecute},
-        {m_saveaction, "saveaction", "Save soundfile...", "Save soundfile through the Vesk filter",
+        {m_saveaction, "saveaction", "&Save soundfile...", "Save soundfile through the Vesk filter",
          4, QKeySequence(Qt::CTRL | Qt::Key_S), false, &TForm18::saveactionExecute},
-        {m_playaction, "playaction", "Play!", "Play sound", 1, QKeySequence(Qt::Key_F9), true,
+        {m_playaction, "playaction", "&Play!", "Play sound", 1, QKeySequence(Qt::Key_F9), true,
          &TForm18::playactionExecute},
-        {m_showfilteraction, "showfilteraction", "Show filter settings...",
-         "Show the Vesk filter settings", 2, QKeySequence(), false,
+        {m_showfilteraction, "showfilteraction", "Show &filter settings...",
+         "Show the Vesk filter settings", 2, QKeySequence(Qt::CTRL | Qt::Key_F), false,
          &TForm18::showfilteractionExecute},
-        {m_usefilteraction, "usefilteraction", "Use filter", "Connect the Vesk filter (F)", 3,
+        {m_usefilteraction, "usefilteraction", "&Use filter", "Connect the Vesk filter (F)", 3,
          QKeySequence(Qt::Key_F), true, &TForm18::usefilteractionExecute},
-        {m_analyzeaction, "Analyzeaction", "Analyze", "Analyze file levels", 5,
+        {m_analyzeaction, "Analyzeaction", "&Analyze", "Analyze file levels", 5,
          QKeySequence(Qt::CTRL | Qt::Key_L), false, &TForm18::AnalyzeactionExecute},
     };
     for (const TDesc& d : descs) {
@@ -241,7 +240,7 @@ void TForm18::CreateActions()
     m_exitaction->setShortcut(QKeySequence::Quit);
     connect(m_exitaction, &QAction::triggered, this, &QWidget::close);
 
-    m_aboutaction = new QAction("About Kavrel...", this);
+    m_aboutaction = new QAction("&About Kavrel...", this);
     m_aboutaction->setObjectName("AboutKavrel1");
     connect(m_aboutaction, &QAction::triggered, this,
             [this] { RunGuarded(this, [this] { aboutactionExecute(); }); });
@@ -777,25 +776,13 @@ void TForm18::LoadSoundFile(const QString& path)
 
 void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis)
 {
-    canvas.fillRect(box.rect(), Qt::white);
     const TWav& wav = m_document->SourceWav();
     if (channel >= wav.Channels())
         return;
-    const int columns = m_taxis->width();
-    if (columns < 2)
-        return;
     if (!m_summary.Matches(wav))
         m_summary.Build(wav);
-    const std::vector<TPlotColumn> plot =
-        PlotColumns(m_summary.Channel(channel), wav.SampleRate(), columns,
-                    [this](int pixel) { return m_taxis->PixelToValue(pixel); });
-    for (const TPlotColumn& column : plot) {
-        int top = axis.ValueToPixel(column.Max / FullScale);
-        int end = axis.ValueToPixel(column.Min / FullScale) + 1;
-        if (end < top)
-            std::swap(top, end);
-        canvas.fillRect(column.X, top, 1, end - top, Qt::black);
-    }
+    PaintWaveColumns(canvas, box.DeviceSize(), box.devicePixelRatioF(), m_summary.Channel(channel),
+                     wav.SampleRate(), *m_taxis, axis, box.palette().color(QPalette::Text));
 }
 
 void TForm18::PaintBoxMouseDown(int x)

@@ -141,7 +141,8 @@ public:
     // dialog; shorter ones run without.
     static constexpr std::int64_t ProgressSamples = std::int64_t{1} << 23;
 
-    // Draws channel `channel` of the sound with `axis` as amplitude axis on a white box.
+    // Draws channel `channel` of the sound with `axis` as amplitude axis on the box, at its
+    // device pixel ratio, in the palette's text colour.
     void PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& axis);
 
     // Action handlers, as the toolbar, the menus and the shortcuts run them.

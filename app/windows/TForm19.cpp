@@ -2,15 +2,22 @@
 
 #include "app/core/ControlMapping.h"
 #include "app/windows/Pictures.h"
+#include "app/windows/ScreenFit.h"
 #include "app/windows/ShortNumber.h"
 #include "app/windows/TResponsePlot.h"
+#include "app/windows/TTrackBar.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QSlider>
+#include <QVBoxLayout>
 
 namespace kavrel {
 
@@ -68,8 +75,19 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     setFont(f);
     setWindowIcon(AppIcon());
 
-    // The sliders take the width and the response curve the height the window is given.
-    auto* grid = new QGridLayout(this);
+    // The sliders take the width and the response curve the height the window is given; on a
+    // screen too small for both the window scrolls.
+    auto* scroll = m_scroll = new QScrollArea(this);
+    scroll->setObjectName("scrollbox");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(scroll);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+    auto* grid = new QGridLayout(content);
     grid->setContentsMargins(TrackLeft, TrackTop, RightMargin, RightMargin);
     grid->setHorizontalSpacing(LabelGap);
     grid->setVerticalSpacing(0);
@@ -77,7 +95,7 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     for (std::size_t i = 0; i < kTracks.size(); ++i) {
         const TTrackDesc& d = kTracks[i];
         const int row = static_cast<int>(i);
-        auto* track = new QSlider(Qt::Horizontal, this);
+        auto* track = new TTrackBar(content);
         track->setObjectName(d.track);
         track->setRange(d.range.Min, d.range.Max);
         track->setTickInterval(d.range.TickEvery);
@@ -91,7 +109,7 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
         grid->addWidget(track, row, 0);
         m_tracks[i] = track;
 
-        auto* label = new QLabel(d.text, this);
+        auto* label = new QLabel(d.text, content);
         label->setObjectName(d.label);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         label->setFixedWidth(LabelWidth);
@@ -103,7 +121,7 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     auto* lampRow = new QHBoxLayout;
     lampRow->setContentsMargins(TrackLeft, 24, 16, 16);
     lampRow->setSpacing(12);
-    auto* lampBox = new QWidget(this);
+    auto* lampBox = new QWidget(content);
     lampBox->setFixedSize(LampWidth, LampHeight);
     m_redLed = MakeLamp(lampBox, "redledimage", true);
     m_greenLed = MakeLamp(lampBox, "greenledimage", false);
@@ -111,20 +129,20 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     lampRow->addWidget(lampBox, 0, Qt::AlignVCenter);
     m_overloadText = new QLabel("If the light turns red, the digital signal is overloaded and you "
                                 "need to reduce the raw and/or filtered gain",
-                                this);
+                                content);
     m_overloadText->setObjectName("Label1");
     m_overloadText->setWordWrap(true);
     lampRow->addWidget(m_overloadText, 1);
     grid->addLayout(lampRow, static_cast<int>(kTracks.size()), 0, 1, 2);
 
-    m_responsePlot = new TResponsePlot(this);
+    m_responsePlot = new TResponsePlot(content);
     m_responsePlot->setObjectName("responseplot");
     m_responsePlot->setMinimumHeight(MinResponseHeight);
     const int responseRow = static_cast<int>(kTracks.size()) + 1;
     grid->addWidget(m_responsePlot, responseRow, 0, 1, 2);
     grid->setRowStretch(responseRow, 1);
 
-    m_noteNames = new QCheckBox("Note names", this);
+    m_noteNames = new QCheckBox("&Note names", content);
     m_noteNames->setObjectName("notenamesbox");
     auto* noteRow = new QHBoxLayout;
     noteRow->setContentsMargins(TResponsePlot::DbAxisWidth, 2, 0, 0);
@@ -134,8 +152,28 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     connect(m_noteNames, &QCheckBox::toggled, this,
             [this](bool on) { m_responsePlot->SetMusicScale(on); });
 
+    scroll->setWidget(content);
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(close, &QShortcut::activated, this, &QWidget::close);
+
     resize(ClientWidth, ClientHeight);
+    // A hidden widget gets its resize events only when shown: the scroll area is told its size
+    // now, so that the controls have their places from the start. Its scroll bars come on with
+    // the window (showEvent), once it knows what it shows.
+    outer->activate();
+    QResizeEvent sized(scroll->size(), QSize());
+    QCoreApplication::sendEvent(scroll, &sized);
+    content->resize(scroll->viewport()->size());
+    grid->invalidate();
     grid->activate();
+}
+
+void TForm19::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    FitToScreen(*this);
 }
 
 void TForm19::SetLabelValues(double rawGain, double filterGain, double poleF0, double poleQ,

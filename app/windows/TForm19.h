@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QLabel;
+class QScrollArea;
 class QSlider;
 
 namespace kavrel {
@@ -15,7 +16,8 @@ class TResponsePlot;
 
 // The "Filter controls" window: six sliders for the raw gain, the filtered gain and the pole's
 // and zero's centre frequency and Q, a value label beside each, and the overload lamp. It holds
-// no values of its own: the main window reads the sliders and writes the labels.
+// no values of its own: the main window reads the sliders and writes the labels. Escape closes
+// it; on a small screen it scrolls.
 class TForm19 : public QWidget {
     Q_OBJECT
 public:
@@ -59,6 +61,10 @@ public:
     // Fired by every slider change (gaintrackChange), also by programmatic ones.
     std::function<void(TForm19& sender)> OnTrackChange;
 
+protected:
+    // Fits the window into the screen's available area.
+    void showEvent(QShowEvent* event) override;
+
 private:
     void gaintrackChange();
 
@@ -69,6 +75,7 @@ private:
     QLabel* m_overloadText = nullptr;
     TResponsePlot* m_responsePlot = nullptr;
     QCheckBox* m_noteNames = nullptr;
+    QScrollArea* m_scroll = nullptr;
 };
 
 } // namespace kavrel

@@ -32,6 +32,11 @@ void TPaintBox::SetLineX(int x)
         update(m_lineX, 0, 1, height());
 }
 
+QColor TPaintBox::LineColor() const
+{
+    return m_lineColor.isValid() ? m_lineColor : palette().color(QPalette::Highlight);
+}
+
 void TPaintBox::SetLineColor(const QColor& color)
 {
     m_lineColor = color;
@@ -39,12 +44,20 @@ void TPaintBox::SetLineColor(const QColor& color)
         update(m_lineX, 0, 1, height());
 }
 
+QSize TPaintBox::DeviceSize() const
+{
+    const qreal ratio = devicePixelRatioF();
+    return {qRound(width() * ratio), qRound(height() * ratio)};
+}
+
 void TPaintBox::Render()
 {
-    // One image pixel per column: the plots follow the time axis pixel by pixel.
-    if (m_image.size() != size())
-        m_image = QImage(size(), QImage::Format_RGB32);
-    m_image.fill(Qt::white);
+    // The picture has the screen's own pixels; the owner draws in the box's coordinates, or in
+    // device pixels through DeviceSize().
+    if (m_image.size() != DeviceSize())
+        m_image = QImage(DeviceSize(), QImage::Format_RGB32);
+    m_image.setDevicePixelRatio(devicePixelRatioF());
+    m_image.fill(palette().color(QPalette::Base));
     if (!m_image.isNull() && OnPaint) {
         QPainter p(&m_image);
         p.setFont(font());
@@ -56,13 +69,23 @@ void TPaintBox::Render()
 
 void TPaintBox::paintEvent(QPaintEvent* event)
 {
-    if (m_stale || m_image.size() != size())
+    if (m_stale || m_image.size() != DeviceSize())
         Render();
     QPainter p(this);
     const QRect dirty = event->rect();
-    p.drawImage(dirty, m_image, dirty);
-    if (m_lineX >= 0 && m_lineX >= dirty.left() && m_lineX <= dirty.right())
-        p.fillRect(m_lineX, 0, 1, height(), m_lineColor);
+    p.setClipRect(dirty);
+    p.drawImage(QPoint(0, 0), m_image);
+    if (m_lineX >= 0 && m_lineX >= dirty.left() && m_lineX <= dirty.right()) {
+        // One screen pixel wide, at the left of the column.
+        p.fillRect(QRectF(m_lineX, 0, 1.0 / devicePixelRatioF(), height()), LineColor());
+    }
+}
+
+void TPaintBox::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        Invalidate();
 }
 
 void TPaintBox::resizeEvent(QResizeEvent* event)

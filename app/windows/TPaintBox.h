@@ -26,15 +26,20 @@ public:
     // from the kept picture only.
     int LineX() const { return m_lineX; }
     void SetLineX(int x);
-    QColor LineColor() const { return m_lineColor; }
+    // The palette's highlight unless set.
+    QColor LineColor() const;
     void SetLineColor(const QColor& color);
+    // The box's size in the screen's pixels (its size times the device pixel ratio).
+    QSize DeviceSize() const;
 
-    // The picture OnPaint last drew, without the line (for tests and screenshots).
+    // The picture OnPaint last drew, without the line (for tests and screenshots); it has
+    // DeviceSize() pixels and the box's device pixel ratio.
     const QImage& KeptImage() const { return m_image; }
     // How often OnPaint has drawn the picture.
     int RenderCount() const { return m_renderCount; }
 
-    // Draws the whole box; the painter is set up on the kept picture.
+    // Draws the whole box; the painter is set up on the kept picture, which is filled with the
+    // palette's base colour.
     std::function<void(TPaintBox& sender, QPainter& canvas)> OnPaint;
     // Any button pressed at (x, y) in box pixels.
     std::function<void(TPaintBox& sender, Qt::MouseButton button, int x, int y)> OnMouseDown;
@@ -46,6 +51,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
@@ -57,7 +63,7 @@ private:
     bool m_stale = true;
     int m_renderCount = 0;
     int m_lineX = -1;
-    QColor m_lineColor{220, 0, 0};
+    QColor m_lineColor; // invalid: the palette's highlight
 };
 
 // A container that tells its owner when its size changed.

@@ -13,8 +13,22 @@ namespace kavrel {
 
 namespace {
 
+// The pole's mark is red and the zero's blue; on a dark base both are lightened to keep their
+// contrast.
 const QColor PoleColor(200, 30, 30);
 const QColor ZeroColor(30, 70, 200);
+
+bool IsDark(const QColor& color)
+{
+    return color.lightnessF() < 0.5;
+}
+
+// A colour between two others: `part` of the way from a to b.
+QColor Between(const QColor& a, const QColor& b, double part)
+{
+    const auto mix = [part](int x, int y) { return static_cast<int>(x + (y - x) * part + 0.5); };
+    return QColor(mix(a.red(), b.red()), mix(a.green(), b.green()), mix(a.blue(), b.blue()));
+}
 
 // Pixel row of a dB value, kept a little outside the plot so that clipped parts of the curve
 // still leave the plot at its edge rather than wrapping around.
@@ -101,11 +115,15 @@ void TResponsePlot::Recompute()
 void TResponsePlot::PaintPlot(QPainter& canvas)
 {
     const QRect box = m_plot->rect();
-    canvas.fillRect(box, Qt::white);
+    const QColor base = m_plot->palette().color(QPalette::Base);
+    const QColor ink = m_plot->palette().color(QPalette::Text);
+    const bool dark = IsDark(base);
+    canvas.fillRect(box, base);
     if (m_curve.empty())
         return;
 
-    canvas.setPen(QColor(210, 210, 210));
+    // Lines one screen pixel wide.
+    canvas.setPen(QPen(Between(base, ink, 0.18), 0));
     const int zeroRow = m_dbAxis->RawValueToPixel(0.0);
     if (zeroRow >= 0 && zeroRow < box.height())
         canvas.drawLine(0, zeroRow, box.width() - 1, zeroRow);
@@ -114,7 +132,7 @@ void TResponsePlot::PaintPlot(QPainter& canvas)
         if (!(hz >= m_frequencyAxis->LoValue() && hz <= m_frequencyAxis->HiValue()))
             return;
         const int x = m_frequencyAxis->ValueToPixel(hz);
-        QPen pen(color);
+        QPen pen(dark ? color.lighter(170) : color, 0);
         pen.setStyle(Qt::DashLine);
         canvas.setPen(pen);
         canvas.drawLine(x, 0, x, box.height() - 1);
@@ -135,7 +153,7 @@ void TResponsePlot::PaintPlot(QPainter& canvas)
         else
             path.lineTo(at);
     }
-    canvas.setPen(QPen(Qt::black, 1));
+    canvas.setPen(QPen(ink, 0));
     canvas.setRenderHint(QPainter::Antialiasing, false);
     canvas.drawPath(path);
 }

@@ -32,25 +32,38 @@ QRect LineRect(int x0, int y0, int x1, int y1)
     return {};
 }
 
+// The rectangle of a line as the screen shows it: one screen pixel thick across the line, for a
+// painter whose scale is the device pixel ratio.
+QRectF ThinRect(const QRect& line, qreal ratio)
+{
+    const qreal thin = 1.0 / ratio;
+    return line.height() == 1 ? QRectF(line.x(), line.y(), line.width(), thin)
+                              : QRectF(line.x(), line.y(), thin, line.height());
+}
+
 void InvertRect(QImage& image, const QRect& rect)
 {
-    const QRect area = rect.intersected(image.rect());
+    const QRect area =
+        rect.intersected(QRect(QPoint(0, 0), image.deviceIndependentSize().toSize()));
     if (area.isEmpty()) {
         return;
     }
     QPainter painter(&image);
     painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-    painter.fillRect(area, Qt::white);
+    painter.fillRect(ThinRect(area, image.devicePixelRatio()), Qt::white);
 }
 
-// Paints the model onto the kept image.
+// Paints the model onto the kept image, in the image's logical pixels; lines are one screen
+// pixel thick, text takes the palette's colour for text on buttons.
 class TImageCanvas : public TAxisCanvas {
 public:
-    TImageCanvas(QImage& image, const QFont& font)
-        : m_image(image), m_painter(&image), m_ascent(QFontMetrics(font).ascent())
+    TImageCanvas(QImage& image, const QFont& font, const QColor& ink)
+        : m_bounds(QPoint(0, 0), image.deviceIndependentSize().toSize()),
+          m_ratio(image.devicePixelRatio()), m_ink(ink), m_painter(&image),
+          m_ascent(QFontMetrics(font).ascent())
     {
         m_painter.setFont(font);
-        m_painter.setPen(Qt::black);
+        m_painter.setPen(ink);
     }
 
     void FillRect(int x, int y, int width, int height, TColor color) override
@@ -60,7 +73,7 @@ public:
 
     void DrawText(int x, int y, const std::string& text) override
     {
-        if (y > m_image.height() || y < -1000 || x > m_image.width() || x < -100000) {
+        if (y > m_bounds.height() || y < -1000 || x > m_bounds.width() || x < -100000) {
             return;
         }
         m_painter.drawText(QPoint(x, y + m_ascent), QString::fromStdString(text));
@@ -68,26 +81,28 @@ public:
 
     void Line(int x0, int y0, int x1, int y1) override
     {
-        const QRect rect = LineRect(x0, y0, x1, y1).intersected(m_image.rect());
+        const QRect rect = LineRect(x0, y0, x1, y1).intersected(m_bounds);
         if (!rect.isEmpty()) {
-            m_painter.fillRect(rect, Qt::black);
+            m_painter.fillRect(ThinRect(rect, m_ratio), m_ink);
         }
     }
 
     void InvertLine(int x0, int y0, int x1, int y1) override
     {
-        const QRect rect = LineRect(x0, y0, x1, y1).intersected(m_image.rect());
+        const QRect rect = LineRect(x0, y0, x1, y1).intersected(m_bounds);
         if (rect.isEmpty()) {
             return;
         }
         m_painter.save();
         m_painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        m_painter.fillRect(rect, Qt::white);
+        m_painter.fillRect(ThinRect(rect, m_ratio), Qt::white);
         m_painter.restore();
     }
 
 private:
-    QImage& m_image;
+    QRect m_bounds;
+    qreal m_ratio;
+    QColor m_ink;
     QPainter m_painter;
     int m_ascent;
 };
@@ -342,6 +357,12 @@ void TAxis::changeEvent(QEvent* event)
         SyncSize();
         m_model->FontChanged();
     }
+    if (event->type() == QEvent::PaletteChange) {
+        if (m_backgroundFromPalette) {
+            m_model->SetBackgroundColor(palette().color(QPalette::Button).rgb() & 0xFFFFFFu);
+        }
+        Invalidate();
+    }
 }
 
 void TAxis::SetShowTickmarks(bool show)
@@ -356,6 +377,7 @@ QColor TAxis::BackgroundColor() const
 
 void TAxis::SetBackgroundColor(const QColor& color)
 {
+    m_backgroundFromPalette = false;
     m_model->SetBackgroundColor(color.rgb() & 0xFFFFFFu);
 }
 
@@ -488,15 +510,23 @@ void TAxis::RenderImage()
 {
     m_imageStale = false;
     ++m_renderCount;
-    m_image = QImage(std::max(width(), 1), std::max(height(), 1), QImage::Format_RGB32);
-    TImageCanvas canvas(m_image, font());
+    const qreal ratio = devicePixelRatioF();
+    m_image = QImage(DeviceSize(), QImage::Format_RGB32);
+    m_image.setDevicePixelRatio(ratio);
+    TImageCanvas canvas(m_image, font(), palette().color(QPalette::ButtonText));
     m_model->Paint(canvas);
+}
+
+QSize TAxis::DeviceSize() const
+{
+    const qreal ratio = devicePixelRatioF();
+    return {std::max(qRound(width() * ratio), 1), std::max(qRound(height() * ratio), 1)};
 }
 
 void TAxis::paintEvent(QPaintEvent*)
 {
     SyncSize();
-    if (m_imageStale || m_image.size() != size()) {
+    if (m_imageStale || m_image.size() != DeviceSize()) {
         RenderImage();
     }
     QPainter painter(this);

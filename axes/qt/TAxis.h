@@ -72,6 +72,7 @@ public:
     void SetFont(const QFont& font);
     bool ShowTickmarks() const { return m_model->ShowTickmarks(); }
     void SetShowTickmarks(bool show);
+    // The palette's button colour, following palette changes, until set.
     QColor BackgroundColor() const;
     void SetBackgroundColor(const QColor& color);
     int TickMarkSize() const { return m_model->TickMarkSize(); }
@@ -106,8 +107,10 @@ public:
     // Throws EAxisError for an index out of range.
     QString TickLabel(int index) const;
 
-    // The image last painted, marker included (for tests and screenshots).
+    // The image last painted, marker included (for tests and screenshots), in screen pixels:
+    // DeviceSize() with the widget's device pixel ratio.
     const QImage& KeptImage() const { return m_image; }
+    QSize DeviceSize() const;
     // How often the image was drawn afresh (ticks and labels recomputed).
     int RenderCount() const { return m_renderCount; }
 
@@ -152,6 +155,7 @@ private:
     std::unique_ptr<TAxisLimitForm> m_limitForm;
     QImage m_image;
     bool m_imageStale = true;
+    bool m_backgroundFromPalette = true;
     int m_renderCount = 0;
 };
 

@@ -423,7 +423,7 @@ TEST_F(AxisModelTest, AmplitudeAxisOf105PixelsLabelsOnlyZero)
 
 TEST_F(AxisModelTest, NoiseAroundZeroIsLabelledZero)
 {
-    Place(tposition::posunder, 101, 24);
+    Place(tposition::posunder, 4001, 24);
     axis.SetTickSpaceAim(1);
     axis.SetRange(-6.8, 1);
     bool sawNoise = false;
@@ -453,8 +453,51 @@ TEST_F(AxisModelTest, LinearLayoutFallbacks)
     axis.SetSize(30, 24);
     axis.SetRange(0, 1e9);
     EXPECT_LE(axis.TickCount(), 4 * 30 + 8);
-    axis.SetRange(0, 5);
-    EXPECT_EQ(TickValues(), (std::vector<double>{0, 1, 2, 3, 4, 5, 6}));
+    axis.SetRange(0, 2);
+    EXPECT_EQ(TickValues(), (std::vector<double>{0, 1, 2, 3}));
+}
+
+// Where the aimed spacing would put labels against each other the next coarser nice step is
+// taken; where they fit, the aimed step stays.
+TEST_F(AxisModelTest, CrowdedLabelsTakeACoarserStep)
+{
+    struct TCase {
+        tposition position;
+        int length;
+        double lo, hi;
+        int aim;
+        double step;
+    };
+    const TCase cases[] = {
+        {tposition::posunder, 1455, 0, 12, 40, 0.5}, // aimed 0.2: "10.2" is wider than 24 px
+        {tposition::posunder, 577, 0, 1, 40, 0.1},   // fits: the aimed step
+        {tposition::posleft, 400, -1, 1, 40, 0.2},   // fits
+        {tposition::posleft, 400, -1, 1, 10, 0.1},   // aimed 0.05: 10 px for 13 px high labels
+    };
+    for (const TCase& c : cases) {
+        const bool vertical = c.position == tposition::posleft;
+        Place(c.position, vertical ? 43 : c.length, vertical ? c.length : 24);
+        axis.SetTickSpaceAim(c.aim);
+        axis.SetRange(c.lo, c.hi);
+        const auto values = TickValues();
+        ASSERT_GE(values.size(), 2U);
+        EXPECT_NEAR(values[1] - values[0], c.step, 1e-9) << c.length << " aim " << c.aim;
+
+        TFakeCanvas canvas;
+        axis.Paint(canvas);
+        std::vector<std::pair<int, int>> spans;
+        for (const auto& t : canvas.texts) {
+            if (t.text == axis.AxisText()) {
+                continue;
+            }
+            spans.push_back(vertical ? std::pair{t.y, t.y + 13}
+                                     : std::pair{t.x, t.x + 7 * static_cast<int>(t.text.size())});
+        }
+        std::sort(spans.begin(), spans.end());
+        for (std::size_t i = 1; i < spans.size(); ++i) {
+            EXPECT_GE(spans[i].first, spans[i - 1].second + (vertical ? 0 : 7)) << c.length;
+        }
+    }
 }
 
 TEST_F(AxisModelTest, TickLabelOutOfRange)

@@ -205,6 +205,19 @@ protected:
     std::optional<std::string> m_oldConfig;
 };
 
+TEST_F(CliDocument, VersionIsTheProjectsAndPalettesAreChecked)
+{
+    const TCliResult version = RunKavrel({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out.toStdString(), "kavrel " KAVREL_TEST_VERSION "\n");
+    // No window opens for a palette that does not exist.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    const TCliResult palette = RunKavrel({"--palette", "purple"});
+    qunsetenv("QT_QPA_PLATFORM");
+    EXPECT_EQ(palette.exitCode, 2);
+    EXPECT_NE(palette.err.indexOf("--palette"), -1) << palette.err.toStdString();
+}
+
 TEST_F(CliDocument, AnalyzePrintsTheLevelTextAndANewline)
 {
     const double amplitude = 32768.0 * std::pow(10.0, -6.0 / 20.0);

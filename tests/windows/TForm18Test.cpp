@@ -598,7 +598,7 @@ TEST_F(TForm18Test, AboutBoxNamesVersionRightsDateAndSystems)
     EXPECT_TRUE(about.CompiledLabel()->text().contains(__DATE__));
     EXPECT_TRUE(about.SystemsLabel()->text().contains("Linux"));
     EXPECT_EQ(m_form18->Help1()->actions().value(0), m_form18->aboutaction());
-    EXPECT_EQ(m_form18->aboutaction()->text(), "About Kavrel...");
+    EXPECT_EQ(m_form18->aboutaction()->text(), "&About Kavrel...");
 }
 
 } // namespace

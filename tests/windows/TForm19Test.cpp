@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QSlider>
+#include <QTest>
 
 #include <cmath>
 
@@ -115,6 +116,27 @@ TEST_F(TForm19Test, PlayShortcutWorksFromTheFilterControls)
 {
     EXPECT_TRUE(m_form19->actions().contains(m_form18->playaction()));
     EXPECT_EQ(m_form19->actions().value(0)->shortcut(), QKeySequence(Qt::Key_F9));
+}
+
+TEST_F(TForm19Test, KeysOpenAndCloseItAndTheFocusedSliderIsFramed)
+{
+    EXPECT_EQ(m_form18->showfilteraction()->shortcut(), QKeySequence("Ctrl+F"));
+    m_form18->showfilteraction()->trigger();
+    QApplication::processEvents();
+    ASSERT_TRUE(m_form19->isVisible());
+
+    QSlider* track = m_form19->pqtrack();
+    const QImage plain = track->grab().toImage();
+    track->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(track->hasFocus());
+    const QImage framed = track->grab().toImage();
+    const QColor highlight = track->palette().color(QPalette::Highlight);
+    EXPECT_NE(QColor(plain.pixel(1, 1)), highlight);
+    EXPECT_EQ(QColor(framed.pixel(1, 1)), highlight);
+
+    QTest::keyClick(track, Qt::Key_Escape);
+    EXPECT_FALSE(m_form19->isVisible());
 }
 
 TEST_F(TForm19Test, LampsShowBothAtFirstThenOneAfterEachBlock)
