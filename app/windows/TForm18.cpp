@@ -194,19 +194,20 @@ void TForm18::CreateActions()
         bool checkable;
         void (TForm18::*handler)();
     };
+    // The captions are the program's own texts, kept without mnemonic marks; each has a shortcut.
     const TDesc descs[] = {
-        {m_openaction, "openaction", "&Open soundfile...", "Open soundfile", 0,
+        {m_openaction, "openaction", "Open soundfile...", "Open soundfile", 0,
          QKeySequence(Qt::CTRL | Qt::Key_O), false, &TForm18::openactionExecute},
-        {m_saveaction, "saveaction", "&Save soundfile...", "Save soundfile through the Vesk filter",
+        {m_saveaction, "saveaction", "Save soundfile...", "Save soundfile through the Vesk filter",
          4, QKeySequence(Qt::CTRL | Qt::Key_S), false, &TForm18::saveactionExecute},
-        {m_playaction, "playaction", "&Play!", "Play sound", 1, QKeySequence(Qt::Key_F9), true,
+        {m_playaction, "playaction", "Play!", "Play sound", 1, QKeySequence(Qt::Key_F9), true,
          &TForm18::playactionExecute},
-        {m_showfilteraction, "showfilteraction", "Show &filter settings...",
+        {m_showfilteraction, "showfilteraction", "Show filter settings...",
          "Show the Vesk filter settings", 2, QKeySequence(Qt::CTRL | Qt::Key_F), false,
          &TForm18::showfilteractionExecute},
-        {m_usefilteraction, "usefilteraction", "&Use filter", "Connect the Vesk filter (F)", 3,
+        {m_usefilteraction, "usefilteraction", "Use filter", "Connect the Vesk filter (F)", 3,
          QKeySequence(Qt::Key_F), true, &TForm18::usefilteractionExecute},
-        {m_analyzeaction, "Analyzeaction", "&Analyze", "Analyze file levels", 5,
+        {m_analyzeaction, "Analyzeaction", "Analyze", "Analyze file levels", 5,
          QKeySequence(Qt::CTRL | Qt::Key_L), false, &TForm18::AnalyzeactionExecute},
     };
     for (const TDesc& d : descs) {
