@@ -139,7 +139,8 @@ TEST(CliSafety, ReadingLessThanTheFileStatesIsAWarningOfEveryCommand)
 }
 
 // A sound larger than the memory the program may have is refused with a message naming the file,
-// never an uncaught std::bad_alloc. The file is sparse: 3 GB of data that take no disk.
+// never an uncaught std::bad_alloc. The file is sparse: 3 GB of data that take no disk. The export
+// reads a file in blocks and never holds it: it gets through the whole file.
 TEST(CliSafety, RunningOutOfMemoryIsAMessage)
 {
 #if defined(__SANITIZE_ADDRESS__)
@@ -163,7 +164,7 @@ TEST(CliSafety, RunningOutOfMemoryIsAMessage)
         out.write(header);
         out.resize(44 + static_cast<qint64>(data));
     }
-    for (const char* command : {"export", "convert"}) {
+    for (const char* command : {"convert", "export"}) {
         const std::string out = QFile::encodeName(folder.filePath("out.wav")).toStdString();
         int pipeFds[2];
         ASSERT_EQ(::pipe(pipeFds), 0);
@@ -186,7 +187,11 @@ TEST(CliSafety, RunningOutOfMemoryIsAMessage)
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << command << " " << status;
-        EXPECT_NE(err.find("big.wav: not enough memory"), std::string::npos) << err;
+        EXPECT_NE(err.find(command == std::string("export")
+                               ? "out.wav: not written: the filtered sound is silent"
+                               : "big.wav: not enough memory"),
+                  std::string::npos)
+            << err;
         EXPECT_FALSE(QFile::exists(folder.filePath("out.wav")));
     }
 }
