@@ -136,6 +136,17 @@ TEST(CliSafety, ReadingLessThanTheFileStatesIsAWarningOfEveryCommand)
         EXPECT_TRUE(r.err.contains("truncated-data.wav: warning: the file ends before its data"))
             << r.err.toStdString();
     }
+    // A cut MP3: the program's own lines are all that reach stderr, never the decoder's
+    // diagnostics; info says it on its line, the others in a warning.
+    for (const char* command : {"info", "analyze"}) {
+        const TCliResult r = RunKavrel({command, Fixture("formats/tone-cut-off.mp3")});
+        EXPECT_EQ(r.exitCode, 0) << command;
+        for (const QString& line : r.err.split('\n', Qt::SkipEmptyParts))
+            EXPECT_TRUE(line.startsWith("kavrel: ")) << line.toStdString();
+        EXPECT_TRUE(r.out.contains("truncated=yes") ||
+                    r.err.contains("tone-cut-off.mp3: warning: the file ends before its data"))
+            << command;
+    }
 }
 
 // A sound larger than the memory the program may have is refused with a message naming the file,
