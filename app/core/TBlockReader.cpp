@@ -93,10 +93,8 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
         m_format = format;
         m_layout = m_choose(format.Channels);
         m_slotFrames.assign(m_layout.Slots, 0);
-        m_slots.resize(m_layout.Slots);
-        for (auto& slot : m_slots)
-            slot.resize(static_cast<std::size_t>(m_layout.Frames) *
-                        static_cast<std::size_t>(format.Channels));
+        m_slots.assign(m_layout.Slots,
+                       std::vector<TWav::TChannel>(static_cast<std::size_t>(format.Channels)));
     }
     const auto n = static_cast<std::size_t>(m_format.Channels);
     const auto blockFrames = static_cast<std::size_t>(m_layout.Frames);
@@ -115,18 +113,21 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
         const std::size_t count = std::min(frames - done, blockFrames - at);
         // The slot is the reader's until it is published: the copy runs unlocked.
         lock.unlock();
-        std::int16_t* base = m_slots[slot].data() + at;
+        std::vector<TWav::TChannel>& channels = m_slots[slot];
+        if (channels[0].size() < at + count)
+            for (TWav::TChannel& channel : channels)
+                channel.resize(std::min(blockFrames, std::max(at + count, 2 * channel.size())));
         const std::int16_t* in = interleaved.data() + done * n;
         if (n == 2) {
-            std::int16_t* l = base;
-            std::int16_t* r = base + blockFrames;
+            std::int16_t* l = channels[0].data() + at;
+            std::int16_t* r = channels[1].data() + at;
             for (std::size_t f = 0; f < count; ++f) {
                 l[f] = in[2 * f];
                 r[f] = in[2 * f + 1];
             }
         } else {
             for (std::size_t c = 0; c < n; ++c) {
-                std::int16_t* out = base + c * blockFrames;
+                std::int16_t* out = channels[c].data() + at;
                 for (std::size_t f = 0; f < count; ++f)
                     out[f] = in[f * n + c];
             }
@@ -153,9 +154,8 @@ std::int64_t TBlockReader::Wait(std::int64_t k, const std::int16_t** channels) n
     const std::size_t slot = static_cast<std::size_t>(k) % m_layout.Slots;
     if (channels == nullptr)
         return m_slotFrames[slot];
-    const auto blockFrames = static_cast<std::size_t>(m_layout.Frames);
     for (std::size_t c = 0; c < static_cast<std::size_t>(m_format.Channels); ++c)
-        channels[c] = m_slots[slot].data() + c * blockFrames;
+        channels[c] = m_slots[slot][c].data();
     return m_slotFrames[slot];
 }
 

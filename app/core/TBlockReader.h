@@ -76,7 +76,8 @@ private:
     const TWavScanFormat* m_expected;
     TWavScanFormat m_format;
     TBlockLayout m_layout;
-    std::vector<std::vector<std::int16_t>> m_slots; // channel c of a slot at c·m_layout.Frames
+    // Each slot's channels, grown to the frames read into them (a short file takes little).
+    std::vector<std::vector<TWav::TChannel>> m_slots;
     std::vector<std::int64_t> m_slotFrames;
     bool m_truncated = false;
     std::int64_t m_frames = 0;
