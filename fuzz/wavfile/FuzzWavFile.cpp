@@ -5,6 +5,7 @@
 
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
+#include "fuzz/FuzzFiles.h"
 #include "sound/TWav.h"
 #include "sound/TWavScan.h"
 
@@ -14,38 +15,7 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
-
-// One name per fuzzing process; the file is written for each input and removed after it, as
-// libFuzzer may end the process without running exit handlers.
-const std::string& InputFile()
-{
-    static const std::string path =
-        "/tmp/kavrel-fuzz-wavfile-" + std::to_string(::getpid()) + ".wav";
-    return path;
-}
-
-struct TRemoveInput {
-    ~TRemoveInput() { ::unlink(InputFile().c_str()); }
-};
-
-void WriteInput(const std::uint8_t* data, std::size_t size)
-{
-    const int fd = ::open(InputFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        std::abort();
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0)
-            std::abort();
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-}
 
 kavrel::TFilterSection Filter()
 {
@@ -64,9 +34,9 @@ kavrel::TFilterSection Filter()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    WriteInput(data, size);
-    const TRemoveInput remove;
-    const std::string& path = InputFile();
+    const std::string path = kavrel::fuzz::TempFile("wavfile.wav");
+    const kavrel::fuzz::TRemoveFiles remove{{path}};
+    kavrel::fuzz::WriteFile(path, data, size);
 
     kavrel::TWav wav;
     bool read = false;
