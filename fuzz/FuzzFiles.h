@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,12 @@ inline void WriteFile(const std::string& path, const std::uint8_t* data, std::si
         done += static_cast<std::size_t>(n);
     }
     ::close(fd);
+}
+
+inline std::string Contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Removes the files when the input is done with.

@@ -3,35 +3,15 @@
 
 #include "app/core/SoundExport.h"
 #include "fuzz/FuzzFiles.h"
+#include "fuzz/FuzzFilter.h"
 #include "sound/TWav.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace {
-
-kavrel::TFilterSection Filter()
-{
-    kavrel::TFilterSection s;
-    s.SetFilterType(kavrel::tfiltertype::ftboth);
-    s.SetUseF0BW(true);
-    s.SetSampFreq(44100.0);
-    s.SetPoleBW(50.0);
-    s.SetPoleF0(100.0);
-    s.SetZeroBW(200.0);
-    s.SetZeroF0(300.0);
-    return s;
-}
-
-std::string Contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 // What an export ended in: "" when written, else the kind of error.
 template <typename F> std::string Outcome(F export_)
@@ -65,8 +45,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     kavrel::TDitherRandom d1(3);
     std::string warning;
-    const std::string file = Outcome(
-        [&] { return kavrel::ExportFilteredFile(in, Filter(), fromFile, d1, {}, &warning); });
+    const std::string file = Outcome([&] {
+        return kavrel::ExportFilteredFile(in, kavrel::fuzz::ExportFilter(), fromFile, d1, {},
+                                          &warning);
+    });
     if (!read) {
         if (file != "read")
             std::abort();
@@ -74,15 +56,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     kavrel::TWav scratch;
     kavrel::TDitherRandom d2(3);
-    const std::string memory =
-        Outcome([&] { return kavrel::ExportFiltered(loaded, Filter(), scratch, fromMemory, d2); });
+    const std::string memory = Outcome([&] {
+        return kavrel::ExportFiltered(loaded, kavrel::fuzz::ExportFilter(), scratch, fromMemory,
+                                      d2);
+    });
     // The messages name different output files; what they say after the name must agree.
     const auto reason = [](const std::string& what, const std::string& path) {
         return what.rfind(path, 0) == 0 ? what.substr(path.size()) : what;
     };
     if (reason(file, fromFile) != reason(memory, fromMemory))
         std::abort();
-    if (file.empty() && (Contents(fromFile) != Contents(fromMemory) ||
+    if (file.empty() && (kavrel::fuzz::Contents(fromFile) != kavrel::fuzz::Contents(fromMemory) ||
                          warning != loaded.ReadWarning() || d1.Next() != d2.Next()))
         std::abort();
     return 0;

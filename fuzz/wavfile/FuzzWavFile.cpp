@@ -6,6 +6,7 @@
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
 #include "fuzz/FuzzFiles.h"
+#include "fuzz/FuzzFilter.h"
 #include "sound/TWav.h"
 #include "sound/TWavScan.h"
 
@@ -14,23 +15,6 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-namespace {
-
-kavrel::TFilterSection Filter()
-{
-    kavrel::TFilterSection s;
-    s.SetFilterType(kavrel::tfiltertype::ftboth);
-    s.SetUseF0BW(true);
-    s.SetSampFreq(44100.0);
-    s.SetPoleBW(50.0);
-    s.SetPoleF0(100.0);
-    s.SetZeroBW(200.0);
-    s.SetZeroF0(300.0);
-    return s;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -85,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The export from the file; a readable file fails only as silent or unstorable.
     kavrel::TDitherRandom dither(7);
     try {
-        if (!kavrel::ExportFilteredFile(path, Filter(), "/dev/null", dither))
+        if (!kavrel::ExportFilteredFile(path, kavrel::fuzz::ExportFilter(), "/dev/null", dither))
             std::abort();
     } catch (const kavrel::EWavError&) {
     } catch (const kavrel::EExportError& e) {

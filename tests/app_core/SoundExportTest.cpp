@@ -425,17 +425,19 @@ TEST(ExportFilteredFile, WritesTheBytesOfLoadingAndExporting)
     }
 }
 
-// Every other format too, read twice from the file, whatever length a FLAC header claims: none
-// (as an encoder writing into a pipe leaves it) or far more than the file holds.
+// Every other format too, read twice from the file, whatever length a header claims: none (an
+// encoder writing FLAC into a pipe, a cut Ogg file), far more than the file holds, or 0.
 TEST(ExportFilteredFile, EveryFormatAndAnyClaimedLengthGiveTheBytesOfTheLoadedSound)
 {
     TScratchFolder dir;
     const TFilterSection filter = Section(0.3162, 100.0, 100.0, 100.0, 100.0);
     const std::string formats = std::string(KAVREL_SOURCE_DIR) + "/tests/sound/fixtures/formats/";
     std::vector<std::string> inputs;
-    for (const char* name : {"pcm16-stereo.aiff", "pcm16-stereo.caf", "pcm16-stereo.w64",
-                             "pcm16-stereo.rf64", "pcm24-stereo.flac", "tone-stereo.ogg",
-                             "tone-stereo.opus", "tone-stereo.mp3", "tone-cut-off.flac"})
+    for (const char* name :
+         {"pcm16-stereo.aiff", "pcm16-stereo.caf", "pcm16-stereo.w64", "pcm16-stereo.rf64",
+          "pcm24-stereo.flac", "tone-stereo.ogg", "tone-stereo.opus", "tone-stereo.mp3",
+          "tone-cut-off.flac", "tone-cut-off.ogg", "tone-cut-off.opus", "tone-cut-off.mp3",
+          "tone-granule-zero.ogg"})
         inputs.push_back(formats + name);
     TWav tone;
     ASSERT_TRUE(tone.ReadFile(formats + "tone-stereo.wav"));

@@ -103,20 +103,6 @@ for f in "$tmp/tone-long.ogg" "$tmp/tone-paged.opus" "$out/tone-stereo.mp3"; do
     head -c $((size * 4 / 5)) "$f" >"$out/tone-cut-off.${f##*.}"
 done
 head -c 600 "$out/tone-stereo.mp3" >"$out/tone-first-frame-cut.mp3"
-python3 - "$out/tone-stereo.ogg" "$out/tone-granule-zero.ogg" <<'PY'
-import struct, sys
-def crc(data):
-    c = 0
-    for x in data:
-        c ^= x << 24
-        for _ in range(8):
-            c = ((c << 1) ^ 0x04C11DB7 if c & 0x80000000 else c << 1) & 0xFFFFFFFF
-    return c
-b = bytearray(open(sys.argv[1], "rb").read())
-at = b.rfind(b"OggS")
-b[at + 6:at + 14] = struct.pack("<q", 0)
-b[at + 22:at + 26] = bytes(4)
-b[at + 22:at + 26] = struct.pack("<I", crc(b[at:]))
-open(sys.argv[2], "wb").write(b)
-PY
+# The Ogg Vorbis tone with the granule position of its last page set to 0.
+"$here/ogg-last-granule-zero.py" "$out/tone-stereo.ogg" "$out/tone-granule-zero.ogg"
 ls -l "$out" | awk 'NR > 1 { total += $5 } END { print NR - 1 " fixtures, " total " bytes" }'
