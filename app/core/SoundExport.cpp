@@ -722,6 +722,8 @@ public:
     virtual void Release(std::int64_t k) noexcept = 0;
     // Raises why a block did not come.
     virtual void RethrowError() const = 0;
+    // Gives up: Get returns false from now on, also to a caller waiting in it.
+    virtual void Stop() noexcept = 0;
 };
 
 // The loaded sound.
@@ -739,6 +741,7 @@ public:
     }
     void Release(std::int64_t) noexcept override {}
     void RethrowError() const override {}
+    void Stop() noexcept override {}
 
 private:
     const TWav& m_source;
@@ -754,6 +757,7 @@ public:
         return m_reader.Wait(k, channels) > 0;
     }
     void Release(std::int64_t k) noexcept override { m_reader.Release(k); }
+    void Stop() noexcept override { m_reader.Stop(); }
     void RethrowError() const override
     {
         m_reader.RethrowError();
@@ -839,6 +843,7 @@ public:
         return {m_slots[slot].data(), static_cast<std::size_t>(frames * m_channels)};
     }
 
+    // Ends the work, and the input's, however the writing ended.
     void Stop() noexcept
     {
         {
@@ -846,6 +851,7 @@ public:
             m_stopped = true;
         }
         m_changed.notify_all();
+        m_input.Stop();
     }
 
 private:
