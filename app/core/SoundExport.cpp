@@ -5,10 +5,12 @@
 // thread writes the finished blocks to the file. Every value is bit for bit what one section
 // from a cleared delay line gives, and the dither draws are those of one generator running
 // through the channels in pairs (frame by frame, left then right), as the generator is a counter
-// that can be indexed directly.
+// that can be indexed directly. From a file both passes read it again block by block, each on
+// a thread of its own (TBlockReader), so that the export's memory does not grow with the sound.
 
 #include "app/core/SoundExport.h"
 
+#include "app/core/TBlockReader.h"
 #include "sound/TWavScan.h"
 #include "sound/TWavStream.h"
 
@@ -258,33 +260,6 @@ void PeakOfPairStretch(const TKernel k, const std::int16_t* sa, const std::int16
     db = {b1, b2};
     pa = pka;
     pb = pkb;
-}
-
-// Channels c and c + 1 of the peak pass side by side, following the read as PeakOfChannel does.
-template <typename Available>
-bool PeakOfPair(const TKernel& k, const std::int16_t* sa, const std::int16_t* sb, double& peakA,
-                double& peakB, std::vector<TDelayLine>& checkA, std::vector<TDelayLine>& checkB,
-                const std::atomic<bool>& stop, Available available)
-{
-    TDelayLine da;
-    TDelayLine db;
-    double pa = 0.0;
-    double pb = 0.0;
-    for (std::int64_t seg = 0;; ++seg) {
-        const std::int64_t start = seg * CheckpointFrames;
-        const std::int64_t have = available(start + CheckpointFrames);
-        if (stop)
-            return false;
-        if (have <= start)
-            break;
-        const std::int64_t frames = std::min(CheckpointFrames, have - start);
-        checkA[static_cast<std::size_t>(seg)] = da;
-        checkB[static_cast<std::size_t>(seg)] = db;
-        PeakOfPairStretch(k, sa + start, sb + start, frames, da, db, pa, pb);
-    }
-    peakA = pa;
-    peakB = pb;
-    return true;
 }
 
 // One channel of the peak pass from a cleared delay line, keeping the checkpoints. Every
@@ -639,38 +614,39 @@ TFillLanes PickFillLanes() noexcept
     return &FillLanesBase;
 }
 
-// Fills one block of the output: frames first … first+frames-1 of every channel, interleaved.
+// Fills one block of the output: frames first … first+frames-1 of every channel, interleaved,
+// from in[c], channel c's samples from frame first on.
 class TWritePass {
 public:
-    TWritePass(const TWav& source, const TKernel& kernel, const TPeakPass& peaks, double scale,
-               std::uint64_t ditherState)
-        : m_source(source), m_kernel(kernel), m_peaks(peaks), m_scale(scale), m_state(ditherState),
-          m_channels(source.Channels()), m_length(source.Length())
+    TWritePass(const TKernel& kernel, const TPeakPass& peaks, double scale,
+               std::uint64_t ditherState, std::int32_t channels, std::int64_t length)
+        : m_kernel(kernel), m_peaks(peaks), m_scale(scale), m_state(ditherState),
+          m_channels(channels), m_length(length)
     {
     }
 
-    void Fill(std::int64_t first, std::int64_t frames, std::int16_t* out) const noexcept
+    void Fill(std::int64_t first, std::int64_t frames, const std::int16_t* const* in,
+              std::int16_t* out) const noexcept
     {
         std::optional<TLaneJob> pending;
         for (std::int64_t sub = first; sub < first + frames; sub += LaneFrames)
-            FillGroup(sub, std::min(LaneFrames, first + frames - sub),
+            FillGroup(sub, std::min(LaneFrames, first + frames - sub), in, sub - first,
                       out + (sub - first) * m_channels, pending);
         if (pending)
             m_fillLanes(*pending, nullptr);
     }
 
-    // Frames first … first+frames-1 into out, each channel going on from its delay line in
-    // lines (cleared before frame 0), which it advances: for blocks filled in order, from any
-    // frame. Gives the same values as Fill.
-    void FillInOrder(std::int64_t first, std::int64_t frames, std::int16_t* out,
-                     std::vector<TDelayLine>& lines) const noexcept
+    // The same, each channel going on from its delay line in lines (cleared before frame 0),
+    // which it advances: for blocks filled in order, from any frame, without checkpoints.
+    void FillInOrder(std::int64_t first, std::int64_t frames, const std::int16_t* const* in,
+                     std::int16_t* out, std::vector<TDelayLine>& lines) const noexcept
     {
         for (std::int32_t c = 0; c < m_channels; ++c) {
             const TDrawIndex draws = DrawIndexOf(c, m_channels, m_length);
-            const std::int16_t* in = m_source.ChannelSamples(c).data();
+            const std::int16_t* from = in[c];
             TDelayLine& d = lines[static_cast<std::size_t>(c)];
             for (std::int64_t i = first; i < first + frames; ++i) {
-                const double y = m_kernel.Process(static_cast<double>(in[i]), d);
+                const double y = m_kernel.Process(static_cast<double>(from[i - first]), d);
                 TDitherRandom r(m_state +
                                 (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
                                     TDitherRandom::Increment);
@@ -680,19 +656,21 @@ public:
     }
 
 private:
-    // Frames first … first+frames-1 (at most LaneFrames, from a checkpoint) into out.
-    // Lane jobs go out in pairs: one waits in pending for the next.
-    void FillGroup(std::int64_t first, std::int64_t frames, std::int16_t* out,
+    // Frames first … first+frames-1 (at most LaneFrames, from a checkpoint) into out; in[c] +
+    // skip is channel c's frame first. Lane jobs go out in pairs: one waits in pending for the
+    // next.
+    void FillGroup(std::int64_t first, std::int64_t frames, const std::int16_t* const* in,
+                   std::int64_t skip, std::int16_t* out,
                    std::optional<TLaneJob>& pending) const noexcept
     {
         for (std::int32_t c = 0; c < m_channels; ++c) {
             const TDrawIndex draws = DrawIndexOf(c, m_channels, m_length);
-            const std::int16_t* in = m_source.ChannelSamples(c).data();
+            const std::int16_t* from = in[c] + skip;
             const std::vector<TDelayLine>& cp = m_peaks.Checkpoints[static_cast<std::size_t>(c)];
             if (m_kernel.Type == tfiltertype::ftboth && frames == LaneFrames &&
                 first % CheckpointFrames == 0) {
-                TLaneJob job{&m_kernel, m_scale, in + first, cp.data() + first / CheckpointFrames,
-                             {},        0,       out + c,    m_channels};
+                TLaneJob job{&m_kernel, m_scale, from,    cp.data() + first / CheckpointFrames,
+                             {},        0,       out + c, m_channels};
                 job.StateStep = draws.Step * TDitherRandom::Increment;
                 for (int j = 0; j < Lanes; ++j) {
                     const auto frame = static_cast<std::uint64_t>(first + j * CheckpointFrames);
@@ -714,7 +692,7 @@ private:
                 TDelayLine d = cp[static_cast<std::size_t>(seg / CheckpointFrames)];
                 const std::int64_t end = std::min(first + frames, seg + CheckpointFrames);
                 for (std::int64_t i = seg; i < end; ++i) {
-                    const double y = m_kernel.Process(static_cast<double>(in[i]), d);
+                    const double y = m_kernel.Process(static_cast<double>(from[i - first]), d);
                     TDitherRandom r(m_state +
                                     (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
                                         TDitherRandom::Increment);
@@ -724,7 +702,6 @@ private:
         }
     }
 
-    const TWav& m_source;
     const TKernel& m_kernel;
     const TPeakPass& m_peaks;
     double m_scale;
@@ -734,18 +711,81 @@ private:
     TFillLanes m_fillLanes = PickFillLanes();
 };
 
-// Blocks filled by worker threads into a ring and handed to the writer in order.
+// Where the write pass takes its samples from, block by block (blocks of the ring's size).
+class TWriteInput {
+public:
+    virtual ~TWriteInput() = default;
+    // Points channels[c] at channel c's first frame of block k once it is there; false when it
+    // never comes.
+    virtual bool Get(std::int64_t k, const std::int16_t** channels) noexcept = 0;
+    // Blocks before k have been written.
+    virtual void Release(std::int64_t k) noexcept = 0;
+    // Raises why a block did not come.
+    virtual void RethrowError() const = 0;
+    // Gives up: Get returns false from now on, also to a caller waiting in it.
+    virtual void Stop() noexcept = 0;
+};
+
+// The loaded sound.
+class TMemoryInput final : public TWriteInput {
+public:
+    TMemoryInput(const TWav& source, std::int64_t blockFrames)
+        : m_source(source), m_blockFrames(blockFrames)
+    {
+    }
+    bool Get(std::int64_t k, const std::int16_t** channels) noexcept override
+    {
+        for (std::int32_t c = 0; c < m_source.Channels(); ++c)
+            channels[c] = m_source.ChannelSamples(c).data() + k * m_blockFrames;
+        return true;
+    }
+    void Release(std::int64_t) noexcept override {}
+    void RethrowError() const override {}
+    void Stop() noexcept override {}
+
+private:
+    const TWav& m_source;
+    std::int64_t m_blockFrames;
+};
+
+// A second read of the file, whose blocks are the ring's.
+class TReaderInput final : public TWriteInput {
+public:
+    explicit TReaderInput(TBlockReader& reader) : m_reader(reader) {}
+    bool Get(std::int64_t k, const std::int16_t** channels) noexcept override
+    {
+        return m_reader.Wait(k, channels) > 0;
+    }
+    void Release(std::int64_t k) noexcept override { m_reader.Release(k); }
+    void Stop() noexcept override { m_reader.Stop(); }
+    void RethrowError() const override
+    {
+        m_reader.RethrowError();
+        throw EExportError("the sound file could not be read again");
+    }
+
+private:
+    TBlockReader& m_reader;
+};
+
+// Blocks filled by worker threads into a ring and handed to the writer in order. In order (for
+// a pass without checkpoints) the writer fills each block itself.
 class TBlockRing {
 public:
-    // blockFrames: a multiple of LaneFrames (blocks start at checkpoints).
-    TBlockRing(const TWritePass& pass, std::int64_t length, std::int32_t channels,
-               std::int64_t blockFrames)
-        : m_pass(pass), m_length(length), m_channels(channels), m_blockFrames(blockFrames),
-          m_blocks((length + blockFrames - 1) / blockFrames), m_slots(RingBlocks),
-          m_ready(RingBlocks, -1)
+    // blockFrames: a multiple of LaneFrames (blocks start at checkpoints) unless in order.
+    TBlockRing(const TWritePass& pass, TWriteInput& input, std::int64_t length,
+               std::int32_t channels, std::int64_t blockFrames, bool inOrder)
+        : m_pass(pass), m_input(input), m_length(length), m_channels(channels),
+          m_blockFrames(blockFrames), m_inOrder(inOrder), m_slotCount(inOrder ? 1 : RingBlocks),
+          m_blocks((length + blockFrames - 1) / blockFrames), m_slots(m_slotCount),
+          m_inputs(m_slotCount), m_ready(m_slotCount, -1)
     {
         for (auto& slot : m_slots)
             slot.resize(static_cast<std::size_t>(std::min(blockFrames, length) * channels));
+        for (auto& in : m_inputs)
+            in.resize(static_cast<std::size_t>(channels));
+        if (inOrder)
+            m_lines.resize(static_cast<std::size_t>(channels));
     }
 
     // The worker loop: fill the next free block until all are taken or the ring is stopped.
@@ -757,18 +797,23 @@ public:
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, [&] {
                     return m_stopped || m_next >= m_blocks ||
-                           m_next - m_freed < static_cast<std::int64_t>(RingBlocks);
+                           m_next - m_freed < static_cast<std::int64_t>(m_slotCount);
                 });
                 if (m_stopped || m_next >= m_blocks)
                     return;
                 k = m_next++;
             }
-            FillBlock(k);
+            const bool filled = FillBlock(k);
             {
                 std::lock_guard lock(m_mutex);
-                m_ready[static_cast<std::size_t>(k) % RingBlocks] = k;
+                if (filled)
+                    m_ready[static_cast<std::size_t>(k) % m_slotCount] = k;
+                else
+                    m_failed = true;
             }
             m_changed.notify_all();
+            if (!filled)
+                return;
         }
     }
 
@@ -777,21 +822,28 @@ public:
     std::span<const std::int16_t> Next(std::int64_t first, bool haveWorkers)
     {
         const std::int64_t k = first / m_blockFrames;
-        const std::size_t slot = static_cast<std::size_t>(k) % RingBlocks;
+        const std::size_t slot = static_cast<std::size_t>(k) % m_slotCount;
+        m_input.Release(k);
         if (!haveWorkers) {
-            FillBlock(k);
+            if (!FillBlock(k))
+                m_input.RethrowError();
         } else {
+            bool failed = false;
             {
                 std::unique_lock lock(m_mutex);
                 m_freed = k;
                 m_changed.notify_all();
-                m_changed.wait(lock, [&] { return m_ready[slot] == k; });
+                m_changed.wait(lock, [&] { return m_ready[slot] == k || m_failed; });
+                failed = m_ready[slot] != k;
             }
+            if (failed)
+                m_input.RethrowError();
         }
         const std::int64_t frames = std::min(m_blockFrames, m_length - k * m_blockFrames);
         return {m_slots[slot].data(), static_cast<std::size_t>(frames * m_channels)};
     }
 
+    // Ends the work, and the input's, however the writing ended.
     void Stop() noexcept
     {
         {
@@ -799,28 +851,43 @@ public:
             m_stopped = true;
         }
         m_changed.notify_all();
+        m_input.Stop();
     }
 
 private:
-    void FillBlock(std::int64_t k) noexcept
+    bool FillBlock(std::int64_t k) noexcept
     {
         const std::int64_t first = k * m_blockFrames;
-        m_pass.Fill(first, std::min(m_blockFrames, m_length - first),
-                    m_slots[static_cast<std::size_t>(k) % RingBlocks].data());
+        const std::size_t slot = static_cast<std::size_t>(k) % m_slotCount;
+        std::vector<const std::int16_t*>& in = m_inputs[slot];
+        if (!m_input.Get(k, in.data()))
+            return false;
+        const std::int64_t frames = std::min(m_blockFrames, m_length - first);
+        if (m_inOrder)
+            m_pass.FillInOrder(first, frames, in.data(), m_slots[slot].data(), m_lines);
+        else
+            m_pass.Fill(first, frames, in.data(), m_slots[slot].data());
+        return true;
     }
 
     const TWritePass& m_pass;
+    TWriteInput& m_input;
     std::int64_t m_length;
     std::int32_t m_channels;
     std::int64_t m_blockFrames;
+    bool m_inOrder;
+    std::size_t m_slotCount;
     std::int64_t m_blocks;
     std::vector<std::vector<std::int16_t>> m_slots;
+    std::vector<std::vector<const std::int16_t*>> m_inputs;
     std::vector<std::int64_t> m_ready;
+    std::vector<TDelayLine> m_lines;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::int64_t m_next = 0;
     std::int64_t m_freed = 0;
     bool m_stopped = false;
+    bool m_failed = false;
 };
 
 // Empties the scratch sound however the export ends.
@@ -837,9 +904,32 @@ double MaxOf(const std::vector<double>& v)
     return m;
 }
 
-// The write pass and the file, after the peak pass; raises EExportError for a silent sound.
-bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& peaks,
-                 const std::string& path, TDitherRandom& dither, const TStage& writing)
+// How the write pass takes its blocks: frames per block, and whether in order (one block at a
+// time, each channel going on from where the last block left it) rather than from checkpoints.
+struct TWriteLayout {
+    std::int64_t Frames;
+    bool InOrder;
+};
+
+// Blocks of the loaded sound: a ring of blocks when it fits the budget, else (so many channels
+// that even short blocks in a ring would not fit) one block at a time.
+TWriteLayout MemoryLayout(std::int32_t channels, std::int64_t length)
+{
+    const std::int64_t frameBytes = 2 * std::int64_t{channels};
+    for (const std::int64_t frames : {BlockFrames, LaneFrames})
+        if (static_cast<std::int64_t>(RingBlocks) * std::min(frames, length) * frameBytes <=
+            BlockBudgetBytes)
+            return {frames, false};
+    return {std::max<std::int64_t>(
+                1, std::min({BlockBudgetBytes / 2 / frameBytes, BlockFrames, length})),
+            true};
+}
+
+// The write pass and the file, after the peak pass, taking the samples from input in blocks of
+// layout; raises EExportError for a silent sound.
+bool WriteExport(TWriteInput& input, const TWriteLayout& layout, const TWavStreamFormat& format,
+                 const TKernel& kernel, const TPeakPass& peaks, const std::string& path,
+                 TDitherRandom& dither, const TStage& writing)
 {
     const double peak = MaxOf(peaks.Peaks);
     if (!(peak > 0.0))
@@ -848,47 +938,16 @@ bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& pea
     // y ÷ peak × 32764 as one multiplication: the two differ at most in the last bit of a
     // double, far below what the dither and the rounding can tell apart.
     const double scale = ExportPeakTarget / peak;
-    const std::int32_t channels = source.Channels();
-    const std::int64_t length = source.Length();
-    const TWritePass pass(source, kernel, peaks, scale, dither.State());
-    const TWavStreamFormat format{channels, source.SampleRate(), length};
+    const std::int32_t channels = format.Channels;
+    const std::int64_t length = format.Length;
+    const TWritePass pass(kernel, peaks, scale, dither.State(), channels, length);
     const auto report = [&writing](double f) { return writing.Report(f); };
-    const std::int64_t frameBytes = 2 * std::int64_t{channels};
-    std::int64_t ringFrames = 0;
-    for (const std::int64_t frames : {BlockFrames, LaneFrames}) {
-        if (static_cast<std::int64_t>(RingBlocks) * std::min(frames, length) * frameBytes <=
-            BlockBudgetBytes) {
-            ringFrames = frames;
-            break;
-        }
-    }
-    if (ringFrames == 0) {
-        // So many channels that even short blocks in a ring would not fit the budget: one block
-        // at a time, each channel going on from where the last block left it.
-        const std::int64_t frames = std::max<std::int64_t>(
-            1, std::min({BlockBudgetBytes / 2 / frameBytes, BlockFrames, length}));
-        std::vector<std::int16_t> block(static_cast<std::size_t>(frames * channels));
-        std::vector<TDelayLine> lines(static_cast<std::size_t>(channels));
-        const bool complete = WriteWavStream(
-            path, format,
-            [&](std::int64_t first) {
-                const std::int64_t n = std::min(frames, length - first);
-                pass.FillInOrder(first, n, block.data(), lines);
-                return std::span<const std::int16_t>(block.data(),
-                                                     static_cast<std::size_t>(n * channels));
-            },
-            report);
-        if (!complete)
-            return false;
-        dither.Discard(static_cast<std::uint64_t>(channels) * static_cast<std::uint64_t>(length));
-        return true;
-    }
-    TBlockRing ring(pass, length, channels, ringFrames);
+    TBlockRing ring(pass, input, length, channels, layout.Frames, layout.InOrder);
     std::atomic<bool> stop{false};
     bool haveWorkers = false;
     {
         TThreads workers(stop);
-        const int threads = ThreadCount(length * channels);
+        const int threads = layout.InOrder ? 1 : ThreadCount(length * channels);
         for (int t = 0; t < threads && threads > 1; ++t)
             haveWorkers = workers.Start([&ring] { ring.Work(); }) || haveWorkers;
         struct TStopOnExit {
@@ -906,6 +965,15 @@ bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& pea
     return true;
 }
 
+bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& peaks,
+                 const std::string& path, TDitherRandom& dither, const TStage& writing)
+{
+    const TWriteLayout layout = MemoryLayout(source.Channels(), source.Length());
+    TMemoryInput input(source, layout.Frames);
+    return WriteExport(input, layout, {source.Channels(), source.SampleRate(), source.Length()},
+                       kernel, peaks, path, dither, writing);
+}
+
 } // namespace
 
 double FilteredPeak(const TWav& source, TFilterSection filter, const TExportProgress& progress)
@@ -917,6 +985,60 @@ double FilteredPeak(const TWav& source, TFilterSection filter, const TExportProg
 }
 
 namespace {
+
+// Blocks of a file read twice: the read's slots and the ring's together fit the budget.
+TWriteLayout StreamLayout(std::int32_t channels)
+{
+    const std::int64_t frameBytes = 2 * std::int64_t{channels};
+    for (const std::int64_t frames : {BlockFrames, LaneFrames})
+        if (2 * static_cast<std::int64_t>(RingBlocks) * frames * frameBytes <= BlockBudgetBytes)
+            return {frames, false};
+    return {std::max<std::int64_t>(1, std::min(BlockBudgetBytes / 3 / frameBytes, BlockFrames)),
+            true};
+}
+
+// The peak pass over blocks as they arrive, every channel from a cleared delay line, channels
+// in pairs; keeps the delay line at each checkpoint when asked to.
+class TStreamPeaks {
+public:
+    TStreamPeaks(const TKernel& kernel, std::int32_t channels, bool checkpoints, TPeakPass& out)
+        : m_kernel(kernel), m_channels(static_cast<std::size_t>(channels)),
+          m_checkpoints(checkpoints), m_out(out), m_lines(m_channels)
+    {
+        m_out.Peaks.assign(m_channels, 0.0);
+        m_out.Checkpoints.assign(checkpoints ? m_channels : 0, {});
+    }
+
+    // Frames first … first+frames-1, in[c] holding channel c's; blocks come in order.
+    void Add(const std::int16_t* const* in, std::int64_t first, std::int64_t frames)
+    {
+        std::vector<double>& peaks = m_out.Peaks;
+        for (std::int64_t at = 0; at < frames;) {
+            std::int64_t n = frames - at;
+            if (m_checkpoints) {
+                const std::int64_t phase = (first + at) % CheckpointFrames;
+                if (phase == 0)
+                    for (std::size_t c = 0; c < m_channels; ++c)
+                        m_out.Checkpoints[c].push_back(m_lines[c]);
+                n = std::min(n, CheckpointFrames - phase);
+            }
+            std::size_t c = 0;
+            for (; c + 1 < m_channels; c += 2)
+                PeakOfPairStretch(m_kernel, in[c] + at, in[c + 1] + at, n, m_lines[c],
+                                  m_lines[c + 1], peaks[c], peaks[c + 1]);
+            if (c < m_channels)
+                peaks[c] = PeakOfStretch(m_kernel, in[c] + at, n, m_lines[c], peaks[c]);
+            at += n;
+        }
+    }
+
+private:
+    TKernel m_kernel;
+    std::size_t m_channels;
+    bool m_checkpoints;
+    TPeakPass& m_out;
+    std::vector<TDelayLine> m_lines;
+};
 
 [[noreturn]] void ThrowNoMemory(const std::string& path)
 {
@@ -959,127 +1081,59 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
         });
     }
 
-    TWav source;
-    TPeakPass peaks;
-    std::optional<TKernel> kernel;
-    std::atomic<bool> stop{false};
-    // Frames stored so far, or Finished once the read has ended (finalFrames then holds them).
-    constexpr std::int64_t Finished = -1;
-    std::atomic<std::int64_t> ready{0};
-    std::int64_t finalFrames = 0;
-    std::int64_t written = 0;
-    std::atomic<std::int64_t> done{0};
-    const auto available = [&](std::int64_t needed) {
-        for (;;) {
-            const std::int64_t r = ready.load(std::memory_order_acquire);
-            if (r == Finished)
-                return finalFrames;
-            if (r >= needed)
-                return r;
-            ready.wait(r, std::memory_order_acquire);
-        }
+    // Read twice, never held: first for the peaks (and the delay line at each checkpoint), then
+    // for the output, each read a block ahead of the filter on a thread of its own.
+    std::optional<TWriteLayout> layout;
+    const auto choose = [&layout](std::int32_t channels) {
+        layout = StreamLayout(channels);
+        return TBlockLayout{layout->Frames, layout->InOrder ? std::size_t{2} : RingBlocks};
     };
+    TPeakPass peaks;
     TWavScanFormat format;
     bool truncated = false;
-    bool completed = false;
     {
-        TThreads workers(stop);
-        // However the read ends, the peak threads learn that no more frames come.
-        struct TFinishOnExit {
-            std::atomic<std::int64_t>& Ready;
-            std::int64_t& Final;
-            const std::int64_t& Written;
-            std::atomic<bool>& Stop;
-            bool Completed = false;
-            ~TFinishOnExit()
-            {
-                if (!Completed)
-                    Stop = true;
-                Final = Written;
-                Ready.store(Finished, std::memory_order_release);
-                Ready.notify_all();
-            }
-        } finish{ready, finalFrames, written, stop};
-
-        const auto startPeakThreads = [&] {
-            const std::int32_t channels = format.Channels;
-            if (channels <= 0 || format.Frames < 0)
-                throw EExportError(outPath + ": not written: the size of '" + inPath +
-                                   "' is not known");
-            source.SetSampleRate(format.SampleRate);
-            source.SetChannels(channels);
-            source.SetLengthUnset(format.Frames);
-            filter.SetSampFreq(static_cast<double>(format.SampleRate));
-            kernel.emplace(filter);
-            peaks.Peaks.assign(static_cast<std::size_t>(channels), 0.0);
-            peaks.Checkpoints.assign(static_cast<std::size_t>(channels),
-                                     std::vector<TDelayLine>(static_cast<std::size_t>(
-                                         format.Frames / CheckpointFrames + 1)));
-            // The calling thread reads; one other filters the channels in pairs, which keeps
-            // up with the read and leaves it a core of its own.
-            const bool started = workers.Start([&] {
-                const std::int32_t n = source.Channels();
-                for (std::int32_t c = 0; c < n; c += 2) {
-                    const auto i = static_cast<std::size_t>(c);
-                    const bool ok =
-                        c + 1 < n
-                            ? PeakOfPair(*kernel, source.ChannelSamples(c).data(),
-                                         source.ChannelSamples(c + 1).data(), peaks.Peaks[i],
-                                         peaks.Peaks[i + 1], peaks.Checkpoints[i],
-                                         peaks.Checkpoints[i + 1], stop, available)
-                            : PeakOfChannel(
-                                  *kernel, source.ChannelSamples(c).data(), peaks.Peaks[i],
-                                  peaks.Checkpoints[i], done, stop, [] { return true; }, available);
-                    if (!ok)
-                        return;
-                }
-            });
-            if (!started)
-                throw EExportError(outPath + ": not written: no thread to filter on");
-        };
+        TBlockReader reader(inPath, outPath, choose);
         const TStage reading{&progress, 0.0, 0.4};
-        completed = ScanWavFile(
-            inPath, format,
-            [&](std::span<const std::int16_t> block) {
-                if (!kernel)
-                    startPeakThreads();
-                const auto n = static_cast<std::size_t>(source.Channels());
-                const std::size_t frames = block.size() / n;
-                const auto at = static_cast<std::size_t>(written);
-                if (at + frames > static_cast<std::size_t>(source.Length()))
-                    throw EExportError(outPath + ": not written: '" + inPath +
-                                       "' grew while it was read");
-                if (n == 2) {
-                    std::int16_t* l = source.MutableChannelSamples(0).data() + at;
-                    std::int16_t* r = source.MutableChannelSamples(1).data() + at;
-                    for (std::size_t f = 0; f < frames; ++f) {
-                        l[f] = block[2 * f];
-                        r[f] = block[2 * f + 1];
-                    }
-                } else {
-                    for (std::size_t c = 0; c < n; ++c) {
-                        std::int16_t* out =
-                            source.MutableChannelSamples(static_cast<std::int32_t>(c)).data() + at;
-                        for (std::size_t f = 0; f < frames; ++f)
-                            out[f] = block[f * n + c];
-                    }
-                }
-                written += static_cast<std::int64_t>(frames);
-                ready.store(written, std::memory_order_release);
-                ready.notify_all();
-            },
-            truncated, [&reading](double f) { return reading.Report(f); });
-        finish.Completed = completed;
+        std::optional<TStreamPeaks> pass;
+        std::vector<const std::int16_t*> in;
+        for (std::int64_t k = 0;; ++k) {
+            if (k == 0 && reader.Wait(k, nullptr) > 0) {
+                // The format is known once the first block is there.
+                filter.SetSampFreq(static_cast<double>(reader.Format().SampleRate));
+                pass.emplace(TKernel(filter), reader.Format().Channels, !layout->InOrder, peaks);
+                in.resize(static_cast<std::size_t>(reader.Format().Channels));
+            }
+            const std::int64_t frames = reader.Wait(k, in.data());
+            if (frames < 0)
+                reader.RethrowError();
+            if (frames <= 0)
+                break;
+            pass->Add(in.data(), k * layout->Frames, frames);
+            reader.Release(k + 1);
+            if (!reading.Report(reader.Fraction()))
+                return false;
+        }
+        format = reader.Format();
+        truncated = reader.Truncated();
+        if (!reading.Report(1.0))
+            return false;
     }
-    if (!completed)
-        return false;
     if (warning != nullptr)
-        *warning = ReadWarningText(truncated, format.Oversized, written);
-    if (!kernel)
+        *warning = ReadWarningText(truncated, format.Oversized, format.Frames);
+    if (format.Frames <= 0)
         throw EExportError(outPath + ": not written: the filtered sound is silent");
-    if (written < source.Length())
-        source.SetLength(written);
-    return WriteExport(source, *kernel, peaks, outPath, dither, TStage{&progress, 0.4, 1.0});
+    filter.SetSampFreq(static_cast<double>(format.SampleRate));
+    const TKernel kernel(filter);
+    const TWriteLayout written = *layout;
+    TBlockReader reader(
+        inPath, outPath,
+        [&written](std::int32_t) {
+            return TBlockLayout{written.Frames, written.InOrder ? std::size_t{2} : RingBlocks};
+        },
+        &format);
+    TReaderInput input(reader);
+    return WriteExport(input, written, {format.Channels, format.SampleRate, format.Frames}, kernel,
+                       peaks, outPath, dither, TStage{&progress, 0.4, 1.0});
 }
 
 } // namespace

@@ -42,12 +42,13 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
                     const std::string& path, TDitherRandom& dither,
                     const TExportProgress& progress = {});
 
-// Reads the wave file at inPath and exports it as ExportFiltered does, to the same bits, with the
-// peak pass following the read instead of waiting for it. Raises EWavError for a file that cannot
-// be read or written, EExportError as ExportFiltered does; outPath is then untouched. Returns
-// false when progress cancelled. When given, warning receives TWav::ReadWarning's text for
-// inPath. Memory: the sound's samples and checkpoints plus a bounded amount for any channel
-// count; running out of memory raises EExportError naming outPath ("not enough memory").
+// Reads the sound file at inPath and exports it as ExportFiltered does, to the same bits: a
+// regular file is read twice, first for the filtered peak, then for the output, and never held
+// in memory (a few blocks, and the filter's state every few thousand frames); anything else (a
+// pipe) is loaded first. Raises EWavError for a file that cannot be read or written, EExportError
+// as ExportFiltered does and when the file changes between the reads; outPath is then untouched.
+// Returns false when progress cancelled. When given, warning receives TWav::ReadWarning's text for
+// inPath. Running out of memory raises EExportError naming outPath ("not enough memory").
 bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
                         const std::string& outPath, TDitherRandom& dither,
                         const TExportProgress& progress = {}, std::string* warning = nullptr);

@@ -5,6 +5,8 @@
 
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
+#include "fuzz/FuzzFiles.h"
+#include "fuzz/FuzzFilter.h"
 #include "sound/TWav.h"
 #include "sound/TWavScan.h"
 
@@ -14,59 +16,11 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-// One name per fuzzing process; the file is written for each input and removed after it, as
-// libFuzzer may end the process without running exit handlers.
-const std::string& InputFile()
-{
-    static const std::string path =
-        "/tmp/kavrel-fuzz-wavfile-" + std::to_string(::getpid()) + ".wav";
-    return path;
-}
-
-struct TRemoveInput {
-    ~TRemoveInput() { ::unlink(InputFile().c_str()); }
-};
-
-void WriteInput(const std::uint8_t* data, std::size_t size)
-{
-    const int fd = ::open(InputFile().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0)
-        std::abort();
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0)
-            std::abort();
-        done += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-}
-
-kavrel::TFilterSection Filter()
-{
-    kavrel::TFilterSection s;
-    s.SetFilterType(kavrel::tfiltertype::ftboth);
-    s.SetUseF0BW(true);
-    s.SetSampFreq(44100.0);
-    s.SetPoleBW(50.0);
-    s.SetPoleF0(100.0);
-    s.SetZeroBW(200.0);
-    s.SetZeroF0(300.0);
-    return s;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    WriteInput(data, size);
-    const TRemoveInput remove;
-    const std::string& path = InputFile();
+    const std::string path = kavrel::fuzz::TempFile("wavfile.wav");
+    const kavrel::fuzz::TRemoveFiles remove{{path}};
+    kavrel::fuzz::WriteFile(path, data, size);
 
     kavrel::TWav wav;
     bool read = false;
@@ -115,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The export from the file; a readable file fails only as silent or unstorable.
     kavrel::TDitherRandom dither(7);
     try {
-        if (!kavrel::ExportFilteredFile(path, Filter(), "/dev/null", dither))
+        if (!kavrel::ExportFilteredFile(path, kavrel::fuzz::ExportFilter(), "/dev/null", dither))
             std::abort();
     } catch (const kavrel::EWavError&) {
     } catch (const kavrel::EExportError& e) {

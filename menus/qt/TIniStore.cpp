@@ -191,16 +191,23 @@ std::string QuoteValue(const std::string& value)
     return out + "\"";
 }
 
-// The text a value line holds: quotes removed, escapes resolved, a comment after ';' dropped.
-// nullopt for QSettings' "@Invalid()".
+// The text a value line holds: quotes removed, escapes resolved, a comment after ';' dropped,
+// blanks around it trimmed but those within quotes kept. nullopt for QSettings' "@Invalid()".
 std::optional<std::string> UnquoteValue(const std::string& raw)
 {
     std::string out;
     bool quoted = false;
+    // The part of out that came from within quotes.
+    std::size_t quotedFrom = std::string::npos;
+    std::size_t quotedTo = 0;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         const char c = raw[i];
         if (c == '"') {
             quoted = !quoted;
+            if (quoted)
+                quotedFrom = std::min(quotedFrom, out.size());
+            else
+                quotedTo = out.size();
             continue;
         }
         if (!quoted && c == ';')
@@ -248,8 +255,12 @@ std::optional<std::string> UnquoteValue(const std::string& raw)
             out += e;
         }
     }
-    if (!quoted)
-        out = Trim(out);
+    if (quoted)
+        quotedTo = out.size();
+    const std::size_t last = out.find_last_not_of(" \t\r");
+    out.erase(std::max(last == std::string::npos ? 0 : last + 1, quotedTo));
+    const std::size_t first = std::min(out.find_first_not_of(" \t\r"), quotedFrom);
+    out.erase(0, std::min(first, out.size()));
     if (out == "@Invalid()")
         return std::nullopt;
     if (out.rfind("@@", 0) == 0)

@@ -5,18 +5,46 @@
 //
 // Frame counts in a header are not trusted for memory: the arrays are sized from the count only
 // when the file is large enough to plausibly hold it, and otherwise grow with the decoded data.
+// A count that disagrees with what decodes marks the sound as cut short. libsndfile trusts the
+// last granule position of an Ogg file: one of 0 is shown to it as an unknown one, so that what
+// the file holds decodes.
 #include "sound/detail/SndfileReader.h"
 
 #include "sound/EWavError.h"
+#include "sound/detail/OggPages.h"
 #include "sound/detail/SampleConversion.h"
 
 #include <sndfile.h>
+
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
 #include <exception>
 #include <memory>
 #include <vector>
+
+// libsndfile decodes MP3 through libmpg123 without asking it to be quiet, so a damaged file
+// has the decoder print its own warnings on stderr. Opening a stream is taken over (the
+// program's definition comes before the library's) to ask for that first. From mpg123.h:
+// MPG123_ADD_FLAGS is 2 and MPG123_QUIET 0x20.
+extern "C" {
+struct mpg123_handle_struct;
+int mpg123_open_handle(mpg123_handle_struct* handle, void* io);
+}
+
+int mpg123_open_handle(mpg123_handle_struct* handle, void* io)
+{
+    using TOpen = int (*)(mpg123_handle_struct*, void*);
+    using TParam = int (*)(mpg123_handle_struct*, int, long, double);
+    static const auto open = reinterpret_cast<TOpen>(::dlsym(RTLD_NEXT, "mpg123_open_handle"));
+    static const auto param = reinterpret_cast<TParam>(::dlsym(RTLD_NEXT, "mpg123_param2"));
+    if (open == nullptr)
+        return -1;
+    if (param != nullptr)
+        param(handle, 2, 0x20, 0.0);
+    return open(handle, io);
+}
 
 namespace kavrel::detail {
 
@@ -33,11 +61,18 @@ constexpr std::uint64_t kTrustedRatio = 64;
 // Bytes of an MP3 file that may stay unread at its end (tags, the decoder's last read): this
 // many, or a twentieth of the file if that is more.
 constexpr std::uint64_t kUnreadSlack = std::uint64_t{16} * 1024;
+// libsndfile's error code for a file it cannot open as a regular file.
+constexpr int kNotARegularFile = 7;
+// A granule position past any real length, which makes libsndfile work the length out itself.
+constexpr std::uint64_t kUnknownGranule = std::uint64_t{1} << 62;
 
 struct TVirtualFile {
     const TWavSource& Source;
     std::uint64_t Position = 0;
     std::exception_ptr Error;
+    // Bytes shown in place of the file's own from OverlayAt on.
+    std::uint64_t OverlayAt = 0;
+    std::vector<std::byte> Overlay;
 };
 
 sf_count_t VirtualLength(void* user)
@@ -73,8 +108,13 @@ sf_count_t VirtualRead(void* dst, sf_count_t bytes, void* user)
     if (bytes <= 0 || file->Error)
         return 0;
     try {
-        const std::size_t got =
-            file->Source.Read(static_cast<std::byte*>(dst), static_cast<std::size_t>(bytes));
+        auto* out = static_cast<std::byte*>(dst);
+        const std::size_t got = file->Source.Read(out, static_cast<std::size_t>(bytes));
+        const std::uint64_t from = std::max(file->Position, file->OverlayAt);
+        const std::uint64_t to =
+            std::min(file->Position + got, file->OverlayAt + file->Overlay.size());
+        for (std::uint64_t at = from; at < to; ++at)
+            out[at - file->Position] = file->Overlay[at - file->OverlayAt];
         file->Position += got;
         return static_cast<sf_count_t>(got);
     } catch (...) {
@@ -172,18 +212,55 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
         throw EWavError(name, "only wave files can be read from a pipe; this one is not a "
                               "RIFF wave file");
 
-    TVirtualFile virtualFile{source, 0, {}};
+    TVirtualFile virtualFile{source, 0, {}, 0, {}};
     SF_VIRTUAL_IO io{&VirtualLength, &VirtualSeek, &VirtualRead, &VirtualWrite, &VirtualTell};
     SF_INFO info{};
-    TSndfile file(sf_open_virtual(&io, SFM_READ, &info, &virtualFile));
-    if (virtualFile.Error)
-        std::rethrow_exception(virtualFile.Error);
-    if (!file) {
-        if (sf_error(nullptr) == SF_ERR_UNRECOGNISED_FORMAT) {
+    TSndfile file;
+    const auto open = [&] {
+        info = {};
+        file.reset(sf_open_virtual(&io, SFM_READ, &info, &virtualFile));
+        if (virtualFile.Error)
+            std::rethrow_exception(virtualFile.Error);
+        if (file)
+            return;
+        const int code = sf_error(nullptr);
+        if (code == SF_ERR_UNRECOGNISED_FORMAT) {
             unrecognised = true;
-            return std::nullopt;
+            return;
         }
+        // What libsndfile says of a file whose first frames its decoder cannot find (a cut
+        // MP3): the source is a file all the same.
+        if (code == kNotARegularFile)
+            throw EWavError(name, "the file is damaged or cut short: no sound can be decoded "
+                                  "from it");
         throw EWavError(name, Reason(sf_strerror(nullptr)));
+    };
+    open();
+    if (!file)
+        return std::nullopt;
+
+    // An Ogg stream ends with a page that says so; the last whole page tells whether the file
+    // was cut. A last granule position of 0 is shown to libsndfile as one past any length.
+    const bool ogg = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG;
+    std::optional<TOggPage> lastPage;
+    bool lengthWrong = false;
+    if (ogg) {
+        lastPage = LastOggPage(source);
+        if (lastPage && info.frames == 0 && *source.Size > 0) {
+            lengthWrong = true;
+            virtualFile.Overlay = WithGranule(*lastPage, kUnknownGranule);
+            virtualFile.OverlayAt = lastPage->Offset;
+            file.reset();
+            virtualFile.Position = 0;
+            if (!source.Seek(0))
+                throw EWavError(name, "cannot read the file: it cannot be read from its start "
+                                      "again");
+            open();
+            if (!file)
+                throw EWavError(name, "not a sound file of a format this program reads");
+        } else if (!source.Seek(virtualFile.Position)) {
+            throw EWavError(name, "cannot read the file: it cannot be read where it was");
+        }
     }
 
     const std::string container = ContainerName(info.format);
@@ -275,12 +352,14 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
     // sound was cut there.
     const bool mpeg = storage.Encoding == TWavEncoding::Mpeg;
     sound.truncated =
-        sf_error(file.get()) != SF_ERR_NO_ERROR ||
-        (!mpeg && frameCountKnown && frames < info.frames) ||
+        sf_error(file.get()) != SF_ERR_NO_ERROR || (frameCountKnown && frames < info.frames) ||
+        lengthWrong || (ogg && (!lastPage || !lastPage->EndOfStream)) ||
         (mpeg && virtualFile.Position + std::max(kUnreadSlack, *source.Size / 20) < *source.Size);
     if (frames == 0 && sf_error(file.get()) != SF_ERR_NO_ERROR)
         throw EWavError(name, "cannot decode the " + container +
                                   " file: " + Reason(sf_strerror(file.get())));
+    if (frames == 0)
+        throw EWavError(name, "the " + container + " file holds no sound that can be decoded");
     sound.length = frames;
     for (TWav::TChannel& channel : sound.channels)
         channel.shrink_to_fit();

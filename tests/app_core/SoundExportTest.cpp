@@ -425,6 +425,48 @@ TEST(ExportFilteredFile, WritesTheBytesOfLoadingAndExporting)
     }
 }
 
+// Every other format too, read twice from the file, whatever length a header claims: none (an
+// encoder writing FLAC into a pipe, a cut Ogg file), far more than the file holds, or 0.
+TEST(ExportFilteredFile, EveryFormatAndAnyClaimedLengthGiveTheBytesOfTheLoadedSound)
+{
+    TScratchFolder dir;
+    const TFilterSection filter = Section(0.3162, 100.0, 100.0, 100.0, 100.0);
+    const std::string formats = std::string(KAVREL_SOURCE_DIR) + "/tests/sound/fixtures/formats/";
+    std::vector<std::string> inputs;
+    for (const char* name :
+         {"pcm16-stereo.aiff", "pcm16-stereo.caf", "pcm16-stereo.w64", "pcm16-stereo.rf64",
+          "pcm24-stereo.flac", "tone-stereo.ogg", "tone-stereo.opus", "tone-stereo.mp3",
+          "tone-cut-off.flac", "tone-cut-off.ogg", "tone-cut-off.opus", "tone-cut-off.mp3",
+          "tone-granule-zero.ogg"})
+        inputs.push_back(formats + name);
+    TWav tone;
+    ASSERT_TRUE(tone.ReadFile(formats + "tone-stereo.wav"));
+    ASSERT_TRUE(tone.WriteFile(dir.File("tone.flac")));
+    const std::string flac = Contents(dir.File("tone.flac"));
+    for (const std::uint64_t claimed : {std::uint64_t{0}, std::uint64_t{1} << 34}) {
+        // STREAMINFO's 36-bit frame count: the low half of byte 21 and bytes 22 to 25.
+        std::string bytes = flac;
+        bytes[21] = static_cast<char>((bytes[21] & 0xF0) | static_cast<int>(claimed >> 32));
+        for (int i = 1; i < 5; ++i)
+            bytes[static_cast<std::size_t>(21 + i)] =
+                static_cast<char>((claimed >> (8 * (4 - i))) & 0xFF);
+        inputs.push_back(dir.File("claims-" + std::to_string(claimed) + ".flac"));
+        std::ofstream(inputs.back(), std::ios::binary) << bytes;
+    }
+    for (const std::string& in : inputs) {
+        TWav loaded;
+        ASSERT_TRUE(loaded.ReadFile(in)) << in;
+        TWav scratch;
+        TDitherRandom d1(5);
+        ASSERT_TRUE(ExportFiltered(loaded, filter, scratch, dir.File("a.wav"), d1));
+        TDitherRandom d2(5);
+        std::string warning;
+        ASSERT_TRUE(ExportFilteredFile(in, filter, dir.File("b.wav"), d2, {}, &warning)) << in;
+        EXPECT_EQ(Contents(dir.File("a.wav")), Contents(dir.File("b.wav"))) << in;
+        EXPECT_EQ(warning, loaded.ReadWarning()) << in;
+    }
+}
+
 TEST(ExportFilteredFile, FailuresAndCancelLeaveTheTargetAlone)
 {
     TScratchFolder dir;

@@ -111,20 +111,23 @@ TEST_F(TIniStoreTest, ReadsTheFilesQSettingsWrote)
     EXPECT_EQ(store.ReadInteger("General", "x", 0), 1);
 }
 
-// Every byte of a name survives a store and a load, also bytes that are not UTF-8.
+// Every byte of a name survives a store and a load, also bytes that are not UTF-8 and blanks at
+// either end.
 TEST_F(TIniStoreTest, NamesRoundTripByteForByte)
 {
     const std::string name = (folder / "Kavrel.ini").string();
-    const std::string odd = "/n\xe9 \"q\" \\ ;,=\t@\x01.wav";
+    const std::string odd = "/n\xe9 \"q\" \\ ;,=\t@\x01.wav ";
     {
         TIniStore store(name);
         store.WriteString("RecentFiles", "1", odd);
         store.WriteString("RecentFiles", "2", "@lead.wav");
+        store.WriteString("RecentFiles", "3", " lead and trail ");
         store.Flush();
     }
     TIniStore store(name);
     EXPECT_EQ(store.ReadString("RecentFiles", "1", ""), odd);
     EXPECT_EQ(store.ReadString("RecentFiles", "2", ""), "@lead.wav");
+    EXPECT_EQ(store.ReadString("RecentFiles", "3", ""), " lead and trail ");
 }
 
 // Linked to /dev/null, the ini is written there and the link and the device stay.

@@ -143,7 +143,8 @@ TEST(SoundFormats, BrokenFilesAreRefusedOrCutShortNamingTheFile)
     };
     for (const TBroken& b :
          {TBroken{"not-sound.flac", "not a sound file"},
-          TBroken{"tag-only.flac", "not a sound file"}, TBroken{"missing.ogg", "No such file"}}) {
+          TBroken{"tag-only.flac", "not a sound file"}, TBroken{"missing.ogg", "No such file"},
+          TBroken{"tone-first-frame-cut.mp3", "damaged or cut short"}}) {
         TWav wav;
         wav.ReadFile(Format("pcm16-stereo.flac"));
         try {
@@ -156,15 +157,30 @@ TEST(SoundFormats, BrokenFilesAreRefusedOrCutShortNamingTheFile)
         EXPECT_EQ(wav.Length(), kFixtureFrames) << "a failed read left the sound changed";
     }
 
-    // Cut off in the middle: the frames that decode are kept, as for a wave file that ends early.
-    TWav cut;
+    // Cut off in the middle: the frames that decode are kept, as for a wave file that ends early,
+    // and the read says so (from memory, from the file and counting only alike). A last Ogg
+    // granule position of 0 disagrees with what decodes: the sound is read and marked too.
     TWav source;
-    ASSERT_TRUE(cut.ReadFile(Format("tone-cut-off.flac")));
     ASSERT_TRUE(source.ReadFile(Format("tone-stereo.wav")));
-    EXPECT_TRUE(cut.Truncated());
-    EXPECT_GT(cut.Length(), 0);
-    EXPECT_LT(cut.Length(), source.Length());
-    EXPECT_EQ(FirstDifference(cut, source, cut.Length()), -1);
+    for (const char* name : {"tone-cut-off.flac", "tone-cut-off.ogg", "tone-cut-off.opus",
+                             "tone-cut-off.mp3", "tone-granule-zero.ogg"}) {
+        TWav cut;
+        ASSERT_TRUE(cut.ReadFile(Format(name))) << name;
+        EXPECT_TRUE(cut.Truncated()) << name;
+        EXPECT_GT(cut.Length(), source.Length() / 4) << name;
+        TWavScanFormat counted;
+        bool truncated = false;
+        ASSERT_TRUE(ScanWavFile(Format(name), counted, {}, truncated));
+        EXPECT_TRUE(truncated) << name;
+        EXPECT_EQ(counted.Frames, cut.Length()) << name;
+    }
+    TWav lossless;
+    ASSERT_TRUE(lossless.ReadFile(Format("tone-cut-off.flac")));
+    EXPECT_LT(lossless.Length(), source.Length());
+    EXPECT_EQ(FirstDifference(lossless, source, lossless.Length()), -1);
+    TWav zero;
+    ASSERT_TRUE(zero.ReadFile(Format("tone-granule-zero.ogg")));
+    EXPECT_GE(zero.Length(), source.Length());
 }
 
 TEST(SoundFormats, SavingToAFlacNameWritesTheSame16BitSamples)

@@ -94,4 +94,15 @@ lame --quiet -b 192 "$out/tone-stereo.wav" "$out/tone-stereo.mp3"
 sox "$out/tone-stereo.wav" -D "$tmp/tone-stereo.flac"
 size=$(stat -c %s "$tmp/tone-stereo.flac")
 head -c $((size * 2 / 3)) "$tmp/tone-stereo.flac" >"$out/tone-cut-off.flac"
+# The lossy files cut off too (MP3 also inside its first frame), with Ogg pages small enough that
+# whole ones of sound are left: Vorbis from the tone repeated to 2 s, Opus in pages of 100 ms.
+sox "$out/tone-stereo.wav" -D -C 5 "$tmp/tone-long.ogg" repeat 3
+opusenc --quiet --bitrate 128 --max-delay 100 "$out/tone-stereo.wav" "$tmp/tone-paged.opus"
+for f in "$tmp/tone-long.ogg" "$tmp/tone-paged.opus" "$out/tone-stereo.mp3"; do
+    size=$(stat -c %s "$f")
+    head -c $((size * 4 / 5)) "$f" >"$out/tone-cut-off.${f##*.}"
+done
+head -c 600 "$out/tone-stereo.mp3" >"$out/tone-first-frame-cut.mp3"
+# The Ogg Vorbis tone with the granule position of its last page set to 0.
+"$here/ogg-last-granule-zero.py" "$out/tone-stereo.ogg" "$out/tone-granule-zero.ogg"
 ls -l "$out" | awk 'NR > 1 { total += $5 } END { print NR - 1 " fixtures, " total " bytes" }'

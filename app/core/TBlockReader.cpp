@@ -1,0 +1,189 @@
+#include "app/core/TBlockReader.h"
+
+#include "app/core/SoundExport.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kavrel {
+
+namespace {
+
+// Thrown through the scan to end it when the reader is stopped.
+struct TStopRead {};
+
+} // namespace
+
+TBlockReader::TBlockReader(std::string path, std::string outPath, TChooseLayout layout,
+                           const TWavScanFormat* expected)
+    : m_path(std::move(path)), m_outPath(std::move(outPath)), m_choose(std::move(layout)),
+      m_expected(expected)
+{
+    m_thread = std::thread([this] { Run(); });
+}
+
+TBlockReader::~TBlockReader()
+{
+    Stop();
+    m_thread.join();
+}
+
+void TBlockReader::Run() noexcept
+{
+    try {
+        TWavScanFormat format;
+        bool truncated = false;
+        const bool completed = ScanWavFile(
+            m_path, format,
+            [this, &format](std::span<const std::int16_t> block) { Take(format, block); },
+            truncated,
+            [this](double f) {
+                m_fraction.store(f, std::memory_order_relaxed);
+                std::lock_guard lock(m_mutex);
+                return !m_stopped;
+            });
+        std::unique_lock lock(m_mutex);
+        if (!completed)
+            throw TStopRead{};
+        if (m_slots.empty()) {
+            m_format = format;
+        } else if (m_filled > 0) {
+            m_slotFrames[static_cast<std::size_t>(m_filling) % m_layout.Slots] = m_filled;
+            ++m_filling;
+            m_filled = 0;
+            Publish(lock);
+        }
+        m_truncated = truncated;
+        m_format.Frames = m_frames;
+        m_format.Oversized = format.Oversized;
+        if (m_expected != nullptr && m_frames != m_expected->Frames)
+            throw EExportError(Changed());
+    } catch (const TStopRead&) {
+    } catch (...) {
+        std::lock_guard lock(m_mutex);
+        m_error = std::current_exception();
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_ended = true;
+    }
+    m_changed.notify_all();
+}
+
+std::string TBlockReader::Changed() const
+{
+    return m_outPath + ": not written: '" + m_path + "' changed while it was read";
+}
+
+void TBlockReader::Publish(std::unique_lock<std::mutex>& lock)
+{
+    m_arrived = m_filling;
+    lock.unlock();
+    m_changed.notify_all();
+    lock.lock();
+}
+
+void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16_t> interleaved)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_slots.empty()) {
+        if (m_expected != nullptr && (format.Channels != m_expected->Channels ||
+                                      format.SampleRate != m_expected->SampleRate))
+            throw EExportError(Changed());
+        m_format = format;
+        m_layout = m_choose(format.Channels);
+        m_slotFrames.assign(m_layout.Slots, 0);
+        m_slots.assign(m_layout.Slots,
+                       std::vector<TWav::TChannel>(static_cast<std::size_t>(format.Channels)));
+    }
+    const auto n = static_cast<std::size_t>(m_format.Channels);
+    const auto blockFrames = static_cast<std::size_t>(m_layout.Frames);
+    const std::size_t frames = interleaved.size() / n;
+    if (m_expected != nullptr && m_frames + static_cast<std::int64_t>(frames) > m_expected->Frames)
+        throw EExportError(Changed());
+    std::size_t done = 0;
+    while (done < frames) {
+        m_changed.wait(lock, [this] {
+            return m_stopped || m_filling - m_released < static_cast<std::int64_t>(m_layout.Slots);
+        });
+        if (m_stopped)
+            throw TStopRead{};
+        const std::size_t slot = static_cast<std::size_t>(m_filling) % m_layout.Slots;
+        const auto at = static_cast<std::size_t>(m_filled);
+        const std::size_t count = std::min(frames - done, blockFrames - at);
+        // The slot is the reader's until it is published: the copy runs unlocked.
+        lock.unlock();
+        std::vector<TWav::TChannel>& channels = m_slots[slot];
+        if (channels[0].size() < at + count)
+            for (TWav::TChannel& channel : channels)
+                channel.resize(std::min(blockFrames, std::max(at + count, 2 * channel.size())));
+        const std::int16_t* in = interleaved.data() + done * n;
+        if (n == 2) {
+            std::int16_t* l = channels[0].data() + at;
+            std::int16_t* r = channels[1].data() + at;
+            for (std::size_t f = 0; f < count; ++f) {
+                l[f] = in[2 * f];
+                r[f] = in[2 * f + 1];
+            }
+        } else {
+            for (std::size_t c = 0; c < n; ++c) {
+                std::int16_t* out = channels[c].data() + at;
+                for (std::size_t f = 0; f < count; ++f)
+                    out[f] = in[f * n + c];
+            }
+        }
+        lock.lock();
+        done += count;
+        m_frames += static_cast<std::int64_t>(count);
+        m_filled += static_cast<std::int64_t>(count);
+        if (m_filled == m_layout.Frames) {
+            m_slotFrames[slot] = m_filled;
+            ++m_filling;
+            m_filled = 0;
+            Publish(lock);
+        }
+    }
+}
+
+std::int64_t TBlockReader::Wait(std::int64_t k, const std::int16_t** channels) noexcept
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return k < m_arrived || m_ended || m_stopped; });
+    if (k >= m_arrived)
+        return m_ended && !m_stopped && !m_error ? 0 : -1;
+    const std::size_t slot = static_cast<std::size_t>(k) % m_layout.Slots;
+    if (channels == nullptr)
+        return m_slotFrames[slot];
+    for (std::size_t c = 0; c < static_cast<std::size_t>(m_format.Channels); ++c)
+        channels[c] = m_slots[slot][c].data();
+    return m_slotFrames[slot];
+}
+
+void TBlockReader::Release(std::int64_t k) noexcept
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (k <= m_released)
+            return;
+        m_released = k;
+    }
+    m_changed.notify_all();
+}
+
+void TBlockReader::Stop() noexcept
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopped = true;
+    }
+    m_changed.notify_all();
+}
+
+void TBlockReader::RethrowError() const
+{
+    std::lock_guard lock(m_mutex);
+    if (m_error)
+        std::rethrow_exception(m_error);
+}
+
+} // namespace kavrel
