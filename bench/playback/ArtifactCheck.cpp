@@ -8,7 +8,8 @@
 //       sweep (monotonic clock) to TIMING. Needs a sound server; run it offscreen.
 //   artifact_check analyze RAW T0 TIMING
 //       For each span of a 44100 Hz stereo recording RAW whose first frame was heard at T0, the
-//       largest notch residual against the tone's amplitude there.
+//       largest notch residual against the tone's amplitude there; for each line "gaps NAME
+//       START_NS END_NS" only the dropouts. Fails on a residual over the goal or such a dropout.
 
 #include "app/core/ControlMapping.h"
 #include "app/core/TSoundDocument.h"
@@ -242,16 +243,16 @@ int Analyze(const std::string& raw, double t0, const std::string& timingFile)
     const auto frameAt = [&](double ns) {
         return std::clamp<std::int64_t>(std::llround((ns - t0) * Rate / 1e9), 2, n);
     };
-    std::printf("largest residual of a %.0f Hz notch against the tone's amplitude (goal: at most "
-                "1/%.0f of it)\n",
-                ToneHz, 1.0 / Goal);
     std::ifstream timing(timingFile);
     std::string line;
     bool allWithin = true;
+    bool headed = false;
     while (std::getline(timing, line)) {
         const std::size_t last = line.find_last_of(' ');
         const std::size_t middle = line.find_last_of(' ', last - 1);
-        const std::string name = line.substr(5, middle - 5);
+        const std::size_t first = line.find(' ');
+        const std::string kind = line.substr(0, first);
+        const std::string name = line.substr(first + 1, middle - first - 1);
         const double start = std::stod(line.substr(middle + 1, last - middle - 1));
         const double end = std::stod(line.substr(last + 1));
         const std::int64_t k0 = frameAt(start);
@@ -259,8 +260,24 @@ int Analyze(const std::string& raw, double t0, const std::string& timingFile)
         double residual = 0.0;
         std::int64_t where = k0;
         int gaps = 0;
-        for (std::int64_t k = k0; k < k1; ++k)
-            gaps += gap[static_cast<std::size_t>(k)] && !gap[static_cast<std::size_t>(k - 1)];
+        std::int64_t longest = 0;
+        for (std::int64_t k = k0, run = 0; k < k1; ++k) {
+            run = gap[static_cast<std::size_t>(k)] ? run + 1 : 0;
+            gaps += run == 1;
+            longest = std::max(longest, run);
+        }
+        if (kind != "gaps" && !headed) {
+            std::printf("largest residual of a %.0f Hz notch against the tone's amplitude (goal: "
+                        "at most 1/%.0f of it)\n",
+                        ToneHz, 1.0 / Goal);
+            headed = true;
+        }
+        if (kind == "gaps") {
+            std::printf("%s: %d dropouts, the longest %.1f ms\n", name.c_str(), gaps,
+                        static_cast<double>(longest) * 1000.0 / Rate);
+            allWithin = allWithin && gaps == 0;
+            continue;
+        }
         double amplitude = 0.0;
         constexpr std::int64_t Window = Rate / 100;
         for (int c = 0; c < Chans; ++c) {
