@@ -62,7 +62,7 @@ if [ -x "$artifacts" ]; then
         pactl load-module module-null-sink sink_name=artifacts norewinds=1 rate=44100 \
             channels=2 >/dev/null
     pactl set-default-sink artifacts
-    "$check" record artifacts.monitor 44100 2 26 "$work/artifacts.raw" >"$work/artifacts.t0" &
+    "$check" record artifacts.monitor 44100 2 30 "$work/artifacts.raw" >"$work/artifacts.t0" &
     recorder=$!
     sleep 0.5
     QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$artifacts" play "$work/artifacts.timing"
