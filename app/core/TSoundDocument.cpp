@@ -336,21 +336,36 @@ bool TSoundDocument::FillBlock(std::span<std::int16_t> out, std::size_t frames) 
         const double from = useFilter ? m_blockSectionGains[c] : m_blockRawGain;
         const double to = useFilter ? sectionGain : m_rawGain;
         const double slope = to - from;
-        for (std::size_t f = 0; f < frames; ++f)
-            channelIn[f] = static_cast<double>(in[f * chans + c]);
+        const bool redesigned = !section.SameFilter(m_blockSections[c]);
         section.SetGain(1.0);
-        section.ProcessBlockFrom(m_blockSections[c], channelIn, channelOut);
-        section.SetGain(sectionGain);
-        m_blockSections[c] = section;
-        if (switched) {
-            overloaded |= FillSwitchBlock(out, c, frames, sectionGain);
-        } else {
+        if (!redesigned && !switched) {
+            // The common case, one value at a time as the section filters it.
             for (std::size_t f = 0; f < frames; ++f) {
-                const double x = channelIn[f];
+                const std::size_t i = f * chans + c;
+                const double x = static_cast<double>(in[i]);
+                const double filtered = section.Process(x);
                 const double gain = from + slope * (static_cast<double>(f + 1) * step);
-                const std::int16_t v = DitherTo16(gain * (useFilter ? channelOut[f] : x), m_dither);
+                const std::int16_t v = DitherTo16(gain * (useFilter ? filtered : x), m_dither);
                 overloaded |= v > OverloadLimit || v < -OverloadLimit;
-                out[f * chans + c] = v;
+                out[i] = v;
+            }
+            section.SetGain(sectionGain);
+        } else {
+            for (std::size_t f = 0; f < frames; ++f)
+                channelIn[f] = static_cast<double>(in[f * chans + c]);
+            section.ProcessBlockFrom(m_blockSections[c], channelIn, channelOut);
+            section.SetGain(sectionGain);
+            m_blockSections[c] = section;
+            if (switched) {
+                overloaded |= FillSwitchBlock(out, c, frames, sectionGain);
+            } else {
+                for (std::size_t f = 0; f < frames; ++f) {
+                    const double gain = from + slope * (static_cast<double>(f + 1) * step);
+                    const double x = useFilter ? channelOut[f] : channelIn[f];
+                    const std::int16_t v = DitherTo16(gain * x, m_dither);
+                    overloaded |= v > OverloadLimit || v < -OverloadLimit;
+                    out[f * chans + c] = v;
+                }
             }
         }
         m_blockSectionGains[c] = sectionGain;
