@@ -117,7 +117,7 @@ double ToneResponse(const TPositions& p)
 
 // The filter gain position that keeps a tone at Loud at or below it while slider `swept` runs over
 // its range.
-int FittingGain(TPositions p, int swept)
+int FittingGain(TPositions p, std::size_t swept)
 {
     double most = 0.0;
     for (int v = Ranges[swept].Min; v <= Ranges[swept].Max; ++v) {
@@ -172,7 +172,7 @@ int Play(const std::string& timingFile)
         Settle(static_cast<int>(HeardWithin * 1000) + 200);
     };
     span("nothing moves", [] { Settle(1000); });
-    for (int s = 0; s < 6; ++s) {
+    for (std::size_t s = 0; s < Ranges.size(); ++s) {
         TPositions p = loudRaw;
         // The pole's Q is swept with the pole on the tone, the zero's where the tone passes.
         if (s == 3)
