@@ -320,6 +320,315 @@ TEST_F(SoundDocumentTest, ARedesignFadesFromTheOldDesignToTheNewAcrossOneBlock)
     }
 }
 
+TEST_F(SoundDocumentTest, TheLoopGoesOnFromFrameZeroWithinTheBlockThatReachesTheEnd)
+{
+    const std::size_t block = BlockFrames(8000, 1);
+    struct Case {
+        const char* what;
+        std::size_t length;
+        std::int32_t start;
+    };
+    for (const Case& k :
+         {Case{"tail of 100 frames", block * 3 + 100, static_cast<std::int32_t>(block * 3)},
+          Case{"whole blocks", block * 2, 0}, Case{"shorter than a block", block / 3, 1},
+          Case{"click past the end", block * 4, 50000},
+          Case{"click before the start", block * 4, -7}}) {
+        SCOPED_TRACE(k.what);
+        auto device = std::make_unique<TFakeWaveOutDevice>();
+        m_device = device.get();
+        m_doc = std::make_unique<TSoundDocument>(std::move(device), m_queue);
+        const auto mono = Noise(k.length, 9000, 10);
+        Doc().SourceWav() = MakeWav(8000, {mono});
+        Doc().SetPlayPos(k.start);
+        Doc().StartPlay();
+        // A click while playing, taken up by the block after those queued.
+        Doc().SetPlayPos(k.start);
+        for (int i = 0; i < 3; ++i)
+            PlayOne();
+        const auto played = m_device->Played();
+        ASSERT_EQ(played.size(), 3 * block);
+        const auto first = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(k.start, 0, static_cast<std::int64_t>(k.length)));
+        // Each frame follows the one before it, from the end straight on to frame 0.
+        for (std::size_t i = 0; i < played.size(); ++i)
+            ASSERT_LE(std::abs(played[i] - mono[(first + i) % k.length]), 1) << i;
+        for (std::size_t i = 0; i < Written(Ring).size(); ++i)
+            ASSERT_LE(std::abs(Written(Ring)[i] - mono[(first + i) % k.length]), 1) << i;
+    }
+}
+
+TEST_F(SoundDocumentTest, ClickPositionTakesEffectAtTheNextBlock)
+{
+    const std::size_t frames = 200000;
+    const auto left = Noise(frames, 9000, 11);
+    const auto right = Noise(frames, 9000, 12);
+    Doc().SourceWav() = MakeWav(48000, {left, right});
+    Doc().SetRawGain(1.0);
+    Doc().StartPlay();
+    Doc().SetPlayPosSeconds(2.5); // round(48000 × 2.5)
+    EXPECT_EQ(Doc().PlayPos(), 120000);
+    // The blocks already queued are not touched.
+    EXPECT_EQ(m_device->WrittenBlocks().size(), Ring);
+    PlayOne();
+    ASSERT_EQ(m_device->WrittenBlocks().size(), Ring + 1);
+    for (std::size_t i = 0; i < Written(Ring).size(); ++i) {
+        const std::size_t f = 120000 + i / 2;
+        ASSERT_LE(std::abs(Written(Ring)[i] - (i % 2 == 0 ? left[f] : right[f])), 1) << i;
+    }
+    // It is heard once the blocks before it are.
+    for (std::size_t k = 1; k + 1 < Ring; ++k)
+        PlayOne();
+    EXPECT_NE(Doc().HeardPos(), 120000);
+    PlayOne();
+    EXPECT_EQ(Doc().HeardPos(), 120000);
+}
+
+TEST_F(SoundDocumentTest, PlayPosSecondsIgnoresNonFiniteAndLimitsTo32Bits)
+{
+    Doc().SourceWav() = MakeWav(44100, {Noise(10, 1, 1)});
+    Doc().SetPlayPos(7);
+    Doc().SetPlayPosSeconds(std::nan(""));
+    EXPECT_EQ(Doc().PlayPos(), 7);
+    Doc().SetPlayPosSeconds(1e300);
+    EXPECT_EQ(Doc().PlayPos(), 2147483647);
+    Doc().SetPlayPosSeconds(-1e300);
+    EXPECT_EQ(Doc().PlayPos(), -2147483647 - 1);
+    Doc().SetPlayPosSeconds(0.5 / 44100.0); // half a frame: halves to even
+    EXPECT_EQ(Doc().PlayPos(), 0);
+}
+
+TEST_F(SoundDocumentTest, ExtraChannelsHaveSectionsOfTheirOwnFollowingSection1)
+{
+    const std::size_t frames = BlockFrames(32000, 3) * 3;
+    const auto a = Noise(frames, 6000, 13);
+    const auto b = Noise(frames, 6000, 14);
+    const auto c = Noise(frames, 6000, 15);
+    Doc().SourceWav() = MakeWav(32000, {a, b, c});
+    SetSections(1.0, 1.0);
+    Doc().SetUseFilter(true);
+    Doc().StartPlay();
+    ASSERT_EQ(Written(0).size(), 3 * BlockFrames(32000, 3));
+    ASSERT_NE(Doc().ChannelSection(2), nullptr);
+    EXPECT_EQ(Doc().ChannelSection(3), nullptr);
+    const auto played = Concat({Written(0), Written(1), Written(2)});
+    ExpectNear(Filtered(Doc().FilterSection2(), 32000, a), ChannelOf(played, 3, 0), "ch 0");
+    ExpectNear(Filtered(Doc().FilterSection1(), 32000, b), ChannelOf(played, 3, 1), "ch 1");
+    ExpectNear(Filtered(Doc().FilterSection1(), 32000, c), ChannelOf(played, 3, 2), "ch 2");
+
+    // A new gain on FilterSection1 reaches the third channel's section at the next block (which
+    // ramps it down).
+    Doc().FilterSection1().SetGain(0.0);
+    PlayOne();
+    EXPECT_DOUBLE_EQ(Doc().ChannelSection(2)->Gain(), 0.0);
+    PlayOne();
+    for (std::int16_t v : ChannelOf(Written(Ring + 1), 3, 2))
+        ASSERT_LE(std::abs(v), 1);
+}
+
+TEST_F(SoundDocumentTest, PlayAndStopDriveMarkerAndPlayEvents)
+{
+    std::vector<std::string> events;
+    Doc().OnApplyControls = [&](TSoundDocument& d) {
+        events.push_back("apply");
+        d.FilterSection2().SetGain(0.0);
+    };
+    Doc().OnMarkerVisible = [&](TSoundDocument&, bool v) { events.push_back(v ? "show" : "hide"); };
+    Doc().OnPlayStopped = [&](TSoundDocument&) { events.push_back("stopped"); };
+    Doc().SourceWav() = MakeWav(44100, {Noise(30000, 9000, 16)});
+    Doc().SetUseFilter(true);
+    Doc().StartPlay();
+    EXPECT_TRUE(Doc().Playing());
+    // The controls are copied in before the first block is filled.
+    for (std::int16_t v : Written(0))
+        ASSERT_LE(std::abs(v), 1);
+    Doc().StopPlay();
+    EXPECT_FALSE(Doc().Playing());
+    m_queue.RunAll();
+    EXPECT_EQ(events, (std::vector<std::string>{"apply", "show", "hide", "hide", "stopped"}));
+}
+
+TEST_F(SoundDocumentTest, StopAndPlayAgainBeforeTheCloseNoticeKeepsPlaying)
+{
+    int stopped = 0;
+    Doc().OnPlayStopped = [&](TSoundDocument&) { ++stopped; };
+    Doc().SourceWav() = MakeWav(44100, {Noise(30000, 9000, 19)});
+    Doc().StartPlay();
+    Doc().StopPlay();
+    Doc().StartPlay(); // before the close notice arrives
+    Doc().SourceWav() = MakeWav(22050, {Noise(30000, 9000, 19), Noise(30000, 9000, 20)});
+    Doc().StartPlay(); // and once more, in another format
+    m_queue.RunAll();
+    EXPECT_EQ(stopped, 0);
+    EXPECT_TRUE(Doc().Playing());
+    EXPECT_EQ(m_device->OpenedFormat().channels, 2);
+    EXPECT_EQ(m_device->OpenedFormat().samplesPerSec, 22050);
+    PlayOne();
+    EXPECT_TRUE(Doc().Playing());
+    Doc().StopPlay();
+    m_queue.RunAll();
+    EXPECT_EQ(stopped, 1);
+}
+
+TEST_F(SoundDocumentTest, PlayWithoutSoundOpensNothingAndUnchecksPlay)
+{
+    int stopped = 0;
+    Doc().OnPlayStopped = [&](TSoundDocument&) { ++stopped; };
+    Doc().StartPlay();
+    EXPECT_EQ(stopped, 1);
+    EXPECT_FALSE(m_device->IsOpen());
+    EXPECT_EQ(m_device->CallCount("Open"), 0U);
+}
+
+TEST_F(SoundDocumentTest, FailedLoadKeepsTheWholeDocument)
+{
+    TScratchFolder dir;
+    const auto left = Noise(5000, 9000, 17);
+    MakeWav(22050, {left, left}).WriteFile(dir.File("good.wav"));
+    {
+        std::ofstream bad(dir.File("bad.wav"), std::ios::binary);
+        bad << "RIFF\x10\0\0\0WAVEjunk";
+    }
+    Doc().LoadSoundFile(dir.File("good.wav"));
+    EXPECT_EQ(Doc().PlayPos(), 0);
+    EXPECT_EQ(Doc().SourceWav().Length(), 5000);
+    Doc().SetPlayPos(1234);
+    for (const std::string name : {"bad.wav", "missing.wav"}) {
+        SCOPED_TRACE(name);
+        EXPECT_THROW(Doc().LoadSoundFile(dir.File(name)), EWavError);
+        EXPECT_EQ(Doc().PlayPos(), 1234);
+        EXPECT_EQ(Doc().SourceWav().SampleRate(), 22050);
+        EXPECT_EQ(Doc().SourceWav().Channels(), 2);
+        EXPECT_EQ(Doc().SourceWav().FileName(), dir.File("good.wav"));
+        ASSERT_EQ(Doc().SourceWav().Length(), 5000);
+        EXPECT_EQ(Doc().SourceWav().Sample(0, 4999), left[4999]);
+    }
+}
+
+TEST(SoundDocumentRing, BlocksOfTenMillisecondsInARingOfTen)
+{
+    struct Case {
+        std::int32_t rate, chans;
+        int chunk;
+    };
+    for (const Case& k : {Case{44100, 2, 882}, Case{44100, 1, 441}, Case{48000, 4, 1920},
+                          Case{96000, 2, 1920}, Case{22050, 1, 220}, Case{1, 1, 1}}) {
+        const TSoundDocument::TRing ring = TSoundDocument::RingFor(k.rate, k.chans);
+        EXPECT_EQ(ring.chunkSamples, k.chunk) << k.rate << " Hz, " << k.chans << " channels";
+        EXPECT_EQ(ring.buffers, 10);
+    }
+}
+
+TEST_F(SoundDocumentTest, HeardPositionFollowsThePlayedFramesAndStopResumesThere)
+{
+    const std::size_t block = BlockFrames(44100, 2);
+    const std::size_t frames = block * 25 + 17;
+    const auto left = Noise(frames, 9000, 21);
+    const auto right = Noise(frames, 9000, 22);
+    Doc().SourceWav() = MakeWav(44100, {left, right});
+    Doc().SetPlayPos(static_cast<std::int32_t>(block * 20));
+    Doc().StartPlay();
+    EXPECT_EQ(m_device->OpenedFormat().channels, 2);
+    EXPECT_EQ(Doc().MPCPlay1().nChunkSamples(), static_cast<int>(2 * block));
+    EXPECT_EQ(Doc().MPCPlay1().nBuffers(), TSoundDocument::RingBlocks);
+    // Ten blocks are fed at once; nothing is heard yet.
+    EXPECT_EQ(Doc().HeardPos(), static_cast<std::int32_t>(block * 20));
+    Doc().UpdateMarker();
+    EXPECT_DOUBLE_EQ(m_markers.back(), static_cast<double>(block * 20) / 44100.0);
+    // Across the loop: 20 + 7 blocks of a sound of 25 blocks and 17 frames.
+    for (int i = 0; i < 7; ++i)
+        PlayOne();
+    const auto heard = static_cast<std::int32_t>((block * 27) % frames);
+    EXPECT_EQ(Doc().HeardPos(), heard);
+    Doc().StopPlay();
+    m_queue.RunAll();
+    EXPECT_EQ(Doc().PlayPos(), heard);
+    // Play goes on with the first frame not heard.
+    m_device->ClearRecords();
+    Doc().StartPlay();
+    for (std::size_t i = 0; i < Written(0).size(); ++i) {
+        const std::size_t f = static_cast<std::size_t>(heard) + i / 2;
+        ASSERT_LE(std::abs(Written(0)[i] - (i % 2 == 0 ? left[f] : right[f])), 1) << i;
+    }
+}
+
+TEST_F(SoundDocumentTest, OpeningASoundOfAnotherFormatWhilePlayingStartsAgainOnIt)
+{
+    TScratchFolder dir;
+    const auto a = Noise(20000, 9000, 23);
+    const auto b = Noise(20000, 9000, 24);
+    const auto c = Noise(20000, 9000, 25);
+    MakeWav(44100, {a, b}).WriteFile(dir.File("stereo44.wav"));
+    MakeWav(44100, {c, a}).WriteFile(dir.File("other44.wav"));
+    MakeWav(48000, {c, a, b, c}).WriteFile(dir.File("quad48.wav"));
+    MakeWav(44100, {b}).WriteFile(dir.File("mono44.wav"));
+    int stopped = 0;
+    Doc().OnPlayStopped = [&](TSoundDocument&) { ++stopped; };
+    ASSERT_TRUE(Doc().LoadSoundFile(dir.File("stereo44.wav")));
+    Doc().StartPlay();
+    PlayOne();
+
+    struct Case {
+        const char* file;
+        int chans, rate;
+        bool restarts;
+        const std::vector<std::int16_t>& first; // the new sound's channel 0
+    };
+    for (const Case& k :
+         {Case{"other44.wav", 2, 44100, false, c}, Case{"quad48.wav", 4, 48000, true, c},
+          Case{"mono44.wav", 1, 44100, true, b}}) {
+        SCOPED_TRACE(k.file);
+        m_device->ClearRecords();
+        ASSERT_TRUE(Doc().LoadSoundFile(dir.File(k.file)));
+        m_queue.RunAll();
+        EXPECT_TRUE(Doc().Playing());
+        EXPECT_EQ(m_device->OpenedFormat().channels, k.chans);
+        EXPECT_EQ(m_device->OpenedFormat().samplesPerSec, k.rate);
+        // A restart fills the new ring at once; otherwise the next block starts the new sound.
+        EXPECT_EQ(m_device->CallCount("Open") > 0, k.restarts);
+        if (!k.restarts)
+            PlayOne();
+        const auto& fresh = k.restarts ? Written(0) : m_device->WrittenBlocks().back().values;
+        EXPECT_EQ(fresh.size(),
+                  static_cast<std::size_t>(TSoundDocument::RingFor(k.rate, k.chans).chunkSamples));
+        const auto ch0 = ChannelOf(fresh, k.chans, 0);
+        for (std::size_t i = 0; i < ch0.size(); ++i)
+            ASSERT_LE(std::abs(ch0[i] - k.first[i]), 1) << i;
+    }
+    EXPECT_EQ(stopped, 0);
+}
+
+TEST_F(SoundDocumentTest, GainChangesRampAcrossTheNextBlock)
+{
+    const std::size_t block = BlockFrames(44100, 1);
+    for (const bool filter : {false, true}) {
+        SCOPED_TRACE(filter ? "filter gain" : "raw gain");
+        auto device = std::make_unique<TFakeWaveOutDevice>();
+        m_device = device.get();
+        m_doc = std::make_unique<TSoundDocument>(std::move(device), m_queue);
+        Doc().SourceWav() = MakeWav(44100, {std::vector<std::int16_t>(block * 40, 10000)});
+        // A section that only applies its gain, so the filtered path is gain × input too.
+        Doc().FilterSection2().SetFilterType(tfiltertype::ftnone);
+        Doc().SetUseFilter(filter);
+        Doc().StartPlay();
+        if (filter)
+            Doc().FilterSection2().SetGain(0.25);
+        else
+            Doc().SetRawGain(0.25);
+        for (int i = 0; i < 2; ++i)
+            PlayOne();
+        // Block Ring goes from 1 to 0.25 in equal steps, ending there; the next one stays.
+        const auto& ramp = Written(Ring);
+        ASSERT_EQ(ramp.size(), block);
+        for (std::size_t f = 0; f < block; ++f)
+            ASSERT_LE(std::abs(ramp[f] - 10000.0 * (1.0 - 0.75 * static_cast<double>(f + 1) /
+                                                              static_cast<double>(block))),
+                      1.5)
+                << f;
+        for (std::int16_t v : Written(Ring + 1))
+            ASSERT_LE(std::abs(v - 2500), 1);
+    }
+}
+
 TEST(PositionText, MinutesSecondsAndMillisecondsWithHoursFromAnHourOn)
 {
     struct Case {
