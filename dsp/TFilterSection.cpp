@@ -232,6 +232,42 @@ void TFilterSection::ProcessBlock(std::span<const double> in, std::span<double> 
     m_w2 = s.m_w2;
 }
 
+bool TFilterSection::SameFilter(const TFilterSection& other) const noexcept
+{
+    return m_filterType == other.m_filterType && m_a0 == other.m_a0 && m_a1 == other.m_a1 &&
+           m_a2 == other.m_a2 && m_b0 == other.m_b0 && m_b1 == other.m_b1 && m_b2 == other.m_b2;
+}
+
+void TFilterSection::ProcessBlockFrom(const TFilterSection& from, std::span<const double> in,
+                                      std::span<double> out) noexcept
+{
+    if (SameFilter(from)) {
+        ProcessBlock(in, out);
+        return;
+    }
+    // The old design continues the sound as it was; the new one starts from the same delay line
+    // and takes over, so whatever its start adds is faded in rather than heard as a step.
+    TFilterSection was = from;
+    was.m_gain = m_gain;
+    was.m_w0 = m_w0;
+    was.m_w1 = m_w1;
+    was.m_w2 = m_w2;
+    TFilterSection s = *this;
+    const std::size_t n = in.size() < out.size() ? in.size() : out.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        double y0;
+        double y1;
+        if (!was.Step(in[i], was.m_w0, was.m_w1, was.m_w2, y0))
+            y0 = 0.0;
+        if (!s.Step(in[i], s.m_w0, s.m_w1, s.m_w2, y1))
+            y1 = 0.0;
+        out[i] = y0 + (y1 - y0) * Fade(i, n);
+    }
+    m_w0 = s.m_w0;
+    m_w1 = s.m_w1;
+    m_w2 = s.m_w2;
+}
+
 std::complex<double> TFilterSection::Response(double hz) const noexcept
 {
     using C = std::complex<long double>;

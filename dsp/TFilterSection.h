@@ -86,6 +86,25 @@ public:
     // in and out may be the same memory.
     void ProcessBlock(std::span<const double> in, std::span<double> out) noexcept;
 
+    // Filters in[i] into out[i] as ProcessBlock does, fading across the block from what the
+    // filter type and coefficients of `from` give to what this section's own give: both run from
+    // this section's delay line, and out[i] is the smooth step Fade(i, n) of the way from the
+    // first to the second, so that a redesign is heard without a step. The delay line ends as
+    // this section's own run leaves it. Gain is this section's for both. Bit for bit as
+    // ProcessBlock when SameFilter(from).
+    void ProcessBlockFrom(const TFilterSection& from, std::span<const double> in,
+                          std::span<double> out) noexcept;
+    // Whether `other` has the same filter type and coefficients (the gain and the delay line
+    // aside): whether it filters as this section does.
+    bool SameFilter(const TFilterSection& other) const noexcept;
+    // The weight of the new side at value i of a fade over n values: rises smoothly (no kink at
+    // either end) from near 0 to exactly 1 at i = n - 1.
+    static double Fade(std::size_t i, std::size_t n) noexcept
+    {
+        const double t = static_cast<double>(i + 1) / static_cast<double>(n);
+        return t * t * (3.0 - 2.0 * t);
+    }
+
     // Clears the delay line.
     void Reset() noexcept { m_w0 = m_w1 = m_w2 = 0.0; }
 

@@ -54,6 +54,27 @@ run_case mono44 44100 1
 run_case quad48 48000 4
 run_case stereo96 96000 2
 
+# What the controls add to the sound: a 500 Hz tone through the main window while each slider is
+# swept and "Use filter" toggled, recorded from the monitor and put through a notch at 500 Hz.
+artifacts=$build/bench/playback/artifact_check
+if [ -x "$artifacts" ]; then
+    pactl list short sinks | grep -q "	artifacts	" ||
+        pactl load-module module-null-sink sink_name=artifacts norewinds=1 rate=44100 \
+            channels=2 >/dev/null
+    pactl set-default-sink artifacts
+    "$check" record artifacts.monitor 44100 2 30 "$work/artifacts.raw" >"$work/artifacts.t0" &
+    recorder=$!
+    sleep 0.5
+    QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} "$artifacts" play "$work/artifacts.timing"
+    wait "$recorder"
+    echo "== control changes on a 500 Hz tone, 44100 Hz stereo"
+    "$artifacts" analyze "$work/artifacts.raw" "$(awk '/^t0/ {print $2}' "$work/artifacts.t0")" \
+        "$work/artifacts.timing" ||
+        { echo "check-playback: a control change leaves a step over the goal" >&2; exit 1; }
+else
+    echo "check-playback: $artifacts is not built: no check of control changes" >&2
+fi
+
 # Both cores busy at normal priority.
 for _ in 1 2; do
     (while :; do :; done) &

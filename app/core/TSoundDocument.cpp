@@ -151,14 +151,17 @@ void TSoundDocument::StartPlay()
         FollowFilterSection1(s);
     m_playSections.clear();
     m_blockSectionGains.clear();
+    m_blockSections.clear();
     for (int c = 0; c < channels; ++c) {
         TFilterSection* s = ChannelSection(c);
         s->SetSampFreq(static_cast<double>(rate));
         s->Reset();
         m_playSections.push_back(s);
         m_blockSectionGains.push_back(s->Gain());
+        m_blockSections.push_back(*s);
     }
     m_blockRawGain = m_rawGain;
+    m_blockUseFilter = m_useFilter;
     m_playChans = channels;
     m_playRate = rate;
     m_channelList.resize(static_cast<std::size_t>(channels));
@@ -308,12 +311,24 @@ bool TSoundDocument::FillBlock(std::span<std::int16_t> out, std::size_t frames) 
     const std::size_t chans = m_playSections.size();
     const std::int16_t* in = m_readBuffer.data();
     const bool useFilter = m_useFilter;
+    // "Use filter" switched since the last block: this block fades from the one path to the
+    // other.
+    const bool switched = useFilter != m_blockUseFilter;
     const double step = frames > 0 ? 1.0 / static_cast<double>(frames) : 1.0;
     if (m_blockSectionGains.size() < chans)
         m_blockSectionGains.resize(chans, 1.0);
+    if (m_blockSections.size() < chans)
+        m_blockSections.resize(chans);
+    if (m_channelIn.size() < frames) {
+        m_channelIn.resize(frames);
+        m_channelOut.resize(frames);
+    }
+    const std::span<double> channelIn(m_channelIn.data(), frames);
+    const std::span<double> channelOut(m_channelOut.data(), frames);
     bool overloaded = false;
     for (std::size_t c = 0; c < chans; ++c) {
-        // Each channel on its own: the filter state runs on whichever path is heard. The gain
+        // Each channel on its own: the filter state runs on whichever path is heard. A section
+        // redesigned since the last block fades from the old design to the new one. The gain
         // goes from where the last block left it to its new value over this block, so a moved
         // slider is not heard as a step.
         TFilterSection& section = *m_playSections[c];
@@ -321,20 +336,66 @@ bool TSoundDocument::FillBlock(std::span<std::int16_t> out, std::size_t frames) 
         const double from = useFilter ? m_blockSectionGains[c] : m_blockRawGain;
         const double to = useFilter ? sectionGain : m_rawGain;
         const double slope = to - from;
+        const bool redesigned = !section.SameFilter(m_blockSections[c]);
         section.SetGain(1.0);
-        for (std::size_t f = 0; f < frames; ++f) {
-            const std::size_t i = f * chans + c;
-            const double x = static_cast<double>(in[i]);
-            const double filtered = section.Process(x);
-            const double gain = from + slope * (static_cast<double>(f + 1) * step);
-            const std::int16_t v = DitherTo16(gain * (useFilter ? filtered : x), m_dither);
-            overloaded |= v > OverloadLimit || v < -OverloadLimit;
-            out[i] = v;
+        if (!redesigned && !switched) {
+            // The common case, one value at a time as the section filters it.
+            for (std::size_t f = 0; f < frames; ++f) {
+                const std::size_t i = f * chans + c;
+                const double x = static_cast<double>(in[i]);
+                const double filtered = section.Process(x);
+                const double gain = from + slope * (static_cast<double>(f + 1) * step);
+                const std::int16_t v = DitherTo16(gain * (useFilter ? filtered : x), m_dither);
+                overloaded |= v > OverloadLimit || v < -OverloadLimit;
+                out[i] = v;
+            }
+            section.SetGain(sectionGain);
+        } else {
+            for (std::size_t f = 0; f < frames; ++f)
+                channelIn[f] = static_cast<double>(in[f * chans + c]);
+            section.ProcessBlockFrom(m_blockSections[c], channelIn, channelOut);
+            section.SetGain(sectionGain);
+            m_blockSections[c] = section;
+            if (switched) {
+                overloaded |= FillSwitchBlock(out, c, frames, sectionGain);
+            } else {
+                for (std::size_t f = 0; f < frames; ++f) {
+                    const double gain = from + slope * (static_cast<double>(f + 1) * step);
+                    const double x = useFilter ? channelOut[f] : channelIn[f];
+                    const std::int16_t v = DitherTo16(gain * x, m_dither);
+                    overloaded |= v > OverloadLimit || v < -OverloadLimit;
+                    out[f * chans + c] = v;
+                }
+            }
         }
-        section.SetGain(sectionGain);
         m_blockSectionGains[c] = sectionGain;
     }
     m_blockRawGain = m_rawGain;
+    m_blockUseFilter = useFilter;
+    return overloaded;
+}
+
+bool TSoundDocument::FillSwitchBlock(std::span<std::int16_t> out, std::size_t c, std::size_t frames,
+                                     double sectionGain) noexcept
+{
+    // Both paths with their gains ramped as each would be, weighted from the path heard so far
+    // to the one switched to.
+    const std::size_t chans = m_playSections.size();
+    const double step = 1.0 / static_cast<double>(frames);
+    const double rawSlope = m_rawGain - m_blockRawGain;
+    const double filterSlope = sectionGain - m_blockSectionGains[c];
+    bool overloaded = false;
+    for (std::size_t f = 0; f < frames; ++f) {
+        const double t = static_cast<double>(f + 1) * step;
+        const double raw = (m_blockRawGain + rawSlope * t) * m_channelIn[f];
+        const double filtered = (m_blockSectionGains[c] + filterSlope * t) * m_channelOut[f];
+        const double w = TFilterSection::Fade(f, frames);
+        const double value =
+            m_useFilter ? raw + (filtered - raw) * w : filtered + (raw - filtered) * w;
+        const std::int16_t v = DitherTo16(value, m_dither);
+        overloaded |= v > OverloadLimit || v < -OverloadLimit;
+        out[f * chans + c] = v;
+    }
     return overloaded;
 }
 

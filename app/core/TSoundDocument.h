@@ -120,8 +120,10 @@ public:
     // The player's OnStash: fills buffer with the next block of the feed, count values (whole
     // frames: count is lowered to a multiple of the channel count when it is not one). A block
     // that reaches the end of the sound goes on from frame 0. A change of RawGain or of a
-    // section's gain is ramped linearly across the block. finished is left unchanged, so
-    // playback never ends by itself. Raises only what the event handlers raise.
+    // section's gain is ramped linearly across the block; a section redesigned since the last
+    // block, and a switch of UseFilter, fade from the old sound to the new one across it (the
+    // block being about 10 ms long). finished is left unchanged, so playback never ends by
+    // itself. Raises only what the event handlers raise.
     void MPCPlay1Stash(TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
                        bool& finished);
     // The player's OnClosed: hides the marker and fires OnPlayStopped, unless the player has
@@ -169,6 +171,10 @@ private:
     void FollowFilterSection1(TFilterSection& section) const noexcept;
     void ReadBlock(std::size_t frames) noexcept;
     bool FillBlock(std::span<std::int16_t> out, std::size_t frames) noexcept;
+    // Channel c of a block in which "Use filter" has switched, from the channel's values read
+    // and filtered; whether it overloads.
+    bool FillSwitchBlock(std::span<std::int16_t> out, std::size_t c, std::size_t frames,
+                         double sectionGain) noexcept;
 
     // A block handed to the player: its first frame counted on the device since it opened, and
     // the sound frame it starts at (frames go on from there, from 0 after the end).
@@ -192,10 +198,14 @@ private:
     std::int32_t m_playRate = 0;
     bool m_feeding = false; // between StartPlay and StopPlay or the close notice
     std::deque<TFedBlock> m_fed;
-    std::int64_t m_fedFrames = 0;            // frames fed since the device opened
-    std::int32_t m_lastHeard = 0;            // HeardPos at the last block
-    double m_blockRawGain = 1.0;             // RawGain at the end of the last block
-    std::vector<double> m_blockSectionGains; // each channel's section gain there
+    std::int64_t m_fedFrames = 0;                // frames fed since the device opened
+    std::int32_t m_lastHeard = 0;                // HeardPos at the last block
+    double m_blockRawGain = 1.0;                 // RawGain at the end of the last block
+    std::vector<double> m_blockSectionGains;     // each channel's section gain there
+    std::vector<TFilterSection> m_blockSections; // each channel's section design there
+    bool m_blockUseFilter = false;               // UseFilter there
+    std::vector<double> m_channelIn;             // one channel of the block, as read
+    std::vector<double> m_channelOut;            // the same through its section
     std::vector<std::int16_t> m_readBuffer;
     std::vector<std::int32_t> m_channelList;
     TDitherRandom m_dither;       // the playback feed's

@@ -77,7 +77,8 @@ constexpr double MinVisibleSamples = 16.0;
 constexpr qint64 EventInterval = 25;
 // While a job runs on a worker thread, the UI thread handles events this often (ms).
 constexpr int WorkerPoll = 5;
-// The worker's nice value, and how far (in thousandths) it may run ahead of the dialog.
+// The worker's nice value while something plays, and how far (in thousandths) it may run ahead
+// of the dialog.
 constexpr int WorkerNice = 10;
 constexpr int MaxAhead = 50;
 // The marker, the play line and the readout follow what is heard this often (ms) while playing.
@@ -669,10 +670,16 @@ bool TForm18::WithProgress(const QString& text, std::int64_t samples,
         int shownValue = 0;
         std::atomic<double> done{0.0};
         std::atomic<bool> cancelled{false};
-        auto task = std::async(std::launch::async, [&] {
-            // Below the UI thread, which feeds the sound: on a busy machine the job waits, not
-            // the playback. Threads the job starts inherit it.
-            setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WorkerNice);
+        // While something plays the job runs below the UI thread, which feeds the sound: on a
+        // busy machine the job waits then, not the playback. Otherwise it runs at the program's
+        // own priority, as fast as the machine allows. Threads the job starts inherit it; a
+        // playback started meanwhile lowers it from then on (it cannot be raised again).
+        std::atomic<pid_t> worker{0};
+        bool lowered = m_document->Playing();
+        auto task = std::async(std::launch::async, [&, lowered] {
+            worker = gettid();
+            if (lowered)
+                setpriority(PRIO_PROCESS, static_cast<id_t>(worker.load()), WorkerNice);
             return job([&](double fraction) {
                 done = fraction;
                 const int value = dialogValue(fraction);
@@ -682,6 +689,10 @@ bool TForm18::WithProgress(const QString& text, std::int64_t samples,
             });
         });
         while (task.wait_for(std::chrono::milliseconds(WorkerPoll)) != std::future_status::ready) {
+            if (!lowered && worker != 0 && m_document->Playing()) {
+                setpriority(PRIO_PROCESS, static_cast<id_t>(worker.load()), WorkerNice);
+                lowered = true;
+            }
             dialog.setValue(dialogValue(done));
             QCoreApplication::processEvents();
             {
@@ -744,11 +755,18 @@ void TForm18::LoadSoundFile(const QString& path)
     m_summary = std::move(summary);
     // Only a file that opened goes into the recent list.
     m_recentFiles1.AddFile(file);
-    // Giving back the pages of an hour of sound takes a while: not on the UI thread.
-    if (m_release.valid())
-        m_release.wait();
+    // Giving back the pages of an hour of sound takes a while: not on the UI thread, which
+    // does not wait for an earlier release either (the new one does), and below it while
+    // something plays, as the reading was.
     m_release =
-        std::async(std::launch::async, [old = std::move(previous)]() mutable { old = TWav(); });
+        std::async(std::launch::async, [old = std::move(previous), earlier = std::move(m_release),
+                                        lower = doc.Playing()]() mutable {
+            if (lower)
+                setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WorkerNice);
+            if (earlier.valid())
+                earlier.wait();
+            old = TWav();
+        });
 
     // Only this window's caption names the file; the other windows keep their own titles.
     setWindowTitle(name + " - Kavrel");

@@ -63,7 +63,16 @@ void BM_FillBlock(benchmark::State& state)
     doc.SetRawGain(0.3162);
     doc.StartPlay();
     std::vector<std::int16_t> block(TSoundDocument::ChunkSamples);
+    // filter 2: the pole moved before every block, as a swept slider does, so that every block
+    // fades from the old design to the new one.
+    const bool sweep = state.range(0) == 2;
+    double poleF0 = 100.0;
     for (auto _ : state) {
+        if (sweep) {
+            poleF0 = poleF0 == 100.0 ? 104.7 : 100.0;
+            doc.FilterSection1().SetPoleF0(poleF0);
+            doc.FilterSection2().SetPoleF0(poleF0);
+        }
         int count = static_cast<int>(block.size());
         bool finished = false;
         doc.MPCPlay1Stash(doc.MPCPlay1(), block, count, finished);
@@ -72,7 +81,7 @@ void BM_FillBlock(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * TSoundDocument::ChunkSamples);
     doc.StopPlay();
 }
-BENCHMARK(BM_FillBlock)->Arg(1)->Arg(0)->ArgName("filter")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FillBlock)->Arg(1)->Arg(0)->Arg(2)->ArgName("filter")->Unit(benchmark::kMicrosecond);
 
 const TWav& Minute()
 {

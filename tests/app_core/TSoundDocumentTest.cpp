@@ -4,6 +4,7 @@
 
 #include "app/core/TSoundDocument.h"
 #include "app/core/PositionText.h"
+#include "app/core/TDitherRandom.h"
 #include "audio/testing/TFakeWaveOutDevice.h"
 #include "audio/testing/TManualEventQueue.h"
 #include "tests/app_core/TestSounds.h"
@@ -188,7 +189,7 @@ TEST_F(SoundDocumentTest, RawGainLightsRedOnLoudBlocksAndGreenOnQuietOnes)
 TEST_F(SoundDocumentTest, RawPathIsRawGainTimesInputAndFilterStateKeepsRunning)
 {
     const std::size_t block = BlockFrames(44100, 2);
-    const std::size_t frames = block * (Ring + 1);
+    const std::size_t frames = block * (Ring + 3);
     const auto left = Noise(frames, 9000, 6);
     const auto right = Noise(frames, 9000, 7);
     Doc().SourceWav() = MakeWav(44100, {left, right});
@@ -203,18 +204,120 @@ TEST_F(SoundDocumentTest, RawPathIsRawGainTimesInputAndFilterStateKeepsRunning)
             ASSERT_LE(std::fabs(Written(k)[i] - x), 1.0) << k << " " << i;
         }
 
-    // Connecting the filter takes effect at the next block, which continues the filter's
-    // output as if it had been heard all along.
+    // Connecting the filter fades over the next block from the raw path to the filter's output,
+    // which runs on as if it had been heard all along; the block after it is the filter's alone.
+    // Disconnecting it fades back.
     Doc().SetUseFilter(true);
     PlayOne();
-    ASSERT_EQ(m_device->WrittenBlocks().size(), Ring + 1);
-    const auto yl = Filtered(Doc().FilterSection2(), 44100, left);
-    const auto yr = Filtered(Doc().FilterSection1(), 44100, right);
-    const auto first = static_cast<std::ptrdiff_t>(Ring * block);
-    ExpectNear(std::vector<double>(yl.begin() + first, yl.end()), ChannelOf(Written(Ring), 2, 0),
-               "ch 0");
-    ExpectNear(std::vector<double>(yr.begin() + first, yr.end()), ChannelOf(Written(Ring), 2, 1),
-               "ch 1");
+    PlayOne();
+    Doc().SetUseFilter(false);
+    PlayOne();
+    const std::vector<std::vector<double>> filtered{Filtered(Doc().FilterSection2(), 44100, left),
+                                                    Filtered(Doc().FilterSection1(), 44100, right)};
+    for (std::size_t c = 0; c < 2; ++c) {
+        std::vector<double> toFilter;
+        std::vector<double> fromFilter;
+        for (std::size_t f = 0; f < block; ++f) {
+            const double w = TFilterSection::Fade(f, block);
+            const double raw = 0.5 * (c == 0 ? left : right)[Ring * block + f];
+            toFilter.push_back(raw + (filtered[c][Ring * block + f] - raw) * w);
+        }
+        for (std::size_t f = 0; f < block; ++f) {
+            const double w = TFilterSection::Fade(f, block);
+            const double raw = 0.5 * (c == 0 ? left : right)[(Ring + 2) * block + f];
+            const double y = filtered[c][(Ring + 2) * block + f];
+            fromFilter.push_back(y + (raw - y) * w);
+        }
+        const auto ch = static_cast<int>(c);
+        const auto from = filtered[c].begin() + static_cast<std::ptrdiff_t>((Ring + 1) * block);
+        ExpectNear(toFilter, ChannelOf(Written(Ring), 2, ch), "fade in");
+        ExpectNear({from, from + static_cast<std::ptrdiff_t>(block)},
+                   ChannelOf(Written(Ring + 1), 2, ch), "filtered");
+        ExpectNear(fromFilter, ChannelOf(Written(Ring + 2), 2, ch), "fade out");
+    }
+}
+
+// With nothing changed, each value is exactly the dithered section output or raw gain × input,
+// the dither drawn channel by channel through the block.
+TEST_F(SoundDocumentTest, UnchangedControlsGiveTheSameBitsAsTheSectionsThemselves)
+{
+    const std::size_t block = BlockFrames(44100, 2);
+    const auto left = Noise(block * (Ring + 3), 20000, 11);
+    const auto right = Noise(block * (Ring + 3), 20000, 12);
+    for (const bool useFilter : {false, true}) {
+        SCOPED_TRACE(useFilter ? "filtered" : "raw");
+        auto device = std::make_unique<TFakeWaveOutDevice>();
+        m_device = device.get();
+        m_doc = std::make_unique<TSoundDocument>(std::move(device), m_queue);
+        Doc().SourceWav() = MakeWav(44100, {left, right});
+        SetSections(1.7, 0.6);
+        Doc().SetRawGain(1.3);
+        Doc().SetUseFilter(useFilter);
+        Doc().SeedDither(77);
+        Doc().StartPlay();
+        for (int i = 0; i < 3; ++i)
+            PlayOne();
+        TDitherRandom dither(77);
+        std::vector<TFilterSection> sections{Doc().FilterSection2(), Doc().FilterSection1()};
+        for (TFilterSection& s : sections) {
+            s.Reset();
+            s.SetGain(1.0);
+        }
+        const double gains[2] = {0.6, 1.7};
+        for (std::size_t k = 0; k < Ring + 3; ++k)
+            for (std::size_t c = 0; c < 2; ++c)
+                for (std::size_t f = 0; f < block; ++f) {
+                    const double x = (c == 0 ? left : right)[k * block + f];
+                    const double y = sections[c].Process(x);
+                    const double v = useFilter ? gains[c] * y : 1.3 * x;
+                    ASSERT_EQ(Written(k)[f * 2 + c], DitherTo16(v, dither)) << k << " " << f;
+                }
+    }
+}
+
+// A redesign while playing fades across the next block from the old design's output to the
+// new one's, both run from the delay line as it was; then the new design runs on. The raw path
+// stays raw meanwhile.
+TEST_F(SoundDocumentTest, ARedesignFadesFromTheOldDesignToTheNewAcrossOneBlock)
+{
+    const std::size_t block = BlockFrames(44100, 1);
+    const auto tone = SineWave(block * (Ring + 2), 500.0, 44100.0, 8000.0);
+    for (const bool useFilter : {true, false}) {
+        SCOPED_TRACE(useFilter ? "filtered" : "raw");
+        auto device = std::make_unique<TFakeWaveOutDevice>();
+        m_device = device.get();
+        m_doc = std::make_unique<TSoundDocument>(std::move(device), m_queue);
+        Doc().SourceWav() = MakeWav(44100, {tone});
+        SetSections(1.0, 1.0);
+        Doc().SetRawGain(1.0);
+        Doc().SetUseFilter(useFilter);
+        Doc().StartPlay();
+        TFilterSection oldRun = Doc().FilterSection2();
+        for (std::size_t i = 0; i < Ring * block; ++i)
+            oldRun.Process(tone[i]);
+        TFilterSection newRun = oldRun;
+        for (TFilterSection* s : {&Doc().FilterSection2(), &newRun}) {
+            s->SetPoleF0(600.0);
+            s->SetZeroBW(100.0);
+        }
+        PlayOne();
+        PlayOne();
+        std::vector<double> fade;
+        std::vector<double> after;
+        for (std::size_t f = 0; f < block; ++f) {
+            const double x = tone[Ring * block + f];
+            const double y0 = oldRun.Process(x);
+            const double y1 = newRun.Process(x);
+            fade.push_back(useFilter ? y0 + (y1 - y0) * TFilterSection::Fade(f, block) : x);
+        }
+        for (std::size_t f = 0; f < block; ++f) {
+            const double x = tone[(Ring + 1) * block + f];
+            const double y = newRun.Process(x);
+            after.push_back(useFilter ? y : x);
+        }
+        ExpectNear(fade, Written(Ring), "fade");
+        ExpectNear(after, Written(Ring + 1), "after");
+    }
 }
 
 TEST_F(SoundDocumentTest, TheLoopGoesOnFromFrameZeroWithinTheBlockThatReachesTheEnd)

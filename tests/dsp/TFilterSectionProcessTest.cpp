@@ -262,5 +262,41 @@ TEST(FilterSectionBlockForm, ProcessesOnlyAsManySamplesAsBothSpansHold)
     EXPECT_EQ(s.Process(0.5), (Filter(reference, {in[0], in[1], in[2], 0.5}).back()));
 }
 
+// A redesign mid-stream: the block runs from the one delay line through the old and the new
+// design and fades between them; with nothing redesigned it is the plain block form.
+TEST(FilterSectionBlockForm, FromAnotherDesignFadesToThisOneAndEndsOnItsOwnRun)
+{
+    const TFilterSection was = MakeFormSection(kForm1, 2.0);
+    TFilterSection now = was;
+    const std::vector<double> lead = Noise(50, 8);
+    Filter(now, lead);
+    const std::vector<double> in = Noise(441, 9);
+    std::vector<double> out(in.size());
+    TFilterSection plain = now;
+    std::vector<double> expected = Filter(plain, in);
+    TFilterSection same = now;
+    same.ProcessBlockFrom(was, in, out);
+    for (std::size_t i = 0; i < in.size(); ++i)
+        ASSERT_TRUE(SameBits(out[i], expected[i])) << i;
+    ASSERT_TRUE(SameBits(same.Process(0.5), plain.Process(0.5)));
+
+    TFilterSection oldRun = now; // the delay line with the old design
+    TFilterSection newRun = now;
+    newRun.SetPoleF0(400.0); // the setters keep the delay line
+    newRun.SetZeroBW(30.0);
+    newRun.SetGain(0.5);
+    TFilterSection fading = newRun;
+    fading.ProcessBlockFrom(was, in, out);
+    oldRun.SetGain(0.5); // the gain is the section's own on both sides
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const double y0 = oldRun.Process(in[i]);
+        const double y1 = newRun.Process(in[i]);
+        ASSERT_NEAR(out[i], y0 + (y1 - y0) * TFilterSection::Fade(i, in.size()), 1e-6) << i;
+    }
+    EXPECT_EQ(TFilterSection::Fade(in.size() - 1, in.size()), 1.0);
+    EXPECT_LT(TFilterSection::Fade(0, in.size()), 1e-4);
+    EXPECT_TRUE(SameBits(fading.Process(0.5), newRun.Process(0.5)));
+}
+
 } // namespace
 } // namespace kavrel::test
