@@ -1,6 +1,7 @@
 #include "app/core/TSoundDocument.h"
 
 #include "app/core/LevelAnalysis.h"
+#include "app/core/Loudness.h"
 
 #include <algorithm>
 #include <cmath>
@@ -353,7 +354,9 @@ void TSoundDocument::MPCPlay1Closed(TMPCPlay& sender)
 
 std::string TSoundDocument::AnalyzeText() const
 {
-    return LevelText(m_sourceWav);
+    if (m_sourceWav.Channels() <= 0)
+        return LevelText(m_sourceWav);
+    return LevelText(m_sourceWav) + LoudnessText(m_sourceWav);
 }
 
 bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)

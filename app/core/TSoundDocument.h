@@ -129,7 +129,7 @@ public:
     // ended on its own leaves PlayPos at the frame last heard.
     void MPCPlay1Closed(TMPCPlay& sender);
 
-    // The level text of every channel, as status bar panel 0 shows it.
+    // The level text of every channel, then the loudness, as status bar panel 0 shows it.
     std::string AnalyzeText() const;
 
     // Writes SourceWav through FilterSection1 (designed at the sound's own rate), normalised so
