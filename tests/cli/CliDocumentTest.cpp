@@ -212,9 +212,10 @@ TEST_F(CliDocument, AnalyzePrintsTheLevelTextThenTheLoudness)
              {Sine(48000, 1000.0, 48000.0, amplitude), std::vector<std::int16_t>(48000, 0)});
     const TCliResult r = RunKavrel({"analyze", File("levels.wav")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out.toStdString(), "Ch 0: RMS=-9.01 dB : Peak=-6.00 dB : Crest=3.01 dB   "
-                                   "Ch 1: RMS=-inf dB : Peak=-inf dB : Crest=-inf dB   \n"
-                                   "Loudness: -9.0 LUFS : Range: 0.0 LU : True peak: -6.0 dBTP   \n");
+    EXPECT_EQ(r.out.toStdString(),
+              "Ch 0: RMS=-9.01 dB : Peak=-6.00 dB : Crest=3.01 dB   "
+              "Ch 1: RMS=-inf dB : Peak=-inf dB : Crest=-inf dB   \n"
+              "Loudness: -9.0 LUFS : Range: 0.0 LU : True peak: -6.0 dBTP   \n");
     EXPECT_EQ(r.err.toStdString(), "");
 }
 
