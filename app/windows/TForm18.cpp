@@ -2,12 +2,14 @@
 
 #include "app/cli/NativeName.h"
 #include "app/core/ControlMapping.h"
+#include "app/core/FilterSettingsFile.h"
 #include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
+#include "app/windows/TFilterSettingsActions.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TLevelsForm.h"
 #include "app/windows/TOutputMenu.h"
@@ -255,6 +257,8 @@ void TForm18::CreateMenus()
     m_file1->addAction(m_saveaction);
     m_file1->addSeparator();
     m_file1->addAction(m_exitaction);
+    new TFilterSettingsActions(this, m_file1, m_exitaction, *m_document, m_progId1,
+                               [this] { return m_form19; });
 
     m_sound1 = bar->addMenu("&Sound");
     m_sound1->setObjectName("Sound1");
@@ -582,17 +586,7 @@ void TForm18::LoadSettings()
 
     if (m_form19 != nullptr) {
         TFlagGuard updating(m_updating);
-        const auto set = [](QSlider* track, std::optional<int> pos) {
-            if (pos)
-                track->setValue(*pos);
-        };
-        TForm19& f = *m_form19;
-        set(f.rawgaintrack(), SliderFromGain(rawGain));
-        set(f.gaintrack(), SliderFromGain(filterGain));
-        set(f.pf0track(), SliderFromF0(poleF0));
-        set(f.pqtrack(), SliderFromQ(poleF0, poleBW));
-        set(f.zf0track(), SliderFromF0(zeroF0));
-        set(f.zqtrack(), SliderFromQ(zeroF0, zeroBW));
+        SetFilterControls(*m_form19, {rawGain, filterGain, poleF0, poleBW, zeroF0, zeroBW});
     }
     ApplyControls();
     m_zelFile1.Clear();

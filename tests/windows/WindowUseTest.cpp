@@ -3,6 +3,8 @@
 
 #include "WindowFixture.h"
 
+#include "app/core/ControlMapping.h"
+#include "app/windows/TFilterSettingsActions.h"
 #include "app/windows/TLevelsForm.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
@@ -12,8 +14,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QSlider>
 #include <QTest>
@@ -186,6 +190,52 @@ TEST_F(WindowUse, WindowsComeBackWhereTheyWere)
         EXPECT_EQ(m_form19->isVisible(), filterShown);
         EXPECT_EQ(m_form19->pos(), place);
     }
+}
+
+} // namespace
+} // namespace kavrel::test
+
+namespace kavrel::test {
+namespace {
+
+// A setting kept in a file comes back on every slider; a bad file is named and moves none.
+TEST_F(WindowUse, FilterSettingsAreKeptAndRecalled)
+{
+    Show();
+    auto* actions = m_form18->findChild<TFilterSettingsActions*>();
+    ASSERT_NE(actions, nullptr);
+    const QList<QAction*> items = m_form18->findChild<QMenu*>("File1")->actions();
+    EXPECT_TRUE(items.contains(actions->SaveAction()) && items.contains(actions->LoadAction()));
+    const std::vector<QSlider*> tracks{m_form19->rawgaintrack(), m_form19->gaintrack(),
+                                       m_form19->pf0track(),     m_form19->pqtrack(),
+                                       m_form19->zf0track(),     m_form19->zqtrack()};
+    const auto positions = [&] {
+        std::vector<int> p;
+        for (const QSlider* t : tracks)
+            p.push_back(t->value());
+        return p;
+    };
+    const std::vector<int> kept{-3, 7, 20, 35, 80, -45};
+    for (std::size_t i = 0; i < tracks.size(); ++i)
+        tracks[i]->setValue(kept[i]);
+    ASSERT_TRUE(actions->SaveTo(Path("kept.zelfile")));
+    for (QSlider* t : tracks)
+        t->setValue(t->minimum());
+    ASSERT_TRUE(actions->LoadFrom(Path("kept.zelfile")));
+    EXPECT_EQ(positions(), kept);
+    EXPECT_NEAR(Doc().FilterSection1().PoleF0(), F0FromSlider(20), 1e-9);
+
+    QFile junk(Path("junk.zelfile"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("ZEL1 but nothing else");
+    junk.close();
+    for (QSlider* t : tracks)
+        t->setValue(t->maximum());
+    const std::vector<int> before = positions();
+    EXPECT_FALSE(actions->LoadFrom(Path("junk.zelfile")));
+    EXPECT_EQ(positions(), before);
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors.takeFirst().startsWith(Path("junk.zelfile") + ": "));
 }
 
 } // namespace
