@@ -90,6 +90,8 @@ public:
     // The frame of the sound being heard now: from the frames the device has played, through
     // the blocks fed since it opened. PlayPos while not playing.
     std::int32_t HeardPos() const noexcept;
+    // Frames fed to the player since its device opened, counted as its PlayedFrames counts.
+    std::int64_t FedFrames() const noexcept { return m_fedFrames; }
     // Fires OnMarkerValue with HeardPos in seconds; the window calls it about 30 times a second
     // while playing.
     void UpdateMarker();
