@@ -12,6 +12,7 @@
 #include "app/windows/TFilterSettingsActions.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TLevelsForm.h"
+#include "app/windows/TListeningTools.h"
 #include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
@@ -266,6 +267,7 @@ void TForm18::CreateMenus()
     m_sound1->addAction(m_usefilteraction);
     m_sound1->addAction(m_showfilteraction);
     m_sound1->addAction(m_analyzeaction);
+    m_listening = new TListeningTools(this, m_sound1, *m_document);
     m_sound1->addSeparator();
     m_outputMenu = new TOutputMenu(m_document->MPCPlay1(), m_sound1, [this] {
         return std::unique_ptr<TKeyValueStore>(
@@ -440,6 +442,7 @@ void TForm18::SetForm19(TForm19* form19)
         // listens to the sliders.
         m_form19->addAction(m_playaction);
         m_form19->addAction(m_usefilteraction);
+        m_listening->SetControls(m_form19);
         if (m_form19Place)
             m_form19->move(*m_form19Place);
     }
