@@ -81,11 +81,11 @@ TLoudness TLoudnessMeter::Result() const
     return r;
 }
 
-TLoudness AnalyzeLoudness(const TWav& sound)
+std::optional<TLoudness> AnalyzeLoudness(const TWav& sound, const TLoudnessProgress& progress)
 {
     const std::int32_t channels = sound.Channels();
     if (channels <= 0 || sound.Length() <= 0)
-        return {-std::numeric_limits<double>::infinity(), 0.0, 0.0};
+        return TLoudness{-std::numeric_limits<double>::infinity(), 0.0, 0.0};
     TLoudnessMeter meter(channels, sound.SampleRate());
     const auto n = static_cast<std::size_t>(channels);
     const auto length = static_cast<std::size_t>(sound.Length());
@@ -99,6 +99,9 @@ TLoudness AnalyzeLoudness(const TWav& sound)
                 block[f * n + c] = s[f];
         }
         meter.Add(std::span<const std::int16_t>(block).first(frames * n));
+        if (progress &&
+            !progress(static_cast<double>(start + frames) / static_cast<double>(length)))
+            return std::nullopt;
     }
     return meter.Result();
 }
@@ -130,16 +133,15 @@ std::string LoudnessText(const TLoudness& loudness)
            " LU : True peak: " + OneDecimal(peakDb) + " dBTP   ";
 }
 
-} // namespace kavrel
-
-namespace kavrel {
-
 namespace {
 
-template <class TMeasure> std::string MeasuredText(const TMeasure& measure)
+template <class TMeasure> std::optional<std::string> MeasuredText(const TMeasure& measure)
 {
     try {
-        return LoudnessText(measure());
+        const std::optional<TLoudness> loudness = measure();
+        if (!loudness)
+            return std::nullopt;
+        return LoudnessText(*loudness);
     } catch (const ELoudnessError& e) {
         return std::string("Loudness: ") + e.what() + "   ";
     }
@@ -147,14 +149,15 @@ template <class TMeasure> std::string MeasuredText(const TMeasure& measure)
 
 } // namespace
 
-std::string LoudnessText(const TWav& sound)
+std::optional<std::string> LoudnessText(const TWav& sound, const TLoudnessProgress& progress)
 {
-    return MeasuredText([&] { return AnalyzeLoudness(sound); });
+    return MeasuredText([&] { return AnalyzeLoudness(sound, progress); });
 }
 
 std::string FileLoudnessText(const std::string& path)
 {
-    return MeasuredText([&] { return AnalyzeFileLoudness(path); });
+    return MeasuredText([&] { return std::optional<TLoudness>(AnalyzeFileLoudness(path)); })
+        .value();
 }
 
 } // namespace kavrel

@@ -6,7 +6,9 @@
 #include "sound/TWav.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -46,16 +48,21 @@ private:
     std::int32_t m_channels;
 };
 
+// Told the fraction done (0 … 1) now and then; false stops the measure.
+using TLoudnessProgress = std::function<bool(double fraction)>;
+
 // The loudness of a loaded sound; all zero figures but Integrated = -infinity when it is empty.
-TLoudness AnalyzeLoudness(const TWav& sound);
+// Nothing when progress stopped it.
+std::optional<TLoudness> AnalyzeLoudness(const TWav& sound, const TLoudnessProgress& progress = {});
 // The loudness of the file at path, read block by block; raises EWavError as ReadFile does.
 TLoudness AnalyzeFileLoudness(const std::string& path);
 
 // "Loudness: -16.7 LUFS : Range: 5.2 LU : True peak: -14.0 dBTP   ", one decimal; "-inf" for a
 // level of silence. Ends in three blanks as LevelText's channels do.
 std::string LoudnessText(const TLoudness& loudness);
-// LoudnessText of AnalyzeLoudness(sound), or "Loudness: " and why it cannot be measured.
-std::string LoudnessText(const TWav& sound);
+// LoudnessText of AnalyzeLoudness(sound), or "Loudness: " and why it cannot be measured; nothing
+// when progress stopped it.
+std::optional<std::string> LoudnessText(const TWav& sound, const TLoudnessProgress& progress = {});
 // The same for the file at path; raises EWavError as ReadFile does.
 std::string FileLoudnessText(const std::string& path);
 

@@ -352,11 +352,15 @@ void TSoundDocument::MPCPlay1Closed(TMPCPlay& sender)
     Fire(OnPlayStopped);
 }
 
-std::string TSoundDocument::AnalyzeText() const
+std::optional<std::string>
+TSoundDocument::AnalyzeText(const std::function<bool(double)>& progress) const
 {
     if (m_sourceWav.Channels() <= 0)
         return LevelText(m_sourceWav);
-    return LevelText(m_sourceWav) + LoudnessText(m_sourceWav);
+    std::optional<std::string> loudness = LoudnessText(m_sourceWav, progress);
+    if (!loudness || (progress && !progress(1.0)))
+        return std::nullopt;
+    return LevelText(m_sourceWav) + *loudness;
 }
 
 bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)

@@ -18,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -132,7 +133,8 @@ public:
     void MPCPlay1Closed(TMPCPlay& sender);
 
     // The level text of every channel, then the loudness, as status bar panel 0 shows it.
-    std::string AnalyzeText() const;
+    // progress is told the fraction done now and then; false stops it, and nothing is returned.
+    std::optional<std::string> AnalyzeText(const std::function<bool(double)>& progress = {}) const;
 
     // Writes SourceWav through FilterSection1 (designed at the sound's own rate), normalised so
     // that the filtered peak becomes 32764, to path. Raises EExportError when nothing is loaded

@@ -1047,8 +1047,8 @@ void TForm18::AnalyzeactionExecute()
         "Analyzing " + QFileInfo(FromPath(wav.FileName())).fileName() + "...",
         wav.Length() * wav.Channels(),
         [&](const auto& progress) {
-            text = m_document->AnalyzeText();
-            return !progress || progress(1.0);
+            text = m_document->AnalyzeText(progress).value_or(std::string());
+            return !text.empty();
         },
         true);
     if (done)

@@ -91,7 +91,11 @@ void TLevelMeterView::paintEvent(QPaintEvent* /*event*/)
     // The scale under the bars, every 10 dB, and the overload count.
     p.setPen(colours.color(QPalette::WindowText));
     for (double db = LowDb; db <= 0.0; db += 10.0)
-        p.drawText(QRect(xOf(db) - 20, top, 40, step), Qt::AlignHCenter | Qt::AlignTop,
+        p.drawText(QRect(std::clamp(xOf(db) - 20, 0, barWidth - 40), top, 40, step),
+                   (db == LowDb ? Qt::AlignLeft
+                    : db == 0.0 ? Qt::AlignRight
+                                : Qt::AlignHCenter) |
+                       Qt::AlignTop,
                    QString::number(db, 'f', 0));
     p.drawText(QRect(barWidth + 6, top, TextWidth, step), Qt::AlignLeft | Qt::AlignTop,
                QStringLiteral("over: %1").arg(m_overloads));

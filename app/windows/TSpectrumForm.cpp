@@ -98,7 +98,8 @@ void TSpectrumForm::PaintPlot(QPainter& canvas)
         const int row = m_dbAxis->RawValueToPixel(db);
         canvas.drawLine(0, row, box.width() - 1, row);
     }
-    canvas.setRenderHint(QPainter::Antialiasing, true);
+    // Twenty pictures a second: plain lines, as the response plot draws them.
+    canvas.setRenderHint(QPainter::Antialiasing, false);
     canvas.setPen(QPen(colours.color(QPalette::Text), 1));
     canvas.drawPath(CurvePath(m_spectrum, *m_frequencyAxis, *m_dbAxis));
     canvas.setPen(QPen(colours.color(QPalette::Highlight), 2));

@@ -36,7 +36,7 @@ TEST(Loudness, ReferenceSinesReadTheirLoudnessAndPeak)
         const std::vector<std::vector<std::int16_t>> data(static_cast<std::size_t>(c.channels),
                                                           SineWave(n, 1000.0, c.rate, amplitude));
         const TWav wav = MakeWav(c.rate, data);
-        const TLoudness l = AnalyzeLoudness(wav);
+        const TLoudness l = AnalyzeLoudness(wav).value();
         EXPECT_NEAR(l.Integrated, c.expectedLufs, 0.1) << c.channels;
         EXPECT_NEAR(l.Range, 0.0, 0.1) << c.channels;
         EXPECT_NEAR(Db(l.TruePeak), -23.0, 0.2) << c.channels;
@@ -44,6 +44,14 @@ TEST(Loudness, ReferenceSinesReadTheirLoudnessAndPeak)
         const std::string path = dir.File("sine.wav");
         ASSERT_TRUE(wav.WriteFile(path));
         EXPECT_EQ(LoudnessText(AnalyzeFileLoudness(path)), LoudnessText(l));
+        // Told to stop halfway, it stops there and gives nothing.
+        double reached = 0.0;
+        EXPECT_FALSE(AnalyzeLoudness(wav, [&](double f) {
+                         reached = f;
+                         return f < 0.5;
+                     }).has_value());
+        EXPECT_GE(reached, 0.5);
+        EXPECT_LT(reached, 0.6);
     }
     EXPECT_THROW(AnalyzeFileLoudness(dir.File("missing.wav")), EWavError);
     EXPECT_THROW(FileLoudnessText(dir.File("missing.wav")), EWavError);
@@ -57,6 +65,6 @@ TEST(Loudness, TextGivesEachFigureWithItsUnit)
     const TWav silence = MakeWav(44100, {std::vector<std::int16_t>(44100, 0)});
     EXPECT_EQ(LoudnessText(silence),
               "Loudness: -inf LUFS : Range: 0.0 LU : True peak: -inf dBTP   ");
-    EXPECT_EQ(LoudnessText(MakeWav(8, {std::vector<std::int16_t>(100, 5)})),
+    EXPECT_EQ(LoudnessText(MakeWav(8, {std::vector<std::int16_t>(100, 5)})).value(),
               "Loudness: cannot be measured at 8 Hz with 1 channels   ");
 }
