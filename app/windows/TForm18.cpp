@@ -6,6 +6,7 @@
 #include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
+#include "app/windows/AxisRange.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
@@ -378,8 +379,16 @@ void TForm18::CreatePlots()
         axis->SetMaxLoValue(-0.01);
         axis->SetMinHiValue(0.01);
         axis->SetMaxHiValue(1);
-        axis->OnScaleChanging = [box](TAxis&) { box->Invalidate(); };
-        axis->OnScaleChanged = [box](TAxis&) { box->Invalidate(); };
+        // Dragged by an end (zoom) or the middle (scroll) within those limits, as the time axis.
+        axis->SetAllowLoScroll(true);
+        axis->SetAllowHiScroll(true);
+        axis->SetAllowMidScroll(true);
+        axis->SetAllowDoubleClick(true);
+        axis->OnScaleChanging = [box](TAxis& a) {
+            KeepRangeInLimits(a);
+            box->Invalidate();
+        };
+        axis->OnScaleChanged = axis->OnScaleChanging;
         return axis;
     };
     m_axis1 = makeAmplitudeAxis("Axis1", m_paintBox1);

@@ -150,6 +150,43 @@ TEST_F(WindowUse, PlotsFollowADragBeforeTheButtonIsReleased)
     QTest::mouseRelease(&Time(), Qt::LeftButton, {}, to.toPoint());
 }
 
+// An amplitude axis zooms when an end is dragged away from the other and scrolls when its middle
+// is dragged, never past its limits; "Show all" brings it back.
+TEST_F(WindowUse, AmplitudeAxesZoomAndScrollByMouseWithinTheirLimits)
+{
+    LoadTen();
+    for (TAxis* axis : {m_form18->Axis1(), m_form18->Axis2()}) {
+        TPaintBox* box = axis == m_form18->Axis1() ? m_form18->PaintBox1() : m_form18->PaintBox2();
+        const int renders = box->RenderCount();
+        const auto drag = [&](int fromY, int toY) {
+            QTest::mousePress(axis, Qt::LeftButton, {}, QPoint(20, fromY));
+            const QPointF to(20, toY);
+            QMouseEvent move(QEvent::MouseMove, to, axis->mapToGlobal(to), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(axis, &move);
+            QTest::mouseRelease(axis, Qt::LeftButton, {}, to.toPoint());
+        };
+        // The top third holds the high end: pulled up, away from the low end, it zooms in.
+        const int h = axis->height();
+        drag(h / 4, 0);
+        QApplication::processEvents();
+        const double hi = axis->HiValue();
+        EXPECT_LT(hi, 1.0);
+        EXPECT_EQ(axis->LoValue(), -1.0);
+        EXPECT_GT(box->RenderCount(), renders);
+        // The middle dragged far down would raise both ends past the top: they stay within.
+        drag(h / 2, h * 10);
+        EXPECT_EQ(axis->HiValue(), 1.0);
+        EXPECT_NEAR(axis->LoValue(), 1.0 - (hi + 1.0), 1e-12) << "the width is kept";
+    }
+    m_form18->showallaction()->trigger();
+    for (TAxis* axis : {m_form18->Axis1(), m_form18->Axis2()}) {
+        EXPECT_EQ(axis->LoValue(), -1.0);
+        EXPECT_EQ(axis->HiValue(), 1.0);
+        EXPECT_TRUE(axis->AllowDoubleClick());
+    }
+}
+
 TEST_F(WindowUse, ZoomedRangePagesWithPlaybackUntilTheUserZooms)
 {
     LoadTen();
