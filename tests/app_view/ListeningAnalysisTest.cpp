@@ -76,8 +76,10 @@ TEST(Spectrum, SinePeaksWithinOneBinOfItsFrequencyAtItsLevel)
         std::vector<double> samples(static_cast<std::size_t>(spectrum.Size()));
         for (int block = 0; block < 5; ++block) {
             for (std::size_t i = 0; i < samples.size(); ++i)
-                samples[i] = 0.5 * std::sin(2 * std::numbers::pi * 1000.0 *
-                                            static_cast<double>(block * 1000 + i) / rate);
+                samples[i] =
+                    0.5 *
+                    std::sin(2 * std::numbers::pi * 1000.0 *
+                             (static_cast<double>(block * 1000) + static_cast<double>(i)) / rate);
             spectrum.Add(samples);
         }
         const double binHz = rate / spectrum.Size();
