@@ -1,12 +1,12 @@
 #include "app/core/Loudness.h"
 
+#include "app/core/LevelAnalysis.h"
+
 #include "sound/TWavScan.h"
 
 #include <ebur128.h>
 
 #include <algorithm>
-#include <array>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -19,20 +19,6 @@ namespace {
 constexpr int Modes = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK;
 // Frames handed to the library at a time when a loaded sound is interleaved for it.
 constexpr std::size_t InterleaveFrames = 16384;
-
-// value with one decimal, "-inf" when it is not finite or a level of 0.
-std::string OneDecimal(double value)
-{
-    if (!std::isfinite(value))
-        return "-inf";
-    std::array<char, 64> text{};
-    auto [end, ec] =
-        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed, 1);
-    std::string s(text.data(), ec == std::errc() ? end : text.data());
-    if (s == "-0.0")
-        s = "0.0";
-    return s;
-}
 
 } // namespace
 
@@ -128,9 +114,9 @@ std::string LoudnessText(const TLoudness& loudness)
 {
     const double peakDb =
         loudness.TruePeak > 0.0 ? 20.0 * std::log10(loudness.TruePeak) : -HUGE_VAL;
-    return "Loudness: " + OneDecimal(loudness.Integrated) +
-           " LUFS : Range: " + OneDecimal(loudness.Range) +
-           " LU : True peak: " + OneDecimal(peakDb) + " dBTP   ";
+    return "Loudness: " + FormatFixed(loudness.Integrated, 1) +
+           " LUFS : Range: " + FormatFixed(loudness.Range, 1) +
+           " LU : True peak: " + FormatFixed(peakDb, 1) + " dBTP   ";
 }
 
 namespace {
