@@ -73,7 +73,8 @@ void TListeningTools::Restart()
 
 void TListeningTools::Follow()
 {
-    const bool meters = m_meters != nullptr && m_meters->isVisible();
+    // The meters count overloads from Play on, also while their window is hidden.
+    const bool meters = m_meters != nullptr;
     const bool spectrum = m_spectrumForm != nullptr && m_spectrumForm->isVisible();
     if (!m_document.Playing() || (!meters && !spectrum))
         return;

@@ -24,8 +24,8 @@ class TSpectrumForm;
 class TSoundDocument;
 
 // The level meters and the spectrum of what is heard. Both read the values at the player's
-// heard frame through a THeardTap, on a timer of their own while playing and while one of them
-// shows; nothing runs in the feed but the tap's copy of each block.
+// heard frame through a THeardTap, on a timer of their own while playing (the spectrum only while
+// its window shows); nothing runs in the feed but the tap's copy of each block.
 class TListeningTools : public QObject {
     Q_OBJECT
 public:

@@ -104,6 +104,14 @@ void TSpectrumForm::PaintPlot(QPainter& canvas)
     canvas.drawPath(CurvePath(m_spectrum, *m_frequencyAxis, *m_dbAxis));
     canvas.setPen(QPen(colours.color(QPalette::Highlight), 2));
     canvas.drawPath(CurvePath(m_response, *m_frequencyAxis, *m_dbAxis));
+
+    // Which line is which, in the top right corner.
+    const int line = canvas.fontMetrics().height();
+    const QRect legend(box.width() - 160, 4, 154, line);
+    canvas.setPen(colours.color(QPalette::Text));
+    canvas.drawText(legend, Qt::AlignRight, "heard [dBFS]");
+    canvas.setPen(colours.color(QPalette::Highlight));
+    canvas.drawText(legend.translated(0, line), Qt::AlignRight, "filter response [dB]");
 }
 
 } // namespace kavrel
