@@ -90,13 +90,14 @@ void TLevelMeterView::paintEvent(QPaintEvent* /*event*/)
     const int top = static_cast<int>(m_readings.size()) * step;
     // The scale under the bars, every 10 dB, and the overload count.
     p.setPen(colours.color(QPalette::WindowText));
-    for (double db = LowDb; db <= 0.0; db += 10.0)
+    for (double db = LowDb; db <= 0.0; db += 10.0) {
+        // The end labels stay inside the bar's width.
+        const Qt::Alignment along = db == LowDb ? Qt::AlignLeft
+                                    : db == 0.0 ? Qt::AlignRight
+                                                : Qt::AlignHCenter;
         p.drawText(QRect(std::clamp(xOf(db) - 20, 0, barWidth - 40), top, 40, step),
-                   (db == LowDb ? Qt::AlignLeft
-                    : db == 0.0 ? Qt::AlignRight
-                                : Qt::AlignHCenter) |
-                       Qt::AlignTop,
-                   QString::number(db, 'f', 0));
+                   static_cast<int>((along | Qt::AlignTop).toInt()), QString::number(db, 'f', 0));
+    }
     p.drawText(QRect(barWidth + 6, top, TextWidth, step), Qt::AlignLeft | Qt::AlignTop,
                QStringLiteral("over: %1").arg(m_overloads));
 }
