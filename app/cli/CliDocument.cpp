@@ -9,6 +9,7 @@
 #include "app/cli/TStopSignal.h"
 #include "app/core/ControlMapping.h"
 #include "app/core/LevelAnalysis.h"
+#include "app/core/Loudness.h"
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
 #include "audio/EMPCPlayError.h"
@@ -367,7 +368,8 @@ int RunAnalyze(const QStringList& args)
     // Only the levels are needed, so the samples are not kept.
     const std::string file = NativeName(parser.positionalArguments().constFirst());
     std::string warning;
-    const std::string text = LevelText(AnalyzeFileLevels(file, &warning)) + "\n";
+    const std::string text =
+        LevelText(AnalyzeFileLevels(file, &warning)) + "\n" + FileLoudnessText(file) + "\n";
     std::fputs(text.c_str(), stdout);
     PrintWarning(file, warning);
     return ExitOk;

@@ -193,19 +193,25 @@ std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound)
     return levels;
 }
 
+std::string FormatFixed(double value, int decimals)
+{
+    if (!std::isfinite(value))
+        return value > 0.0 ? "inf" : "-inf";
+    std::array<char, 64> text{};
+    auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), value,
+                                   std::chars_format::fixed, decimals);
+    std::string s(text.data(), ec == std::errc() ? end : text.data());
+    // A value that rounds to zero reads without a sign, whichever side of zero it lies.
+    if (s.starts_with('-') && s.find_first_not_of("-0.") == std::string::npos)
+        s.erase(0, 1);
+    return s;
+}
+
 std::string FormatLevelDb(double ratio)
 {
     if (!(ratio > 0.0))
         return "-inf";
-    const double db = 20.0 * std::log10(ratio);
-    std::array<char, 64> text{};
-    auto [end, ec] =
-        std::to_chars(text.data(), text.data() + text.size(), db, std::chars_format::fixed, 2);
-    std::string s(text.data(), ec == std::errc() ? end : text.data());
-    // A level that rounds to zero reads "0.00", whichever side of zero it lies.
-    if (s == "-0.00")
-        s = "0.00";
-    return s;
+    return FormatFixed(20.0 * std::log10(ratio), 2);
 }
 
 std::string LevelText(const TWav& sound)

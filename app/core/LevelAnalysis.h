@@ -23,6 +23,10 @@ std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound);
 std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path,
                                               std::string* warning = nullptr);
 
+// value with `decimals` decimals and "." as the decimal point, "-0.0" written "0.0"; "-inf" (or
+// "inf") when it is not finite.
+std::string FormatFixed(double value, int decimals);
+
 // 20·log10(ratio) with two decimals and "." as the decimal point ("-3.01", "0.00"); "-inf" when
 // ratio is 0 or not a number.
 std::string FormatLevelDb(double ratio);

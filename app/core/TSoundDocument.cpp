@@ -1,6 +1,7 @@
 #include "app/core/TSoundDocument.h"
 
 #include "app/core/LevelAnalysis.h"
+#include "app/core/Loudness.h"
 
 #include <algorithm>
 #include <cmath>
@@ -412,9 +413,15 @@ void TSoundDocument::MPCPlay1Closed(TMPCPlay& sender)
     Fire(OnPlayStopped);
 }
 
-std::string TSoundDocument::AnalyzeText() const
+std::optional<std::string>
+TSoundDocument::AnalyzeText(const std::function<bool(double)>& progress) const
 {
-    return LevelText(m_sourceWav);
+    if (m_sourceWav.Channels() <= 0)
+        return LevelText(m_sourceWav);
+    std::optional<std::string> loudness = LoudnessText(m_sourceWav, progress);
+    if (!loudness || (progress && !progress(1.0)))
+        return std::nullopt;
+    return LevelText(m_sourceWav) + *loudness;
 }
 
 bool TSoundDocument::Export(const std::string& path, const TExportProgress& progress)

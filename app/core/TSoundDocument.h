@@ -18,6 +18,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -90,6 +91,8 @@ public:
     // The frame of the sound being heard now: from the frames the device has played, through
     // the blocks fed since it opened. PlayPos while not playing.
     std::int32_t HeardPos() const noexcept;
+    // Frames fed to the player since its device opened, counted as its PlayedFrames counts.
+    std::int64_t FedFrames() const noexcept { return m_fedFrames; }
     // Fires OnMarkerValue with HeardPos in seconds; the window calls it about 30 times a second
     // while playing.
     void UpdateMarker();
@@ -131,8 +134,9 @@ public:
     // ended on its own leaves PlayPos at the frame last heard.
     void MPCPlay1Closed(TMPCPlay& sender);
 
-    // The level text of every channel, as status bar panel 0 shows it.
-    std::string AnalyzeText() const;
+    // The level text of every channel, then the loudness, as status bar panel 0 shows it.
+    // progress is told the fraction done now and then; false stops it, and nothing is returned.
+    std::optional<std::string> AnalyzeText(const std::function<bool(double)>& progress = {}) const;
 
     // Writes SourceWav through FilterSection1 (designed at the sound's own rate), normalised so
     // that the filtered peak becomes 32764, to path. Raises EExportError when nothing is loaded

@@ -2,13 +2,18 @@
 
 #include "app/cli/NativeName.h"
 #include "app/core/ControlMapping.h"
+#include "app/core/FilterSettingsFile.h"
 #include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
+#include "app/view/PlotColumns.h"
+#include "app/windows/AxisRange.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
+#include "app/windows/TFilterSettingsActions.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TLevelsForm.h"
+#include "app/windows/TListeningTools.h"
 #include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
@@ -258,6 +263,8 @@ void TForm18::CreateMenus()
     m_file1->addAction(m_saveaction);
     m_file1->addSeparator();
     m_file1->addAction(m_exitaction);
+    new TFilterSettingsActions(this, m_file1, m_exitaction, *m_document, m_progId1,
+                               [this] { return m_form19; });
 
     m_sound1 = bar->addMenu("&Sound");
     m_sound1->setObjectName("Sound1");
@@ -265,6 +272,7 @@ void TForm18::CreateMenus()
     m_sound1->addAction(m_usefilteraction);
     m_sound1->addAction(m_showfilteraction);
     m_sound1->addAction(m_analyzeaction);
+    m_listening = new TListeningTools(this, m_sound1, *m_document);
     m_sound1->addSeparator();
     m_outputMenu = new TOutputMenu(m_document->MPCPlay1(), m_sound1, [this] {
         return std::unique_ptr<TKeyValueStore>(
@@ -375,8 +383,16 @@ void TForm18::CreatePlots()
         axis->SetMaxLoValue(-0.01);
         axis->SetMinHiValue(0.01);
         axis->SetMaxHiValue(1);
-        axis->OnScaleChanging = [box](TAxis&) { box->Invalidate(); };
-        axis->OnScaleChanged = [box](TAxis&) { box->Invalidate(); };
+        // Dragged by an end (zoom) or the middle (scroll) within those limits, as the time axis.
+        axis->SetAllowLoScroll(true);
+        axis->SetAllowHiScroll(true);
+        axis->SetAllowMidScroll(true);
+        axis->SetAllowDoubleClick(true);
+        axis->OnScaleChanging = [box](TAxis& a) {
+            KeepRangeInLimits(a);
+            box->Invalidate();
+        };
+        axis->OnScaleChanged = axis->OnScaleChanging;
         return axis;
     };
     m_axis1 = makeAmplitudeAxis("Axis1", m_paintBox1);
@@ -439,6 +455,7 @@ void TForm18::SetForm19(TForm19* form19)
         // listens to the sliders.
         m_form19->addAction(m_playaction);
         m_form19->addAction(m_usefilteraction);
+        m_listening->SetControls(m_form19);
         if (m_form19Place)
             m_form19->move(*m_form19Place);
     }
@@ -596,17 +613,7 @@ void TForm18::LoadSettings()
 
     if (m_form19 != nullptr) {
         TFlagGuard updating(m_updating);
-        const auto set = [](QSlider* track, std::optional<int> pos) {
-            if (pos)
-                track->setValue(*pos);
-        };
-        TForm19& f = *m_form19;
-        set(f.rawgaintrack(), SliderFromGain(rawGain));
-        set(f.gaintrack(), SliderFromGain(filterGain));
-        set(f.pf0track(), SliderFromF0(poleF0));
-        set(f.pqtrack(), SliderFromQ(poleF0, poleBW));
-        set(f.zf0track(), SliderFromF0(zeroF0));
-        set(f.zqtrack(), SliderFromQ(zeroF0, zeroBW));
+        SetFilterControls(*m_form19, {rawGain, filterGain, poleF0, poleBW, zeroF0, zeroBW});
     }
     ApplyControls();
     m_zelFile1.Clear();
@@ -1072,8 +1079,8 @@ void TForm18::AnalyzeactionExecute()
         "Analyzing " + QFileInfo(FromPath(wav.FileName())).fileName() + "...",
         wav.Length() * wav.Channels(),
         [&](const auto& progress) {
-            text = m_document->AnalyzeText();
-            return !progress || progress(1.0);
+            text = m_document->AnalyzeText(progress).value_or(std::string());
+            return !text.empty();
         },
         true);
     if (done)

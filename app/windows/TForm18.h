@@ -30,6 +30,7 @@ class TAbout;
 class TAxis;
 class TForm19;
 class TLevelsForm;
+class TListeningTools;
 class TOutputMenu;
 class TPaintBox;
 class TPanel;
@@ -230,6 +231,7 @@ private:
     QLabel* m_statusPanel1 = nullptr;
     QTimer* m_heardTimer = nullptr;
     TLevelsForm* m_levelsForm = nullptr;
+    TListeningTools* m_listening = nullptr; // the meters and the spectrum
     TPanel* m_panel1 = nullptr;
     TPaintBox* m_paintBox1 = nullptr;
     TPaintBox* m_paintBox2 = nullptr;

@@ -133,6 +133,7 @@ TForm19::TForm19(QWidget* parent) : QWidget(parent, Qt::Window)
     m_overloadText->setObjectName("Label1");
     m_overloadText->setWordWrap(true);
     lampRow->addWidget(m_overloadText, 1);
+    m_lampRow = lampRow;
     grid->addLayout(lampRow, static_cast<int>(kTracks.size()), 0, 1, 2);
 
     m_responsePlot = new TResponsePlot(content);
@@ -187,6 +188,11 @@ void TForm19::SetLabelValues(double rawGain, double filterGain, double poleF0, d
     for (std::size_t i = 0; i < kTracks.size(); ++i)
         m_labels[i]->setText(QString::fromLatin1(kTracks[i].text) +
                              QString::fromStdString(ShortNumberText(values[i], separator)));
+}
+
+void TForm19::AddBesideLamp(QWidget* widget)
+{
+    m_lampRow->addWidget(widget, 2);
 }
 
 void TForm19::ShowOverload(bool overloaded)

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QScrollArea;
 class QSlider;
@@ -55,6 +56,9 @@ public:
     void SetLabelValues(double rawGain, double filterGain, double poleF0, double poleQ,
                         double zeroF0, double zeroQ);
 
+    // Places widget (the level meters) in the lamp's row, beside the text.
+    void AddBesideLamp(QWidget* widget);
+
     // Shows the red lamp and hides the green one, or the other way round.
     void ShowOverload(bool overloaded);
 
@@ -73,6 +77,7 @@ private:
     QLabel* m_redLed = nullptr;
     QLabel* m_greenLed = nullptr;
     QLabel* m_overloadText = nullptr;
+    QHBoxLayout* m_lampRow = nullptr;
     TResponsePlot* m_responsePlot = nullptr;
     QCheckBox* m_noteNames = nullptr;
     QScrollArea* m_scroll = nullptr;

@@ -7,9 +7,11 @@
 
 #include "app/core/TSoundDocument.h"
 #include "app/windows/TForm18.h"
+#include "app/windows/TForm19.h"
 #include "axes/qt/TAxis.h"
 #include "sound/TWav.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -139,6 +141,13 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     };
     report("playing, nothing else", [] { TStallMonitor::Settle(1000); });
+    TForm19 controls;
+    form.SetForm19(&controls);
+    controls.show();
+    report("playing, meters and spectrum open", [&] {
+        form.findChild<QAction*>("spectrumaction")->trigger();
+        TStallMonitor::Settle(2000);
+    });
     char what[64];
     std::snprintf(what, sizeof what, "open a %.0f-minute stereo file", minutes);
     report(what, [&] { form.LoadSoundFile(QString::fromStdString(longFile)); });
@@ -165,5 +174,6 @@ int main(int argc, char** argv)
         }
     });
     form.playaction()->trigger();
+    form.SetForm19(nullptr);
     return 0;
 }

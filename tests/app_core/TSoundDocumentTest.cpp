@@ -5,6 +5,7 @@
 #include "app/core/TSoundDocument.h"
 #include "app/core/PositionText.h"
 #include "app/core/TDitherRandom.h"
+#include "app/core/THeardTap.h"
 #include "audio/testing/TFakeWaveOutDevice.h"
 #include "audio/testing/TManualEventQueue.h"
 #include "tests/app_core/TestSounds.h"
@@ -664,3 +665,36 @@ TEST(VeskSaveName, InsertsBeforeTheExtensionOfTheFileNameOnly)
 }
 
 } // namespace
+
+// The tap gives the values the device is playing now, not those just filled, and starts afresh
+// when the device opens again.
+TEST_F(SoundDocumentTest, HeardTapGivesTheValuesAtThePlayedFrame)
+{
+    THeardTap tap(Doc());
+    const std::size_t block = BlockFrames(48000, 2);
+    Doc().SourceWav() = MakeWav(48000, {Noise(block * 30, 9000, 5), Noise(block * 30, 9000, 6)});
+    Doc().StartPlay();
+    const std::uint64_t generation = tap.Generation();
+    EXPECT_EQ(tap.Channels(), 2);
+    EXPECT_EQ(tap.Rate(), 48000);
+    for (int i = 0; i < 13; ++i)
+        PlayOne();
+    const std::int64_t heard = tap.HeardFrame();
+    ASSERT_EQ(heard, static_cast<std::int64_t>(13 * block));
+    std::vector<std::int16_t> got;
+    tap.Copy(heard - 1000, heard, got);
+    const std::vector<std::int16_t>& played = m_device->Played();
+    ASSERT_EQ(played.size(), static_cast<std::size_t>(heard * 2));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), played.end() - 2000));
+    // Frames before the first and not yet fed read as silence.
+    tap.Copy(-2, 0, got);
+    EXPECT_EQ(got, std::vector<std::int16_t>(4, 0));
+    tap.Copy(heard + 1000 * static_cast<std::int64_t>(block),
+             heard + 1000 * static_cast<std::int64_t>(block) + 1, got);
+    EXPECT_EQ(got, std::vector<std::int16_t>(2, 0));
+
+    Doc().StopPlay();
+    m_queue.RunAll();
+    Doc().StartPlay();
+    EXPECT_NE(tap.Generation(), generation);
+}

@@ -218,15 +218,17 @@ TEST_F(CliDocument, VersionIsTheProjectsAndPalettesAreChecked)
     EXPECT_NE(palette.err.indexOf("--palette"), -1) << palette.err.toStdString();
 }
 
-TEST_F(CliDocument, AnalyzePrintsTheLevelTextAndANewline)
+TEST_F(CliDocument, AnalyzePrintsTheLevelTextThenTheLoudness)
 {
     const double amplitude = 32768.0 * std::pow(10.0, -6.0 / 20.0);
     WriteWav(File("levels.wav"), 48000,
              {Sine(48000, 1000.0, 48000.0, amplitude), std::vector<std::int16_t>(48000, 0)});
     const TCliResult r = RunKavrel({"analyze", File("levels.wav")});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out.toStdString(), "Ch 0: RMS=-9.01 dB : Peak=-6.00 dB : Crest=3.01 dB   "
-                                   "Ch 1: RMS=-inf dB : Peak=-inf dB : Crest=-inf dB   \n");
+    EXPECT_EQ(r.out.toStdString(),
+              "Ch 0: RMS=-9.01 dB : Peak=-6.00 dB : Crest=3.01 dB   "
+              "Ch 1: RMS=-inf dB : Peak=-inf dB : Crest=-inf dB   \n"
+              "Loudness: -9.0 LUFS : Range: 0.0 LU : True peak: -6.0 dBTP   \n");
     EXPECT_EQ(r.err.toStdString(), "");
 }
 

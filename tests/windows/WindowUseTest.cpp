@@ -3,6 +3,8 @@
 
 #include "WindowFixture.h"
 
+#include "app/core/ControlMapping.h"
+#include "app/windows/TFilterSettingsActions.h"
 #include "app/windows/TLevelsForm.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TResponsePlot.h"
@@ -12,8 +14,10 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QScrollArea>
 #include <QSlider>
@@ -58,9 +62,12 @@ TEST_F(WindowUse, AnalyzeOfFourChannelsCanBeReadInFull)
     ASSERT_NE(levels, nullptr);
     EXPECT_TRUE(levels->isVisible() && !levels->isModal());
     const QStringList lines = levels->Lines();
-    ASSERT_EQ(lines.size(), 4) << lines.join('|').toStdString();
+    ASSERT_EQ(lines.size(), 5) << lines.join('|').toStdString();
     EXPECT_EQ(lines[0], "Ch 0: RMS=-18.27 dB : Peak=-18.27 dB : Crest=0.00 dB");
     EXPECT_EQ(lines[3], "Ch 3: RMS=-6.23 dB : Peak=-6.23 dB : Crest=0.00 dB");
+    // A tenth of a second is too short to have a loudness; its true peak lies above the samples.
+    EXPECT_TRUE(lines[4].startsWith("Loudness: -inf LUFS : Range: 0.0 LU : True peak: "))
+        << lines[4].toStdString();
 }
 
 TEST_F(WindowUse, LoadsAndSavesAsTheUserExpects)
@@ -146,6 +153,43 @@ TEST_F(WindowUse, PlotsFollowADragBeforeTheButtonIsReleased)
     QTest::mouseRelease(&Time(), Qt::LeftButton, {}, to.toPoint());
 }
 
+// An amplitude axis zooms when an end is dragged away from the other and scrolls when its middle
+// is dragged, never past its limits; "Show all" brings it back.
+TEST_F(WindowUse, AmplitudeAxesZoomAndScrollByMouseWithinTheirLimits)
+{
+    LoadTen();
+    for (TAxis* axis : {m_form18->Axis1(), m_form18->Axis2()}) {
+        TPaintBox* box = axis == m_form18->Axis1() ? m_form18->PaintBox1() : m_form18->PaintBox2();
+        const int renders = box->RenderCount();
+        const auto drag = [&](int fromY, int toY) {
+            QTest::mousePress(axis, Qt::LeftButton, {}, QPoint(20, fromY));
+            const QPointF to(20, toY);
+            QMouseEvent move(QEvent::MouseMove, to, axis->mapToGlobal(to), Qt::NoButton,
+                             Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(axis, &move);
+            QTest::mouseRelease(axis, Qt::LeftButton, {}, to.toPoint());
+        };
+        // The top third holds the high end: pulled up, away from the low end, it zooms in.
+        const int h = axis->height();
+        drag(h / 4, 0);
+        QApplication::processEvents();
+        const double hi = axis->HiValue();
+        EXPECT_LT(hi, 1.0);
+        EXPECT_EQ(axis->LoValue(), -1.0);
+        EXPECT_GT(box->RenderCount(), renders);
+        // The middle dragged far down would raise both ends past the top: they stay within.
+        drag(h / 2, h * 10);
+        EXPECT_EQ(axis->HiValue(), 1.0);
+        EXPECT_NEAR(axis->LoValue(), 1.0 - (hi + 1.0), 1e-12) << "the width is kept";
+    }
+    m_form18->showallaction()->trigger();
+    for (TAxis* axis : {m_form18->Axis1(), m_form18->Axis2()}) {
+        EXPECT_EQ(axis->LoValue(), -1.0);
+        EXPECT_EQ(axis->HiValue(), 1.0);
+        EXPECT_TRUE(axis->AllowDoubleClick());
+    }
+}
+
 TEST_F(WindowUse, ZoomedRangePagesWithPlaybackUntilTheUserZooms)
 {
     LoadTen();
@@ -186,6 +230,52 @@ TEST_F(WindowUse, WindowsComeBackWhereTheyWere)
         EXPECT_EQ(m_form19->isVisible(), filterShown);
         EXPECT_EQ(m_form19->pos(), place);
     }
+}
+
+} // namespace
+} // namespace kavrel::test
+
+namespace kavrel::test {
+namespace {
+
+// A setting kept in a file comes back on every slider; a bad file is named and moves none.
+TEST_F(WindowUse, FilterSettingsAreKeptAndRecalled)
+{
+    Show();
+    auto* actions = m_form18->findChild<TFilterSettingsActions*>();
+    ASSERT_NE(actions, nullptr);
+    const QList<QAction*> items = m_form18->findChild<QMenu*>("File1")->actions();
+    EXPECT_TRUE(items.contains(actions->SaveAction()) && items.contains(actions->LoadAction()));
+    const std::vector<QSlider*> tracks{m_form19->rawgaintrack(), m_form19->gaintrack(),
+                                       m_form19->pf0track(),     m_form19->pqtrack(),
+                                       m_form19->zf0track(),     m_form19->zqtrack()};
+    const auto positions = [&] {
+        std::vector<int> p;
+        for (const QSlider* t : tracks)
+            p.push_back(t->value());
+        return p;
+    };
+    const std::vector<int> kept{-3, 7, 20, 35, 80, -45};
+    for (std::size_t i = 0; i < tracks.size(); ++i)
+        tracks[i]->setValue(kept[i]);
+    ASSERT_TRUE(actions->SaveTo(Path("kept.zelfile")));
+    for (QSlider* t : tracks)
+        t->setValue(t->minimum());
+    ASSERT_TRUE(actions->LoadFrom(Path("kept.zelfile")));
+    EXPECT_EQ(positions(), kept);
+    EXPECT_NEAR(Doc().FilterSection1().PoleF0(), F0FromSlider(20), 1e-9);
+
+    QFile junk(Path("junk.zelfile"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("ZEL1 but nothing else");
+    junk.close();
+    for (QSlider* t : tracks)
+        t->setValue(t->maximum());
+    const std::vector<int> before = positions();
+    EXPECT_FALSE(actions->LoadFrom(Path("junk.zelfile")));
+    EXPECT_EQ(positions(), before);
+    ASSERT_EQ(m_errors.size(), 1);
+    EXPECT_TRUE(m_errors.takeFirst().startsWith(Path("junk.zelfile") + ": "));
 }
 
 } // namespace

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/core/THeardTap.h"
+#include "app/view/TLevelMeter.h"
+#include "app/view/TSpectrum.h"
+#include "app/windows/TLevelMeterView.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QTimer;
+class QWidget;
+
+namespace kavrel {
+
+class TForm19;
+class TSpectrumForm;
+class TSoundDocument;
+
+// The level meters and the spectrum of what is heard. Both read the values at the player's
+// heard frame through a THeardTap, on a timer of their own while playing (the spectrum only while
+// its window shows); nothing runs in the feed but the tap's copy of each block.
+class TListeningTools : public QObject {
+    Q_OBJECT
+public:
+    // How often the meters and the spectrum follow what is heard (ms).
+    static constexpr int Interval = 50;
+
+    // Adds "Spectrum" (F7) to menu. window: the spectrum window's parent and the owner of the
+    // key; document: must outlive this object's timer (the window owns both).
+    TListeningTools(QWidget* window, QMenu* menu, TSoundDocument& document);
+    ~TListeningTools() override;
+
+    // Puts the meters on the filter controls window (null: none).
+    void SetControls(TForm19* controls);
+
+    QAction* SpectrumAction() const { return m_spectrumAction; }
+    // The spectrum window; null until first shown.
+    TSpectrumForm* SpectrumForm() const { return m_spectrumForm; }
+    TLevelMeterView* Meters() const { return m_meters.data(); }
+    // Takes what has been heard since the last call into the meters and the spectrum; the timer
+    // calls it.
+    void Follow();
+
+private:
+    void ShowSpectrum();
+    void Restart();
+    void FollowSpectrum(std::int64_t heard);
+
+    QWidget* m_window;
+    TSoundDocument& m_document;
+    THeardTap m_tap;
+    QAction* m_spectrumAction = nullptr;
+    TSpectrumForm* m_spectrumForm = nullptr;
+    QPointer<TLevelMeterView> m_meters; // a child of the filter controls window
+    QTimer* m_timer = nullptr;
+
+    std::uint64_t m_generation = 0;
+    std::int64_t m_lastHeard = 0;
+    std::unique_ptr<TLevelMeter> m_meter;
+    TSpectrum m_spectrum;
+    std::vector<std::int16_t> m_values;
+    std::vector<double> m_mono;
+};
+
+} // namespace kavrel
