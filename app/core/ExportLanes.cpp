@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
 
 #if defined(__x86_64__)
 // g++ 12 warns about the undefined first operand its AVX-512 intrinsics pass on purpose.
@@ -22,94 +23,157 @@ namespace kavrel::detail {
 
 namespace {
 
-using V = double __attribute__((vector_size(Lanes * sizeof(double))));
-using VI = std::int64_t __attribute__((vector_size(Lanes * sizeof(double))));
-using VU = std::uint64_t __attribute__((vector_size(Lanes * sizeof(double))));
-using VS = std::int32_t __attribute__((vector_size(Lanes * sizeof(std::int32_t))));
-static_assert(Lanes == 8, "the lane loop reads eight stretches");
+// Vectors of W doubles: as wide as the instruction set's registers, so that the compiler turns
+// every operation, the comparisons included, into vector instructions (wider ones it may take
+// apart lane by lane).
+template <int W> struct TVec;
+template <> struct TVec<2> {
+    using D = double __attribute__((vector_size(16)));
+    using I = std::int64_t __attribute__((vector_size(16)));
+    using U = std::uint64_t __attribute__((vector_size(16)));
+    using S = std::int32_t __attribute__((vector_size(8)));
+    static constexpr int N = Lanes / 2;
+};
+template <> struct TVec<4> {
+    using D = double __attribute__((vector_size(32)));
+    using I = std::int64_t __attribute__((vector_size(32)));
+    using U = std::uint64_t __attribute__((vector_size(32)));
+    using S = std::int32_t __attribute__((vector_size(16)));
+    static constexpr int N = Lanes / 4;
+};
 
-[[gnu::always_inline]] inline void FillLanesBody(const TLaneJob& job) noexcept
+// f(0), f(1) … f(Count − 1), written out: the compiler is not left to decide whether to unroll,
+// so that every vector index is a constant and the vectors stay in registers.
+template <int Count, typename F> [[gnu::always_inline]] inline void Unrolled(F f) noexcept
 {
-    const TKernel& k = *job.Kernel;
-    V w1;
-    V w2;
-    VU z;
-    for (int j = 0; j < Lanes; ++j) {
-        w1[j] = job.Start[j].W1;
-        w2[j] = job.Start[j].W2;
-        z[j] = job.State[j];
+    [&]<int... i>(std::integer_sequence<int, i...>)
+    {
+        (f(std::integral_constant<int, i>{}), ...);
     }
-    const V zero{};
-    const V a0 = k.A0 - zero;
-    const V a1 = k.A1 - zero;
-    const V a2 = k.A2 - zero;
-    const V b0 = k.B0 - zero;
-    const V b1 = k.B1 - zero;
-    const V b2 = k.B2 - zero;
-    const V gain = k.Gain - zero;
-    const V scale = job.Scale - zero;
+    (std::make_integer_sequence<int, Count>{});
+}
+
+// What the lanes of one job carry from step to step, in vectors of W lanes.
+template <int W> struct TLaneState {
+    using T = TVec<W>;
+    typename T::D W1[T::N];
+    typename T::D W2[T::N];
+    typename T::U Z[T::N];
+    std::uint64_t ZStep;
+    const std::int16_t* In;
+    std::int16_t* Out;
+    std::int64_t Stride;
+};
+
+template <int W> struct TLaneConstants {
+    typename TVec<W>::D A0, A1, A2, B0, B1, B2, Gain, Scale;
+};
+
+template <int W>
+[[gnu::always_inline]] inline void LoadLanes(const TLaneJob& job, TLaneState<W>& s) noexcept
+{
+    for (int j = 0; j < Lanes; ++j) {
+        s.W1[j / W][j % W] = job.Start[j].W1;
+        s.W2[j / W][j % W] = job.Start[j].W2;
+        s.Z[j / W][j % W] = job.State[j];
+    }
+    s.ZStep = job.StateStep;
+    s.In = job.In;
+    s.Out = job.Out;
+    s.Stride = job.Stride;
+}
+
+// Frame t of lanes n·W … n·W+W−1 of s. The comparisons are on doubles, which every x86-64 has
+// for vectors (64-bit integer comparisons are not in the baseline instructions; the compiler
+// builds the generator's 64-bit multiplications from 32-bit ones).
+template <int W>
+[[gnu::always_inline]] inline void LaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
+                                            std::int64_t t, int n) noexcept
+{
+    using D = typename TVec<W>::D;
+    using I = typename TVec<W>::I;
+    using U = typename TVec<W>::U;
+    using S = typename TVec<W>::S;
+    constexpr D zero{};
     constexpr double magic = 6755399441055744.0;
     constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
-    const V twoTo52 = 4503599627370496.0 - zero;
-    const VI izero{};
-    const VI absMask = izero + 0x7FFFFFFFFFFFFFFFLL;
-    const VI expMask = izero + 0x7FF0000000000000LL;
-    const VI topBits = izero + std::bit_cast<std::int64_t>(32766.0);
-    const VI bottomBits = izero + std::bit_cast<std::int64_t>(-32767.0);
-    const VI topKey = topBits;
-    const VI bottomKey = bottomBits ^ absMask;
-    const std::int16_t* in = job.In;
-    std::int16_t* out = job.Out;
-    const std::int64_t stride = job.Stride;
+    const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
+
+    // Built in registers from the stretches (element stores would go through memory and stall
+    // the wide load after them).
+    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
+    S xi;
+    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
+    const D x = __builtin_convertvector(xi, D);
+    D& w1 = s.W1[n];
+    D& w2 = s.W2[n];
+    const D p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+    const D tt = k.B0 * (p + k.B1 * w1 + k.B2 * w2);
+    const D y0 = k.Gain * tt;
+    const I finite = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & absMask) <= DBL_MAX;
+    const D y = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & finite);
+    const D nw2 = __builtin_bit_cast(D, (__builtin_bit_cast(I, w1) & finite) |
+                                            (__builtin_bit_cast(I, w2) & ~finite));
+    w1 = __builtin_bit_cast(D, (__builtin_bit_cast(I, p) & finite) |
+                                   (__builtin_bit_cast(I, w1) & ~finite));
+    w2 = nw2;
+
+    // SplitMix64, then r1 − r2 of its two 32-bit halves, as TDitherRandom::Triangular.
+    U& z = s.Z[n];
+    z += s.ZStep;
+    U m = z;
+    m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+    m = m ^ (m >> 31);
+    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
+    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
+    const D tri = (r1 - r2) * 0x1p-32;
+
+    // Limited as DitherTo16 limits it; a value that is not a number fails every comparison but
+    // v == v and gives 0.
+    const D v = y * k.Scale;
+    const I high = v > 32766.0;
+    const I low = v < -32767.0;
+    const I keep = (v == v) & ~(high | low);
+    const D c = __builtin_bit_cast(D, (__builtin_bit_cast(I, zero + 32766.0) & high) |
+                                          (__builtin_bit_cast(I, zero - 32767.0) & low) |
+                                          (__builtin_bit_cast(I, v) & keep));
+    // The low bits of c + 1.5·2^52 are c rounded half to even, as RoundHalfEven gives it.
+    const I bits = __builtin_bit_cast(I, (c + tri) + magic);
+    std::int16_t* out = s.Out + (n * W * CheckpointFrames + t) * s.Stride;
+    Unrolled<W>([&](auto j) {
+        out[j * CheckpointFrames * s.Stride] =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j()] & 0xFFFF));
+    });
+}
+
+// The lanes of a and, when given, of b, side by side: each waits on the chain of its own
+// recursion, so the other's steps fill the gaps. Compiled once per instruction set, with vectors
+// of W lanes.
+template <int W>
+[[gnu::always_inline]] inline void FillLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    using D = typename TVec<W>::D;
+    constexpr int N = TVec<W>::N;
+    const TKernel& k = *a.Kernel;
+    constexpr D zero{};
+    // x − 0 is x for every x, −0 included (0 + x is not).
+    const TLaneConstants<W> c{k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
+                              k.B1 - zero, k.B2 - zero, k.Gain - zero, a.Scale - zero};
+    TLaneState<W> la;
+    LoadLanes(a, la);
+    if (b == nullptr) {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t)
+            Unrolled<N>([&](auto n) { LaneStep(la, c, t, n); });
+        return;
+    }
+    TLaneState<W> lb;
+    LoadLanes(*b, lb);
     for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-        // Built in registers from the eight stretches (element stores would go through memory
-        // and stall the wide load after them).
-        const std::int16_t* at = in + t;
-        const VS xi = {at[0],
-                       at[CheckpointFrames],
-                       at[2 * CheckpointFrames],
-                       at[3 * CheckpointFrames],
-                       at[4 * CheckpointFrames],
-                       at[5 * CheckpointFrames],
-                       at[6 * CheckpointFrames],
-                       at[7 * CheckpointFrames]};
-        const V x = __builtin_convertvector(xi, V);
-        const V p = a0 * x + a1 * w1 + a2 * w2;
-        const V tt = b0 * (p + b1 * w1 + b2 * w2);
-        V y = gain * tt;
-        const VI finite = (__builtin_bit_cast(VI, y) & absMask) < expMask;
-        y = __builtin_bit_cast(V, __builtin_bit_cast(VI, y) & finite);
-        const V nw2 = __builtin_bit_cast(V, (__builtin_bit_cast(VI, w1) & finite) |
-                                                (__builtin_bit_cast(VI, w2) & ~finite));
-        w1 = __builtin_bit_cast(V, (__builtin_bit_cast(VI, p) & finite) |
-                                       (__builtin_bit_cast(VI, w1) & ~finite));
-        w2 = nw2;
-
-        // SplitMix64, then r1 − r2 of its two 32-bit halves, as TDitherRandom::Triangular.
-        z += job.StateStep;
-        VU m = z;
-        m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
-        m = m ^ (m >> 31);
-        const V r1 = __builtin_bit_cast(V, (m >> 32) | twoTo52Bits) - twoTo52;
-        const V r2 = __builtin_bit_cast(V, (m & 0xffffffffULL) | twoTo52Bits) - twoTo52;
-        const V tri = (r1 - r2) * 0x1p-32;
-
-        V v = y * scale;
-        // The comparisons run on the bit patterns, which order like the values they hold once
-        // the magnitude bits of negative ones are flipped; a value that is not a number gives 0.
-        const VI vb = __builtin_bit_cast(VI, v);
-        const VI number = (vb & absMask) <= expMask;
-        const VI key = vb ^ ((vb >> 63) & absMask);
-        const VI high = key > topKey;
-        const VI low = key < bottomKey;
-        const VI clamped = (topBits & high) | (bottomBits & low) | (vb & ~(high | low));
-        v = __builtin_bit_cast(V, clamped & number);
-        // The low bits of v + 1.5·2^52 are v rounded half to even, as RoundHalfEven gives it.
-        const VI bits = __builtin_bit_cast(VI, (v + tri) + magic);
-        for (int j = 0; j < Lanes; ++j)
-            out[(j * CheckpointFrames + t) * stride] =
-                static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j] & 0xFFFF));
+        Unrolled<N>([&](auto n) {
+            LaneStep(la, c, t, n);
+            LaneStep(lb, c, t, n);
+        });
     }
 }
 
@@ -235,23 +299,75 @@ struct TConstants512 {
 
 void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    FillLanesBody(a);
-    if (b != nullptr)
-        FillLanesBody(*b);
+    FillLanesBody<2>(a, b);
 }
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    FillLanesBody<4>(a, b);
+}
+#endif
 
 } // namespace
 
+namespace {
+
+bool Always() noexcept
+{
+    return true;
+}
+
+#if defined(__x86_64__)
+bool HasAvx512() noexcept
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
+}
+
+bool HasAvx2() noexcept
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+struct TPathEntry {
+    TLanePath Path;
+    bool (*Supported)() noexcept;
+};
+
+// Fastest first; each processor that runs one runs those after it too.
+constexpr TPathEntry Paths[] = {
+#if defined(__x86_64__)
+    {{"avx512", &FillLanesAvx512}, &HasAvx512},
+    {{"avx2", &FillLanesAvx2}, &HasAvx2},
+#endif
+    {{"base", &FillLanesBase}, &Always},
+};
+
+} // namespace
+
+std::vector<TLanePath> LanePaths()
+{
+    std::vector<TLanePath> paths;
+    for (const TPathEntry& e : Paths)
+        if (e.Supported())
+            paths.push_back(e.Path);
+    return paths;
+}
+
 TFillLanes PickFillLanes() noexcept
 {
-#if defined(__x86_64__)
     const char* cap = std::getenv("KAVREL_SIMD");
-    const std::string_view limit = cap == nullptr ? "" : cap;
-    __builtin_cpu_init();
-    if (limit.empty() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw"))
-        return &FillLanesAvx512;
-#endif
+    const std::string_view first = cap == nullptr ? "" : cap;
+    bool reached = first.empty();
+    for (const TPathEntry& e : Paths) {
+        reached = reached || first == e.Path.Name;
+        if (reached && e.Supported())
+            return e.Path.Fill;
+    }
     return &FillLanesBase;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace kavrel::detail {
 
@@ -91,9 +92,18 @@ struct TLaneJob {
 // Fills the lanes of a and, when given, of b (of the same pass).
 using TFillLanes = void (*)(const TLaneJob& a, const TLaneJob* b) noexcept;
 
-// AVX-512 when the processor has it, unless KAVREL_SIMD=base in the environment asks for the
-// generic vectors (for comparing the two; they give the same bits). With AVX2 the generic
-// vectors come out no faster than with the baseline instructions, so there is no third variant.
+// One way of filling lanes, named for the instructions it uses: "avx512", "avx2" or "base" (any
+// x86-64, or any processor elsewhere). Every path gives the same bits.
+struct TLanePath {
+    const char* Name;
+    TFillLanes Fill;
+};
+
+// The paths this processor can run, fastest first.
+std::vector<TLanePath> LanePaths();
+
+// The fastest path this processor runs. KAVREL_SIMD=avx2 or base in the environment starts the
+// choice lower down (for comparing them).
 TFillLanes PickFillLanes() noexcept;
 
 } // namespace kavrel::detail
