@@ -193,6 +193,41 @@ void DecodeFloat64(const std::byte* in, std::size_t values, std::int16_t* out) n
         out[i] = FromFloat(std::bit_cast<double>(Load64(in + 8 * i)));
 }
 
+#if defined(__SSE2__)
+// Frames f … f+7 of channels c … c+Width−1 (Width 4 or 8) from in, a frame every stride bytes,
+// into out: an 8 × 8 transpose of 16-bit values, of which the narrow group fills half.
+template <int Width>
+void Transpose16(const std::byte* in, std::size_t stride, std::size_t f, std::size_t c,
+                 std::int16_t* const* out) noexcept
+{
+    __m128i r[8];
+    for (std::size_t i = 0; i < 8; ++i) {
+        const auto* p = reinterpret_cast<const __m128i*>(in + (f + i) * stride + 2 * c);
+        r[i] = Width == 8 ? _mm_loadu_si128(p) : _mm_loadl_epi64(p);
+    }
+    __m128i t[8];
+    for (int i = 0; i < 4; ++i) {
+        t[2 * i] = _mm_unpacklo_epi16(r[2 * i], r[2 * i + 1]);
+        t[2 * i + 1] = _mm_unpackhi_epi16(r[2 * i], r[2 * i + 1]);
+    }
+    // u[k] and u[k + 4]: channels 2k and 2k+1 of frames 0-3 and 4-7.
+    __m128i u[8];
+    for (int h = 0; h < 2; ++h) {
+        u[4 * h] = _mm_unpacklo_epi32(t[4 * h], t[4 * h + 2]);
+        u[4 * h + 1] = _mm_unpackhi_epi32(t[4 * h], t[4 * h + 2]);
+        u[4 * h + 2] = _mm_unpacklo_epi32(t[4 * h + 1], t[4 * h + 3]);
+        u[4 * h + 3] = _mm_unpackhi_epi32(t[4 * h + 1], t[4 * h + 3]);
+    }
+    for (int k = 0; k < Width / 2; ++k) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[c + 2 * static_cast<std::size_t>(k)] + f),
+                         _mm_unpacklo_epi64(u[k], u[k + 4]));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out[c + 2 * static_cast<std::size_t>(k) + 1] + f),
+            _mm_unpackhi_epi64(u[k], u[k + 4]));
+    }
+}
+#endif
+
 void Deinterleave16(const std::byte* in, std::size_t frames, std::size_t channels,
                     std::int16_t* const* out) noexcept
 {
@@ -217,6 +252,20 @@ void Deinterleave16(const std::byte* in, std::size_t frames, std::size_t channel
             _mm_storeu_si128(reinterpret_cast<__m128i*>(right + f), r);
             done = f + 8;
         }
+    } else if (channels > 2) {
+        // Groups of eight channels, then of four; the channels left over go one by one.
+        std::size_t c = 0;
+        const std::size_t whole = frames / 8 * 8;
+        for (; c + 8 <= channels; c += 8)
+            for (std::size_t f = 0; f < whole; f += 8)
+                Transpose16<8>(in, 2 * channels, f, c, out);
+        for (; c + 4 <= channels; c += 4)
+            for (std::size_t f = 0; f < whole; f += 8)
+                Transpose16<4>(in, 2 * channels, f, c, out);
+        for (; c < channels; ++c)
+            for (std::size_t f = 0; f < whole; ++f)
+                std::memcpy(out[c] + f, in + 2 * (f * channels + c), 2);
+        done = whole;
     }
 #endif
     const std::size_t stride = 2 * channels;
