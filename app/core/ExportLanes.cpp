@@ -26,20 +26,13 @@ namespace {
 // Vectors of W doubles: as wide as the instruction set's registers, so that the compiler turns
 // every operation, the comparisons included, into vector instructions (wider ones it may take
 // apart lane by lane).
-template <int W> struct TVec;
-template <> struct TVec<2> {
-    using D = double __attribute__((vector_size(16)));
-    using I = std::int64_t __attribute__((vector_size(16)));
-    using U = std::uint64_t __attribute__((vector_size(16)));
-    using S = std::int32_t __attribute__((vector_size(8)));
-    static constexpr int N = Lanes / 2;
-};
-template <> struct TVec<4> {
-    using D = double __attribute__((vector_size(32)));
-    using I = std::int64_t __attribute__((vector_size(32)));
-    using U = std::uint64_t __attribute__((vector_size(32)));
-    using S = std::int32_t __attribute__((vector_size(16)));
-    static constexpr int N = Lanes / 4;
+// (typedef, not using: g++ drops the attribute from an alias whose size depends on W.)
+template <int W> struct TVec {
+    typedef double D __attribute__((vector_size(W * sizeof(double))));
+    typedef std::int64_t I __attribute__((vector_size(W * sizeof(double))));
+    typedef std::uint64_t U __attribute__((vector_size(W * sizeof(double))));
+    typedef std::int32_t S __attribute__((vector_size(W * sizeof(std::int32_t))));
+    static constexpr int N = Lanes / W;
 };
 
 // f(0), f(1) … f(Count − 1), written out: the compiler is not left to decide whether to unroll,
