@@ -122,7 +122,7 @@ void BM_ExportLanes(benchmark::State& state)
     std::vector<std::int16_t> out(2 * frames);
     const std::vector<detail::TDelayLine> start(2 * detail::Lanes);
     detail::TLaneJob jobs[2];
-    for (int c = 0; c < 2; ++c) {
+    for (std::size_t c = 0; c < 2; ++c) {
         detail::TLaneJob& job = jobs[c];
         job = {&kernel, 0.5, in.data() + c * frames, start.data() + c * detail::Lanes, {}, 2,
                out.data() + c, 2};

@@ -50,11 +50,6 @@ std::uint32_t Le32(const std::byte* p) noexcept
     return static_cast<std::uint32_t>(Le16(p)) | (static_cast<std::uint32_t>(Le16(p + 2)) << 16);
 }
 
-std::uint64_t Le64(const std::byte* p) noexcept
-{
-    return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
-}
-
 // A chunk tag as text for messages: printable characters as they are, others as \xNN.
 std::string TagText(const std::byte* p)
 {
@@ -131,25 +126,6 @@ struct TDecode8 {
         return static_cast<std::int16_t>((std::to_integer<int>(p[0]) - 128) * 256);
     }
 };
-struct TDecode16 {
-    static constexpr std::size_t kBytes = 2;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        return static_cast<std::int16_t>(Le16(p));
-    }
-};
-struct TDecode24 {
-    static constexpr std::size_t kBytes = 3;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        const std::uint32_t u = std::to_integer<std::uint32_t>(p[0]) |
-                                (std::to_integer<std::uint32_t>(p[1]) << 8) |
-                                (std::to_integer<std::uint32_t>(p[2]) << 16);
-        // Sign-extend from 24 bits.
-        const std::int32_t v = static_cast<std::int32_t>(u << 8) >> 8;
-        return RoundShift<8>(v);
-    }
-};
 struct TDecode32 {
     static constexpr std::size_t kBytes = 4;
     static std::int16_t Get(const std::byte* p) noexcept
@@ -157,36 +133,22 @@ struct TDecode32 {
         return RoundShift<16>(static_cast<std::int32_t>(Le32(p)));
     }
 };
-struct TDecodeFloat32 {
-    static constexpr std::size_t kBytes = 4;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        return FromFloat(static_cast<double>(std::bit_cast<float>(Le32(p))));
-    }
-};
-struct TDecodeFloat64 {
-    static constexpr std::size_t kBytes = 8;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        return FromFloat(std::bit_cast<double>(Le64(p)));
-    }
-};
-
 // Converts `values` successive values from `in` to 16 bits, keeping them interleaved.
+// (16-bit, 24-bit and float values have converters of their own, in SampleDecode.h.)
 template <typename D>
 void DecodeInterleaved(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
 {
-    if constexpr (std::is_same_v<D, TDecode16> && std::endian::native == std::endian::little) {
+    for (std::size_t i = 0; i < values; ++i)
+        out[i] = D::Get(in + i * D::kBytes);
+}
+
+void Decode16(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
+{
+    if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(out, in, values * 2);
-    } else if constexpr (std::is_same_v<D, TDecode24>) {
-        Decode24(in, values, out);
-    } else if constexpr (std::is_same_v<D, TDecodeFloat32>) {
-        DecodeFloat32(in, values, out);
-    } else if constexpr (std::is_same_v<D, TDecodeFloat64>) {
-        DecodeFloat64(in, values, out);
     } else {
         for (std::size_t i = 0; i < values; ++i)
-            out[i] = D::Get(in + i * D::kBytes);
+            out[i] = static_cast<std::int16_t>(Le16(in + 2 * i));
     }
 }
 
@@ -317,11 +279,11 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
             break;
         case 2:
             format.encoding = TWavEncoding::Pcm16;
-            format.interleaved = &DecodeInterleaved<TDecode16>;
+            format.interleaved = &Decode16;
             break;
         case 3:
             format.encoding = TWavEncoding::Pcm24;
-            format.interleaved = &DecodeInterleaved<TDecode24>;
+            format.interleaved = &Decode24;
             break;
         default:
             format.encoding = TWavEncoding::Pcm32;
@@ -332,11 +294,11 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
         if (bits == 32) {
             format.bytesPerSample = 4;
             format.encoding = TWavEncoding::Float32;
-            format.interleaved = &DecodeInterleaved<TDecodeFloat32>;
+            format.interleaved = &DecodeFloat32;
         } else if (bits == 64) {
             format.bytesPerSample = 8;
             format.encoding = TWavEncoding::Float64;
-            format.interleaved = &DecodeInterleaved<TDecodeFloat64>;
+            format.interleaved = &DecodeFloat64;
         } else {
             reader.Fail("unsupported encoding: IEEE float with " + std::to_string(bits) +
                         " bits per sample");

@@ -78,18 +78,18 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
     std::uniform_int_distribution<int> sample(-32768, 32767);
     const auto frames = static_cast<std::size_t>(Lanes * CheckpointFrames);
     for (const TCase& k : cases) {
-        const int jobs = k.Pair ? 2 : 1;
-        std::vector<std::int16_t> in(frames * static_cast<std::size_t>(jobs));
+        const std::size_t jobs = k.Pair ? 2 : 1;
+        std::vector<std::int16_t> in(frames * jobs);
         for (std::int16_t& x : in)
             x = static_cast<std::int16_t>(sample(gen));
-        std::vector<TDelayLine> start(static_cast<std::size_t>(Lanes * jobs));
+        std::vector<TDelayLine> start(Lanes * jobs);
         std::uniform_real_distribution<double> level(-k.StartLevel, k.StartLevel);
         for (TDelayLine& d : start)
             d = {level(gen), level(gen)};
         const std::size_t size = frames * static_cast<std::size_t>(k.Channels);
         std::vector<std::int16_t> expected(size, Untouched);
         std::vector<TLaneJob> job(2);
-        for (int b = 0; b < jobs; ++b) {
+        for (std::size_t b = 0; b < jobs; ++b) {
             job[b] = {k.Kernel,
                       k.Scale,
                       in.data() + b * frames,
@@ -104,7 +104,7 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         }
         for (const TLanePath& path : paths) {
             std::vector<std::int16_t> got(size, Untouched);
-            for (int b = 0; b < jobs; ++b)
+            for (std::size_t b = 0; b < jobs; ++b)
                 job[b].Out = got.data() + b;
             path.Fill(job[0], k.Pair ? &job[1] : nullptr);
             std::size_t differ = 0;
