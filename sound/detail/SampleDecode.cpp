@@ -231,6 +231,8 @@ void Transpose16(const std::byte* in, std::size_t stride, std::size_t f, std::si
 void Deinterleave16(const std::byte* in, std::size_t frames, std::size_t channels,
                     std::int16_t* const* out) noexcept
 {
+    if (frames == 0)
+        return;
     if (channels == 1) {
         std::memcpy(out[0], in, frames * 2);
         return;

@@ -437,7 +437,7 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                         format->interleaved(block.data(), count, values.data());
                         scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
                     }
-                } else {
+                } else if (blockFrames > 0) {
                     if (!remaining)
                         for (TWav::TChannel& channel : sound.channels)
                             channel.resize(frames + blockFrames);
