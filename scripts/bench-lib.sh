@@ -25,7 +25,8 @@ bench_once() {
 }
 
 # bench_pair NAME_A "COMMAND A" NAME_B "COMMAND B": $runs pairs, A then B; the commands are
-# evaluated, so they may use shell words and environment assignments.
+# evaluated, so they may use shell words and environment assignments. Each name is for one
+# comparison only: bench_row pairs the runs of two names in order.
 bench_pair() {
     local i
     for i in $(seq 1 "$runs"); do

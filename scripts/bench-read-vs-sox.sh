@@ -44,8 +44,8 @@ for f in "$stereo" "$wide"; do
         run="KAVREL_SIMD=$simd exec '$kavrel' analyze '$f'"
         bench_pair "$name" "$run" "cat-$name" "exec cat '$f'"
         rows+=("$(bench_row "analyze / cat ${simd:+($simd) }$label" "$name" "cat-$name" "<= 3")")
-        bench_pair "$name" "$run" "sox-$name" "exec sox '$f' -t raw /dev/null"
-        rows+=("$(bench_row "analyze / sox ${simd:+($simd) }$label" "$name" "sox-$name" "")")
+        bench_pair "$name-2" "$run" "sox-$name" "exec sox '$f' -t raw /dev/null"
+        rows+=("$(bench_row "analyze / sox ${simd:+($simd) }$label" "$name-2" "sox-$name" "")")
     done
 done
 for simd in "" ${KAVREL_BENCH_SIMD:-}; do

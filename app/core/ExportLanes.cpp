@@ -1,6 +1,9 @@
+// Three versions of the lanes: AVX-512 in intrinsics, and one body in the compiler's generic
+// vectors built twice, with AVX2 and with the baseline instructions of every x86-64, the vectors
+// as wide as each one's registers. The processor's best is picked at run time; all do the same
+// IEEE operations in the same order, so they give the same bits.
 #include "app/core/ExportLanes.h"
 
-#include <bit>
 #include <cfloat>
 #include <cstdlib>
 #include <string_view>
@@ -302,10 +305,6 @@ void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 }
 #endif
 
-} // namespace
-
-namespace {
-
 bool Always() noexcept
 {
     return true;
@@ -355,7 +354,10 @@ TFillLanes PickFillLanes() noexcept
 {
     const char* cap = std::getenv("KAVREL_SIMD");
     const std::string_view first = cap == nullptr ? "" : cap;
-    bool reached = first.empty();
+    // A name of no path here (another part's, or none) leaves the choice free.
+    bool reached = true;
+    for (const TPathEntry& e : Paths)
+        reached = reached && first != e.Path.Name;
     for (const TPathEntry& e : Paths) {
         reached = reached || first == e.Path.Name;
         if (reached && e.Supported())

@@ -103,7 +103,7 @@ struct TLanePath {
 std::vector<TLanePath> LanePaths();
 
 // The fastest path this processor runs. KAVREL_SIMD=avx2 or base in the environment starts the
-// choice lower down (for comparing them).
+// choice there (for comparing them); a name of no path leaves it free.
 TFillLanes PickFillLanes() noexcept;
 
 } // namespace kavrel::detail

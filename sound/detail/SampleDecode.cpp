@@ -1,5 +1,6 @@
 // The 24-bit decoder shuffles each sample's three bytes into the top of a 32-bit lane (SSSE3 or
-// AVX2, chosen at run time); the float decoders need only the baseline SSE2 of every x86-64.
+// AVX2, chosen at run time; the baseline SSE2 of every x86-64 loads them one by one); the float
+// decoders need only SSE2.
 // Rounding halves to even and saturating are done as RoundShift and FromFloat do them: 24-bit
 // values by adding 127 plus the lowest kept bit before the shift, floats by the processor's
 // rounding, which is the one nearbyint uses.
@@ -46,18 +47,12 @@ std::int16_t Get24(const std::byte* p) noexcept
     return RoundShift<8>(static_cast<std::int32_t>(u << 8) >> 8);
 }
 
-void Decode24Base(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
-{
-    for (std::size_t i = 0; i < values; ++i)
-        out[i] = Get24(in + 3 * i);
-}
-
 #if defined(__x86_64__)
 // Bytes 0-11 of a 16-byte load as four samples, each in the top three bytes of its lane.
 #define KAVREL_SPREAD24 -1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11
 
 // Lanes holding sample << 8 to the sample rounded to 16 bits (not yet saturated).
-[[gnu::target("ssse3")]] inline __m128i Round24(__m128i w) noexcept
+inline __m128i Round24(__m128i w) noexcept
 {
     const __m128i v = _mm_srai_epi32(w, 8);
     const __m128i odd = _mm_and_si128(_mm_srli_epi32(w, 16), _mm_set1_epi32(1));
@@ -69,6 +64,27 @@ void Decode24Base(const std::byte* in, std::size_t values, std::int16_t* out) no
     const __m256i v = _mm256_srai_epi32(w, 8);
     const __m256i odd = _mm256_and_si256(_mm256_srli_epi32(w, 16), _mm256_set1_epi32(1));
     return _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(v, _mm256_set1_epi32(127)), odd), 8);
+}
+
+// In the baseline instructions: each sample from a 4-byte load, its fourth byte shifted out.
+void Decode24Base(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
+{
+    const auto load = [in](std::size_t i) {
+        std::int32_t v;
+        std::memcpy(&v, in + 3 * i, 4);
+        return v;
+    };
+    std::size_t i = 0;
+    // Eight samples; the last load reaches one byte past them.
+    for (; i + 8 <= values && 3 * i + 25 <= 3 * values; i += 8) {
+        const __m128i a = _mm_setr_epi32(load(i), load(i + 1), load(i + 2), load(i + 3));
+        const __m128i b = _mm_setr_epi32(load(i + 4), load(i + 5), load(i + 6), load(i + 7));
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + i),
+            _mm_packs_epi32(Round24(_mm_slli_epi32(a, 8)), Round24(_mm_slli_epi32(b, 8))));
+    }
+    for (; i < values; ++i)
+        out[i] = Get24(in + 3 * i);
 }
 
 // Bytes 0-15 and 12-27 from p, in the two halves.
@@ -113,17 +129,27 @@ void Decode24Base(const std::byte* in, std::size_t values, std::int16_t* out) no
     Decode24Ssse3(in + 3 * i, values - i, out + i);
 }
 #undef KAVREL_SPREAD24
+#else
+void Decode24Base(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
+{
+    for (std::size_t i = 0; i < values; ++i)
+        out[i] = Get24(in + 3 * i);
+}
 #endif
 
+// As Decode24Paths orders them, without building the list.
 TDecodeRun PickDecode24() noexcept
 {
-    const char* limit = std::getenv("KAVREL_SIMD");
-    const std::vector<TDecodePath> paths = Decode24Paths();
-    if (limit != nullptr)
-        for (std::size_t i = 0; i < paths.size(); ++i)
-            if (std::string_view(limit) == paths[i].Name)
-                return paths[i].Run;
-    return paths.front().Run;
+    const char* env = std::getenv("KAVREL_SIMD");
+    const std::string_view limit = env == nullptr ? "" : env;
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2") && limit != "ssse3" && limit != "base")
+        return &Decode24Avx2;
+    if (__builtin_cpu_supports("ssse3") && limit != "base")
+        return &Decode24Ssse3;
+#endif
+    return &Decode24Base;
 }
 
 } // namespace

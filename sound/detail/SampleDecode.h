@@ -29,7 +29,8 @@ struct TDecodePath {
 };
 
 // The paths this processor can run for Decode24, fastest first. Decode24 takes the first, or
-// with KAVREL_SIMD=name in the environment the first from that one on.
+// with KAVREL_SIMD=name in the environment the first from that one on; a name of no path leaves
+// the choice free.
 std::vector<TDecodePath> Decode24Paths();
 
 } // namespace kavrel::detail
