@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <span>
 
 #if defined(__SSE2__)
@@ -80,6 +81,75 @@ struct TIntAccum {
     std::int32_t Hi = 0;
 };
 
+// Whole runs of lcm(channels, 8) values of s into acc, for more than two channels; returns the
+// values done. Value i of a run belongs to channel i mod channels in every run, so each position
+// of a run keeps sums of its own in vector lanes, added into the channels at the end.
+std::size_t AddInterleavedWide(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
+{
+#if defined(__SSE2__)
+    const std::size_t n = acc.size();
+    const std::size_t period = std::lcm(n, std::size_t{8});
+    // Positions of a run in vectors of eight values; beyond a few hundred channels the scalar
+    // loop does as well.
+    const std::size_t vectors = period / 8;
+    constexpr std::size_t maxVectors = 64;
+    if (vectors > maxVectors || s.size() < period)
+        return 0;
+    // Per position: the squares of its lanes 0 and 2, 4 and 6, 1 and 3, 5 and 7 in 64 bits;
+    // its extremes in 16-bit lanes.
+    __m128i sums[4 * maxVectors];
+    __m128i los[maxVectors];
+    __m128i his[maxVectors];
+    const __m128i zero = _mm_setzero_si128();
+    std::fill_n(sums, 4 * vectors, zero);
+    std::fill_n(los, vectors, zero);
+    std::fill_n(his, vectors, zero);
+    const __m128i evens = _mm_set1_epi32(0x0000FFFF);
+    const __m128i odds = _mm_set1_epi32(static_cast<int>(0xFFFF0000U));
+    const std::size_t runs = s.size() / period;
+    for (std::size_t r = 0; r < runs; ++r) {
+        const std::int16_t* run = s.data() + r * period;
+        for (std::size_t v = 0; v < vectors; ++v) {
+            __m128i x;
+            std::memcpy(&x, run + 8 * v, sizeof x);
+            const __m128i e = _mm_madd_epi16(x, _mm_and_si128(x, evens));
+            const __m128i o = _mm_madd_epi16(x, _mm_and_si128(x, odds));
+            __m128i* sum = sums + 4 * v;
+            sum[0] = _mm_add_epi64(sum[0], _mm_unpacklo_epi32(e, zero));
+            sum[1] = _mm_add_epi64(sum[1], _mm_unpackhi_epi32(e, zero));
+            sum[2] = _mm_add_epi64(sum[2], _mm_unpacklo_epi32(o, zero));
+            sum[3] = _mm_add_epi64(sum[3], _mm_unpackhi_epi32(o, zero));
+            los[v] = _mm_min_epi16(los[v], x);
+            his[v] = _mm_max_epi16(his[v], x);
+        }
+    }
+    // Lane k of sums[4v + q] holds run position 8v + laneOf[q][k].
+    constexpr std::size_t laneOf[4][2] = {{0, 2}, {4, 6}, {1, 3}, {5, 7}};
+    for (std::size_t v = 0; v < vectors; ++v) {
+        std::array<std::int16_t, 8> lo{};
+        std::array<std::int16_t, 8> hi{};
+        std::memcpy(lo.data(), &los[v], sizeof lo);
+        std::memcpy(hi.data(), &his[v], sizeof hi);
+        for (std::size_t k = 0; k < 8; ++k) {
+            TIntAccum& a = acc[(8 * v + k) % n];
+            a.Lo = std::min<std::int32_t>(a.Lo, lo[k]);
+            a.Hi = std::max<std::int32_t>(a.Hi, hi[k]);
+        }
+        for (std::size_t q = 0; q < 4; ++q) {
+            std::array<std::uint64_t, 2> part{};
+            std::memcpy(part.data(), &sums[4 * v + q], sizeof part);
+            for (std::size_t k = 0; k < 2; ++k)
+                acc[(8 * v + laneOf[q][k]) % n].SumSquares += part[k];
+        }
+    }
+    return runs * period;
+#else
+    (void)s;
+    (void)acc;
+    return 0;
+#endif
+}
+
 void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
 {
     const std::size_t n = acc.size();
@@ -123,6 +193,8 @@ void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc
         }
     }
 #endif
+    if (n > 2)
+        i = AddInterleavedWide(s, acc);
     if (n == 1) {
         const TIntLevels l = ChannelIntLevels(s);
         acc[0].SumSquares += l.SumSquares;

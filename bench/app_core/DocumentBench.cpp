@@ -1,6 +1,7 @@
 // The document's hot paths: filling one player block (4096 values, filtered and raw), the
 // export's two passes and the level analysis, on generated stereo sound at 44100 Hz.
 
+#include "app/core/ExportLanes.h"
 #include "app/core/LevelAnalysis.h"
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
@@ -112,6 +113,38 @@ void BM_ExportFile(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
 }
 BENCHMARK(BM_ExportFile)->Unit(benchmark::kMillisecond);
+
+// The export's lanes alone, two jobs at a time, on each path the processor runs (the argument
+// indexes LanePaths()): interleaved stereo output, as the write pass fills it.
+void BM_ExportLanes(benchmark::State& state)
+{
+    const std::vector<detail::TLanePath> paths = detail::LanePaths();
+    const auto index = static_cast<std::size_t>(state.range(0));
+    if (index >= paths.size()) {
+        state.SkipWithError("the processor does not run this path");
+        return;
+    }
+    state.SetLabel(paths[index].Name);
+    const detail::TKernel kernel(SliderDefaults(TFilterSection{}));
+    const auto frames = static_cast<std::size_t>(detail::CheckpointFrames * detail::Lanes);
+    const std::span<const std::int16_t> in = Minute().ChannelSamples(0).first(2 * frames);
+    std::vector<std::int16_t> out(2 * frames);
+    const std::vector<detail::TDelayLine> start(2 * detail::Lanes);
+    detail::TLaneJob jobs[2];
+    for (std::size_t c = 0; c < 2; ++c) {
+        detail::TLaneJob& job = jobs[c];
+        job = {&kernel, 0.5, in.data() + c * frames, start.data() + c * detail::Lanes, {}, 2,
+               out.data() + c, 2};
+        for (int j = 0; j < detail::Lanes; ++j)
+            job.State[j] = static_cast<std::uint64_t>(j) << 40;
+    }
+    for (auto _ : state) {
+        paths[index].Fill(jobs[0], &jobs[1]);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(2 * frames));
+}
+BENCHMARK(BM_ExportLanes)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 
 void BM_AnalyzeLevels(benchmark::State& state)
 {

@@ -10,6 +10,7 @@
 
 #include "sound/EWavError.h"
 #include "sound/detail/SampleConversion.h"
+#include "sound/detail/SampleDecode.h"
 
 #include <algorithm>
 #include <array>
@@ -18,10 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace kavrel::detail {
 
@@ -51,11 +48,6 @@ std::uint16_t Le16(const std::byte* p) noexcept
 std::uint32_t Le32(const std::byte* p) noexcept
 {
     return static_cast<std::uint32_t>(Le16(p)) | (static_cast<std::uint32_t>(Le16(p + 2)) << 16);
-}
-
-std::uint64_t Le64(const std::byte* p) noexcept
-{
-    return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
 }
 
 // A chunk tag as text for messages: printable characters as they are, others as \xNN.
@@ -134,25 +126,6 @@ struct TDecode8 {
         return static_cast<std::int16_t>((std::to_integer<int>(p[0]) - 128) * 256);
     }
 };
-struct TDecode16 {
-    static constexpr std::size_t kBytes = 2;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        return static_cast<std::int16_t>(Le16(p));
-    }
-};
-struct TDecode24 {
-    static constexpr std::size_t kBytes = 3;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        const std::uint32_t u = std::to_integer<std::uint32_t>(p[0]) |
-                                (std::to_integer<std::uint32_t>(p[1]) << 8) |
-                                (std::to_integer<std::uint32_t>(p[2]) << 16);
-        // Sign-extend from 24 bits.
-        const std::int32_t v = static_cast<std::int32_t>(u << 8) >> 8;
-        return RoundShift<8>(v);
-    }
-};
 struct TDecode32 {
     static constexpr std::size_t kBytes = 4;
     static std::int16_t Get(const std::byte* p) noexcept
@@ -160,92 +133,22 @@ struct TDecode32 {
         return RoundShift<16>(static_cast<std::int32_t>(Le32(p)));
     }
 };
-struct TDecodeFloat32 {
-    static constexpr std::size_t kBytes = 4;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        return FromFloat(static_cast<double>(std::bit_cast<float>(Le32(p))));
-    }
-};
-struct TDecodeFloat64 {
-    static constexpr std::size_t kBytes = 8;
-    static std::int16_t Get(const std::byte* p) noexcept
-    {
-        return FromFloat(std::bit_cast<double>(Le64(p)));
-    }
-};
-
-// De-interleaves `frames` frames from `in` into the channels at sample index `at`.
-template <typename D>
-void DecodeFrames(const std::byte* in, std::size_t frames, std::vector<TWav::TChannel>& channels,
-                  std::size_t at) noexcept
-{
-    const std::size_t n = channels.size();
-    if (frames == 0)
-        return;
-    if constexpr (std::is_same_v<D, TDecode16> && std::endian::native == std::endian::little) {
-        if (n == 1) {
-            std::memcpy(channels[0].data() + at, in, frames * 2);
-            return;
-        }
-        if (n == 2) {
-            std::int16_t* left = channels[0].data() + at;
-            std::int16_t* right = channels[1].data() + at;
-            std::size_t f = 0;
-#if defined(__SSE2__)
-            // Eight frames at a time: each frame is a 32-bit lane; the low half sign-extended
-            // is the left sample, the high half the right one, and packing them back to 16 bits
-            // is exact.
-            for (; f + 8 <= frames; f += 8) {
-                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * f));
-                const __m128i b =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * f + 16));
-                const __m128i l = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
-                                                  _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
-                const __m128i r = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(left + f), l);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(right + f), r);
-            }
-#endif
-            for (; f < frames; ++f) {
-                std::uint32_t pair;
-                std::memcpy(&pair, in + 4 * f, 4);
-                left[f] = static_cast<std::int16_t>(pair & 0xFFFFu);
-                right[f] = static_cast<std::int16_t>(pair >> 16);
-            }
-            return;
-        }
-    }
-    if (n == 2) {
-        std::int16_t* left = channels[0].data() + at;
-        std::int16_t* right = channels[1].data() + at;
-        for (std::size_t f = 0; f < frames; ++f) {
-            left[f] = D::Get(in + 2 * D::kBytes * f);
-            right[f] = D::Get(in + 2 * D::kBytes * f + D::kBytes);
-        }
-        return;
-    }
-    for (std::size_t c = 0; c < n; ++c) {
-        std::int16_t* out = channels[c].data() + at;
-        const std::byte* p = in + c * D::kBytes;
-        const std::size_t stride = n * D::kBytes;
-        for (std::size_t f = 0; f < frames; ++f)
-            out[f] = D::Get(p + f * stride);
-    }
-}
-
-using TDecodeFunction = void (*)(const std::byte*, std::size_t, std::vector<TWav::TChannel>&,
-                                 std::size_t) noexcept;
-
 // Converts `values` successive values from `in` to 16 bits, keeping them interleaved.
+// (16-bit, 24-bit and float values have converters of their own, in SampleDecode.h.)
 template <typename D>
 void DecodeInterleaved(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
 {
-    if constexpr (std::is_same_v<D, TDecode16> && std::endian::native == std::endian::little) {
+    for (std::size_t i = 0; i < values; ++i)
+        out[i] = D::Get(in + i * D::kBytes);
+}
+
+void Decode16(const std::byte* in, std::size_t values, std::int16_t* out) noexcept
+{
+    if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(out, in, values * 2);
     } else {
         for (std::size_t i = 0; i < values; ++i)
-            out[i] = D::Get(in + i * D::kBytes);
+            out[i] = static_cast<std::int16_t>(Le16(in + 2 * i));
     }
 }
 
@@ -256,7 +159,6 @@ struct TFormat {
     std::int32_t sampleRate = 0;
     std::size_t bytesPerSample = 0;
     TWavEncoding encoding = TWavEncoding::None;
-    TDecodeFunction decode = nullptr;
     TInterleavedFunction interleaved = nullptr;
 };
 
@@ -373,22 +275,18 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
         switch (format.bytesPerSample) {
         case 1:
             format.encoding = TWavEncoding::Pcm8;
-            format.decode = &DecodeFrames<TDecode8>;
             format.interleaved = &DecodeInterleaved<TDecode8>;
             break;
         case 2:
             format.encoding = TWavEncoding::Pcm16;
-            format.decode = &DecodeFrames<TDecode16>;
-            format.interleaved = &DecodeInterleaved<TDecode16>;
+            format.interleaved = &Decode16;
             break;
         case 3:
             format.encoding = TWavEncoding::Pcm24;
-            format.decode = &DecodeFrames<TDecode24>;
-            format.interleaved = &DecodeInterleaved<TDecode24>;
+            format.interleaved = &Decode24;
             break;
         default:
             format.encoding = TWavEncoding::Pcm32;
-            format.decode = &DecodeFrames<TDecode32>;
             format.interleaved = &DecodeInterleaved<TDecode32>;
             break;
         }
@@ -396,13 +294,11 @@ TFormat ParseFormat(const TReader& reader, const std::byte* body, std::uint32_t 
         if (bits == 32) {
             format.bytesPerSample = 4;
             format.encoding = TWavEncoding::Float32;
-            format.decode = &DecodeFrames<TDecodeFloat32>;
-            format.interleaved = &DecodeInterleaved<TDecodeFloat32>;
+            format.interleaved = &DecodeFloat32;
         } else if (bits == 64) {
             format.bytesPerSample = 8;
             format.encoding = TWavEncoding::Float64;
-            format.decode = &DecodeFrames<TDecodeFloat64>;
-            format.interleaved = &DecodeInterleaved<TDecodeFloat64>;
+            format.interleaved = &DecodeFloat64;
         } else {
             reader.Fail("unsupported encoding: IEEE float with " + std::to_string(bits) +
                         " bits per sample");
@@ -516,8 +412,13 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             std::vector<std::int16_t> values;
             // A scan without a sink only counts: with a known size there is nothing to read.
             const bool countOnly = scan != nullptr && !scan->OnBlock;
-            if (scan != nullptr && !countOnly)
+            // 16-bit values are split into the channels as they are; others are converted into
+            // values first, which a sound of one channel does not need.
+            const bool split16 = scan == nullptr && format->encoding == TWavEncoding::Pcm16 &&
+                                 std::endian::native == std::endian::little;
+            if (!countOnly && !split16 && (scan != nullptr || format->channels > 1))
                 values.resize(blockBytes / format->bytesPerSample);
+            std::vector<std::int16_t*> outs(scan == nullptr ? format->channels : 0);
             std::uint64_t done = 0;
             std::uint64_t reported = 0;
             std::size_t frames = 0;
@@ -536,11 +437,21 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                         format->interleaved(block.data(), count, values.data());
                         scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
                     }
-                } else {
+                } else if (blockFrames > 0) {
                     if (!remaining)
                         for (TWav::TChannel& channel : sound.channels)
                             channel.resize(frames + blockFrames);
-                    format->decode(block.data(), blockFrames, sound.channels, frames);
+                    for (std::size_t c = 0; c < outs.size(); ++c)
+                        outs[c] = sound.channels[c].data() + frames;
+                    if (split16) {
+                        Deinterleave16(block.data(), blockFrames, outs.size(), outs.data());
+                    } else if (outs.size() == 1) {
+                        format->interleaved(block.data(), blockFrames, outs[0]);
+                    } else {
+                        format->interleaved(block.data(), blockFrames * outs.size(), values.data());
+                        Deinterleave16(reinterpret_cast<const std::byte*>(values.data()),
+                                       blockFrames, outs.size(), outs.data());
+                    }
                 }
                 frames += blockFrames;
                 done += have;

@@ -93,11 +93,12 @@ TEST(FormatLevelDb, TwoDecimalsWithAPointAndMinusInfForSilence)
 } // namespace
 
 // The levels read straight from a file are those of the loaded sound, for every channel layout
-// the block loops treat apart (mono, stereo, more) and lengths that end inside a vector.
+// the block loops treat apart (mono, stereo, more, in runs of one or several vectors) and lengths
+// that end inside a vector.
 TEST(AnalyzeFileLevels, EqualsTheLevelsOfTheLoadedSound)
 {
     TScratchFolder dir;
-    for (const std::size_t chans : {1U, 2U, 3U, 5U}) {
+    for (const std::size_t chans : {1U, 2U, 3U, 5U, 8U, 12U}) {
         for (const std::size_t n : {0U, 1U, 7U, 300001U}) {
             std::vector<std::vector<std::int16_t>> data;
             for (std::size_t c = 0; c < chans; ++c)

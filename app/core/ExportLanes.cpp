@@ -1,0 +1,369 @@
+// Three versions of the lanes: AVX-512 in intrinsics, and one body in the compiler's generic
+// vectors built twice, with AVX2 and with the baseline instructions of every x86-64, the vectors
+// as wide as each one's registers. The processor's best is picked at run time; all do the same
+// IEEE operations in the same order, so they give the same bits.
+#include "app/core/ExportLanes.h"
+
+#include <cfloat>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
+
+#if defined(__x86_64__)
+// g++ 12 warns about the undefined first operand its AVX-512 intrinsics pass on purpose.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#include <immintrin.h>
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+namespace kavrel::detail {
+
+namespace {
+
+// Vectors of W doubles: as wide as the instruction set's registers, so that the compiler turns
+// every operation, the comparisons included, into vector instructions (wider ones it may take
+// apart lane by lane).
+// (typedef, not using: g++ drops the attribute from an alias whose size depends on W.)
+template <int W> struct TVec {
+    typedef double D __attribute__((vector_size(W * sizeof(double))));
+    typedef std::int64_t I __attribute__((vector_size(W * sizeof(double))));
+    typedef std::uint64_t U __attribute__((vector_size(W * sizeof(double))));
+    typedef std::int32_t S __attribute__((vector_size(W * sizeof(std::int32_t))));
+    static constexpr int N = Lanes / W;
+};
+
+// f(0), f(1) … f(Count − 1), written out: the compiler is not left to decide whether to unroll,
+// so that every vector index is a constant and the vectors stay in registers.
+template <int Count, typename F> [[gnu::always_inline]] inline void Unrolled(F f) noexcept
+{
+    [&]<int... i>(std::integer_sequence<int, i...>)
+    {
+        (f(std::integral_constant<int, i>{}), ...);
+    }
+    (std::make_integer_sequence<int, Count>{});
+}
+
+// What the lanes of one job carry from step to step, in vectors of W lanes.
+template <int W> struct TLaneState {
+    using T = TVec<W>;
+    typename T::D W1[T::N];
+    typename T::D W2[T::N];
+    typename T::U Z[T::N];
+    std::uint64_t ZStep;
+    const std::int16_t* In;
+    std::int16_t* Out;
+    std::int64_t Stride;
+};
+
+template <int W> struct TLaneConstants {
+    typename TVec<W>::D A0, A1, A2, B0, B1, B2, Gain, Scale;
+};
+
+template <int W>
+[[gnu::always_inline]] inline void LoadLanes(const TLaneJob& job, TLaneState<W>& s) noexcept
+{
+    for (int j = 0; j < Lanes; ++j) {
+        s.W1[j / W][j % W] = job.Start[j].W1;
+        s.W2[j / W][j % W] = job.Start[j].W2;
+        s.Z[j / W][j % W] = job.State[j];
+    }
+    s.ZStep = job.StateStep;
+    s.In = job.In;
+    s.Out = job.Out;
+    s.Stride = job.Stride;
+}
+
+// Frame t of lanes n·W … n·W+W−1 of s. The comparisons are on doubles, which every x86-64 has
+// for vectors (64-bit integer comparisons are not in the baseline instructions; the compiler
+// builds the generator's 64-bit multiplications from 32-bit ones).
+template <int W>
+[[gnu::always_inline]] inline void LaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
+                                            std::int64_t t, int n) noexcept
+{
+    using D = typename TVec<W>::D;
+    using I = typename TVec<W>::I;
+    using U = typename TVec<W>::U;
+    using S = typename TVec<W>::S;
+    constexpr D zero{};
+    constexpr double magic = 6755399441055744.0;
+    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
+    const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
+
+    // Built in registers from the stretches (element stores would go through memory and stall
+    // the wide load after them).
+    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
+    S xi;
+    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
+    const D x = __builtin_convertvector(xi, D);
+    D& w1 = s.W1[n];
+    D& w2 = s.W2[n];
+    const D p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+    const D tt = k.B0 * (p + k.B1 * w1 + k.B2 * w2);
+    const D y0 = k.Gain * tt;
+    const I finite = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & absMask) <= DBL_MAX;
+    const D y = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & finite);
+    const D nw2 = __builtin_bit_cast(D, (__builtin_bit_cast(I, w1) & finite) |
+                                            (__builtin_bit_cast(I, w2) & ~finite));
+    w1 = __builtin_bit_cast(D, (__builtin_bit_cast(I, p) & finite) |
+                                   (__builtin_bit_cast(I, w1) & ~finite));
+    w2 = nw2;
+
+    // SplitMix64, then r1 − r2 of its two 32-bit halves, as TDitherRandom::Triangular.
+    U& z = s.Z[n];
+    z += s.ZStep;
+    U m = z;
+    m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+    m = m ^ (m >> 31);
+    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
+    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
+    const D tri = (r1 - r2) * 0x1p-32;
+
+    // Limited as DitherTo16 limits it; a value that is not a number fails every comparison but
+    // v == v and gives 0.
+    const D v = y * k.Scale;
+    const I high = v > 32766.0;
+    const I low = v < -32767.0;
+    const I keep = (v == v) & ~(high | low);
+    const D c = __builtin_bit_cast(D, (__builtin_bit_cast(I, zero + 32766.0) & high) |
+                                          (__builtin_bit_cast(I, zero - 32767.0) & low) |
+                                          (__builtin_bit_cast(I, v) & keep));
+    // The low bits of c + 1.5·2^52 are c rounded half to even, as RoundHalfEven gives it.
+    const I bits = __builtin_bit_cast(I, (c + tri) + magic);
+    std::int16_t* out = s.Out + (n * W * CheckpointFrames + t) * s.Stride;
+    Unrolled<W>([&](auto j) {
+        out[j * CheckpointFrames * s.Stride] =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j()] & 0xFFFF));
+    });
+}
+
+// The lanes of a and, when given, of b, side by side: each waits on the chain of its own
+// recursion, so the other's steps fill the gaps. Compiled once per instruction set, with vectors
+// of W lanes.
+template <int W>
+[[gnu::always_inline]] inline void FillLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    using D = typename TVec<W>::D;
+    constexpr int N = TVec<W>::N;
+    const TKernel& k = *a.Kernel;
+    constexpr D zero{};
+    // x − 0 is x for every x, −0 included (0 + x is not).
+    const TLaneConstants<W> c{k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
+                              k.B1 - zero, k.B2 - zero, k.Gain - zero, a.Scale - zero};
+    TLaneState<W> la;
+    LoadLanes(a, la);
+    if (b == nullptr) {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t)
+            Unrolled<N>([&](auto n) { LaneStep(la, c, t, n); });
+        return;
+    }
+    TLaneState<W> lb;
+    LoadLanes(*b, lb);
+    for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+        Unrolled<N>([&](auto n) {
+            LaneStep(la, c, t, n);
+            LaneStep(lb, c, t, n);
+        });
+    }
+}
+
+// The lanes in AVX-512 instructions where the processor has them; the results are the same bits
+// as FillLanesBody's, as every lane does the same IEEE operations (no fused multiply-add).
+#if defined(__x86_64__)
+#define KAVREL_AVX512 gnu::target("avx512f,avx512dq,avx512vl,avx512bw")
+
+// What one group of lanes carries from step to step in the AVX-512 loop.
+struct TLanes512 {
+    __m512d W1;
+    __m512d W2;
+    __m512i Z;
+    __m512i ZStep;
+    const std::int16_t* In;
+    std::int16_t* Out;
+    std::int64_t Stride;
+};
+
+struct TConstants512 {
+    __m512d A0, A1, A2, B0, B1, B2, Gain, Scale;
+};
+
+[[KAVREL_AVX512]] inline TLanes512 Lanes512(const TLaneJob& job) noexcept
+{
+    alignas(64) double start1[Lanes];
+    alignas(64) double start2[Lanes];
+    alignas(64) std::uint64_t state[Lanes];
+    for (int j = 0; j < Lanes; ++j) {
+        start1[j] = job.Start[j].W1;
+        start2[j] = job.Start[j].W2;
+        state[j] = job.State[j];
+    }
+    return {_mm512_load_pd(start1),
+            _mm512_load_pd(start2),
+            _mm512_load_si512(state),
+            _mm512_set1_epi64(static_cast<long long>(job.StateStep)),
+            job.In,
+            job.Out,
+            job.Stride};
+}
+
+// Frame t of every lane of s: FillLanesBody's step in AVX-512 instructions, where the compiler
+// does not turn the comparisons of the generic vectors into mask operations by itself.
+[[KAVREL_AVX512, gnu::always_inline]] inline void Step512(TLanes512& s, const TConstants512& k,
+                                                          std::int64_t t) noexcept
+{
+    const __m512d largest = _mm512_set1_pd(DBL_MAX);
+    const __m512d top = _mm512_set1_pd(32766.0);
+    const __m512d bottom = _mm512_set1_pd(-32767.0);
+    const __m512d magic = _mm512_set1_pd(6755399441055744.0);
+    const __m512d twoTo52 = _mm512_set1_pd(4503599627370496.0);
+    const __m512i twoTo52Bits = _mm512_set1_epi64(0x4330000000000000LL);
+    const __m512i low32 = _mm512_set1_epi64(0xffffffffLL);
+    const __m512i mix1 = _mm512_set1_epi64(static_cast<long long>(0xbf58476d1ce4e5b9ULL));
+    const __m512i mix2 = _mm512_set1_epi64(static_cast<long long>(0x94d049bb133111ebULL));
+    const __m512d unit = _mm512_set1_pd(0x1p-32);
+
+    const std::int16_t* at = s.In + t;
+    const __m256i xi = _mm256_set_epi32(at[7 * CheckpointFrames], at[6 * CheckpointFrames],
+                                        at[5 * CheckpointFrames], at[4 * CheckpointFrames],
+                                        at[3 * CheckpointFrames], at[2 * CheckpointFrames],
+                                        at[CheckpointFrames], at[0]);
+    const __m512d x = _mm512_cvtepi32_pd(xi);
+    const __m512d p =
+        _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(k.A0, x), _mm512_mul_pd(k.A1, s.W1)),
+                      _mm512_mul_pd(k.A2, s.W2));
+    const __m512d tt =
+        _mm512_mul_pd(k.B0, _mm512_add_pd(_mm512_add_pd(p, _mm512_mul_pd(k.B1, s.W1)),
+                                          _mm512_mul_pd(k.B2, s.W2)));
+    __m512d y = _mm512_mul_pd(k.Gain, tt);
+    const __mmask8 finite = _mm512_cmp_pd_mask(_mm512_abs_pd(y), largest, _CMP_LE_OQ);
+    y = _mm512_maskz_mov_pd(finite, y);
+    const __m512d nw2 = _mm512_mask_mov_pd(s.W2, finite, s.W1);
+    s.W1 = _mm512_mask_mov_pd(s.W1, finite, p);
+    s.W2 = nw2;
+
+    s.Z = _mm512_add_epi64(s.Z, s.ZStep);
+    __m512i m = _mm512_mullo_epi64(_mm512_xor_si512(s.Z, _mm512_srli_epi64(s.Z, 30)), mix1);
+    m = _mm512_mullo_epi64(_mm512_xor_si512(m, _mm512_srli_epi64(m, 27)), mix2);
+    m = _mm512_xor_si512(m, _mm512_srli_epi64(m, 31));
+    const __m512d r1 = _mm512_sub_pd(
+        _mm512_castsi512_pd(_mm512_or_si512(_mm512_srli_epi64(m, 32), twoTo52Bits)), twoTo52);
+    const __m512d r2 = _mm512_sub_pd(
+        _mm512_castsi512_pd(_mm512_or_si512(_mm512_and_si512(m, low32), twoTo52Bits)), twoTo52);
+    const __m512d tri = _mm512_mul_pd(_mm512_sub_pd(r1, r2), unit);
+
+    const __m512d v = _mm512_mul_pd(y, k.Scale);
+    // min and max give their second operand for a value that is not a number, which the mask
+    // then turns into 0.
+    const __mmask8 number = _mm512_cmp_pd_mask(v, v, _CMP_ORD_Q);
+    const __m512d c = _mm512_maskz_mov_pd(number, _mm512_max_pd(_mm512_min_pd(v, top), bottom));
+    const __m512i bits = _mm512_castpd_si512(_mm512_add_pd(_mm512_add_pd(c, tri), magic));
+    alignas(16) std::int16_t values[Lanes];
+    _mm_store_si128(reinterpret_cast<__m128i*>(values), _mm512_cvtepi64_epi16(bits));
+    for (int j = 0; j < Lanes; ++j)
+        s.Out[(j * CheckpointFrames + t) * s.Stride] = values[j];
+}
+
+// Two groups side by side (b may be null): each waits on the chain of its own recursion, so the
+// other's steps fill the gaps.
+[[KAVREL_AVX512]] void FillLanesAvx512(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    const TKernel& k = *a.Kernel;
+    const TConstants512 c{_mm512_set1_pd(k.A0),   _mm512_set1_pd(k.A1),   _mm512_set1_pd(k.A2),
+                          _mm512_set1_pd(k.B0),   _mm512_set1_pd(k.B1),   _mm512_set1_pd(k.B2),
+                          _mm512_set1_pd(k.Gain), _mm512_set1_pd(a.Scale)};
+    TLanes512 la = Lanes512(a);
+    if (b == nullptr) {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t)
+            Step512(la, c, t);
+        return;
+    }
+    TLanes512 lb = Lanes512(*b);
+    for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+        Step512(la, c, t);
+        Step512(lb, c, t);
+    }
+}
+
+#undef KAVREL_AVX512
+#endif
+
+void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    FillLanesBody<2>(a, b);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    FillLanesBody<4>(a, b);
+}
+#endif
+
+bool Always() noexcept
+{
+    return true;
+}
+
+#if defined(__x86_64__)
+bool HasAvx512() noexcept
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
+}
+
+bool HasAvx2() noexcept
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+struct TPathEntry {
+    TLanePath Path;
+    bool (*Supported)() noexcept;
+};
+
+// Fastest first; each processor that runs one runs those after it too.
+constexpr TPathEntry Paths[] = {
+#if defined(__x86_64__)
+    {{"avx512", &FillLanesAvx512}, &HasAvx512},
+    {{"avx2", &FillLanesAvx2}, &HasAvx2},
+#endif
+    {{"base", &FillLanesBase}, &Always},
+};
+
+} // namespace
+
+std::vector<TLanePath> LanePaths()
+{
+    std::vector<TLanePath> paths;
+    for (const TPathEntry& e : Paths)
+        if (e.Supported())
+            paths.push_back(e.Path);
+    return paths;
+}
+
+TFillLanes PickFillLanes() noexcept
+{
+    const char* cap = std::getenv("KAVREL_SIMD");
+    const std::string_view first = cap == nullptr ? "" : cap;
+    // A name of no path here (another part's, or none) leaves the choice free.
+    bool reached = true;
+    for (const TPathEntry& e : Paths)
+        reached = reached && first != e.Path.Name;
+    for (const TPathEntry& e : Paths) {
+        reached = reached || first == e.Path.Name;
+        if (reached && e.Supported())
+            return e.Path.Fill;
+    }
+    return &FillLanesBase;
+}
+
+} // namespace kavrel::detail

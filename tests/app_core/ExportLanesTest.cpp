@@ -1,0 +1,118 @@
+// The export's lane kernels: every path the processor runs gives, lane by lane, the bits of the
+// section one sample at a time followed by DitherTo16.
+
+#include "app/core/ExportLanes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+using namespace kavrel;
+using namespace kavrel::detail;
+
+namespace {
+
+constexpr std::int16_t Untouched = 0x5a5a;
+
+// The lanes of job one sample at a time into out (which has job.Out's layout).
+void ReferenceLanes(const TLaneJob& job, std::int16_t* out)
+{
+    for (int j = 0; j < Lanes; ++j) {
+        TDelayLine d = job.Start[j];
+        std::uint64_t state = job.State[j];
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+            const std::int64_t i = j * CheckpointFrames + t;
+            const double y = job.Kernel->Process(static_cast<double>(job.In[i]), d);
+            state += job.StateStep;
+            TDitherRandom r(state - TDitherRandom::Increment);
+            out[i * job.Stride] = DitherTo16(y * job.Scale, r);
+        }
+    }
+}
+
+TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
+{
+    const std::vector<TLanePath> paths = LanePaths();
+    ASSERT_FALSE(paths.empty());
+    EXPECT_STREQ(paths.back().Name, "base");
+
+    TFilterSection section;
+    section.SetUseF0BW(true);
+    section.SetSampFreq(44100.0);
+    section.SetGain(0.3);
+    section.SetPoleF0(100.0);
+    section.SetPoleBW(100.0);
+    section.SetZeroF0(300.0);
+    section.SetZeroBW(30.0);
+    const TKernel stable(section);
+    // Poles outside the unit circle: the values grow past every limit, to infinity and beyond,
+    // where the section holds its delay line and gives 0.
+    TKernel unstable = stable;
+    unstable.A1 = 2.2;
+    unstable.A2 = -0.9;
+    unstable.Gain = -1e250;
+    TKernel negativeZeros = stable;
+    negativeZeros.B2 = -0.0;
+    negativeZeros.A0 = -0.0;
+
+    struct TCase {
+        const TKernel* Kernel;
+        double Scale;      // inf turns a 0 into a value that is not a number
+        int Channels;      // values per frame of the output
+        bool Pair;         // a second job of the next channel beside the first
+        double StartLevel; // of the delay lines the lanes start from
+    };
+    const TCase cases[] = {
+        {&stable, 0.9, 2, true, 3000.0},
+        {&stable, 0.9, 1, false, 0.0},
+        {&stable, 40.0, 3, true, 1e5},
+        {&unstable, 1.0, 2, true, 1.0},
+        {&unstable, std::numeric_limits<double>::infinity(), 2, false, 1.0},
+        {&negativeZeros, 1e-3, 3, false, -2.0},
+    };
+
+    std::mt19937_64 gen(7);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    const auto frames = static_cast<std::size_t>(Lanes * CheckpointFrames);
+    for (const TCase& k : cases) {
+        const std::size_t jobs = k.Pair ? 2 : 1;
+        std::vector<std::int16_t> in(frames * jobs);
+        for (std::int16_t& x : in)
+            x = static_cast<std::int16_t>(sample(gen));
+        std::vector<TDelayLine> start(Lanes * jobs);
+        std::uniform_real_distribution<double> level(-k.StartLevel, k.StartLevel);
+        for (TDelayLine& d : start)
+            d = {level(gen), level(gen)};
+        const std::size_t size = frames * static_cast<std::size_t>(k.Channels);
+        std::vector<std::int16_t> expected(size, Untouched);
+        std::vector<TLaneJob> job(2);
+        for (std::size_t b = 0; b < jobs; ++b) {
+            job[b] = {k.Kernel,
+                      k.Scale,
+                      in.data() + b * frames,
+                      start.data() + b * Lanes,
+                      {},
+                      static_cast<std::uint64_t>(1 + b) * TDitherRandom::Increment,
+                      nullptr,
+                      k.Channels};
+            for (std::uint64_t& s : job[b].State)
+                s = gen();
+            ReferenceLanes(job[b], expected.data() + b);
+        }
+        for (const TLanePath& path : paths) {
+            std::vector<std::int16_t> got(size, Untouched);
+            for (std::size_t b = 0; b < jobs; ++b)
+                job[b].Out = got.data() + b;
+            path.Fill(job[0], k.Pair ? &job[1] : nullptr);
+            std::size_t differ = 0;
+            for (std::size_t i = 0; i < size; ++i)
+                differ += got[i] != expected[i] ? 1 : 0;
+            EXPECT_EQ(differ, 0U) << path.Name << ", case " << (&k - cases);
+        }
+    }
+}
+
+} // namespace
