@@ -14,8 +14,10 @@ class TStallWatch {
 public:
     using Clock = std::chrono::steady_clock;
     enum class TAction { None, Recreate, Starved };
-    // A queue that has not moved for this long while the server answers has stalled.
-    static constexpr std::chrono::milliseconds StillFor{300};
+    // A queue that has not moved for this long while the server answers has stalled. Longer
+    // than two of PipeWire's longest quanta (8192 frames at 44.1 kHz), the most a server that
+    // has run short waits before it plays on by itself.
+    static constexpr std::chrono::milliseconds StillFor{400};
 
     // Forget what was seen: a new stream, a restart after a pause.
     void Restart(Clock::time_point now);

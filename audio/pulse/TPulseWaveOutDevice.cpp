@@ -759,6 +759,24 @@ void TPulseWaveOutDevice::FollowBufferAttr()
     }
 }
 
+void TPulseWaveOutDevice::FollowUnderrun()
+{
+    // Ran out in the middle of the sound (not before the first sound, nor in the silence after
+    // its end): what the server holds is not enough on this machine, so half its buffer more is
+    // asked for each time. PipeWire's timing runs a little apart from its reads, by up to a
+    // quantum, and a ring of just its buffer runs out now and then.
+    const bool inSound =
+        !m_queue.empty() && (m_queue.back().header->flags & TWaveHeader::EndOfSound) == 0;
+    if (!m_open || m_failed || m_paused || !inSound || HeardBytes() == 0) {
+        return;
+    }
+    const std::int64_t granted = ServerBufferBytes();
+    m_needTold = std::max(m_needTold, granted) + granted / 2;
+    if (m_notify) {
+        m_notify({TWaveOutMessageKind::Starved, nullptr, 0, m_needTold});
+    }
+}
+
 void TPulseWaveOutDevice::Fail(int code, const std::string& detail)
 {
     if (!m_open || m_failed) {
@@ -825,6 +843,7 @@ void TPulseWaveOutDevice::OnUnderflow(pa_stream* stream, void* self)
     auto& device = *static_cast<TPulseWaveOutDevice*>(self);
     if (stream == device.m_stream) {
         ++device.m_underruns;
+        device.FollowUnderrun();
     }
 }
 

@@ -95,6 +95,7 @@ private:
     int MakeStream();
     void DropStream();
     void FollowBufferAttr();
+    void FollowUnderrun();
     void Recover();
     std::int64_t TailSilenceBytes() const;
     bool Holds(const TWaveHeader& header) const;

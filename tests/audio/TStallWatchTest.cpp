@@ -47,29 +47,29 @@ INSTANTIATE_TEST_SUITE_P(
         TStallCase{
             "MovingIsNoStall",
             {{0, 0, 100, true, None}, {200, 10, 100, true, None}, {400, 20, 100, true, None}}},
-        // Still for 300 ms while answering: made afresh; still at the same place after that:
+        // Still for 400 ms while answering: made afresh; still at the same place after that:
         // starved, and again a while later.
         TStallCase{"StillWhileAnswering",
                    {{0, 50, 100, true, None},
-                    {299, 50, 100, true, None},
-                    {300, 50, 100, true, Recreate},
-                    {599, 50, 100, true, None},
-                    {600, 50, 100, true, Starved},
-                    {900, 50, 100, true, Starved}}},
+                    {399, 50, 100, true, None},
+                    {400, 50, 100, true, Recreate},
+                    {799, 50, 100, true, None},
+                    {800, 50, 100, true, Starved},
+                    {1200, 50, 100, true, Starved}}},
         // Moving on after a remedy forgets it: the next stall is made afresh first.
         TStallCase{"MovingOnForgetsTheRemedy",
                    {{0, 50, 100, true, None},
-                    {300, 50, 100, true, Recreate},
-                    {400, 60, 100, true, None},
-                    {700, 60, 100, true, Recreate}}},
+                    {400, 50, 100, true, Recreate},
+                    {450, 60, 100, true, None},
+                    {850, 60, 100, true, Recreate}}},
         // A silent server (frozen) is left to the silence rule; the count starts from its last
         // silence.
         TStallCase{"SilentServerIsNoStall",
                    {{0, 50, 100, true, None},
                     {1500, 50, 100, false, None},
                     {1700, 50, 100, true, None},
-                    {1799, 50, 100, true, None},
-                    {1800, 50, 100, true, Recreate}}},
+                    {1899, 50, 100, true, None},
+                    {1900, 50, 100, true, Recreate}}},
         // Nothing left to play is no stall.
         TStallCase{"NothingPending", {{0, 50, 0, true, None}, {1000, 50, 0, true, None}}}),
     [](const auto& p) { return std::string(p.param.name); });
