@@ -8,7 +8,8 @@
 // 100 ms, what the owner's ring holds by default; the rest waits here until the server asks for
 // it. The server may need more (PipeWire holds back a whole graph quantum, and raises the stream's
 // buffer to fit it): the buffer it grants, and every change of it, is passed on as a Starved
-// notice, so the owner's ring is never shorter than what the server must hold to play. A header is
+// notice, so the owner's ring is never shorter than what the server must hold to play; an
+// underrun in the middle of the sound asks for half that buffer more each time. A header is
 // done once the stream's played position, from the server's timing, has passed its last byte.
 //
 // A queue that stops moving while the server answers (a server that waits for a start condition

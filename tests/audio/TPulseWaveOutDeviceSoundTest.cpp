@@ -477,9 +477,11 @@ TEST_F(SoundPath, PlayedFramesFollowTheRecording)
     std::printf("[ position ] recorded minus reported, %zu samples: min %.1f ms, median %.1f ms, "
                 "max %.1f ms\n",
                 lateMs.size(), lateMs.front(), median, lateMs.back());
-    // PipeWire hands the monitor to the recorder a graph quantum later (see the server script).
+    // PipeWire hands the monitor to the recorder a graph quantum later (see the server script),
+    // in pieces of a quantum: with long quanta the median moves by a quarter of one.
     const double monitorLag = qEnvironmentVariableIntValue("KAVREL_TEST_MONITOR_LAG_MS");
-    EXPECT_LE(std::abs(median - monitorLag), 20.0) << "monitor lag " << monitorLag << " ms";
+    EXPECT_LE(std::abs(median - monitorLag), std::max(20.0, monitorLag / 4))
+        << "monitor lag " << monitorLag << " ms";
     EXPECT_EQ(player.PlayedFrames(), 0) << "closed";
 }
 
