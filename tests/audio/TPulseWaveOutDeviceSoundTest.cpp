@@ -142,6 +142,15 @@ struct TFeed {
     }
 };
 
+// Sets player up for stereo at 44.1 kHz with a ring of `buffers` buffers of `chunk` values.
+void SetStereo(TMPCPlay& player, int chunk = 4096, int buffers = 12)
+{
+    player.SetnChunkSamples(chunk);
+    player.SetnBuffers(buffers);
+    player.SetnChans(2);
+    player.SetsfTot(88200);
+}
+
 class SoundPath : public ::testing::Test {
 protected:
     void SetUp() override
@@ -307,10 +316,7 @@ TEST_F(SoundPath, BusyEventLoopDelaysButLosesNothing)
     ASSERT_TRUE(recorder.Start());
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     TFeed feed;
     feed.values = SineAndNoise(44100 * 2);
     feed.Attach(player);
@@ -358,10 +364,7 @@ TEST_F(SoundPath, StopAndStartAgain)
 {
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     TFeed feed;
     feed.values = SineAndNoise(44100);
     feed.Attach(player);
@@ -394,10 +397,7 @@ TEST_F(SoundPath, EndOfSoundIsHeardWholeWithoutGap)
         ASSERT_TRUE(recorder.Start());
         TQtEventPoster poster;
         auto player = std::make_unique<TMPCPlay>(std::make_unique<TPulseWaveOutDevice>(), poster);
-        player->SetnChunkSamples(4096);
-        player->SetnBuffers(12);
-        player->SetnChans(2);
-        player->SetsfTot(88200);
+        SetStereo(*player);
         TFeed feed;
         feed.values = SineAndNoise(frames);
         feed.Attach(*player);
@@ -424,10 +424,7 @@ TEST_F(SoundPath, PlayedFramesFollowTheRecording)
     ASSERT_TRUE(recorder.Start());
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     TFeed feed;
     feed.values = SineAndNoise(44100 * 2);
     feed.Attach(player);
@@ -525,10 +522,7 @@ TEST(SoundServerFaultChild, Run)
     const auto made = Clock::now();
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     std::printf("created: %zu outputs (%.0f ms)\n", player.DeviceNames().size(), MsSince(made));
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     std::size_t frame = 0;
     int fills = 0;
     player.OnStash = [&](TMPCPlay&, std::span<std::int16_t> buffer, int& count, bool&) {
@@ -701,10 +695,7 @@ TEST_F(SoundPath, ShortRingStartsAndPlaysWhole)
     ASSERT_TRUE(recorder.Start());
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-    player.SetnChunkSamples(882);
-    player.SetnBuffers(10);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player, 882, 10);
     TFeed feed;
     feed.values = SineAndNoise(2 * 44100);
     feed.Attach(player);
