@@ -749,12 +749,15 @@ void TPulseWaveOutDevice::Recover()
 void TPulseWaveOutDevice::FollowBufferAttr()
 {
     // The buffer the server grants is what it must hold to play; more than told before is
-    // passed on.
+    // passed on. A server that raised it above what was asked holds back quanta longer than the
+    // ring, and its timing runs up to a quantum apart from its reads: half the raise more.
     const std::int64_t granted = ServerBufferBytes();
-    if (granted > m_needTold && m_open && !m_failed) {
-        m_needTold = granted;
+    const std::int64_t asked = BytesOfMs(m_format, AskedBufferMs);
+    const std::int64_t need = granted + std::max<std::int64_t>(0, granted - asked) / 2;
+    if (need > m_needTold && m_open && !m_failed) {
+        m_needTold = need;
         if (m_notify) {
-            m_notify({TWaveOutMessageKind::Starved, nullptr, 0, granted});
+            m_notify({TWaveOutMessageKind::Starved, nullptr, 0, need});
         }
     }
 }
