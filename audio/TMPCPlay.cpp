@@ -169,7 +169,7 @@ void TMPCPlay::Start()
     }
     try {
         Check(m_device->Pause(), "WaveOutPause:");
-        for (int k = 0; k < m_nBuffers && m_open; ++k) {
+        for (int k = 0; k < RingBuffers() && m_open; ++k) {
             FillBuffer(k);
         }
         if (m_open) {
@@ -188,6 +188,9 @@ bool TMPCPlay::Open()
 {
     if (m_open) {
         return false;
+    }
+    if (RingBuffers() != m_nBuffers) {
+        Reallocate(); // a ring grown for the last output starts again from its own size
     }
     m_deviceId = TWaveOutDevice::DefaultDevice;
     m_outputMissing = false;
@@ -318,6 +321,11 @@ void TMPCPlay::HandleMessage(const TWaveOutMessage& message, unsigned session)
         }
         break;
     }
+    case TWaveOutMessageKind::Starved:
+        if (current) {
+            GrowRing(message.bytes);
+        }
+        break;
     case TWaveOutMessageKind::Failed:
         if (current) {
             m_lastDeviceError = ErrorTextOf(message.error);
@@ -325,6 +333,51 @@ void TMPCPlay::HandleMessage(const TWaveOutMessage& message, unsigned session)
         }
         break;
     }
+}
+
+double TMPCPlay::RingSeconds() const
+{
+    return static_cast<double>(RingBuffers()) * m_nChunkSamples / m_sfTot;
+}
+
+void TMPCPlay::GrowRing(std::int64_t bytes)
+{
+    // What the output must hold (the server's figure has room for a refill already); without a
+    // figure, twice what the ring holds.
+    const std::int64_t chunkBytes = std::int64_t{m_nChunkSamples} * 2;
+    const std::int64_t ring = RingBuffers();
+    const std::int64_t want = bytes > 0 ? (bytes + chunkBytes - 1) / chunkBytes : 2 * ring;
+    if (want <= ring || m_finished) {
+        return;
+    }
+    const auto limit = std::min<std::int64_t>(
+        MaxBuffers, std::max<std::int64_t>(1, static_cast<std::int64_t>(MaxRingSeconds * m_sfTot) /
+                                                  m_nChunkSamples));
+    if (want > limit) {
+        const auto ms = [&](std::int64_t buffers) {
+            return std::to_string(buffers * m_nChunkSamples * 1000 / m_sfTot);
+        };
+        m_lastDeviceError = "the sound output needs " + ms(want) +
+                            " ms of sound queued to keep playing, more than the longest ring of " +
+                            ms(limit) + " ms";
+        ForceClose();
+        return;
+    }
+    const auto size = m_buffers.front().size();
+    try {
+        for (auto k = static_cast<int>(ring); k < want && m_open && !m_finished; ++k) {
+            m_buffers.emplace_back(size, std::int16_t{0});
+            m_headers.emplace_back();
+            FillBuffer(k);
+        }
+    } catch (...) {
+        // A buffer that could not be queued would leave a gap each round, as in the refill.
+        if (m_open) {
+            ForceClose();
+        }
+        throw;
+    }
+    Fire(OnRingGrown);
 }
 
 std::string TMPCPlay::ErrorTextOf(int result) const

@@ -19,6 +19,7 @@
 #include "audio/TWaveOutMessage.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <span>
@@ -40,6 +41,8 @@ public:
     static constexpr int MaxBuffers = 1000;
     static constexpr int MaxChunkSamples = 1 << 24;
     static constexpr int MaxChans = 32767;
+    // The longest ring the player grows to when the output needs more queued.
+    static constexpr double MaxRingSeconds = 2.0;
 
     // device: owned; poster: delivers the device's notifications, must outlive the player.
     TMPCPlay(std::unique_ptr<TWaveOutDevice> device, TEventPoster& poster);
@@ -60,6 +63,13 @@ public:
     // Buffers in the ring, clamped to 1 .. MaxBuffers. A change is refused while open.
     int nBuffers() const { return m_nBuffers; }
     void SetnBuffers(int value);
+    // Buffers in the ring in use: nBuffers, or more while open when the output needed more
+    // queued to keep playing (its Starved notice). Each Open starts again from nBuffers.
+    int RingBuffers() const { return static_cast<int>(m_headers.size()); }
+    // How long the ring in use lasts, in seconds.
+    double RingSeconds() const;
+    // Times the output ran out of sound since it was last opened (0 if it cannot tell).
+    std::int64_t Underruns() const { return m_device->Underruns(); }
 
     // The format the device is opened with, rebuilt from nChans and sfTot.
     const TWaveFormat& Format() const { return m_format; }
@@ -102,6 +112,8 @@ public:
     TNotifyEvent OnClosed;
     TStashEvent OnStash;
     TMsgEvent OnMsg; // sees every device notification before the player handles it
+    // The ring has grown (see RingBuffers), because the output needed more sound queued.
+    TNotifyEvent OnRingGrown;
 
 private:
     struct TNotifyWindow;
@@ -110,6 +122,7 @@ private:
     void Reallocate();
     TWaveOutNotify MakeNotify();
     void FillBuffer(int k);
+    void GrowRing(std::int64_t bytes);
     void HandleMessage(const TWaveOutMessage& message, unsigned session);
     void ForceClose();
     std::string ErrorTextOf(int result) const;
@@ -131,8 +144,9 @@ private:
     bool m_open = false;
     bool m_finished = false;
     TWaveFormat m_format;
-    std::vector<std::vector<std::int16_t>> m_buffers;
-    std::vector<TWaveHeader> m_headers;
+    // Deques: the device holds pointers to the headers while the ring grows.
+    std::deque<std::vector<std::int16_t>> m_buffers;
+    std::deque<TWaveHeader> m_headers;
     std::vector<std::string> m_deviceNames;
     std::string m_lastDeviceError;
 };

@@ -1,7 +1,8 @@
 #pragma once
 // The wave-out interface the player is written against: open a device for a PCM format, prepare,
 // queue and unprepare buffer headers, pause, restart, reset, close, error texts, device names.
-// Every call is made on the UI thread and returns a TWaveError code (0 = success).
+// Every call is made on the UI thread and returns a TWaveError code (0 = success). An output that
+// needs more sound queued than it was given says so with a Starved notice.
 
 #include "audio/TWaveError.h"
 #include "audio/TWaveFormat.h"
@@ -49,6 +50,9 @@ public:
     // Frames heard since the device was opened or last reset, from the output's own clock (never
     // from what was written); 0 while closed. Never exceeds the frames written since then.
     virtual std::int64_t PlayedFrames() const = 0;
+    // Times the output ran out of sound since the device was last opened (it played silence
+    // until more came). Kept after Close. By default 0: a device that cannot tell.
+    virtual std::int64_t Underruns() const { return 0; }
 
     // Text for a code this device returned, with any detail the device knows.
     virtual std::string ErrorText(int code) const = 0;

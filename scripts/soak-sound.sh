@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Runs the sound tests N times on each test sound server (PulseAudio, then PipeWire) and
-# `kavrel play` of a 1-second file N times on each, and prints the failures and crashes per test.
-# Not part of CI: it takes about a minute per run and server. Needs a build in build/ (or BUILD).
+# Runs the sound tests N times on each test sound server (PulseAudio, PipeWire, and PipeWire at a
+# graph quantum of 8192 frames) and `kavrel play` of a 1-second file N times on each, then the
+# freeze series (the frozen-server tests alone, N times, on PipeWire: pipewire-pulse, then
+# pipewire, stopped for 1 s and for 2 s mid-play), and prints the failures and crashes per test.
+# Not part of CI: it takes a minute or two per run and server. Needs a build in build/ (or BUILD).
 #   scripts/soak-sound.sh 20
+#   KAVREL_SOAK_SERIES="pipewire-8192 freeze" scripts/soak-sound.sh 20   # some of the series
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -19,35 +22,47 @@ export QT_QPA_PLATFORM=offscreen KAVREL_TEST_PULSE=1
 export XDG_CONFIG_HOME="$work/config"
 
 total_bad=0
-for server in pulse pipewire; do
+for series in ${KAVREL_SOAK_SERIES:-pulse pipewire pipewire-8192 freeze}; do
+    # A series runs on a server, at a quantum, the sound tests or only the frozen-server ones.
+    server=${series%%-*}
+    quantum=
+    tests=(-L sound)
+    play=yes
+    case $series in
+    pipewire-*) quantum=${series#pipewire-} ;;
+    freeze) server=pipewire tests=(-L sound -R FrozenWhilePlaying) play= ;;
+    esac
+    export KAVREL_TEST_PIPEWIRE_QUANTUM=$quantum
+    [ -n "$quantum" ] || unset KAVREL_TEST_PIPEWIRE_QUANTUM
     script="$root/scripts/$server-test-server.sh"
-    results="$work/$server.results"
+    results="$work/$series.results"
     : >"$results"
-    env_line=$("$script" start) || { echo "soak-sound: the $server server did not start" >&2; exit 1; }
+    env_line=$("$script" start) || { echo "soak-sound: the $series server did not start" >&2; exit 1; }
     (
         eval "$env_line"
         export KAVREL_TEST_SERVER_SCRIPT="$script"
         for i in $(seq 1 "$runs"); do
-            log="$work/$server-$i.log"
-            ctest --test-dir "$build" -L sound --timeout 300 --output-on-failure >"$log" 2>&1
+            log="$work/$series-$i.log"
+            ctest --test-dir "$build" "${tests[@]}" --timeout 300 --output-on-failure >"$log" 2>&1
             # One line per test: its outcome, from ctest's summary lines.
             sed -n 's/^ *[0-9]*\/[0-9]* Test *#[0-9]*: \([^ ]*\) \.*\**\(.*\)$/\1 \2/p' "$log" |
                 awk '{ print $1, $2 }' >>"$results"
-            out=$("$build/app/kavrel" play "$work/one-second.wav" 2>&1)
+            [ -n "$play" ] || { printf '%s run %d/%d done\n' "$series" "$i" "$runs" >&2; continue; }
+            out=$(timeout 60 "$build/app/kavrel" play "$work/one-second.wav" 2>&1)
             code=$?
             case $code in
             0) echo "kavrel-play Passed" >>"$results" ;;
             1) echo "kavrel-play Failed" >>"$results"; echo "kavrel play: $out" >>"$log" ;;
             *) echo "kavrel-play Crash(exit=$code)" >>"$results"; echo "kavrel play: $out" >>"$log" ;;
             esac
-            printf '%s run %d/%d done\n' "$server" "$i" "$runs" >&2
+            printf '%s run %d/%d done\n' "$series" "$i" "$runs" >&2
         done
     )
     eval "$env_line"
     "$script" stop "$KAVREL_PULSE_DIR" || true
     unset XDG_RUNTIME_DIR PULSE_SERVER KAVREL_PULSE_DIR KAVREL_TEST_MONITOR_LAG_MS
 
-    echo "== $server: $runs runs"
+    echo "== $series: $runs runs"
     # ctest reports a crash as an exception (SEGFAULT, Child aborted ...), a failure as Failed.
     awk '{
         n[$1]++
@@ -58,10 +73,10 @@ for server in pulse pipewire; do
         for (t in n) printf "%-90s runs %3d  failures %3d  crashes %3d\n", t, n[t], fail[t] + 0, crash[t] + 0
     }' "$results" | sort
     bad=$(awk '$2 != "Passed" && $2 != "Skipped" && $2 != "Not"' "$results" | wc -l)
-    echo "$server: $bad failures and crashes in all"
+    echo "$series: $bad failures and crashes in all"
     total_bad=$((total_bad + bad))
     if [ "$bad" -gt 0 ]; then
-        grep -l -E "Failed|\*\*\*|kavrel play:" "$work/$server"-*.log | while read -r f; do
+        grep -l -E "Failed|\*\*\*|kavrel play:" "$work/$series"-*.log | while read -r f; do
             echo "--- $f"
             grep -E -B2 -A12 "Failure|\*\*\*Exception|kavrel play:" "$f" | head -60
         done

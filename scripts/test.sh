@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kavrel and runs every test: the whole suite (unit, gui, sound on PulseAudio), the sound
-# tests again on PipeWire, then the whole suite again under AddressSanitizer +
+# tests again on PipeWire, the playback-start and frozen-server tests on a PipeWire that runs long
+# quanta, then the whole suite again under AddressSanitizer +
 # UndefinedBehaviorSanitizer, and each fuzzer for a fixed number of runs.
 # Installs what it needs first. Set CI=true to turn warnings into errors.
 set -euo pipefail
@@ -45,6 +46,15 @@ step "sound tests on PipeWire"
     trap 'scripts/pipewire-test-server.sh stop || true' EXIT
     export KAVREL_TEST_SERVER_SCRIPT="$root/scripts/pipewire-test-server.sh"
     ctest --test-dir build --output-on-failure --timeout 300 -L sound
+)
+
+step "playback start and frozen server on PipeWire at a quantum of 8192 frames"
+(
+    export KAVREL_TEST_PIPEWIRE_QUANTUM=8192
+    eval "$(scripts/pipewire-test-server.sh start)"
+    trap 'scripts/pipewire-test-server.sh stop || true' EXIT
+    export KAVREL_TEST_SERVER_SCRIPT="$root/scripts/pipewire-test-server.sh"
+    build/tests/audio/test_audio_sound --gtest_filter='*ShortRingStarts*:*FrozenWhilePlaying*'
 )
 
 step "build with AddressSanitizer + UndefinedBehaviorSanitizer (clang, with fuzzers)"

@@ -278,10 +278,23 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     } closeTiming{timing};
     QTimer heardTimer;
     heardTimer.setInterval(5);
+    std::int64_t underruns = 0;
     QObject::connect(&heardTimer, &QTimer::timeout, [&] {
         if (doc.Playing())
             std::fprintf(timing, "heard %lld %d\n", MonotonicNs(), doc.HeardPos());
+        if (const std::int64_t now = doc.MPCPlay1().Underruns(); now != underruns) {
+            underruns = now;
+            std::fprintf(timing, "underruns %lld %lld\n", MonotonicNs(),
+                         static_cast<long long>(now));
+        }
     });
+    const auto noteRing = [&](const TMPCPlay& player) {
+        if (timing != nullptr)
+            std::fprintf(timing, "ring %lld %lld\n", MonotonicNs(),
+                         static_cast<long long>(player.RingBuffers()) *
+                             (player.nChunkSamples() / player.nChans()));
+    };
+    doc.MPCPlay1().OnRingGrown = noteRing;
     doc.MPCPlay1().OnStash = [&](TMPCPlay& sender, std::span<std::int16_t> buffer, int& count,
                                  bool& finished) {
         blockTime = doc.PlayPos() / rate;
@@ -343,9 +356,15 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     if (doc.MPCPlay1().OutputMissing())
         PrintError(QString::fromStdString("output device '" + output +
                                           "' not found; playing on the default output"));
-    if (timing != nullptr)
+    if (timing != nullptr) {
+        noteRing(doc.MPCPlay1());
         heardTimer.start();
+    }
     QCoreApplication::exec();
+    if (timing != nullptr)
+        std::fprintf(stderr, "kavrel: ring in use: %.0f ms (%d blocks), underruns: %lld\n",
+                     doc.MPCPlay1().RingSeconds() * 1000.0, doc.MPCPlay1().RingBuffers(),
+                     static_cast<long long>(doc.MPCPlay1().Underruns()));
     if (doc.Playing())
         doc.StopPlay();
     if (!doc.MPCPlay1().LastDeviceError().empty()) {
@@ -425,7 +444,9 @@ int RunPlay(const QStringList& args)
     const QCommandLineOption timing(
         "timing",
         "Write to FILE, for measuring: 'fill NS FRAME FRAMES' as each block is filled "
-        "(monotonic clock in ns, the frame it starts at) and 'heard NS FRAME' every 5 ms.",
+        "(monotonic clock in ns, the frame it starts at), 'heard NS FRAME' every 5 ms, "
+        "'ring NS FRAMES' for the ring in use and 'underruns NS COUNT' as they change; at the "
+        "end the ring and the underruns are printed.",
         "FILE");
     parser.addOptions({seconds, from, useFilter, rawGain, device, timing});
     const TFilterOptions options;

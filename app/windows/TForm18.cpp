@@ -439,6 +439,12 @@ void TForm18::ConnectDocument()
             ReportError(this, "Playback stopped: " + QString::fromStdString(why));
         told = why;
     };
+    // The output needed more queued to keep playing: say so, since changes are heard later now.
+    doc.MPCPlay1().OnRingGrown = [this](TMPCPlay& player) {
+        statusBar()->showMessage(
+            QString("Playback buffer grown to %1 ms: the sound output needs that much to play")
+                .arg(std::lround(player.RingSeconds() * 1000.0)));
+    };
 }
 
 void TForm18::SetForm19(TForm19* form19)

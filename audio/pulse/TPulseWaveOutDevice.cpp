@@ -18,15 +18,24 @@ namespace {
 constexpr int TickMs = 5;               // how often the played position is read
 constexpr int RememberFailureMs = 3000; // a failed connect is not tried again for this long
 constexpr int StallMs = 1000;           // a tick this late: the UI thread itself was busy
-constexpr int TailSilenceMs = 300;      // silence after the end of the sound, over a quantum
+// Silence after the end of the sound, besides the server's buffer (over a quantum).
+constexpr int TailSilenceMs = 300;
 // The end of the sound is reported heard only once this much of the silence after it has been:
 // PipeWire reports a quantum as played when it takes it, before the sink has played it, and a
 // stream dropped at that moment loses it.
 constexpr int TailHoldMs = 150;
-constexpr int RequestMs = 20;                    // the server asks for data in pieces this long
-constexpr int TimingMs = 100;                    // timing asked for this often while a stream plays
-constexpr std::uint32_t ServerBuffer = 4U << 20; // the largest buffer a server grants
-constexpr int MaxChannels = 32;                  // what the sound server handles
+constexpr int RequestMs = 20;    // the server asks for data in pieces this long
+constexpr int TimingMs = 100;    // timing asked for this often while a stream plays
+constexpr int AnsweringMs = 300; // timing news this recent: the server answers
+// The server-side buffer asked for: what the player's ring holds by default. A server that needs
+// more raises it and says so.
+constexpr int AskedBufferMs = 100;
+constexpr int MaxChannels = 32; // what the sound server handles
+
+std::int64_t BytesOfMs(const TWaveFormat& f, int ms)
+{
+    return std::int64_t{f.samplesPerSec} * ms / 1000 * f.blockAlign;
+}
 
 bool ValidFormat(const TWaveFormat& f)
 {
@@ -226,6 +235,13 @@ int TPulseWaveOutDevice::Open(int deviceId, const TWaveFormat& format, TWaveOutN
     m_format = format;
     m_paused = false;
     m_failed = false;
+    m_streamPos = 0;
+    m_soundEnd = 0;
+    m_silenceLeft = 0;
+    m_heard = 0;
+    m_needTold = 0;
+    m_underruns = 0;
+    m_recoveries = 0;
     if (int result = MakeStream(); result != weNoError) {
         return result;
     }
@@ -234,6 +250,7 @@ int TPulseWaveOutDevice::Open(int deviceId, const TWaveFormat& format, TWaveOutN
     if (m_notify) {
         m_notify({TWaveOutMessageKind::Opened, nullptr, 0});
     }
+    FollowBufferAttr();
     return weNoError;
 }
 
@@ -257,13 +274,16 @@ int TPulseWaveOutDevice::MakeStream()
     pa_stream_set_state_callback(m_stream, &OnStreamState, this);
     pa_stream_set_write_callback(m_stream, &OnStreamWrite, this);
     pa_stream_set_latency_update_callback(m_stream, &OnTimingNews, this);
+    pa_stream_set_buffer_attr_callback(m_stream, &OnBufferAttr, this);
+    pa_stream_set_underflow_callback(m_stream, &OnUnderflow, this);
 
-    // The server holds all that is written (the ring is the only buffer), starts at the first
-    // frame, and asks for data in short pieces, which also keeps its own device buffer short.
+    // The server holds about what the ring holds, starts at the first frame, and asks for data
+    // in short pieces, which also keeps its own device buffer short.
     const auto frame = static_cast<std::uint32_t>(m_format.blockAlign);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = ServerBuffer / frame * frame;
+    attr.tlength = static_cast<std::uint32_t>(
+        std::max<std::int64_t>(BytesOfMs(m_format, AskedBufferMs), m_format.blockAlign));
     attr.prebuf = frame;
     attr.minreq = std::max<std::uint32_t>(
         frame, static_cast<std::uint32_t>(m_format.samplesPerSec) * RequestMs / 1000 * frame);
@@ -283,11 +303,9 @@ int TPulseWaveOutDevice::MakeStream()
     }
     if (settled && pa_stream_get_state(m_stream) == PA_STREAM_READY) {
         m_streamReady = true;
-        m_streamPos = 0;
-        m_soundEnd = 0;
-        m_silenceLeft = 0;
-        m_heard = 0;
+        m_streamBase = m_streamPos;
         m_lastNews = m_lastTick = Clock::now();
+        m_stall.Restart(m_lastNews);
         m_tick.start();
         return weNoError;
     }
@@ -316,6 +334,8 @@ void TPulseWaveOutDevice::DropStream()
     pa_stream_set_state_callback(m_stream, nullptr, nullptr);
     pa_stream_set_write_callback(m_stream, nullptr, nullptr);
     pa_stream_set_latency_update_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_buffer_attr_callback(m_stream, nullptr, nullptr);
+    pa_stream_set_underflow_callback(m_stream, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(m_stream))) {
         pa_stream_disconnect(m_stream);
     }
@@ -377,7 +397,7 @@ int TPulseWaveOutDevice::Write(TWaveHeader& header)
         }
     }
     header.flags = (header.flags & ~TWaveHeader::Done) | TWaveHeader::InQueue;
-    m_queue.push_back({&header, -1});
+    m_queue.push_back({&header, -1, -1});
     m_silenceLeft = 0;
     Pump();
     return weNoError;
@@ -417,6 +437,7 @@ int TPulseWaveOutDevice::Restart()
         m_paused = false;
         Cork(false);
         m_lastNews = Clock::now();
+        m_stall.Restart(m_lastNews);
     }
     Pump();
     return weNoError;
@@ -488,6 +509,7 @@ std::int64_t TPulseWaveOutDevice::HeardBytes() const
     if (pa_stream_get_time(m_stream, &usec) < 0) {
         return m_heard;
     }
+    // From the stream's own start, then moved to the device's positions.
     const auto us = static_cast<std::int64_t>(usec);
     const std::int64_t rate = m_format.samplesPerSec;
     std::int64_t bytes =
@@ -503,14 +525,9 @@ std::int64_t TPulseWaveOutDevice::HeardBytes() const
         }
         bytes = std::min(bytes, readIndex);
     }
-    bytes = std::min(bytes, m_streamPos);
+    bytes = std::min(bytes + m_streamBase, m_streamPos);
     m_heard = std::max(m_heard, bytes);
     return m_heard;
-}
-
-std::int64_t TPulseWaveOutDevice::BytesPlayed() const
-{
-    return HeardBytes();
 }
 
 std::int64_t TPulseWaveOutDevice::PlayedFrames() const
@@ -584,6 +601,9 @@ void TPulseWaveOutDevice::Pump()
             std::int64_t pos = m_streamPos;
             while (left > 0) {
                 TQueued& q = m_queue[m_unwritten];
+                if (m_offset == 0) {
+                    q.start = pos;
+                }
                 std::int64_t step = std::min<std::int64_t>(left, q.header->bufferLength - m_offset);
                 m_offset += step;
                 pos += step;
@@ -593,8 +613,7 @@ void TPulseWaveOutDevice::Pump()
                     ++m_unwritten;
                     m_offset = 0;
                     if ((q.header->flags & TWaveHeader::EndOfSound) != 0) {
-                        m_silenceLeft =
-                            std::int64_t{m_format.samplesPerSec} * TailSilenceMs / 1000 * frame;
+                        m_silenceLeft = TailSilenceBytes();
                     }
                 }
             }
@@ -615,13 +634,18 @@ void TPulseWaveOutDevice::Pump()
     }
 }
 
+std::int64_t TPulseWaveOutDevice::TailSilenceBytes() const
+{
+    // A server that holds back a quantum plays the end only once it has a whole one after it.
+    return BytesOfMs(m_format, TailSilenceMs) + ServerBufferBytes();
+}
+
 std::int64_t TPulseWaveOutDevice::DoneAt(const TQueued& queued) const
 {
     if ((queued.header->flags & TWaveHeader::EndOfSound) == 0) {
         return queued.end;
     }
-    const std::int64_t hold =
-        std::int64_t{m_format.samplesPerSec} * TailHoldMs / 1000 * m_format.blockAlign;
+    const std::int64_t hold = BytesOfMs(m_format, TailHoldMs);
     return queued.end + std::min(hold, std::max<std::int64_t>(0, m_streamPos - queued.end));
 }
 
@@ -660,6 +684,21 @@ void TPulseWaveOutDevice::Tick()
             return;
         }
     }
+    if (!m_paused) {
+        const bool answering = now - m_lastNews < std::chrono::milliseconds(AnsweringMs);
+        switch (m_stall.Look(now, heard, m_streamPos - heard, answering)) {
+        case TStallWatch::TAction::None:
+            break;
+        case TStallWatch::TAction::Recreate:
+            Recover();
+            return;
+        case TStallWatch::TAction::Starved:
+            if (m_notify) {
+                m_notify({TWaveOutMessageKind::Starved, nullptr, 0, 0});
+            }
+            return;
+        }
+    }
     if (!m_paused && now - m_lastNews > std::chrono::milliseconds(SilentServerMs)) {
         m_loop.RunUntil([] { return false; }, 0); // news that is waiting counts
         if (m_failed || m_stream == nullptr) {
@@ -669,6 +708,81 @@ void TPulseWaveOutDevice::Tick()
             m_contextReady = false; // the next open connects afresh
             Fail(weDisconnected, "the sound server stopped answering");
         }
+    }
+}
+
+void TPulseWaveOutDevice::Recover()
+{
+    // What was heard is kept; everything after it is written again to a new stream.
+    const std::int64_t heard = HeardBytes();
+    DropStream();
+    ++m_recoveries;
+    std::size_t index = 0;
+    while (index < m_unwritten && m_queue[index].end <= heard) {
+        ++index;
+    }
+    if (index < m_queue.size() && m_queue[index].start >= 0 && m_queue[index].start <= heard) {
+        m_offset = heard - m_queue[index].start;
+    } else {
+        m_offset = 0;
+    }
+    for (std::size_t i = index; i < m_unwritten; ++i) {
+        m_queue[i].end = -1;
+    }
+    // Past the sound's end, in the silence after it: that silence comes again in full.
+    const bool inTail = index == m_queue.size() && !m_queue.empty() &&
+                        (m_queue.back().header->flags & TWaveHeader::EndOfSound) != 0;
+    m_silenceLeft = inTail ? TailSilenceBytes() : 0;
+    m_unwritten = index;
+    m_streamPos = heard;
+    m_soundEnd = std::min(m_soundEnd, heard);
+    if (int result = MakeStream(); result != weNoError) {
+        Fail(result, m_lastDetail);
+        return;
+    }
+    if (m_paused) {
+        Cork(true);
+    }
+    Pump();
+}
+
+void TPulseWaveOutDevice::FollowBufferAttr()
+{
+    // The buffer the server grants is what it must hold to play; more than told before is
+    // passed on. A server that raised it above what was asked holds back whole quanta (PipeWire
+    // grants a quantum and two requests), and its timing runs up to a quantum apart from its
+    // reads, by which the ring frees buffers: half a quantum more. With just the buffer, a
+    // quantum of 8192 frames ran short once in every play, one of 4096 in one play of three.
+    const std::int64_t granted = ServerBufferBytes();
+    const std::int64_t asked = BytesOfMs(m_format, AskedBufferMs);
+    const pa_buffer_attr* attr =
+        m_stream != nullptr ? pa_stream_get_buffer_attr(m_stream) : nullptr;
+    const std::int64_t quantum =
+        granted > asked && attr != nullptr ? granted - 2 * std::int64_t{attr->minreq} : 0;
+    const std::int64_t need = granted + std::max<std::int64_t>(0, quantum) / 2;
+    if (need > m_needTold && m_open && !m_failed) {
+        m_needTold = need;
+        if (m_notify) {
+            m_notify({TWaveOutMessageKind::Starved, nullptr, 0, need});
+        }
+    }
+}
+
+void TPulseWaveOutDevice::FollowUnderrun()
+{
+    // Ran out in the middle of the sound (not before the first sound, nor in the silence after
+    // its end): what the server holds is not enough on this machine, so half its buffer more is
+    // asked for each time. PipeWire's timing runs a little apart from its reads, by up to a
+    // quantum, and a ring of just its buffer runs out now and then.
+    const bool inSound =
+        !m_queue.empty() && (m_queue.back().header->flags & TWaveHeader::EndOfSound) == 0;
+    if (!m_open || m_failed || m_paused || !inSound || HeardBytes() == 0) {
+        return;
+    }
+    const std::int64_t granted = ServerBufferBytes();
+    m_needTold = std::max(m_needTold, granted) + granted / 2;
+    if (m_notify) {
+        m_notify({TWaveOutMessageKind::Starved, nullptr, 0, m_needTold});
     }
 }
 
@@ -722,6 +836,23 @@ void TPulseWaveOutDevice::OnStreamWrite(pa_stream* stream, std::size_t, void* se
     auto& device = *static_cast<TPulseWaveOutDevice*>(self);
     if (stream == device.m_stream) {
         device.Pump();
+    }
+}
+
+void TPulseWaveOutDevice::OnBufferAttr(pa_stream* stream, void* self)
+{
+    auto& device = *static_cast<TPulseWaveOutDevice*>(self);
+    if (stream == device.m_stream) {
+        device.FollowBufferAttr();
+    }
+}
+
+void TPulseWaveOutDevice::OnUnderflow(pa_stream* stream, void* self)
+{
+    auto& device = *static_cast<TPulseWaveOutDevice*>(self);
+    if (stream == device.m_stream) {
+        ++device.m_underruns;
+        device.FollowUnderrun();
     }
 }
 

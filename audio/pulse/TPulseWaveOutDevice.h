@@ -4,16 +4,25 @@
 // thread of its own, no lock. Waiting for the server (connecting, making a stream, reading the
 // sink list) is bounded by about 2 s and runs only libpulse's events.
 //
-// Each Open (and the first write after a Reset) makes a stream whose server-side buffer takes
-// every queued buffer, so the owner's ring is the only buffer: the UI thread may stall for as long
-// as the ring lasts. A header is done once the stream's played position, from the server's
-// timing, has passed its last byte. After a header marked EndOfSound the stream is followed by
+// Each Open (and the first write after a Reset) makes a stream that asks the server to hold about
+// 100 ms, what the owner's ring holds by default; the rest waits here until the server asks for
+// it. The server may need more (PipeWire holds back a whole graph quantum, and raises the stream's
+// buffer to fit it): the buffer it grants, and every change of it, is passed on as a Starved
+// notice, so the owner's ring is never shorter than what the server must hold to play; an
+// underrun in the middle of the sound asks for half that buffer more each time. A header is
+// done once the stream's played position, from the server's timing, has passed its last byte.
+//
+// A queue that stops moving while the server answers (a server that waits for a start condition
+// after being frozen, or for more than it holds) is found within about half a second: the stream
+// is made afresh from the position heard, and if that does not move it, a Starved notice asks for
+// more sound queued. After a header marked EndOfSound the stream is followed by
 // silence, so that a server working in fixed quanta (PipeWire) plays the sound's last part, and
 // that header is done once a little of the silence has been heard too.
 //
 // The server going away, a failed stream, or no timing news for 3 s while playing end in a
 // Failed notice; the text says what happened.
 
+#include "audio/TStallWatch.h"
 #include "audio/TWaveOutDevice.h"
 #include "audio/pulse/TPulseMainLoop.h"
 
@@ -55,13 +64,14 @@ public:
     int Reset() override;
     int Close() override;
     std::int64_t PlayedFrames() const override;
+    // Underflow notices of the server since Open.
+    std::int64_t Underruns() const override { return m_underruns; }
     std::string ErrorText(int code) const override;
 
-    // Bytes handed to the current stream, silence included; bytes heard from it.
-    std::int64_t BytesWritten() const { return m_streamPos; }
-    std::int64_t BytesPlayed() const;
     // The server-side buffer of the current stream in bytes (0 when there is none).
     std::int64_t ServerBufferBytes() const;
+    // Times a stalled stream was made afresh since Open.
+    int Recoveries() const { return m_recoveries; }
 
     static constexpr int WaitMs = 2000; // longest wait for the server
     static constexpr int SilentServerMs =
@@ -72,7 +82,8 @@ private:
 
     struct TQueued {
         TWaveHeader* header;
-        std::int64_t end; // stream position just after the header's last byte, once written
+        std::int64_t start; // position of the header's first byte, once it is being written
+        std::int64_t end;   // position just after the header's last byte, once written
     };
     struct TSink {
         std::string name;
@@ -84,6 +95,10 @@ private:
     int ReadSinks();
     int MakeStream();
     void DropStream();
+    void FollowBufferAttr();
+    void FollowUnderrun();
+    void Recover();
+    std::int64_t TailSilenceBytes() const;
     bool Holds(const TWaveHeader& header) const;
     void Cork(bool cork);
     void Pump();
@@ -97,6 +112,8 @@ private:
     static void OnStreamState(pa_stream* stream, void* self);
     static void OnStreamWrite(pa_stream* stream, std::size_t bytes, void* self);
     static void OnTimingNews(pa_stream* stream, void* self);
+    static void OnBufferAttr(pa_stream* stream, void* self);
+    static void OnUnderflow(pa_stream* stream, void* self);
 
     TPulseMainLoop m_loop; // first: outlives the context and stream made on it
     pa_context* m_context = nullptr;
@@ -117,16 +134,22 @@ private:
     bool m_paused = false;
     bool m_failed = false;
     std::deque<TQueued> m_queue;
-    std::size_t m_unwritten = 0;  // index in m_queue of the first header not fully written
-    std::int64_t m_offset = 0;    // bytes of that header already written
-    std::int64_t m_streamPos = 0; // bytes written to the current stream, silence included
-    std::int64_t m_soundEnd = 0;  // bytes of sound written to it, without the closing silence
+    // Positions are in bytes since Open or the last Reset, across the streams made meanwhile.
+    std::size_t m_unwritten = 0;   // index in m_queue of the first header not fully written
+    std::int64_t m_offset = 0;     // bytes of that header already written
+    std::int64_t m_streamPos = 0;  // bytes written, silence included
+    std::int64_t m_streamBase = 0; // position at which the current stream started
+    std::int64_t m_soundEnd = 0;   // bytes of sound written, without the closing silence
     std::int64_t m_silenceLeft = 0;
     mutable std::int64_t m_heard = 0;
     Clock::time_point m_lastNews;
     Clock::time_point m_lastTick;
     Clock::time_point m_lastRequest;
     pa_operation* m_timingRequest = nullptr;
+    TStallWatch m_stall;
+    std::int64_t m_needTold = 0; // the largest server buffer passed on since Open
+    std::int64_t m_underruns = 0;
+    int m_recoveries = 0;
     std::vector<char> m_staging;
     std::string m_lastDetail;
 };

@@ -130,6 +130,7 @@ int TFakeWaveOutDevice::Open(int deviceId, const TWaveFormat& format, TWaveOutNo
     m_deviceId = deviceId;
     m_format = format;
     m_playedFrames = 0;
+    m_underruns = 0;
     m_notify = std::move(notify);
     Notify({TWaveOutMessageKind::Opened, nullptr, 0});
     return weNoError;
@@ -268,7 +269,8 @@ bool TFakeWaveOutDevice::CompleteNext()
     TWaveHeader* header = m_queue.front();
     m_queue.pop_front();
     TBlock block = Snapshot(*header);
-    m_playedFrames += static_cast<std::int64_t>(block.values.size()) / std::max(1, m_format.channels);
+    m_playedFrames +=
+        static_cast<std::int64_t>(block.values.size()) / std::max(1, m_format.channels);
     m_played.insert(m_played.end(), block.values.begin(), block.values.end());
     m_playedBlocks.push_back(std::move(block));
     header->flags = (header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;
@@ -291,6 +293,14 @@ void TFakeWaveOutDevice::Break(int code)
     m_broken = code == weNoError ? weDisconnected : code;
     if (m_open) {
         Notify({TWaveOutMessageKind::Failed, nullptr, m_broken});
+    }
+}
+
+void TFakeWaveOutDevice::Starve(std::int64_t bytes)
+{
+    if (m_open) {
+        ++m_underruns;
+        Notify({TWaveOutMessageKind::Starved, nullptr, 0, bytes});
     }
 }
 

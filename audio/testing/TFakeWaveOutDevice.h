@@ -58,6 +58,10 @@ public:
     // Pause and Restart calls return code until the device is repaired.
     void Break(int code = weDisconnected);
     void Repair();
+    // The output needs more queued: notifies Starved with bytes (0: more than now), and counts
+    // an underrun.
+    void Starve(std::int64_t bytes);
+    std::int64_t Underruns() const override { return m_underruns; }
 
     // --- what happened
     bool IsOpen() const { return m_open; }
@@ -92,6 +96,7 @@ private:
     TWaveFormat m_format;
     TWaveOutNotify m_notify;
     std::int64_t m_playedFrames = 0;
+    std::int64_t m_underruns = 0;
     std::deque<TWaveHeader*> m_queue;
     std::vector<std::int16_t> m_played;
     std::vector<TBlock> m_playedBlocks;

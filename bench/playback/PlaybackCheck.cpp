@@ -11,6 +11,10 @@
 //       Holds the recording against the fill and heard lines of `kavrel play --timing` and
 //       prints the latency from a block filled to its first value heard, the largest gap, the
 //       dropouts and the largest error of the reported heard position.
+//   playback_check analyze FILE TIMING RAW T0 LIMIT_MS
+//       The same, and then the time from Play to the first sound, the latency from a change to
+//       its being heard (a change reaches the next block filled), the ring in use and the
+//       underruns; exits 1 if there was a dropout or the largest latency is over LIMIT_MS.
 
 #include "sound/TWav.h"
 
@@ -128,8 +132,54 @@ double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// A block filled at `filled` whose first frame was recorded at `heard` (ns, monotonic).
+struct THeardFill {
+    double filled;
+    double heard;
+};
+
+// The figures of the ring: time to first sound, change-to-heard latency over every moment a
+// change could be made, the ring in use and the underruns from the timing lines; 1 if a limit
+// is broken.
+int ReportRing(const std::string& timingFile, const std::vector<THeardFill>& fills,
+               double firstSoundNs, std::int64_t dropouts, double limitMs)
+{
+    std::ifstream timing(timingFile);
+    std::string line;
+    double firstFill = -1;
+    long long ringFrames = 0;
+    long long underruns = 0;
+    while (std::getline(timing, line)) {
+        std::istringstream words(line);
+        std::string kind;
+        double ns = 0;
+        long long value = 0;
+        words >> kind >> ns >> value;
+        if (kind == "fill" && firstFill < 0)
+            firstFill = ns;
+        else if (kind == "ring")
+            ringFrames = value;
+        else if (kind == "underruns")
+            underruns = value;
+    }
+    // A change made between two fills is heard with the second block: sampled every 1 ms.
+    std::vector<double> latencies;
+    for (std::size_t i = 1; i < fills.size(); ++i)
+        for (double t = fills[i - 1].filled; t < fills[i].filled; t += 1e6)
+            latencies.push_back((fills[i].heard - t) / 1e6);
+    const double worst =
+        latencies.empty() ? NAN : *std::max_element(latencies.begin(), latencies.end());
+    std::printf("play->first sound: %.0f ms\n", (firstSoundNs - firstFill) / 1e6);
+    std::printf("latency change->heard: median %.1f ms, max %.1f ms (limit %.0f ms)\n",
+                Median(latencies), worst, limitMs);
+    std::printf("ring in use: %lld frames; underruns: %lld\n", ringFrames, underruns);
+    const bool ok = dropouts == 0 && !latencies.empty() && worst <= limitMs;
+    std::printf("%s\n", ok ? "within limits" : "OUT OF LIMITS");
+    return ok ? 0 : 1;
+}
+
 int Analyze(const std::string& file, const std::string& timingFile, const std::string& raw,
-            double t0)
+            double t0, double limitMs = -1)
 {
     TWav wav;
     wav.ReadFile(file);
@@ -215,6 +265,7 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
     std::string line;
     std::vector<double> latencies;
     std::vector<double> errors;
+    std::vector<THeardFill> heardFills;
     long long firstFill = -1;
     while (std::getline(timing, line)) {
         std::istringstream words(line);
@@ -234,9 +285,12 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
                     break;
             }
             // Blocks filled at the start wait for the stream to start; they are counted apart.
-            if (k <= end && static_cast<double>(ns - firstFill) > 0.5e9)
+            if (k <= end && static_cast<double>(ns - firstFill) > 0.5e9) {
                 latencies.push_back(
                     (t0 + static_cast<double>(k) * 1e9 / rate - static_cast<double>(ns)) / 1e6);
+                heardFills.push_back(
+                    {static_cast<double>(ns), t0 + static_cast<double>(k) * 1e9 / rate});
+            }
         } else if (kind == "heard") {
             const auto k =
                 static_cast<std::int64_t>(std::llround(recordedAt(static_cast<double>(ns))));
@@ -260,6 +314,9 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
     std::printf(
         "heard position error: median %.1f ms, max %.1f ms (%zu readings)\n", Median(errors),
         errors.empty() ? NAN : *std::max_element(errors.begin(), errors.end()), errors.size());
+    if (limitMs >= 0)
+        return ReportRing(timingFile, heardFills, t0 + static_cast<double>(first) * 1e9 / rate,
+                          dropouts, limitMs);
     return 0;
 }
 
@@ -275,6 +332,8 @@ int main(int argc, char** argv)
             return Record(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stod(a[4]), a[5]);
         if (a.size() == 5 && a[0] == "analyze")
             return Analyze(a[1], a[2], a[3], std::stod(a[4]));
+        if (a.size() == 6 && a[0] == "analyze")
+            return Analyze(a[1], a[2], a[3], std::stod(a[4]), std::stod(a[5]));
     } catch (const std::exception& e) {
         std::cerr << "playback_check: " << e.what() << "\n";
         return 1;

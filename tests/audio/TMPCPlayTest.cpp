@@ -665,3 +665,58 @@ TEST_F(Player, ChosenOutputIsFoundByItsKeyAtEachOpenOrTheDefaultIsUsed)
 }
 
 } // namespace
+
+// An output that needs more queued than the ring holds: the ring grows by buffers filled and
+// queued behind the others, and the sound runs on without a gap; more than the longest ring
+// stops playback with a message. Chunks of 4 values, 8 bytes; the ring holds 3, at most 1000.
+struct TStarveCase {
+    std::int64_t bytes;
+    int ring;  // buffers in use after the notice; 0: playback stopped
+    int grown; // OnRingGrown notices
+};
+
+class StarvedOutput : public Player, public ::testing::WithParamInterface<TStarveCase> {};
+
+TEST_P(StarvedOutput, RingGrowsToWhatTheOutputNeedsOrStopsAndSaysWhy)
+{
+    const TStarveCase& c = GetParam();
+    Make(4, 3);
+    Feed(-1);
+    int grown = 0;
+    player->OnRingGrown = [&](TMPCPlay&) { ++grown; };
+    player->Start();
+    queue.RunAll();
+    PlayOne();
+    fake->Starve(c.bytes);
+    queue.RunAll();
+    EXPECT_EQ(grown, c.grown);
+    EXPECT_EQ(player->Underruns(), 1);
+    if (c.ring == 0) {
+        EXPECT_FALSE(player->IsOpen());
+        EXPECT_EQ(closed, 1);
+        EXPECT_EQ(player->LastDeviceError(),
+                  "the sound output needs 181 ms of sound queued to keep playing, more than the "
+                  "longest ring of 90 ms");
+        return;
+    }
+    EXPECT_EQ(player->RingBuffers(), c.ring);
+    EXPECT_EQ(fake->QueuedCount(), static_cast<std::size_t>(c.ring));
+    for (int i = 0; i < 3 * c.ring; ++i) {
+        ASSERT_TRUE(PlayOne());
+    }
+    EXPECT_EQ(fake->Played(), Counting(1, 4 * (1 + 3 * c.ring)));
+    // A new Open starts again from the owner's ring.
+    player->Stop();
+    queue.RunAll();
+    player->Start();
+    EXPECT_EQ(player->RingBuffers(), 3);
+    EXPECT_EQ(fake->QueuedCount(), 3U);
+    EXPECT_EQ(player->Underruns(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StarvedOutput,
+                         ::testing::Values(TStarveCase{24, 3, 0},      // fits already
+                                           TStarveCase{25, 4, 1},      // a byte over: one more
+                                           TStarveCase{80, 10, 1},     // the figure given
+                                           TStarveCase{0, 6, 1},       // no figure: twice as long
+                                           TStarveCase{16000, 0, 0})); // past the longest ring

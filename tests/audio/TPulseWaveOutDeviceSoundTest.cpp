@@ -142,6 +142,15 @@ struct TFeed {
     }
 };
 
+// Sets player up for stereo at 44.1 kHz with a ring of `buffers` buffers of `chunk` values.
+void SetStereo(TMPCPlay& player, int chunk = 4096, int buffers = 12)
+{
+    player.SetnChunkSamples(chunk);
+    player.SetnBuffers(buffers);
+    player.SetnChans(2);
+    player.SetsfTot(88200);
+}
+
 class SoundPath : public ::testing::Test {
 protected:
     void SetUp() override
@@ -307,10 +316,7 @@ TEST_F(SoundPath, BusyEventLoopDelaysButLosesNothing)
     ASSERT_TRUE(recorder.Start());
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     TFeed feed;
     feed.values = SineAndNoise(44100 * 2);
     feed.Attach(player);
@@ -358,10 +364,7 @@ TEST_F(SoundPath, StopAndStartAgain)
 {
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     TFeed feed;
     feed.values = SineAndNoise(44100);
     feed.Attach(player);
@@ -394,10 +397,7 @@ TEST_F(SoundPath, EndOfSoundIsHeardWholeWithoutGap)
         ASSERT_TRUE(recorder.Start());
         TQtEventPoster poster;
         auto player = std::make_unique<TMPCPlay>(std::make_unique<TPulseWaveOutDevice>(), poster);
-        player->SetnChunkSamples(4096);
-        player->SetnBuffers(12);
-        player->SetnChans(2);
-        player->SetsfTot(88200);
+        SetStereo(*player);
         TFeed feed;
         feed.values = SineAndNoise(frames);
         feed.Attach(*player);
@@ -424,10 +424,7 @@ TEST_F(SoundPath, PlayedFramesFollowTheRecording)
     ASSERT_TRUE(recorder.Start());
     TQtEventPoster poster;
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     TFeed feed;
     feed.values = SineAndNoise(44100 * 2);
     feed.Attach(player);
@@ -477,9 +474,11 @@ TEST_F(SoundPath, PlayedFramesFollowTheRecording)
     std::printf("[ position ] recorded minus reported, %zu samples: min %.1f ms, median %.1f ms, "
                 "max %.1f ms\n",
                 lateMs.size(), lateMs.front(), median, lateMs.back());
-    // PipeWire hands the monitor to the recorder a graph quantum later (see the server script).
+    // PipeWire hands the monitor to the recorder a graph quantum later (see the server script),
+    // in pieces of a quantum: with long quanta the median moves by a quarter of one.
     const double monitorLag = qEnvironmentVariableIntValue("KAVREL_TEST_MONITOR_LAG_MS");
-    EXPECT_LE(std::abs(median - monitorLag), 20.0) << "monitor lag " << monitorLag << " ms";
+    EXPECT_LE(std::abs(median - monitorLag), std::max(20.0, monitorLag / 4))
+        << "monitor lag " << monitorLag << " ms";
     EXPECT_EQ(player.PlayedFrames(), 0) << "closed";
 }
 
@@ -523,10 +522,7 @@ TEST(SoundServerFaultChild, Run)
     const auto made = Clock::now();
     TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
     std::printf("created: %zu outputs (%.0f ms)\n", player.DeviceNames().size(), MsSince(made));
-    player.SetnChunkSamples(4096);
-    player.SetnBuffers(12);
-    player.SetnChans(2);
-    player.SetsfTot(88200);
+    SetStereo(player);
     std::size_t frame = 0;
     int fills = 0;
     player.OnStash = [&](TMPCPlay&, std::span<std::int16_t> buffer, int& count, bool&) {
@@ -544,6 +540,18 @@ TEST(SoundServerFaultChild, Run)
     if (mode == "frozen-at-start") {
         StartAndReport(player);
         EXPECT_FALSE(player.IsOpen());
+        return;
+    }
+    if (mode == "keeps-playing") {
+        // Says what it hears every 250 ms for 8 s, or why it stopped.
+        player.Start();
+        const auto begin = Clock::now();
+        while (closed == 0 && MsSince(begin) < 8000) {
+            RunFor(250);
+            std::printf("heard %lld\n", static_cast<long long>(player.PlayedFrames()));
+            std::fflush(stdout);
+        }
+        std::printf("%s: %s\n", closed > 0 ? "closed" : "done", player.LastDeviceError().c_str());
         return;
     }
     player.Start();
@@ -678,5 +686,91 @@ TEST_F(SoundPath, FrozenServerAtStartCostsOneBoundedWait)
     EXPECT_LT(run.LineAt("start:"), 3500) << run.said.toStdString();
     std::printf("[ fault    ] frozen before start\n%s", run.said.toStdString().c_str());
 }
+
+// The program's own ring (ten blocks of 10 ms) starts playing on any server, and what is heard is
+// whole: a server that holds back a long quantum gets a longer ring from its own figures.
+TEST_F(SoundPath, ShortRingStartsAndPlaysWhole)
+{
+    TMonitorRecorder recorder;
+    ASSERT_TRUE(recorder.Start());
+    TQtEventPoster poster;
+    TMPCPlay player(std::make_unique<TPulseWaveOutDevice>(), poster);
+    SetStereo(player, 882, 10);
+    TFeed feed;
+    feed.values = SineAndNoise(2 * 44100);
+    feed.Attach(player);
+    bool closed = false;
+    player.OnClosed = [&](TMPCPlay&) { closed = true; };
+    const auto started = Clock::now();
+    player.Start();
+    ASSERT_TRUE(RunUntil([&] { return player.PlayedFrames() > 0 || closed; }, 3000))
+        << "nothing heard within 3 s";
+    const double firstMs = MsSince(started);
+    ASSERT_TRUE(RunUntil([&] { return closed; }, 6000)) << "2 s of sound did not end";
+    EXPECT_TRUE(player.LastDeviceError().empty()) << player.LastDeviceError();
+    RunFor(300);
+    recorder.Stop();
+    TSound sound = SoundOf(recorder.Values());
+    EXPECT_TRUE(sound.values == feed.values)
+        << "heard " << sound.values.size() / 2 << " of " << feed.values.size() / 2 << " frames";
+    EXPECT_EQ(sound.silentFrames, 0U) << "a gap inside the sound";
+    std::printf("[ ring     ] first heard after %.0f ms; ring in use %.0f ms; underruns %lld\n",
+                firstMs, player.RingSeconds() * 1000.0, static_cast<long long>(player.Underruns()));
+}
+
+// A sound server frozen for a while in the middle of playback (a loaded or resuming machine):
+// afterwards playback goes on, or ends within 3 s with a message; it never stalls silently.
+struct TFreezeCase {
+    const char* program; // as the server script names it; "pulse/" is the socket's server
+    int ms;
+};
+
+class FrozenWhilePlaying : public SoundPath, public ::testing::WithParamInterface<TFreezeCase> {};
+
+TEST_P(FrozenWhilePlaying, PlaysOnOrStopsWithAMessage)
+{
+    const TFreezeCase& c = GetParam();
+    TPrivateServer server;
+    ASSERT_TRUE(server.Start()) << server.Errors().toStdString();
+    const qint64 pid = std::string(c.program) == "pulse" ? server.Pid() : server.PidOf(c.program);
+    if (pid <= 0) {
+        GTEST_SKIP() << "this server has no " << c.program;
+    }
+    TChildRun run = RunChild(server, "keeps-playing", "playing", [&] {
+        ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGSTOP), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.ms));
+        ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGCONT), 0);
+    });
+    ASSERT_TRUE(run.ended) << "the player hung:\n" << run.said.toStdString();
+    EXPECT_TRUE(run.normalExit && run.exitCode == 0) << run.said.toStdString();
+    const double closedAt = run.LineAt("closed:");
+    if (closedAt >= 0) {
+        EXPECT_LT(closedAt, 3000) << run.said.toStdString();
+        EXPECT_FALSE(run.said.contains("closed: \n")) << "stopped without a message";
+    } else {
+        // Heard positions from 3 s after the freeze to the end: at least 2 s more heard.
+        long long from = -1;
+        long long to = -1;
+        for (const auto& [ms, line] : run.lines) {
+            if (line.startsWith("heard ") && ms >= 3000) {
+                const long long frames = line.mid(6).toLongLong();
+                from = from < 0 ? frames : from;
+                to = frames;
+            }
+        }
+        EXPECT_GE(to - from, 2 * 44100) << "playback did not go on:\n" << run.said.toStdString();
+    }
+    std::printf("[ freeze   ] %s stopped for %d ms: %s\n", c.program, c.ms,
+                closedAt >= 0 ? "closed" : "played on");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, FrozenWhilePlaying,
+    ::testing::Values(TFreezeCase{"pulse", 1000}, TFreezeCase{"pulse", 2000},
+                      TFreezeCase{"pipewire", 1000}, TFreezeCase{"pipewire", 2000}),
+    [](const auto& p) {
+        return std::string(p.param.program == std::string("pulse") ? "SocketServer" : "Graph") +
+               std::to_string(p.param.ms) + "ms";
+    });
 
 } // namespace

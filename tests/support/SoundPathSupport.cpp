@@ -42,8 +42,8 @@ void RunFor(int ms)
 bool TMonitorRecorder::Start(const char* sink)
 {
     QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { Read(); });
-    m_process.start("parec", {"--latency-msec=20", "-d", QString(sink) + ".monitor",
-                              "--rate=44100", "--channels=2", "--format=s16le", "--raw"});
+    m_process.start("parec", {"--latency-msec=20", "-d", QString(sink) + ".monitor", "--rate=44100",
+                              "--channels=2", "--format=s16le", "--raw"});
     if (!m_process.waitForStarted(5000))
         return false;
     return RunUntil([this] { return !m_data.isEmpty(); }, 10000);
@@ -139,7 +139,17 @@ void TPrivateServer::Stop()
 
 qint64 TPrivateServer::Pid() const
 {
-    QFile file(m_dir + "/pulse/pid");
+    return ReadPid("pulse/pid");
+}
+
+qint64 TPrivateServer::PidOf(const QString& program) const
+{
+    return ReadPid(program + ".pid");
+}
+
+qint64 TPrivateServer::ReadPid(const QString& name) const
+{
+    QFile file(m_dir + "/" + name);
     if (m_dir.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         return 0;
     }

@@ -66,11 +66,15 @@ public:
     void Stop();
     // PID of the process that serves the PulseAudio socket, 0 if unknown.
     qint64 Pid() const;
+    // PID of a program the script started by that name ("pipewire"), 0 if it started none.
+    qint64 PidOf(const QString& program) const;
     // The environment of a client of this server.
     QProcessEnvironment ClientEnvironment() const;
     const QString& Errors() const { return m_errors; }
 
 private:
+    qint64 ReadPid(const QString& name) const;
+
     QString m_dir;
     QString m_errors;
 };
