@@ -8,6 +8,7 @@
 #include "app/cli/NativeName.h"
 #include "app/cli/TStopSignal.h"
 #include "app/core/ControlMapping.h"
+#include "app/core/FilterSettingsFile.h"
 #include "app/core/LevelAnalysis.h"
 #include "app/core/Loudness.h"
 #include "app/core/SoundExport.h"
@@ -49,14 +50,7 @@ namespace kavrel::cli {
 namespace {
 
 // The gains and filter parameters as the window holds them (linear factors, Hz).
-struct TControls {
-    double RawGain = 0.0;
-    double FilterGain = 0.0;
-    double PoleF0 = 0.0;
-    double PoleBW = 0.0;
-    double ZeroF0 = 0.0;
-    double ZeroBW = 0.0;
-};
+using TControls = TFilterSettings;
 
 // The values the sliders give at their initial positions.
 TControls InitialControls()
