@@ -377,6 +377,7 @@ void TForm18::ConnectDocument()
     };
     doc.OnMarkerVisible = [this](TSoundDocument&, bool visible) {
         m_playCursor->SetMarkerVisible(visible);
+        m_listening->SetPlaying(visible);
     };
     doc.OnOverload = [this](TSoundDocument&, bool overloaded) {
         if (m_form19 != nullptr)

@@ -24,9 +24,10 @@ TPlayCursor::TPlayCursor(TSoundDocument& document, QStatusBar* status, TAxis* ta
     m_readout = new QLabel(status);
     m_readout->setObjectName("StatusBar1Panel1");
     m_readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_readout->setTextFormat(Qt::PlainText);
     // Wide enough for hours, so that the panel does not jump as the digits change.
-    m_readout->setMinimumWidth(
-        m_readout->fontMetrics().horizontalAdvance("00:00:00.000 / 00:00:00.000") + 8);
+    m_readoutWidth = m_readout->fontMetrics().horizontalAdvance("00:00:00.000 / 00:00:00.000") + 8;
+    m_readout->setMinimumWidth(m_readoutWidth);
     status->addPermanentWidget(m_readout);
     ShowPosition(0.0);
     m_heardTimer = new QTimer(this);
@@ -67,6 +68,7 @@ void TPlayCursor::SetMarkerVisible(bool visible)
     } else {
         m_heardTimer->stop();
     }
+    HoldReadoutSize(visible);
     UpdatePlayLine();
     ShowPosition(m_lineSeconds);
 }
@@ -88,10 +90,25 @@ void TPlayCursor::Restart()
     UpdatePlayLine();
 }
 
+void TPlayCursor::HoldReadoutSize(bool hold)
+{
+    // While playing, the text changes with every tick: at the size the status bar gave it, a
+    // label of fixed size does not have the status bar laid out anew for each.
+    if (hold && m_readout->isVisible()) {
+        m_readout->setFixedSize(m_readout->size());
+    } else if (!hold) {
+        m_readout->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        m_readout->setMinimumSize(m_readoutWidth, 0);
+    }
+}
+
 void TPlayCursor::ShowPosition(double seconds)
 {
-    m_readout->setText(
-        QString::fromStdString(PositionText(seconds, m_document.SourceWav().Duration())));
+    // A label laid out anew only when its text changes.
+    const QString text =
+        QString::fromStdString(PositionText(seconds, m_document.SourceWav().Duration()));
+    if (text != m_readout->text())
+        m_readout->setText(text);
 }
 
 double TPlayCursor::PlayPosSeconds() const

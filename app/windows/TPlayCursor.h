@@ -58,8 +58,10 @@ public:
     void SetFollow(bool value) { m_follow = value; }
 
 private:
-    // The readout at `seconds` of the loaded sound.
+    // The readout at `seconds` of the loaded sound; the label is set only when its text changes.
     void ShowPosition(double seconds);
+    // Fixes the readout's size while playing, frees it again after.
+    void HoldReadoutSize(bool hold);
     // Pages the time range to the play line when the line has left it during playback.
     void FollowPlayLine();
     double PlayPosSeconds() const;
@@ -69,6 +71,7 @@ private:
     TPaintBox* m_upper;
     TPaintBox* m_lower;
     QLabel* m_readout = nullptr;
+    int m_readoutWidth = 0; // the readout's least width, pixels
     QTimer* m_heardTimer = nullptr;
     // Where the play-position line stands, seconds; it shows with the time axis marker, while
     // the sound plays.
