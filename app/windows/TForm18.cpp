@@ -3,7 +3,6 @@
 #include "app/cli/NativeName.h"
 #include "app/core/ControlMapping.h"
 #include "app/core/FilterSettingsFile.h"
-#include "app/core/PositionText.h"
 #include "app/core/TSoundDocument.h"
 #include "app/view/PlotColumns.h"
 #include "app/windows/AxisRange.h"
@@ -11,12 +10,15 @@
 #include "app/windows/Pictures.h"
 #include "app/windows/TAbout.h"
 #include "app/windows/TFilterSettingsActions.h"
+#include "app/windows/TFlagGuard.h"
 #include "app/windows/TForm19.h"
 #include "app/windows/TLevelsForm.h"
 #include "app/windows/TListeningTools.h"
 #include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
+#include "app/windows/TPlayCursor.h"
 #include "app/windows/TResponsePlot.h"
+#include "app/windows/TSoundLoader.h"
 #include "app/windows/WavePainting.h"
 #include "audio/pulse/TPulseWaveOutDevice.h"
 #include "audio/qt/TQtEventPoster.h"
@@ -31,7 +33,6 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -40,28 +41,18 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
-#include <QProgressDialog>
 #include <QSlider>
 #include <QStatusBar>
-#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
-#include <future>
-#include <mutex>
 #include <string>
 #include <utility>
-
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace kavrel {
 
@@ -78,16 +69,6 @@ constexpr const char* SaveFilter = "Wave files (*.wav);;FLAC files (*.flac);;All
 constexpr double WheelZoomFactor = 0.8;
 // The time axis is never zoomed in to fewer samples than this.
 constexpr double MinVisibleSamples = 16.0;
-// While a long job runs, events are handled at least this often (ms).
-constexpr qint64 EventInterval = 25;
-// While a job runs on a worker thread, the UI thread handles events this often (ms).
-constexpr int WorkerPoll = 5;
-// The worker's nice value while something plays, and how far (in thousandths) it may run ahead
-// of the dialog.
-constexpr int WorkerNice = 10;
-constexpr int MaxAhead = 50;
-// The marker, the play line and the readout follow what is heard this often (ms) while playing.
-constexpr int HeardInterval = 33;
 
 std::string ToPath(const QString& path)
 {
@@ -110,18 +91,6 @@ QString DroppedSoundFile(const QMimeData* mime)
     return {};
 }
 
-// Sets a flag for the lifetime of the object, also when an exception leaves the scope.
-class TFlagGuard {
-public:
-    explicit TFlagGuard(bool& flag) : m_flag(flag) { m_flag = true; }
-    ~TFlagGuard() { m_flag = false; }
-    TFlagGuard(const TFlagGuard&) = delete;
-    TFlagGuard& operator=(const TFlagGuard&) = delete;
-
-private:
-    bool& m_flag;
-};
-
 } // namespace
 
 TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
@@ -133,6 +102,7 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
         ReportError(this, QString::fromUtf8(e.what()));
     };
     m_document = std::make_unique<TSoundDocument>(std::move(device), *m_poster);
+    m_loader = std::make_unique<TSoundLoader>(this, *m_document);
 
     m_progId1.SetProductName("Kavrel");
     m_progId1.SetCompany("MorvaneData");
@@ -165,10 +135,9 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
     // A long path must not widen the window.
     m_statusPanel0->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     status->addWidget(m_statusPanel0, 1);
-    CreatePositionReadout(status);
-    setStatusBar(status);
-
     CreatePlots();
+    m_playCursor = new TPlayCursor(*m_document, status, m_taxis, m_paintBox1, m_paintBox2, this);
+    setStatusBar(status);
     ConnectDocument();
 
     // The client area below the menu bar: toolbar, plots and status bar.
@@ -367,10 +336,8 @@ void TForm18::CreatePlots()
     m_taxis->SetShowTickmarks(false);
     m_taxis->SetMarkerVisible(false);
     // The plots follow a drag as it goes, not only when the button is released.
-    m_taxis->OnScaleChanging = [this](TAxis&) { TimeRangeChanged(); };
-    m_taxis->OnScaleChanged = [this](TAxis&) { TimeRangeChanged(); };
-    m_viewLo = m_taxis->LoValue();
-    m_viewHi = m_taxis->HiValue();
+    m_taxis->OnScaleChanging = [this](TAxis&) { m_playCursor->TimeRangeChanged(); };
+    m_taxis->OnScaleChanged = [this](TAxis&) { m_playCursor->TimeRangeChanged(); };
 
     const auto makeAmplitudeAxis = [this](const char* name, TPaintBox* box) {
         auto* axis = new TAxis(m_panel1);
@@ -406,25 +373,11 @@ void TForm18::ConnectDocument()
     TSoundDocument& doc = *m_document;
     doc.OnApplyControls = [this](TSoundDocument&) { ApplyControls(); };
     doc.OnMarkerValue = [this](TSoundDocument&, double seconds) {
-        m_taxis->SetMarkerValue(seconds);
-        m_lineSeconds = seconds;
-        UpdatePlayLine();
-        ShowPosition(seconds);
-        FollowPlayLine();
+        m_playCursor->ShowMarker(seconds);
     };
     doc.OnMarkerVisible = [this](TSoundDocument&, bool visible) {
-        m_taxis->SetMarkerVisible(visible);
-        m_lineVisible = visible;
-        const int rate = m_document->SourceWav().SampleRate();
-        m_lineSeconds = rate > 0 ? m_document->HeardPos() / static_cast<double>(rate) : 0.0;
-        if (visible) {
-            m_taxis->SetMarkerValue(m_lineSeconds);
-            m_heardTimer->start();
-        } else {
-            m_heardTimer->stop();
-        }
-        UpdatePlayLine();
-        ShowPosition(m_lineSeconds);
+        m_playCursor->SetMarkerVisible(visible);
+        m_listening->SetPlaying(visible);
     };
     doc.OnOverload = [this](TSoundDocument&, bool overloaded) {
         if (m_form19 != nullptr)
@@ -472,37 +425,19 @@ QString TForm18::StatusText() const
     return m_statusPanel0->text();
 }
 
-void TForm18::CreatePositionReadout(QStatusBar* status)
-{
-    m_statusPanel1 = new QLabel(status);
-    m_statusPanel1->setObjectName("StatusBar1Panel1");
-    m_statusPanel1->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Wide enough for hours, so that the panel does not jump as the digits change.
-    m_statusPanel1->setMinimumWidth(
-        m_statusPanel1->fontMetrics().horizontalAdvance("00:00:00.000 / 00:00:00.000") + 8);
-    status->addPermanentWidget(m_statusPanel1);
-    ShowPosition(0.0);
-    m_heardTimer = new QTimer(this);
-    m_heardTimer->setObjectName("HeardTimer");
-    m_heardTimer->setInterval(HeardInterval);
-    connect(m_heardTimer, &QTimer::timeout, this, [this] { ShowHeardPosition(); });
-}
-
 QString TForm18::PositionReadout() const
 {
-    return m_statusPanel1->text();
+    return m_playCursor->PositionReadout();
 }
 
 void TForm18::ShowHeardPosition()
 {
-    if (m_lineVisible)
-        m_document->UpdateMarker();
+    m_playCursor->ShowHeardPosition();
 }
 
-void TForm18::ShowPosition(double seconds)
+bool TForm18::FollowPlayback() const
 {
-    m_statusPanel1->setText(
-        QString::fromStdString(PositionText(seconds, m_document->SourceWav().Duration())));
+    return m_playCursor->Follow();
 }
 
 void TForm18::SetStatusText(const QString& text)
@@ -645,92 +580,6 @@ void TForm18::SaveSettings()
     m_zelFile1.Clear();
 }
 
-bool TForm18::WithProgress(const QString& text, std::int64_t samples,
-                           const std::function<bool(const std::function<bool(double)>&)>& job,
-                           bool onWorker)
-{
-    if (samples < ProgressSamples) {
-        // Over in a moment: no dialog, and no events meanwhile.
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        const struct TRestore {
-            ~TRestore() { QApplication::restoreOverrideCursor(); }
-        } restore;
-        return job({});
-    }
-    QProgressDialog dialog(text, "Cancel", 0, 1000, this);
-    dialog.setObjectName("ProgressDialog");
-    dialog.setWindowTitle("Kavrel");
-    // Modal to the main window only, so that nothing else touches the document meanwhile, while
-    // the filter controls stay in use (an export works on a copy of the filter) and playback and
-    // repaints go on: the job hands the events over to the event loop as it progresses.
-    dialog.setWindowModality(Qt::WindowModal);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoReset(false);
-    dialog.setAutoClose(false);
-    dialog.setValue(0);
-    dialog.show();
-    QCoreApplication::processEvents();
-    const auto dialogValue = [](double fraction) {
-        return std::isfinite(fraction) ? static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 1000)
-                                       : 0;
-    };
-    if (onWorker) {
-        // Nothing on the UI thread waits longer than a few milliseconds for the job. The job
-        // keeps within MaxAhead of what the dialog has shown, so that a Cancel pressed at some
-        // point stops it close to there.
-        std::mutex lock;
-        std::condition_variable shown;
-        int shownValue = 0;
-        std::atomic<double> done{0.0};
-        std::atomic<bool> cancelled{false};
-        // While something plays the job runs below the UI thread, which feeds the sound: on a
-        // busy machine the job waits then, not the playback. Otherwise it runs at the program's
-        // own priority, as fast as the machine allows. Threads the job starts inherit it; a
-        // playback started meanwhile lowers it from then on (it cannot be raised again).
-        std::atomic<pid_t> worker{0};
-        bool lowered = m_document->Playing();
-        auto task = std::async(std::launch::async, [&, lowered] {
-            worker = gettid();
-            if (lowered)
-                setpriority(PRIO_PROCESS, static_cast<id_t>(worker.load()), WorkerNice);
-            return job([&](double fraction) {
-                done = fraction;
-                const int value = dialogValue(fraction);
-                std::unique_lock<std::mutex> held(lock);
-                shown.wait(held, [&] { return value - shownValue <= MaxAhead || cancelled; });
-                return !cancelled;
-            });
-        });
-        while (task.wait_for(std::chrono::milliseconds(WorkerPoll)) != std::future_status::ready) {
-            if (!lowered && worker != 0 && m_document->Playing()) {
-                setpriority(PRIO_PROCESS, static_cast<id_t>(worker.load()), WorkerNice);
-                lowered = true;
-            }
-            dialog.setValue(dialogValue(done));
-            QCoreApplication::processEvents();
-            {
-                const std::lock_guard<std::mutex> held(lock);
-                cancelled = dialog.wasCanceled();
-                shownValue = dialog.value();
-            }
-            shown.notify_all();
-        }
-        return task.get();
-    }
-    QElapsedTimer sinceEvents;
-    sinceEvents.start();
-    const bool done = job([&](double fraction) {
-        const int value = dialogValue(fraction);
-        if (value != dialog.value() || sinceEvents.elapsed() >= EventInterval) {
-            sinceEvents.restart();
-            dialog.setValue(value);
-            QCoreApplication::processEvents();
-        }
-        return !dialog.wasCanceled();
-    });
-    return done;
-}
-
 void TForm18::LoadSoundFile(const QString& path)
 {
     ApplyControls();
@@ -739,22 +588,10 @@ void TForm18::LoadSoundFile(const QString& path)
 
     TSoundDocument& doc = *m_document;
     const QString name = QFileInfo(path).fileName();
-    // A 16-bit file holds about half as many samples as bytes.
-    const std::int64_t samples = QFileInfo(path).size() / 2;
-    // A long sound is read, and its plots' summaries made, on a worker while playback goes on;
-    // it replaces the document's only when complete.
+    // The sound read replaces the document's only when complete.
     TWav sound;
     TSoundSummary summary;
-    const bool loaded = WithProgress(
-        "Reading " + name + "...", samples,
-        [&](const auto& progress) {
-            if (!sound.ReadFile(file, progress))
-                return false;
-            summary.Build(sound);
-            return true;
-        },
-        true);
-    if (!loaded)
+    if (!m_loader->Read(path, sound, summary))
         return;
     // A playback that cannot start again on the new format is reported once the window shows
     // the new sound.
@@ -768,18 +605,7 @@ void TForm18::LoadSoundFile(const QString& path)
     m_summary = std::move(summary);
     // Only a file that opened goes into the recent list.
     m_recentFiles1.AddFile(file);
-    // Giving back the pages of an hour of sound takes a while: not on the UI thread, which
-    // does not wait for an earlier release either (the new one does), and below it while
-    // something plays, as the reading was.
-    m_release =
-        std::async(std::launch::async, [old = std::move(previous), earlier = std::move(m_release),
-                                        lower = doc.Playing()]() mutable {
-            if (lower)
-                setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WorkerNice);
-            if (earlier.valid())
-                earlier.wait();
-            old = TWav();
-        });
+    m_loader->Release(std::move(previous));
 
     // Only this window's caption names the file; the other windows keep their own titles.
     setWindowTitle(name + " - Kavrel");
@@ -796,11 +622,9 @@ void TForm18::LoadSoundFile(const QString& path)
     m_playaction->setEnabled(true);
     m_saveaction->setEnabled(true);
     doc.SetPlayPos(0);
-    m_lineSeconds = 0;
-    ShowPosition(0.0);
     m_paintBox1->Invalidate();
     m_paintBox2->Invalidate();
-    UpdatePlayLine();
+    m_playCursor->Restart();
     ShowResponse();
     if (restartError)
         std::rethrow_exception(restartError);
@@ -820,64 +644,7 @@ void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& ax
 void TForm18::PaintBoxMouseDown(int x)
 {
     m_document->SetPlayPosSeconds(m_taxis->PixelToValue(x));
-    // While playing, the line and the marker get there when the clicked time is heard.
-    if (m_lineVisible)
-        return;
-    m_lineSeconds = PlayPosSeconds();
-    UpdatePlayLine();
-    ShowPosition(m_lineSeconds);
-}
-
-double TForm18::PlayPosSeconds() const
-{
-    const int rate = m_document->SourceWav().SampleRate();
-    return rate > 0 ? m_document->PlayPos() / static_cast<double>(rate) : 0.0;
-}
-
-void TForm18::UpdatePlayLine()
-{
-    int x = -1;
-    // While stopped the line stands where Play will start.
-    const double seconds = m_lineVisible ? m_lineSeconds : PlayPosSeconds();
-    if (m_document->SourceWav().Length() > 0 && std::isfinite(seconds)) {
-        const int pixel = m_taxis->RawValueToPixel(seconds);
-        if (pixel >= 0 && pixel < m_taxis->width())
-            x = pixel;
-    }
-    m_paintBox1->SetLineX(x);
-    // The lower plot of a mono sound stays white.
-    m_paintBox2->SetLineX(m_document->SourceWav().Channels() >= 2 ? x : -1);
-}
-
-void TForm18::TimeRangeChanged()
-{
-    const double lo = m_taxis->LoValue();
-    const double hi = m_taxis->HiValue();
-    if (!m_paging && (lo != m_viewLo || hi != m_viewHi))
-        m_follow = false;
-    m_viewLo = lo;
-    m_viewHi = hi;
-    m_paintBox1->Invalidate();
-    m_paintBox2->Invalidate();
-    UpdatePlayLine();
-}
-
-void TForm18::FollowPlayLine()
-{
-    if (!m_follow || !m_lineVisible || !std::isfinite(m_lineSeconds))
-        return;
-    const double lo = m_taxis->LoValue();
-    const double hi = m_taxis->HiValue();
-    if (m_lineSeconds >= lo && m_lineSeconds <= hi)
-        return;
-    const double span = hi - lo;
-    const double duration = m_document->SourceWav().Duration();
-    if (!(span > 0) || span >= duration)
-        return;
-    // A page on, with the line at its left edge; the last page ends at the sound's end.
-    const double newLo = std::clamp(m_lineSeconds, 0.0, duration - span);
-    TFlagGuard paging(m_paging);
-    m_taxis->SetRange(newLo, newLo + span);
+    m_playCursor->ShowPlayPos();
 }
 
 void TForm18::ShowAll()
@@ -953,7 +720,7 @@ void TForm18::ZoomTime(double steps, int x)
     const double minSpan = rate > 0 ? MinVisibleSamples / rate : 1e-6;
     if (!std::isfinite(newLo) || !std::isfinite(newHi) || !(newHi - newLo >= minSpan))
         return;
-    m_follow = false;
+    m_playCursor->SetFollow(false);
     m_taxis->SetRange(newLo, newHi);
 }
 
@@ -979,7 +746,7 @@ void TForm18::FormResize()
     place(m_paintBox2, taxisLeft, axis2Top, taxisWidth, axis1Height);
     m_paintBox1->Invalidate();
     m_paintBox2->Invalidate();
-    UpdatePlayLine();
+    m_playCursor->UpdatePlayLine();
 }
 
 void TForm18::openactionExecute()
@@ -1030,7 +797,7 @@ bool TForm18::ExportSoundFile(const QString& path)
     const TWav& wav = m_document->SourceWav();
     // A long export runs on a worker, through a copy of the filter as it is now.
     const TFilterSection filter = m_document->FilterSection1();
-    const bool saved = WithProgress(
+    const bool saved = m_loader->WithProgress(
         "Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
         [&](const auto& progress) { return m_document->Export(file, filter, progress); }, true);
     if (saved)
@@ -1051,7 +818,7 @@ void TForm18::playactionExecute()
         m_playaction->setChecked(false);
         throw;
     }
-    m_follow = true;
+    m_playCursor->SetFollow(true);
     if (m_document->MPCPlay1().OutputMissing()) {
         const std::string& chosen = m_outputMenu->ChosenDescription().empty()
                                         ? m_document->MPCPlay1().OutputKey()
@@ -1081,7 +848,7 @@ void TForm18::AnalyzeactionExecute()
     std::string text;
     // A long sound is analysed on a worker. The analysis cannot stop halfway: a cancel only
     // drops its result.
-    const bool done = WithProgress(
+    const bool done = m_loader->WithProgress(
         "Analyzing " + QFileInfo(FromPath(wav.FileName())).fileName() + "...",
         wav.Length() * wav.Channels(),
         [&](const auto& progress) {

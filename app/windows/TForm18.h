@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/view/TSoundSummary.h"
+#include "app/windows/TSoundLoader.h"
 #include "audio/TWaveOutDevice.h"
 #include "menus/TRecentFiles.h"
 #include "settings/TProgId.h"
@@ -10,8 +11,6 @@
 #include <QPoint>
 
 #include <cstdint>
-#include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,8 +19,6 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPainter;
-class QStatusBar;
-class QTimer;
 class QToolBar;
 
 namespace kavrel {
@@ -34,6 +31,7 @@ class TListeningTools;
 class TOutputMenu;
 class TPaintBox;
 class TPanel;
+class TPlayCursor;
 class TQtEventPoster;
 class TRecentFilesMenu;
 class TSoundDocument;
@@ -129,7 +127,7 @@ public:
     void ShowAll();
     // Whether the time axis pages along with the play line; set by Play, cleared by the user's
     // own change of the time range.
-    bool FollowPlayback() const { return m_follow; }
+    bool FollowPlayback() const;
 
     // Lays out axes and plots from Panel1's size (also run on every resize).
     void FormResize();
@@ -140,7 +138,7 @@ public:
 
     // Jobs on sounds of at least this many samples (over all channels) run under a progress
     // dialog; shorter ones run without.
-    static constexpr std::int64_t ProgressSamples = std::int64_t{1} << 23;
+    static constexpr std::int64_t ProgressSamples = TSoundLoader::ProgressSamples;
 
     // Draws channel `channel` of the sound with `axis` as amplitude axis on the box, at its
     // device pixel ratio, in the palette's text colour.
@@ -169,32 +167,12 @@ private:
     void ConnectDocument();
     void PaintBoxMouseDown(int x);
     void ZoomTime(double steps, int x);
-    // Repaints after a change of the time range; a change that is not the window's own paging
-    // ends following the playback.
-    void TimeRangeChanged();
-    // Pages the time range to the play line when the line has left it during playback.
-    void FollowPlayLine();
-    double PlayPosSeconds() const;
     // Size, place and state of the windows, kept in the per-user ini beside the recent files.
     void RestoreWindowPlaces();
     void StoreWindowPlaces();
     double ReadSetting(const char* key, double current) const;
-    // Runs a job on `samples` samples, a long one under a progress dialog; job gets a callback
-    // that takes the fraction done and returns false once the user cancelled. onWorker: a long
-    // job runs on a thread of its own while the UI thread handles events (it must then touch
-    // nothing that the UI thread changes); otherwise the callback handles them.
-    bool WithProgress(const QString& text, std::int64_t samples,
-                      const std::function<bool(const std::function<bool(double)>&)>& job,
-                      bool onWorker = false);
-    // Puts the play-position line of both plots at m_lineSeconds; hidden while the sound does not
-    // play and outside the time axis's range.
-    void UpdatePlayLine();
     // Shows the filter's response on the filter controls window.
     void ShowResponse();
-    // Status bar panel 1 at `seconds` of the loaded sound.
-    void ShowPosition(double seconds);
-    // The position readout and the timer that follows what is heard.
-    void CreatePositionReadout(QStatusBar* status);
     // Puts Analyze's text into status bar panel 0 and its tooltip and opens or refreshes the
     // "Levels" window with it.
     void ShowLevels(const QString& text);
@@ -205,6 +183,8 @@ private:
 
     std::unique_ptr<TQtEventPoster> m_poster;
     std::unique_ptr<TSoundDocument> m_document;
+    // Declared after the document, which its workers read: goes first.
+    std::unique_ptr<TSoundLoader> m_loader;
     TProgId m_progId1;
     TZELFile m_zelFile1;
     TRecentFiles m_recentFiles1;
@@ -228,8 +208,7 @@ private:
     QMenu* m_view1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;
-    QLabel* m_statusPanel1 = nullptr;
-    QTimer* m_heardTimer = nullptr;
+    TPlayCursor* m_playCursor = nullptr; // the play line, the readout and the paging
     TLevelsForm* m_levelsForm = nullptr;
     TListeningTools* m_listening = nullptr; // the meters and the spectrum
     TPanel* m_panel1 = nullptr;
@@ -241,16 +220,6 @@ private:
 
     QString m_saveFileName;
     TSoundSummary m_summary;
-    // Where the play-position line stands, seconds; it shows with the time axis marker, while
-    // the sound plays.
-    double m_lineSeconds = 0;
-    bool m_lineVisible = false;
-    std::future<void> m_release; // frees the memory of the sound opened before the present one
-    // The time range as last seen, to tell the user's changes from the window's paging.
-    double m_viewLo = 0;
-    double m_viewHi = 0;
-    bool m_follow = false;
-    bool m_paging = false;
     // Where the filter controls window stood at the last close, and whether it showed.
     bool m_form19WasShown = false;
     std::optional<QPoint> m_form19Place;

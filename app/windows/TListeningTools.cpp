@@ -31,7 +31,14 @@ TListeningTools::TListeningTools(QWidget* window, QMenu* menu, TSoundDocument& d
     m_timer = new QTimer(this);
     m_timer->setInterval(Interval);
     connect(m_timer, &QTimer::timeout, this, [this] { Follow(); });
-    m_timer->start();
+}
+
+void TListeningTools::SetPlaying(bool playing)
+{
+    if (playing)
+        m_timer->start();
+    else
+        m_timer->stop();
 }
 
 TListeningTools::~TListeningTools() = default;

@@ -37,6 +37,8 @@ public:
     TListeningTools(QWidget* window, QMenu* menu, TSoundDocument& document);
     ~TListeningTools() override;
 
+    // Runs the timer that calls Follow while the sound plays; stops it otherwise.
+    void SetPlaying(bool playing);
     // Puts the meters on the filter controls window (null: none).
     void SetControls(TForm19* controls);
 

@@ -1,0 +1,166 @@
+#include "app/windows/TPlayCursor.h"
+
+#include "app/core/PositionText.h"
+#include "app/core/TSoundDocument.h"
+#include "app/windows/TFlagGuard.h"
+#include "app/windows/TPaintBox.h"
+#include "axes/qt/TAxis.h"
+
+#include <QLabel>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kavrel {
+
+TPlayCursor::TPlayCursor(TSoundDocument& document, QStatusBar* status, TAxis* taxis,
+                         TPaintBox* upper, TPaintBox* lower, QObject* parent)
+    : QObject(parent), m_document(document), m_taxis(taxis), m_upper(upper), m_lower(lower),
+      m_viewLo(taxis->LoValue()), m_viewHi(taxis->HiValue())
+{
+    setObjectName("PlayCursor");
+    m_readout = new QLabel(status);
+    m_readout->setObjectName("StatusBar1Panel1");
+    m_readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_readout->setTextFormat(Qt::PlainText);
+    // Wide enough for hours, so that the panel does not jump as the digits change.
+    m_readoutWidth = m_readout->fontMetrics().horizontalAdvance("00:00:00.000 / 00:00:00.000") + 8;
+    m_readout->setMinimumWidth(m_readoutWidth);
+    status->addPermanentWidget(m_readout);
+    ShowPosition(0.0);
+    m_heardTimer = new QTimer(this);
+    m_heardTimer->setObjectName("HeardTimer");
+    m_heardTimer->setInterval(HeardInterval);
+    connect(m_heardTimer, &QTimer::timeout, this, [this] { ShowHeardPosition(); });
+}
+
+QString TPlayCursor::PositionReadout() const
+{
+    return m_readout->text();
+}
+
+void TPlayCursor::ShowHeardPosition()
+{
+    if (m_lineVisible)
+        m_document.UpdateMarker();
+}
+
+void TPlayCursor::ShowMarker(double seconds)
+{
+    m_taxis->SetMarkerValue(seconds);
+    m_lineSeconds = seconds;
+    UpdatePlayLine();
+    ShowPosition(seconds);
+    FollowPlayLine();
+}
+
+void TPlayCursor::SetMarkerVisible(bool visible)
+{
+    m_taxis->SetMarkerVisible(visible);
+    m_lineVisible = visible;
+    const int rate = m_document.SourceWav().SampleRate();
+    m_lineSeconds = rate > 0 ? m_document.HeardPos() / static_cast<double>(rate) : 0.0;
+    if (visible) {
+        m_taxis->SetMarkerValue(m_lineSeconds);
+        m_heardTimer->start();
+    } else {
+        m_heardTimer->stop();
+    }
+    HoldReadoutSize(visible);
+    UpdatePlayLine();
+    ShowPosition(m_lineSeconds);
+}
+
+void TPlayCursor::ShowPlayPos()
+{
+    // While playing, the line and the marker get there when the clicked time is heard.
+    if (m_lineVisible)
+        return;
+    m_lineSeconds = PlayPosSeconds();
+    UpdatePlayLine();
+    ShowPosition(m_lineSeconds);
+}
+
+void TPlayCursor::Restart()
+{
+    m_lineSeconds = 0;
+    ShowPosition(0.0);
+    UpdatePlayLine();
+}
+
+void TPlayCursor::HoldReadoutSize(bool hold)
+{
+    // While playing, the text changes with every tick: at the size the status bar gave it, a
+    // label of fixed size does not have the status bar laid out anew for each.
+    if (hold && m_readout->isVisible()) {
+        m_readout->setFixedSize(m_readout->size());
+    } else if (!hold) {
+        m_readout->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        m_readout->setMinimumSize(m_readoutWidth, 0);
+    }
+}
+
+void TPlayCursor::ShowPosition(double seconds)
+{
+    // A label laid out anew only when its text changes.
+    const QString text =
+        QString::fromStdString(PositionText(seconds, m_document.SourceWav().Duration()));
+    if (text != m_readout->text())
+        m_readout->setText(text);
+}
+
+double TPlayCursor::PlayPosSeconds() const
+{
+    const int rate = m_document.SourceWav().SampleRate();
+    return rate > 0 ? m_document.PlayPos() / static_cast<double>(rate) : 0.0;
+}
+
+void TPlayCursor::UpdatePlayLine()
+{
+    int x = -1;
+    // While stopped the line stands where Play will start.
+    const double seconds = m_lineVisible ? m_lineSeconds : PlayPosSeconds();
+    if (m_document.SourceWav().Length() > 0 && std::isfinite(seconds)) {
+        const int pixel = m_taxis->RawValueToPixel(seconds);
+        if (pixel >= 0 && pixel < m_taxis->width())
+            x = pixel;
+    }
+    m_upper->SetLineX(x);
+    // The lower plot of a mono sound stays white.
+    m_lower->SetLineX(m_document.SourceWav().Channels() >= 2 ? x : -1);
+}
+
+void TPlayCursor::TimeRangeChanged()
+{
+    const double lo = m_taxis->LoValue();
+    const double hi = m_taxis->HiValue();
+    if (!m_paging && (lo != m_viewLo || hi != m_viewHi))
+        m_follow = false;
+    m_viewLo = lo;
+    m_viewHi = hi;
+    m_upper->Invalidate();
+    m_lower->Invalidate();
+    UpdatePlayLine();
+}
+
+void TPlayCursor::FollowPlayLine()
+{
+    if (!m_follow || !m_lineVisible || !std::isfinite(m_lineSeconds))
+        return;
+    const double lo = m_taxis->LoValue();
+    const double hi = m_taxis->HiValue();
+    if (m_lineSeconds >= lo && m_lineSeconds <= hi)
+        return;
+    const double span = hi - lo;
+    const double duration = m_document.SourceWav().Duration();
+    if (!(span > 0) || span >= duration)
+        return;
+    // A page on, with the line at its left edge; the last page ends at the sound's end.
+    const double newLo = std::clamp(m_lineSeconds, 0.0, duration - span);
+    TFlagGuard paging(m_paging);
+    m_taxis->SetRange(newLo, newLo + span);
+}
+
+} // namespace kavrel
