@@ -299,6 +299,7 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
     std::vector<std::int16_t> values(blockValues);
     std::int64_t frames = 0;
     std::uint64_t reported = 0;
+    int decodeError = SF_ERR_NO_ERROR;
     for (;;) {
         sf_count_t limit = blockFrames;
         // A scan delivers no more frames than it announced.
@@ -310,6 +311,10 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
                                              : sf_readf_int(file.get(), ints.data(), limit);
         if (virtualFile.Error)
             std::rethrow_exception(virtualFile.Error);
+        // Each call clears the error of the one before, so a decoder error is kept as it comes.
+        if (const int code = sf_error(file.get());
+            code != SF_ERR_NO_ERROR && decodeError == SF_ERR_NO_ERROR)
+            decodeError = code;
         if (got <= 0)
             break;
         const std::size_t count = static_cast<std::size_t>(got) * channels;
@@ -352,12 +357,12 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
     // sound was cut there.
     const bool mpeg = storage.Encoding == TWavEncoding::Mpeg;
     sound.truncated =
-        sf_error(file.get()) != SF_ERR_NO_ERROR || (frameCountKnown && frames < info.frames) ||
+        decodeError != SF_ERR_NO_ERROR || (frameCountKnown && frames < info.frames) ||
         lengthWrong || (ogg && (!lastPage || !lastPage->EndOfStream)) ||
         (mpeg && virtualFile.Position + std::max(kUnreadSlack, *source.Size / 20) < *source.Size);
-    if (frames == 0 && sf_error(file.get()) != SF_ERR_NO_ERROR)
+    if (frames == 0 && decodeError != SF_ERR_NO_ERROR)
         throw EWavError(name, "cannot decode the " + container +
-                                  " file: " + Reason(sf_strerror(file.get())));
+                                  " file: " + Reason(sf_error_number(decodeError)));
     if (frames == 0)
         throw EWavError(name, "the " + container + " file holds no sound that can be decoded");
     sound.length = frames;

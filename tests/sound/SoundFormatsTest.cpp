@@ -181,6 +181,17 @@ TEST(SoundFormats, BrokenFilesAreRefusedOrCutShortNamingTheFile)
     TWav zero;
     ASSERT_TRUE(zero.ReadFile(Format("tone-granule-zero.ogg")));
     EXPECT_GE(zero.Length(), source.Length());
+
+    // A frame that fails to decode among the last ones (a file the fuzzer made): the read and the
+    // scan, which ask the decoder a different number of times, both say the file is damaged.
+    TWav damaged;
+    ASSERT_TRUE(damaged.ReadFile(Format("bad-frame-mono.flac")));
+    EXPECT_TRUE(damaged.Truncated());
+    TWavScanFormat damagedFormat;
+    bool damagedScan = false;
+    ASSERT_TRUE(ScanWavFile(Format("bad-frame-mono.flac"), damagedFormat, {}, damagedScan));
+    EXPECT_TRUE(damagedScan);
+    EXPECT_EQ(damagedFormat.Frames, damaged.Length());
 }
 
 TEST(SoundFormats, SavingToAFlacNameWritesTheSame16BitSamples)
