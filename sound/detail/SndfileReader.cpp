@@ -302,10 +302,12 @@ std::optional<TDecodedWav> DecodeSndfile(const TWavSource& source, const std::st
     int decodeError = SF_ERR_NO_ERROR;
     for (;;) {
         sf_count_t limit = blockFrames;
-        // A scan delivers no more frames than it announced.
-        if (scan != nullptr && frameCountKnown)
+        // Up to the count the header gives, the read and the scan ask for the same frames:
+        // libsndfile's MP3 decoder answers a request past that count with other frames than one
+        // that ends on it. A scan delivers no more frames than it announced; only a read goes on.
+        if (frameCountKnown && frames < info.frames)
             limit = std::min<sf_count_t>(limit, info.frames - frames);
-        if (limit <= 0)
+        else if (frameCountKnown && scan != nullptr)
             break;
         const sf_count_t got = storage.Float ? sf_readf_double(file.get(), doubles.data(), limit)
                                              : sf_readf_int(file.get(), ints.data(), limit);

@@ -182,16 +182,20 @@ TEST(SoundFormats, BrokenFilesAreRefusedOrCutShortNamingTheFile)
     ASSERT_TRUE(zero.ReadFile(Format("tone-granule-zero.ogg")));
     EXPECT_GE(zero.Length(), source.Length());
 
-    // A frame that fails to decode among the last ones (a file the fuzzer made): the read and the
-    // scan, which ask the decoder a different number of times, both say the file is damaged.
-    TWav damaged;
-    ASSERT_TRUE(damaged.ReadFile(Format("bad-frame-mono.flac")));
-    EXPECT_TRUE(damaged.Truncated());
-    TWavScanFormat damagedFormat;
-    bool damagedScan = false;
-    ASSERT_TRUE(ScanWavFile(Format("bad-frame-mono.flac"), damagedFormat, {}, damagedScan));
-    EXPECT_TRUE(damagedScan);
-    EXPECT_EQ(damagedFormat.Frames, damaged.Length());
+    // Damaged last frames (files the fuzzers made): the read and the scan, which ask the decoder a
+    // different number of times, agree on what the file holds and whether it is damaged.
+    for (const char* name : {"bad-frame-mono.flac", "bad-end-stereo.mp3"}) {
+        TWav damaged;
+        ASSERT_TRUE(damaged.ReadFile(Format(name))) << name;
+        TWavScanFormat damagedFormat;
+        bool damagedScan = false;
+        ASSERT_TRUE(ScanWavFile(Format(name), damagedFormat, {}, damagedScan)) << name;
+        EXPECT_EQ(damagedScan, damaged.Truncated()) << name;
+        EXPECT_EQ(damagedFormat.Frames, damaged.Length()) << name;
+    }
+    TWav damagedFlac;
+    ASSERT_TRUE(damagedFlac.ReadFile(Format("bad-frame-mono.flac")));
+    EXPECT_TRUE(damagedFlac.Truncated());
 }
 
 TEST(SoundFormats, SavingToAFlacNameWritesTheSame16BitSamples)
