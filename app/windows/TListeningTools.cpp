@@ -3,8 +3,8 @@
 #include "app/core/TSoundDocument.h"
 #include "app/windows/ErrorReport.h"
 #include "app/windows/TForm19.h"
+#include "app/windows/TFrequencyForm.h"
 #include "app/windows/TLevelMeterView.h"
-#include "app/windows/TSpectrumForm.h"
 
 #include <QAction>
 #include <QMenu>
@@ -57,7 +57,7 @@ void TListeningTools::SetControls(TForm19* controls)
 void TListeningTools::ShowSpectrum()
 {
     if (m_spectrumForm == nullptr) {
-        m_spectrumForm = new TSpectrumForm(m_window);
+        m_spectrumForm = new TFrequencyForm(m_window);
         m_spectrumForm->addAction(m_spectrumAction);
     }
     m_spectrumForm->show();

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/core/THeardTap.h"
+#include "app/view/TFrequencyPower.h"
 #include "app/view/TLevelMeter.h"
-#include "app/view/TSpectrum.h"
 #include "app/windows/TLevelMeterView.h"
 
 #include <QObject>
@@ -20,7 +20,7 @@ class QWidget;
 namespace kavrel {
 
 class TForm19;
-class TSpectrumForm;
+class TFrequencyForm;
 class TSoundDocument;
 
 // The level meters and the spectrum of what is heard. Both read the values at the player's
@@ -44,7 +44,7 @@ public:
 
     QAction* SpectrumAction() const { return m_spectrumAction; }
     // The spectrum window; null until first shown.
-    TSpectrumForm* SpectrumForm() const { return m_spectrumForm; }
+    TFrequencyForm* SpectrumForm() const { return m_spectrumForm; }
     TLevelMeterView* Meters() const { return m_meters.data(); }
     // Takes what has been heard since the last call into the meters and the spectrum; the timer
     // calls it.
@@ -59,14 +59,14 @@ private:
     TSoundDocument& m_document;
     THeardTap m_tap;
     QAction* m_spectrumAction = nullptr;
-    TSpectrumForm* m_spectrumForm = nullptr;
+    TFrequencyForm* m_spectrumForm = nullptr;
     QPointer<TLevelMeterView> m_meters; // a child of the filter controls window
     QTimer* m_timer = nullptr;
 
     std::uint64_t m_generation = 0;
     std::int64_t m_lastHeard = 0;
     std::unique_ptr<TLevelMeter> m_meter;
-    TSpectrum m_spectrum;
+    TFrequencyPower m_spectrum;
     std::vector<std::int16_t> m_values;
     std::vector<double> m_mono;
 };

@@ -1,8 +1,8 @@
 // The meters' and the spectrum's figures against signals whose levels and spectra are known.
 
 #include "app/view/ResponseCurve.h"
+#include "app/view/TFrequencyPower.h"
 #include "app/view/TLevelMeter.h"
-#include "app/view/TSpectrum.h"
 #include "dsp/TFilterSection.h"
 
 #include <gtest/gtest.h>
@@ -72,7 +72,7 @@ TEST(LevelMeter, CountsValuesBeyondTheLampsLimitUntilReset)
 TEST(Spectrum, SinePeaksWithinOneBinOfItsFrequencyAtItsLevel)
 {
     for (const double rate : {44100.0, 48000.0, 96000.0}) {
-        TSpectrum spectrum;
+        TFrequencyPower spectrum;
         std::vector<double> samples(static_cast<std::size_t>(spectrum.Size()));
         for (int block = 0; block < 5; ++block) {
             for (std::size_t i = 0; i < samples.size(); ++i)
@@ -106,7 +106,7 @@ TEST(Spectrum, FilteredWhiteNoiseFollowsTheResponse)
     filter.SetZeroBW(3000.0);
     filter.SetGain(0.5);
 
-    TSpectrum spectrum;
+    TFrequencyPower spectrum;
     const auto size = static_cast<std::size_t>(spectrum.Size());
     std::mt19937 gen(20);
     std::uniform_real_distribution<double> noise(-0.5, 0.5);

@@ -2,9 +2,9 @@
 
 #include "WindowFixture.h"
 
+#include "app/windows/TFrequencyForm.h"
 #include "app/windows/TLevelMeterView.h"
 #include "app/windows/TListeningTools.h"
-#include "app/windows/TSpectrumForm.h"
 
 #include <QAction>
 #include <QSlider>

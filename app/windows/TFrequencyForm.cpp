@@ -1,4 +1,4 @@
-#include "app/windows/TSpectrumForm.h"
+#include "app/windows/TFrequencyForm.h"
 
 #include "app/windows/Pictures.h"
 #include "app/windows/TPaintBox.h"
@@ -31,7 +31,7 @@ QPainterPath CurvePath(const std::vector<TResponsePoint>& curve, const TAxis& hz
 
 } // namespace
 
-TSpectrumForm::TSpectrumForm(QWidget* parent) : QWidget(parent, Qt::Window)
+TFrequencyForm::TFrequencyForm(QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setObjectName("SpectrumForm");
     setWindowTitle("Spectrum");
@@ -61,13 +61,13 @@ TSpectrumForm::TSpectrumForm(QWidget* parent) : QWidget(parent, Qt::Window)
     resize(640, 360);
 }
 
-int TSpectrumForm::Columns() const
+int TFrequencyForm::Columns() const
 {
     return m_plot->width();
 }
 
-void TSpectrumForm::SetCurves(double rate, std::vector<TResponsePoint> spectrum,
-                              std::vector<TResponsePoint> response)
+void TFrequencyForm::SetCurves(double rate, std::vector<TResponsePoint> spectrum,
+                               std::vector<TResponsePoint> response)
 {
     if (std::isfinite(rate) && rate / 2 > ResponseLowHz && rate / 2 != m_frequencyAxis->HiValue())
         m_frequencyAxis->SetRange(ResponseLowHz, rate / 2);
@@ -76,7 +76,7 @@ void TSpectrumForm::SetCurves(double rate, std::vector<TResponsePoint> spectrum,
     m_plot->Invalidate();
 }
 
-void TSpectrumForm::resizeEvent(QResizeEvent* event)
+void TFrequencyForm::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     const int plotWidth = std::max(0, width() - DbAxisWidth);
@@ -86,7 +86,7 @@ void TSpectrumForm::resizeEvent(QResizeEvent* event)
     m_frequencyAxis->setGeometry(DbAxisWidth, plotHeight, plotWidth, FrequencyAxisHeight);
 }
 
-void TSpectrumForm::PaintPlot(QPainter& canvas)
+void TFrequencyForm::PaintPlot(QPainter& canvas)
 {
     const QRect box = m_plot->rect();
     const QPalette& colours = palette();

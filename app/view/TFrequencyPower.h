@@ -12,13 +12,13 @@
 
 namespace kavrel {
 
-class TSpectrum {
+class TFrequencyPower {
 public:
     static constexpr int DefaultSize = 4096;
     // The newest transform's weight in the average: a change settles within about ten of them.
     static constexpr double DefaultWeight = 0.2;
 
-    explicit TSpectrum(int size = DefaultSize);
+    explicit TFrequencyPower(int size = DefaultSize);
 
     int Size() const noexcept { return m_fft.Size(); }
     // Transforms Size() samples (fractions of full scale; fewer are padded with zeros) and mixes

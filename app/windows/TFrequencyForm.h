@@ -15,7 +15,7 @@ class TPaintBox;
 // The "Spectrum" window: the spectrum of what is heard in dB of full scale against frequency on
 // a logarithmic axis from 10 Hz to half the rate, with the filter's response (as the filter
 // controls window draws it, in dB) over it. The owner hands it both curves.
-class TSpectrumForm : public QWidget {
+class TFrequencyForm : public QWidget {
     Q_OBJECT
 public:
     static constexpr int DbAxisWidth = 43;
@@ -23,7 +23,7 @@ public:
     static constexpr double LoDb = -120.0;
     static constexpr double HiDb = 20.0;
 
-    explicit TSpectrumForm(QWidget* parent = nullptr);
+    explicit TFrequencyForm(QWidget* parent = nullptr);
 
     // Points per curve: one per pixel column of the plot.
     int Columns() const;

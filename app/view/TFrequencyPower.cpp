@@ -1,4 +1,4 @@
-#include "app/view/TSpectrum.h"
+#include "app/view/TFrequencyPower.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 namespace kavrel {
 
-TSpectrum::TSpectrum(int size)
+TFrequencyPower::TFrequencyPower(int size)
     : m_fft(size), m_window(static_cast<std::size_t>(m_fft.Size())),
       m_power(static_cast<std::size_t>(m_fft.Size() / 2 + 1), 0.0)
 {
@@ -15,7 +15,7 @@ TSpectrum::TSpectrum(int size)
         m_window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / n);
 }
 
-void TSpectrum::Add(std::span<const double> samples, double weight) noexcept
+void TFrequencyPower::Add(std::span<const double> samples, double weight) noexcept
 {
     const std::span<double> in = m_fft.Input();
     const std::size_t n = std::min(samples.size(), in.size());
@@ -31,13 +31,13 @@ void TSpectrum::Add(std::span<const double> samples, double weight) noexcept
     m_empty = false;
 }
 
-void TSpectrum::Reset() noexcept
+void TFrequencyPower::Reset() noexcept
 {
     std::fill(m_power.begin(), m_power.end(), 0.0);
     m_empty = true;
 }
 
-int TSpectrum::PeakBin() const noexcept
+int TFrequencyPower::PeakBin() const noexcept
 {
     if (m_power.size() < 2)
         return 0;
