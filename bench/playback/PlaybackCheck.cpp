@@ -7,6 +7,10 @@
 //   playback_check record SOURCE RATE CHANNELS SECONDS RAW
 //       Records SOURCE to RAW (16-bit interleaved) and prints "t0 NS": when the first recorded
 //       frame was played, on the monotonic clock, from the stream's latency at each read.
+//   playback_check reference FILE SECONDS TIMING
+//       Plays FILE looped for SECONDS as the plainest client of the server would: 10 ms blocks,
+//       each made just before a blocking write, with the smallest buffer the server grants; writes
+//       "fill" lines as `kavrel play --timing` does. What it measures is the server's own floor.
 //   playback_check analyze FILE TIMING RAW T0
 //       Holds the recording against the fill and heard lines of `kavrel play --timing` and
 //       prints the latency from a block filled to its first value heard, the largest gap, the
@@ -112,6 +116,57 @@ int Record(const std::string& source, int rate, int chans, double seconds, const
                      t0s.end());
     std::printf("t0 %.0f\n", t0s[t0s.size() / 2]);
     return 0;
+}
+
+int Reference(const std::string& file, double seconds, const std::string& timingFile)
+{
+    TWav wav;
+    wav.ReadFile(file);
+    const int chans = wav.Channels();
+    const int rate = wav.SampleRate();
+    pa_sample_spec sampleSpec{PA_SAMPLE_S16LE, static_cast<std::uint32_t>(rate),
+                              static_cast<std::uint8_t>(chans)};
+    const int block = rate / 100;
+    const auto blockBytes = static_cast<std::uint32_t>(block * chans * 2);
+    // The server raises a buffer this small to the least it plays from.
+    const char* ask = std::getenv("REF_TLENGTH_MS");
+    const auto tlength = ask ? static_cast<std::uint32_t>(std::atoi(ask) * rate / 1000 * chans * 2) : blockBytes;
+    pa_buffer_attr attr{static_cast<std::uint32_t>(-1), tlength, static_cast<std::uint32_t>(-1),
+                        blockBytes, static_cast<std::uint32_t>(-1)};
+    int error = 0;
+    pa_simple* s = pa_simple_new(nullptr, "kavrel playback reference", PA_STREAM_PLAYBACK, nullptr,
+                                 "reference", &sampleSpec, nullptr, &attr, &error);
+    if (s == nullptr) {
+        std::cerr << "playback_check: " << pa_strerror(error) << "\n";
+        return 1;
+    }
+    std::FILE* timing = std::fopen(timingFile.c_str(), "w");
+    if (timing == nullptr) {
+        pa_simple_free(s);
+        std::cerr << "playback_check: " << timingFile << ": cannot write\n";
+        return 1;
+    }
+    const std::int64_t length = wav.Length();
+    const auto total = static_cast<std::int64_t>(seconds * rate);
+    std::vector<std::int16_t> buffer(static_cast<std::size_t>(block * chans));
+    int result = 0;
+    for (std::int64_t done = 0; done < total && result == 0; done += block) {
+        const std::int64_t first = done % length;
+        std::fprintf(timing, "fill %lld %lld %d\n", NowNs(), static_cast<long long>(first), block);
+        for (int f = 0; f < block; ++f)
+            for (int c = 0; c < chans; ++c)
+                buffer[static_cast<std::size_t>(f * chans + c)] =
+                    wav.Sample(c, (first + f) % length);
+        if (pa_simple_write(s, buffer.data(), buffer.size() * 2, &error) < 0) {
+            std::cerr << "playback_check: write: " << pa_strerror(error) << "\n";
+            result = 1;
+        }
+    }
+    if (result == 0)
+        pa_simple_drain(s, &error);
+    std::fclose(timing);
+    pa_simple_free(s);
+    return result;
 }
 
 std::int64_t Wrap(std::int64_t d, std::int64_t length)
@@ -330,6 +385,8 @@ int main(int argc, char** argv)
             return Gen(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stod(a[4]));
         if (a.size() == 6 && a[0] == "record")
             return Record(a[1], std::stoi(a[2]), std::stoi(a[3]), std::stod(a[4]), a[5]);
+        if (a.size() == 4 && a[0] == "reference")
+            return Reference(a[1], std::stod(a[2]), a[3]);
         if (a.size() == 5 && a[0] == "analyze")
             return Analyze(a[1], a[2], a[3], std::stod(a[4]));
         if (a.size() == 6 && a[0] == "analyze")
@@ -338,6 +395,6 @@ int main(int argc, char** argv)
         std::cerr << "playback_check: " << e.what() << "\n";
         return 1;
     }
-    std::cerr << "usage: playback_check gen|record|analyze ... (see the source)\n";
+    std::cerr << "usage: playback_check gen|record|reference|analyze ... (see the source)\n";
     return 2;
 }
