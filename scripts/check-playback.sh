@@ -88,10 +88,12 @@ run_case stereo44-busy 44100 2
 # change to its being heard (median, max), the ring in use and the underruns. The latency must
 # stay within 150 ms up to a quantum of 2048 frames, within two quanta and 50 ms above.
 # Recordings on PipeWire reach the monitor up to a quantum late (printed as the monitor's lag);
-# the figures include it. KAVREL_CHECK_SERIES="256 8192 pulse" runs part of the series.
+# the figures include it. Each case ends with the server's floor: the same figure for a plain
+# client that makes each block just before the server takes it. KAVREL_CHECK_SERIES="256 8192 pulse" runs part of the series.
 for pid in "${load_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
 load_pids=()
 series_seconds=${KAVREL_CHECK_SERIES_SECONDS:-60}
+reference_seconds=$((series_seconds < 20 ? series_seconds : 20))
 series_failed=0
 run_series_case() {
     local server=$1 quantum=${2:-} name="series-$1${2:+-$2}"
@@ -116,8 +118,21 @@ run_series_case() {
         echo "== $name: ${server}${quantum:+ at a quantum of $quantum frames}, ${series_seconds} s" \
             "(played for $((SECONDS - begin)) s; the monitor's lag: ${KAVREL_TEST_MONITOR_LAG_MS:-0} ms)"
         grep -v overload "$work/$name.err" || true
+        local verdict=0
         "$check" analyze "$work/$name.wav" "$work/$name.timing" "$work/$name.raw" \
-            "$(awk '/^t0/ {print $2}' "$work/$name.t0")" "$limit"
+            "$(awk '/^t0/ {print $2}' "$work/$name.t0")" "$limit" || verdict=1
+        # The server's own floor, measured the same way: the plainest client, which makes each
+        # block just before a blocking write on the least buffer the server grants.
+        "$check" record kavreltest.monitor 44100 2 $((reference_seconds + 3)) "$work/$name-ref.raw" \
+            >"$work/$name-ref.t0" &
+        recorder=$!
+        sleep 0.5
+        "$check" reference "$work/$name.wav" "$reference_seconds" "$work/$name-ref.timing"
+        wait "$recorder"
+        echo "-- the server's floor (a plain client, ${reference_seconds} s):" \
+            "$("$check" analyze "$work/$name.wav" "$work/$name-ref.timing" "$work/$name-ref.raw" \
+                "$(awk '/^t0/ {print $2}' "$work/$name-ref.t0")" "$limit" | grep change)"
+        exit "$verdict"
     ) || series_failed=$((series_failed + 1))
 }
 for case in ${KAVREL_CHECK_SERIES:-256 1024 2048 4096 8192 pulse}; do

@@ -9,8 +9,9 @@
 //       frame was played, on the monotonic clock, from the stream's latency at each read.
 //   playback_check reference FILE SECONDS TIMING
 //       Plays FILE looped for SECONDS as the plainest client of the server would: 10 ms blocks,
-//       each made just before a blocking write, with the smallest buffer the server grants; writes
-//       "fill" lines as `kavrel play --timing` does. What it measures is the server's own floor.
+//       each made just before a blocking write, with a buffer of 50 ms or the least the server
+//       grants; writes "fill" lines as `kavrel play --timing` does. What it measures is the
+//       server's own floor.
 //   playback_check analyze FILE TIMING RAW T0
 //       Holds the recording against the fill and heard lines of `kavrel play --timing` and
 //       prints the latency from a block filled to its first value heard, the largest gap, the
@@ -128,9 +129,9 @@ int Reference(const std::string& file, double seconds, const std::string& timing
                               static_cast<std::uint8_t>(chans)};
     const int block = rate / 100;
     const auto blockBytes = static_cast<std::uint32_t>(block * chans * 2);
-    // The server raises a buffer this small to the least it plays from.
-    const char* ask = std::getenv("REF_TLENGTH_MS");
-    const auto tlength = ask ? static_cast<std::uint32_t>(std::atoi(ask) * rate / 1000 * chans * 2) : blockBytes;
+    // 50 ms asked, which a server raises to the least it plays from; asked less, PipeWire at
+    // 2048 frames let the stream run dry.
+    const auto tlength = static_cast<std::uint32_t>(rate / 20 * chans * 2);
     pa_buffer_attr attr{static_cast<std::uint32_t>(-1), tlength, static_cast<std::uint32_t>(-1),
                         blockBytes, static_cast<std::uint32_t>(-1)};
     int error = 0;
