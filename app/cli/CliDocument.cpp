@@ -293,11 +293,9 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
                                  bool& finished) {
         blockTime = doc.PlayPos() / rate;
         if (timing != nullptr) {
-            // The frame the block starts at: PlayPos, taken into the sound as the feed does.
-            const std::int64_t length = std::max<std::int64_t>(sound.Length(), 1);
-            const std::int64_t first = std::clamp<std::int64_t>(doc.PlayPos(), 0, length) % length;
-            std::fprintf(timing, "fill %lld %lld %d\n", MonotonicNs(),
-                         static_cast<long long>(first), count / sender.nChans());
+            // The frame the block starts at: PlayPos, taken into the loop as the feed does.
+            std::fprintf(timing, "fill %lld %d %d\n", MonotonicNs(), doc.NextBlockPos(),
+                         count / sender.nChans());
         }
         doc.MPCPlay1Stash(sender, buffer, count, finished);
         const int chans = sender.nChans();

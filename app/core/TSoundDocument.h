@@ -80,6 +80,23 @@ public:
     // 32-bit range, ignored when seconds is not finite.
     void SetPlayPosSeconds(double seconds) noexcept;
 
+    // Frames First … End-1 of the sound, which Play loops in place of the whole sound while set.
+    struct TLoopSpan {
+        std::int64_t First = 0;
+        std::int64_t End = 0;
+        bool operator==(const TLoopSpan&) const = default;
+    };
+    // The region to loop; none (the whole sound) after a load. May be set at any time: a running
+    // playback takes it up at its next block, going on at its first frame when the frame due
+    // lies outside it. A span that holds no frame of the sound counts as none.
+    const std::optional<TLoopSpan>& Loop() const noexcept { return m_loop; }
+    void SetLoop(std::optional<TLoopSpan> span) noexcept { m_loop = span; }
+    // The frames the feed loops now: the region within the sound, or the whole sound.
+    TLoopSpan LoopBounds() const noexcept;
+    // The frame the next block of the feed starts at: PlayPos, or the loop's first frame when
+    // PlayPos lies outside the loop.
+    std::int32_t NextBlockPos() const noexcept;
+
     // Linear factor of the unfiltered path.
     double RawGain() const noexcept { return m_rawGain; }
     void SetRawGain(double factor) noexcept { m_rawGain = factor; }
@@ -122,8 +139,9 @@ public:
 
     // The player's OnStash: fills buffer with the next block of the feed, count values (whole
     // frames: count is lowered to a multiple of the channel count when it is not one). A block
-    // that reaches the end of the sound goes on from frame 0. A change of RawGain or of a
-    // section's gain is ramped linearly across the block; a section redesigned since the last
+    // that reaches the end of the loop (the region, or the sound) goes on from the loop's first
+    // frame within the block, the filters' state and the dither running on. A change of RawGain or
+    // of a section's gain is ramped linearly across the block; a section redesigned since the last
     // block, and a switch of UseFilter, fade from the old sound to the new one across it (the
     // block being about 10 ms long). finished is left unchanged, so playback never ends by
     // itself. Raises only what the event handlers raise.
@@ -180,12 +198,14 @@ private:
     bool FillSwitchBlock(std::span<std::int16_t> out, std::size_t c, std::size_t frames,
                          double sectionGain) noexcept;
 
-    // A block handed to the player: its first frame counted on the device since it opened, and
-    // the sound frame it starts at (frames go on from there, from 0 after the end).
+    // A block handed to the player: its first frame counted on the device since it opened, the
+    // sound frame it starts at and the loop it was read from (frames go on from soundPos, from
+    // the loop's first frame after its end).
     struct TFedBlock {
         std::int64_t deviceFrame;
         std::int64_t soundPos;
         std::int64_t frames;
+        TLoopSpan loop;
     };
 
     TWav m_sourceWav;
@@ -196,6 +216,7 @@ private:
     std::vector<TFilterSection*> m_playSections; // per channel of the running playback
     std::unique_ptr<TMPCPlay> m_mpcPlay1;
     std::int32_t m_playPos = 0;
+    std::optional<TLoopSpan> m_loop;
     double m_rawGain = 1.0;
     bool m_useFilter = false;
     int m_playChans = 1;
