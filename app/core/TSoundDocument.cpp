@@ -69,7 +69,7 @@ void TSoundDocument::SetPlayPosSeconds(double seconds) noexcept
     m_playPos = static_cast<std::int32_t>(std::clamp(frame, lo, hi));
 }
 
-TSoundDocument::TLoopSpan TSoundDocument::LoopBounds() const noexcept
+TFrameSpan TSoundDocument::LoopBounds() const noexcept
 {
     const std::int64_t length =
         std::max<std::int64_t>(std::min(m_sourceWav.Length(), MaxPlayPos), 0);
@@ -84,7 +84,7 @@ TSoundDocument::TLoopSpan TSoundDocument::LoopBounds() const noexcept
 
 std::int32_t TSoundDocument::NextBlockPos() const noexcept
 {
-    const TLoopSpan loop = LoopBounds();
+    const TFrameSpan loop = LoopBounds();
     return m_playPos >= loop.First && m_playPos < loop.End ? m_playPos
                                                            : static_cast<std::int32_t>(loop.First);
 }
@@ -234,7 +234,7 @@ std::int32_t TSoundDocument::HeardPos() const noexcept
     if (length <= 0)
         return 0;
     std::int64_t pos = it->soundPos + offset;
-    const TLoopSpan& loop = it->loop;
+    const TFrameSpan& loop = it->loop;
     if (pos >= loop.End && loop.End > loop.First)
         pos = loop.First + (pos - loop.End) % (loop.End - loop.First);
     // A sound opened since (of the same format) may be shorter.
@@ -299,7 +299,7 @@ void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t>
 void TSoundDocument::ReadBlock(std::size_t frames) noexcept
 {
     const auto chans = m_channelList.size();
-    const TLoopSpan loop = LoopBounds();
+    const TFrameSpan loop = LoopBounds();
     std::int64_t pos = NextBlockPos();
     const std::int64_t start = pos;
     if (loop.End <= loop.First) {

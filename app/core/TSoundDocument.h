@@ -12,6 +12,7 @@
 #include "audio/TMPCPlay.h"
 #include "audio/TWaveOutDevice.h"
 #include "dsp/TFilterSection.h"
+#include "sound/TFrameSpan.h"
 #include "sound/TWav.h"
 
 #include <cstdint>
@@ -80,19 +81,14 @@ public:
     // 32-bit range, ignored when seconds is not finite.
     void SetPlayPosSeconds(double seconds) noexcept;
 
-    // Frames First … End-1 of the sound, which Play loops in place of the whole sound while set.
-    struct TLoopSpan {
-        std::int64_t First = 0;
-        std::int64_t End = 0;
-        bool operator==(const TLoopSpan&) const = default;
-    };
-    // The region to loop; none (the whole sound) after a load. May be set at any time: a running
-    // playback takes it up at its next block, going on at its first frame when the frame due
-    // lies outside it. A span that holds no frame of the sound counts as none.
-    const std::optional<TLoopSpan>& Loop() const noexcept { return m_loop; }
-    void SetLoop(std::optional<TLoopSpan> span) noexcept { m_loop = span; }
+    // The region of the sound that Play loops in place of the whole sound; none (the whole sound)
+    // after a load. May be set at any time: a running playback takes it up at its next block, going
+    // on at its first frame when the frame due lies outside it. A span that holds no frame of the
+    // sound counts as none.
+    const std::optional<TFrameSpan>& Loop() const noexcept { return m_loop; }
+    void SetLoop(std::optional<TFrameSpan> span) noexcept { m_loop = span; }
     // The frames the feed loops now: the region within the sound, or the whole sound.
-    TLoopSpan LoopBounds() const noexcept;
+    TFrameSpan LoopBounds() const noexcept;
     // The frame the next block of the feed starts at: PlayPos, or the loop's first frame when
     // PlayPos lies outside the loop.
     std::int32_t NextBlockPos() const noexcept;
@@ -205,7 +201,7 @@ private:
         std::int64_t deviceFrame;
         std::int64_t soundPos;
         std::int64_t frames;
-        TLoopSpan loop;
+        TFrameSpan loop;
     };
 
     TWav m_sourceWav;
@@ -216,7 +212,7 @@ private:
     std::vector<TFilterSection*> m_playSections; // per channel of the running playback
     std::unique_ptr<TMPCPlay> m_mpcPlay1;
     std::int32_t m_playPos = 0;
-    std::optional<TLoopSpan> m_loop;
+    std::optional<TFrameSpan> m_loop;
     double m_rawGain = 1.0;
     bool m_useFilter = false;
     int m_playChans = 1;

@@ -714,8 +714,7 @@ TEST_F(SoundDocumentTest, ARegionLoopsWithoutASeamBitForBit)
         l2.insert(l2.end(), left.begin() + first, left.begin() + end);
         r2.insert(r2.end(), right.begin() + first, right.begin() + end);
     }
-    const auto play = [&](TWav sound, std::optional<TSoundDocument::TLoopSpan> loop,
-                          std::int32_t from) {
+    const auto play = [&](TWav sound, std::optional<TFrameSpan> loop, std::int32_t from) {
         TManualEventQueue queue;
         auto device = std::make_unique<TFakeWaveOutDevice>();
         TFakeWaveOutDevice& dev = *device;
@@ -737,8 +736,7 @@ TEST_F(SoundDocumentTest, ARegionLoopsWithoutASeamBitForBit)
             blocks.push_back(b.values);
         return std::pair(Concat(blocks), doc.HeardPos());
     };
-    const TSoundDocument::TLoopSpan span{static_cast<std::int64_t>(first),
-                                         static_cast<std::int64_t>(end)};
+    const TFrameSpan span{static_cast<std::int64_t>(first), static_cast<std::int64_t>(end)};
     // From a frame outside the region Play starts at its first frame.
     const auto [looped, heardLooped] = play(MakeWav(44100, {left, right}), span, 5);
     const auto [straight, heardStraight] = play(MakeWav(44100, {l2, r2}), std::nullopt, 0);
@@ -753,7 +751,7 @@ TEST_F(SoundDocumentTest, ARegionLoopsWithoutASeamBitForBit)
 TEST_F(SoundDocumentTest, LoopBoundsAndARegionSetWhilePlaying)
 {
     Doc().SourceWav() = MakeWav(8000, {Noise(1000, 9000, 3)});
-    using Span = TSoundDocument::TLoopSpan;
+    using Span = TFrameSpan;
     struct Case {
         std::optional<Span> loop;
         Span bounds;
