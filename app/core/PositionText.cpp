@@ -28,12 +28,24 @@ std::string ClockText(double seconds, bool withHours)
     return text;
 }
 
+bool WithHours(double duration)
+{
+    return std::isfinite(duration) && duration >= 3600.0 - 0.0005;
+}
+
 } // namespace
 
 std::string PositionText(double seconds, double duration)
 {
-    const bool withHours = std::isfinite(duration) && duration >= 3600.0 - 0.0005;
+    const bool withHours = WithHours(duration);
     return ClockText(seconds, withHours) + " / " + ClockText(duration, withHours);
+}
+
+std::string PositionText(double seconds, double duration, double regionFirst, double regionEnd)
+{
+    const bool withHours = WithHours(duration);
+    return PositionText(seconds, duration) + " [" + ClockText(regionFirst, withHours) + " - " +
+           ClockText(regionEnd, withHours) + "]";
 }
 
 } // namespace kavrel

@@ -455,9 +455,9 @@ bool TSoundDocument::Export(const std::string& path, const TExportProgress& prog
 }
 
 bool TSoundDocument::Export(const std::string& path, const TFilterSection& filter,
-                            const TExportProgress& progress)
+                            const TExportProgress& progress, const std::optional<TFrameSpan>& span)
 {
-    return ExportFiltered(m_sourceWav, filter, m_exportWav, path, m_exportDither, progress);
+    return ExportFiltered(m_sourceWav, filter, m_exportWav, path, m_exportDither, progress, span);
 }
 
 void TSoundDocument::Fire(const TNotifyEvent& event)

@@ -159,9 +159,10 @@ public:
     bool Export(const std::string& path, const TExportProgress& progress = {});
     // The same through `filter` in place of FilterSection1: with a copy of it taken first, the
     // export may run on a thread of its own while the playback feed and the controls go on
-    // (SourceWav must not change meanwhile).
+    // (SourceWav must not change meanwhile). With a span, only its frames (see ExportFiltered).
     bool Export(const std::string& path, const TFilterSection& filter,
-                const TExportProgress& progress);
+                const TExportProgress& progress,
+                const std::optional<TFrameSpan>& span = std::nullopt);
 
     // Seeds the dither of the playback feed and the export (for repeatable runs).
     void SeedDither(std::uint64_t seed) noexcept
