@@ -41,11 +41,10 @@ std::string PositionText(double seconds, double duration)
     return ClockText(seconds, withHours) + " / " + ClockText(duration, withHours);
 }
 
-std::string PositionText(double seconds, double duration, double regionFirst, double regionEnd)
+std::string RegionText(double first, double end, double duration)
 {
     const bool withHours = WithHours(duration);
-    return PositionText(seconds, duration) + " [" + ClockText(regionFirst, withHours) + " - " +
-           ClockText(regionEnd, withHours) + "]";
+    return "[" + ClockText(first, withHours) + " - " + ClockText(end, withHours) + "]";
 }
 
 } // namespace kavrel

@@ -642,9 +642,8 @@ TEST(PositionText, MinutesSecondsAndMillisecondsWithHoursFromAnHourOn)
           Case{-1.0, std::nan(""), "0:00.000 / 0:00.000"}}) {
         EXPECT_EQ(PositionText(k.seconds, k.duration), k.expected) << k.seconds;
     }
-    EXPECT_EQ(PositionText(1.25, 8.0, 1.0, 2.5), "0:01.250 / 0:08.000 [0:01.000 - 0:02.500]");
-    EXPECT_EQ(PositionText(1.25, 3600.0, 1.0, 2.5),
-              "0:00:01.250 / 1:00:00.000 [0:00:01.000 - 0:00:02.500]");
+    EXPECT_EQ(RegionText(1.0, 2.5, 8.0), "[0:01.000 - 0:02.500]");
+    EXPECT_EQ(RegionText(1.0, 2.5, 3600.0), "[0:00:01.000 - 0:00:02.500]");
 }
 
 TEST(VeskSaveName, InsertsBeforeTheExtensionOfTheFileNameOnly)
