@@ -708,8 +708,8 @@ TEST_F(SoundDocumentTest, ARegionLoopsWithoutASeamBitForBit)
     const std::size_t block = BlockFrames(44100, 2);
     const auto left = Noise(block * 10, 9000, 31);
     const auto right = Noise(block * 10, 9000, 32);
-    const std::size_t first = block * 2 + 37;
-    const std::size_t end = first + block + 101; // a seam inside the second block
+    const auto first = static_cast<std::ptrdiff_t>(block * 2 + 37);
+    const auto end = first + static_cast<std::ptrdiff_t>(block) + 101; // a seam in the 2nd block
     std::vector<std::int16_t> l2;
     std::vector<std::int16_t> r2;
     for (int k = 0; k < 6; ++k) {
@@ -738,14 +738,14 @@ TEST_F(SoundDocumentTest, ARegionLoopsWithoutASeamBitForBit)
             blocks.push_back(b.values);
         return std::pair(Concat(blocks), doc.HeardPos());
     };
-    const TFrameSpan span{static_cast<std::int64_t>(first), static_cast<std::int64_t>(end)};
+    const TFrameSpan span{first, end};
     // From a frame outside the region Play starts at its first frame.
     const auto [looped, heardLooped] = play(MakeWav(44100, {left, right}), span, 5);
     const auto [straight, heardStraight] = play(MakeWav(44100, {l2, r2}), std::nullopt, 0);
     ASSERT_EQ(looped.size(), (Ring + 4) * block * 2);
     EXPECT_EQ(looped, straight);
     // The position heard lies in the region, as far into it as the straight play is.
-    EXPECT_EQ(heardLooped, static_cast<std::int32_t>(first) + heardStraight % (end - first));
+    EXPECT_EQ(heardLooped, first + heardStraight % (end - first));
 }
 
 // The loop the feed keeps to: the region within the sound, the whole sound without one; a region
