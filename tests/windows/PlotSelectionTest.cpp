@@ -9,9 +9,12 @@
 #include "app/windows/TPlotSelection.h"
 #include "axes/qt/TAxis.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 using namespace kavrel;
 using namespace kavrel::test;
@@ -94,6 +97,37 @@ TEST_F(PlotSelectionTest, BracketsSetTheRegionAtThePositionHeardAndSaveWritesIt)
     m_form18->LoadSoundFile(Path("tone.wav"));
     EXPECT_FALSE(Doc().Loop());
     EXPECT_FALSE(selection.Selection().Span());
+}
+
+// Save asks only while a region is set: the whole sound by default, the region, or nothing.
+TEST_F(PlotSelectionTest, SaveOffersTheRegionOrTheWholeSound)
+{
+    Show(800, 500);
+    WriteWave(Path("tone.wav"), 2, 8000, 16000, Sine);
+    m_form18->LoadSoundFile(Path("tone.wav"));
+    TPlotSelection& selection = *m_form18->PlotSelection();
+    using Answer = std::optional<std::optional<TFrameSpan>>;
+    EXPECT_EQ(selection.AskSaveSpan(), Answer(std::optional<TFrameSpan>()));
+    Doc().SetPlayPos(4000);
+    selection.StartAction()->trigger();
+    // Presses `key` in the question box, or clicks its "Region" button.
+    const auto answer = [&](std::optional<int> key) {
+        QTimer::singleShot(0, [key] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            if (key) {
+                QTest::keyClick(box, static_cast<Qt::Key>(*key));
+                return;
+            }
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == "Region")
+                    b->click();
+        });
+        return selection.AskSaveSpan();
+    };
+    EXPECT_EQ(answer(Qt::Key_Return), Answer(std::optional<TFrameSpan>()));
+    EXPECT_EQ(answer(std::nullopt), Answer(TFrameSpan{4000, 16000}));
+    EXPECT_EQ(answer(Qt::Key_Escape), Answer());
 }
 
 } // namespace
