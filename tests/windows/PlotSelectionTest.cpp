@@ -76,6 +76,8 @@ TEST_F(PlotSelectionTest, BracketsSetTheRegionAtThePositionHeardAndSaveWritesIt)
     m_form18->LoadSoundFile(Path("tone.wav"));
     const TPlotSelection& selection = *m_form18->PlotSelection();
     EXPECT_FALSE(selection.ClearAction()->isEnabled());
+    EXPECT_EQ(selection.StartAction()->shortcut(), QKeySequence("["));
+    EXPECT_EQ(selection.EndAction()->shortcut(), QKeySequence("]"));
     Doc().SetPlayPos(4000);
     selection.StartAction()->trigger();
     EXPECT_EQ(Doc().Loop(), (TFrameSpan{4000, 16000}));
