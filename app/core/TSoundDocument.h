@@ -1,10 +1,10 @@
 #pragma once
 
-// The sound document of the main window: the loaded sound, the play position, the raw gain, the
-// "use filter" switch, the filter sections and the player, with the playback feed, the level
-// analysis and the export. It knows nothing of windows: what the window shows (the time axis
-// marker, the overload lamp, the checked state of Play) reaches it through the On... events.
-// Everything runs on the UI thread; the player's events arrive from the event loop.
+// The sound document of the main window: the loaded sound, the play position, the region to
+// loop, the raw gain, the "use filter" switch, the filter sections and the player, with the
+// playback feed, the level analysis and the export. It knows nothing of windows: what the window
+// shows (the time axis marker, the overload lamp, the checked state of Play) reaches it through the
+// On... events. Everything runs on the UI thread; the player's events arrive from the event loop.
 
 #include "app/core/SoundExport.h"
 #include "app/core/TDitherRandom.h"
