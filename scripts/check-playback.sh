@@ -2,7 +2,9 @@
 # What is heard of `kavrel play`, against what it reports: for ramp files of several formats it
 # records a private sound server's monitor and prints, per format, the latency from a block
 # filled to its first value heard, the largest gap (the loop's seam included), the dropouts and
-# the error of the reported heard position; then the stereo case again with both cores busy.
+# the error of the reported heard position; then a region of the stereo ramp looped (`play
+# --start --end`, the feed the window loops a region with), which must run on from its last frame
+# to its first without a gap; then the stereo case again with both cores busy.
 #   scripts/check-playback.sh [BUILD_DIR]      (default: build; needs kavrel and playback_check)
 set -euo pipefail
 
@@ -28,7 +30,9 @@ export HOME=$work XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
 
 play_seconds=5
 run_case() {
-    local name=$1 rate=$2 chans=$3
+    local name=$1 rate=$2 chans=$3 start=${4:-} end=${5:-}
+    local region=()
+    [ -z "$start" ] || region=(--start "$start" --end "$end")
     local sink="check_${rate}_${chans}"
     # A sink of the file's own format, so that the server neither resamples nor remixes.
     pactl list short sinks | grep -q "	$sink	" ||
@@ -41,18 +45,30 @@ run_case() {
     local recorder=$!
     sleep 0.5
     # The ramp reaches full scale: the overload notices are expected.
-    "$kavrel" play "$work/$name.wav" --raw-gain 0 --seconds "$play_seconds" \
+    "$kavrel" play "$work/$name.wav" --raw-gain 0 --seconds "$play_seconds" "${region[@]}" \
         --timing "$work/$name.timing" 2>"$work/$name.err" || { cat "$work/$name.err" >&2; exit 1; }
     wait "$recorder"
-    echo "== $name: $chans channels at $rate Hz, ${play_seconds} s of a ramp of at most 1.4 s, looped"
-    "$check" analyze "$work/$name.wav" "$work/$name.timing" "$work/$name.raw" \
-        "$(awk '/^t0/ {print $2}' "$work/$name.t0")"
+    local t0
+    t0=$(awk '/^t0/ {print $2}' "$work/$name.t0")
+    if [ -z "$start" ]; then
+        echo "== $name: $chans channels at $rate Hz, ${play_seconds} s of a ramp of at most 1.4 s, looped"
+        "$check" analyze "$work/$name.wav" "$work/$name.timing" "$work/$name.raw" "$t0"
+    else
+        echo "== $name: $chans channels at $rate Hz, ${play_seconds} s of the region $start ... $end s" \
+            "of a ramp, looped"
+        grep -v overload "$work/$name.err" || true
+        "$check" analyze-region "$work/$name.wav" "$work/$name.timing" "$work/$name.raw" "$t0" \
+            "$(awk -v s="$start" -v r="$rate" 'BEGIN {printf "%d", s * r + 0.5}')" \
+            "$(awk -v s="$end" -v r="$rate" 'BEGIN {printf "%d", s * r + 0.5}')"
+    fi
 }
 
 run_case stereo44 44100 2
 run_case mono44 44100 1
 run_case quad48 48000 4
 run_case stereo96 96000 2
+# A region of 0.3 s, its seam inside a block of the feed.
+run_case region44 44100 2 0.25 0.55
 
 # What the controls add to the sound: a 500 Hz tone through the main window while each slider is
 # swept and "Use filter" toggled, recorded from the monitor and put through a notch at 500 Hz.

@@ -26,7 +26,7 @@ struct Command {
 
 constexpr std::array kCommands{
     Command{"info", "info FILE                 one line about a sound file", &RunInfo},
-    Command{"convert", "convert IN OUT            write IN as 16-bit PCM (FLAC for OUT.flac)",
+    Command{"convert", "convert IN OUT [options]  write IN as 16-bit PCM (FLAC for OUT.flac)",
             &RunConvert},
     Command{"analyze", "analyze FILE              RMS, peak and crest level of each channel",
             &RunAnalyze},

@@ -3,6 +3,7 @@
 // window restores them at its first activation) unless the command line gives others.
 
 #include "app/cli/Cli.h"
+#include "app/cli/CliSpan.h"
 #include "app/cli/CliSupport.h"
 #include "app/cli/Commands.h"
 #include "app/cli/NativeName.h"
@@ -43,6 +44,7 @@
 #include <string>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kavrel::cli {
@@ -204,6 +206,19 @@ TFilterSection FormFilterSection1()
     return s;
 }
 
+// The format of a regular file whose header counts its frames; none for anything else (a pipe,
+// a header without a count), which is then read whole.
+std::optional<TWavScanFormat> CountedFormat(const std::string& path)
+{
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    const TWavScanFormat format = ProbeFormat(path);
+    if (format.Frames <= 0 || format.SampleRate <= 0)
+        return std::nullopt;
+    return format;
+}
+
 int UsageError(const QCommandLineParser& parser, const std::exception& e)
 {
     PrintError(QString::fromStdString(e.what()));
@@ -221,7 +236,10 @@ long long MonotonicNs()
 
 // Plays path as the window does until the limit or Ctrl+C; the exit code.
 // output: an output's name or description as `kavrel devices` lists them; empty: the default.
-int PlayFile(const std::string& path, const TControls& controls, bool useFilter, double fromSeconds,
+// span: the region to loop (the whole sound when none); fromSeconds: where to start (the
+// region's start when none).
+int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
+             std::optional<double> fromSeconds, const std::optional<TSecondsSpan>& span,
              std::optional<double> playSeconds, const QString& timingPath,
              const std::string& output)
 {
@@ -238,12 +256,25 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
     doc.SetUseFilter(useFilter);
     ApplyTo(doc.FilterSection1(), controls);
     ApplyTo(doc.FilterSection2(), controls);
-    doc.SetPlayPosSeconds(fromSeconds);
+    TFrameSpan loop{0, sound.Length()};
+    if (span) {
+        try {
+            loop = SpanFrames(*span, sound.SampleRate(), sound.Length());
+        } catch (const ESpanError& e) {
+            PrintError(QString::fromStdString(e.what()));
+            return ExitUsage;
+        }
+        doc.SetLoop(loop);
+    }
+    doc.SetPlayPos(static_cast<std::int32_t>(loop.First));
+    if (fromSeconds)
+        doc.SetPlayPosSeconds(*fromSeconds);
 
     const double rate = sound.SampleRate();
-    const std::int64_t startFrame = std::clamp<std::int64_t>(doc.PlayPos(), 0, sound.Length());
+    // Once through the loop by default, from where it starts.
+    const std::int64_t startFrame = doc.NextBlockPos();
     const double limitFrames = playSeconds ? std::nearbyint(*playSeconds * rate)
-                                           : static_cast<double>(sound.Length() - startFrame);
+                                           : static_cast<double>(loop.End - startFrame);
     // At least one frame, at most what a 64-bit count holds.
     const auto limit = static_cast<std::int64_t>(std::clamp(limitFrames, 1.0, 9.0e18));
 
@@ -293,11 +324,9 @@ int PlayFile(const std::string& path, const TControls& controls, bool useFilter,
                                  bool& finished) {
         blockTime = doc.PlayPos() / rate;
         if (timing != nullptr) {
-            // The frame the block starts at: PlayPos, taken into the sound as the feed does.
-            const std::int64_t length = std::max<std::int64_t>(sound.Length(), 1);
-            const std::int64_t first = std::clamp<std::int64_t>(doc.PlayPos(), 0, length) % length;
-            std::fprintf(timing, "fill %lld %lld %d\n", MonotonicNs(),
-                         static_cast<long long>(first), count / sender.nChans());
+            // The frame the block starts at: PlayPos, taken into the loop as the feed does.
+            std::fprintf(timing, "fill %lld %d %d\n", MonotonicNs(), doc.NextBlockPos(),
+                         count / sender.nChans());
         }
         doc.MPCPlay1Stash(sender, buffer, count, finished);
         const int chans = sender.nChans();
@@ -399,12 +428,16 @@ int RunExport(const QStringList& args)
                                         "a wave file otherwise.");
     const TFilterOptions options;
     options.AddTo(parser);
+    const TSpanOptions spanOptions;
+    spanOptions.AddTo(parser);
     if (auto code = ParseCommand(parser, args, 2, 2))
         return *code;
     TControls controls;
+    std::optional<TSecondsSpan> seconds;
     try {
         controls = ControlsFromOptions(parser, options);
-    } catch (const EUsage& e) {
+        seconds = SpanFromOptions(parser, spanOptions);
+    } catch (const std::runtime_error& e) {
         return UsageError(parser, e);
     }
     const QStringList files = parser.positionalArguments();
@@ -414,8 +447,27 @@ int RunExport(const QStringList& args)
     ApplyTo(filter, controls);
     TDitherRandom dither;
     std::string warning;
-    // The same bits as loading the file and exporting it, with the filter following the read.
-    ExportFilteredFile(in, filter, out, dither, {}, &warning);
+    try {
+        if (!seconds) {
+            // The same bits as loading the file and exporting it, with the filter following the
+            // read.
+            ExportFilteredFile(in, filter, out, dither, {}, &warning);
+        } else if (const std::optional<TWavScanFormat> format = CountedFormat(in)) {
+            // The region's frames from the file's header: read as the whole file is.
+            ExportFilteredFile(in, filter, out, dither, {}, &warning,
+                               SpanFrames(*seconds, format->SampleRate, format->Frames));
+        } else {
+            TWav source;
+            source.ReadFile(in);
+            warning = source.ReadWarning();
+            TWav scratch;
+            ExportFiltered(source, filter, scratch, out, dither, {},
+                           SpanFrames(*seconds, source.SampleRate(), source.Length()));
+        }
+    } catch (const ESpanError& e) {
+        PrintError(QString::fromStdString(e.what()));
+        return ExitUsage;
+    }
     PrintWarning(in, warning);
     return ExitOk;
 }
@@ -424,11 +476,15 @@ int RunPlay(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        "Play a sound file through the sound output, looping at its end, as the window plays it. "
-        "Ctrl+C stops it. Values not given come from the stored settings.");
+        "Play a sound file through the sound output, looping at its end, as the window plays it; "
+        "with --start or --end, looping that region as the window loops a region. Ctrl+C stops "
+        "it. Values not given come from the stored settings.");
     parser.addPositionalArgument("FILE", "The sound file.");
     const QCommandLineOption seconds("seconds", "Play for S seconds (default: once through).", "S");
-    const QCommandLineOption from("from", "Start at S seconds into the file.", "S");
+    const QCommandLineOption from("from",
+                                  "Start at S seconds into the file (default: at the "
+                                  "start of the region, or of the file).",
+                                  "S");
     const QCommandLineOption useFilter("use-filter", "Hear the filtered sound.");
     const QCommandLineOption rawGain("raw-gain", "Gain of the unfiltered sound in dB.", "DB");
     const QCommandLineOption device("device",
@@ -445,26 +501,30 @@ int RunPlay(const QStringList& args)
     parser.addOptions({seconds, from, useFilter, rawGain, device, timing});
     const TFilterOptions options;
     options.AddTo(parser);
+    const TSpanOptions spanOptions;
+    spanOptions.AddTo(parser);
     if (auto code = ParseCommand(parser, args, 1, 1))
         return *code;
     TControls controls;
     std::optional<double> playSeconds;
-    double fromSeconds = 0.0;
+    std::optional<double> fromSeconds;
+    std::optional<TSecondsSpan> span;
     try {
         controls = ControlsFromOptions(parser, options);
         if (auto db = NumberOption(parser, rawGain, false))
             controls.RawGain = std::pow(10.0, *db / 20.0);
         playSeconds = NumberOption(parser, seconds, true);
-        fromSeconds = NumberOption(parser, from, false).value_or(0.0);
-        if (fromSeconds < 0.0)
+        fromSeconds = NumberOption(parser, from, false);
+        if (fromSeconds && *fromSeconds < 0.0)
             throw EUsage("--from: must not be negative");
-    } catch (const EUsage& e) {
+        span = SpanFromOptions(parser, spanOptions);
+    } catch (const std::runtime_error& e) {
         return UsageError(parser, e);
     }
     const std::string path = NativeName(parser.positionalArguments().constFirst());
     int code = ExitFailure;
     try {
-        code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, playSeconds,
+        code = PlayFile(path, controls, parser.isSet(useFilter), fromSeconds, span, playSeconds,
                         parser.value(timing), parser.value(device).toStdString());
     } catch (const std::bad_alloc&) {
         PrintError(TextFromNative(path + ": not enough memory"));

@@ -1,6 +1,7 @@
 // The sound-file commands: info and convert.
 
 #include "app/cli/Cli.h"
+#include "app/cli/CliSpan.h"
 #include "app/cli/CliSupport.h"
 #include "app/cli/Commands.h"
 #include "app/cli/NativeName.h"
@@ -10,10 +11,30 @@
 #include <QFile>
 #include <QString>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 namespace kavrel::cli {
+
+namespace {
+
+// The frames of span (within the sound) as a sound of their own.
+TWav FramesOf(const TWav& wav, const TFrameSpan& span)
+{
+    TWav part;
+    part.SetSampleRate(wav.SampleRate());
+    part.SetChannels(wav.Channels());
+    part.SetLength(span.Frames());
+    for (std::int32_t c = 0; c < wav.Channels(); ++c) {
+        const auto from = wav.ChannelSamples(c).subspan(static_cast<std::size_t>(span.First),
+                                                        static_cast<std::size_t>(span.Frames()));
+        std::copy(from.begin(), from.end(), part.MutableChannelSamples(c).begin());
+    }
+    return part;
+}
+
+} // namespace
 
 int RunInfo(const QStringList& args)
 {
@@ -58,16 +79,26 @@ int RunConvert(const QStringList& args)
         "file, or FLAC when OUT ends in \".flac\". OUT is replaced only once it is complete.");
     parser.addPositionalArgument("IN", "The sound file to read.");
     parser.addPositionalArgument("OUT", "The 16-bit wave or FLAC file to write.");
+    const TSpanOptions spanOptions;
+    spanOptions.AddTo(parser);
     if (const std::optional<int> done = ParseCommand(parser, args, 2, 2))
         return *done;
 
     const QStringList files = parser.positionalArguments();
-    const std::string out = OutputFileName(files.at(1));
-    const std::string in = NativeName(files.at(0));
-    TWav wav;
-    wav.ReadFile(in);
-    PrintWarning(in, wav.ReadWarning());
-    wav.WriteFile(out);
+    try {
+        const std::optional<TSecondsSpan> seconds = SpanFromOptions(parser, spanOptions);
+        const std::string out = OutputFileName(files.at(1));
+        const std::string in = NativeName(files.at(0));
+        TWav wav;
+        wav.ReadFile(in);
+        PrintWarning(in, wav.ReadWarning());
+        if (seconds)
+            wav = FramesOf(wav, SpanFrames(*seconds, wav.SampleRate(), wav.Length()));
+        wav.WriteFile(out);
+    } catch (const ESpanError& e) {
+        PrintError(QString::fromStdString(e.what()));
+        return ExitUsage;
+    }
     return ExitOk;
 }
 

@@ -28,12 +28,23 @@ std::string ClockText(double seconds, bool withHours)
     return text;
 }
 
+bool WithHours(double duration)
+{
+    return std::isfinite(duration) && duration >= 3600.0 - 0.0005;
+}
+
 } // namespace
 
 std::string PositionText(double seconds, double duration)
 {
-    const bool withHours = std::isfinite(duration) && duration >= 3600.0 - 0.0005;
+    const bool withHours = WithHours(duration);
     return ClockText(seconds, withHours) + " / " + ClockText(duration, withHours);
+}
+
+std::string RegionText(double first, double end, double duration)
+{
+    const bool withHours = WithHours(duration);
+    return "[" + ClockText(first, withHours) + " - " + ClockText(end, withHours) + "]";
 }
 
 } // namespace kavrel

@@ -108,6 +108,18 @@ int ThreadCount(std::int64_t work)
     return std::clamp(static_cast<int>(cores), 1, MaxThreads);
 }
 
+// The frames of a loaded sound that an export takes: all of them, or a region.
+struct TSoundPart {
+    const TWav& Wav;
+    std::int64_t First;
+    std::int64_t Length;
+
+    const std::int16_t* Samples(std::int32_t c) const noexcept
+    {
+        return Wav.ChannelSamples(c).data() + First;
+    }
+};
+
 // The peak of every channel, and the delay line at each checkpoint.
 struct TPeakPass {
     std::vector<double> Peaks;
@@ -226,10 +238,11 @@ bool PeakOfChannel(const TKernel& k, const std::int16_t* s, double& peak,
 }
 
 // Runs the peak pass; false when progress cancelled.
-bool RunPeakPass(const TWav& source, const TKernel& kernel, const TStage& stage, TPeakPass& out)
+bool RunPeakPass(const TSoundPart& source, const TKernel& kernel, const TStage& stage,
+                 TPeakPass& out)
 {
-    const std::int32_t channels = source.Channels();
-    const std::int64_t length = source.Length();
+    const std::int32_t channels = source.Wav.Channels();
+    const std::int64_t length = source.Length;
     const auto nc = static_cast<std::size_t>(channels);
     out.Peaks.assign(nc, 0.0);
     out.Checkpoints.assign(
@@ -238,8 +251,7 @@ bool RunPeakPass(const TWav& source, const TKernel& kernel, const TStage& stage,
     std::atomic<std::int64_t> done{0};
     std::atomic<bool> stop{false};
     const auto run = [&](std::int32_t c, auto report) {
-        return PeakOfChannel(kernel, source.ChannelSamples(c).data(),
-                             out.Peaks[static_cast<std::size_t>(c)],
+        return PeakOfChannel(kernel, source.Samples(c), out.Peaks[static_cast<std::size_t>(c)],
                              out.Checkpoints[static_cast<std::size_t>(c)], done, stop, report,
                              [length](std::int64_t) { return length; });
     };
@@ -407,14 +419,14 @@ public:
 // The loaded sound.
 class TMemoryInput final : public TWriteInput {
 public:
-    TMemoryInput(const TWav& source, std::int64_t blockFrames)
+    TMemoryInput(const TSoundPart& source, std::int64_t blockFrames)
         : m_source(source), m_blockFrames(blockFrames)
     {
     }
     bool Get(std::int64_t k, const std::int16_t** channels) noexcept override
     {
-        for (std::int32_t c = 0; c < m_source.Channels(); ++c)
-            channels[c] = m_source.ChannelSamples(c).data() + k * m_blockFrames;
+        for (std::int32_t c = 0; c < m_source.Wav.Channels(); ++c)
+            channels[c] = m_source.Samples(c) + k * m_blockFrames;
         return true;
     }
     void Release(std::int64_t) noexcept override {}
@@ -422,7 +434,7 @@ public:
     void Stop() noexcept override {}
 
 private:
-    const TWav& m_source;
+    TSoundPart m_source;
     std::int64_t m_blockFrames;
 };
 
@@ -643,13 +655,14 @@ bool WriteExport(TWriteInput& input, const TWriteLayout& layout, const TWavStrea
     return true;
 }
 
-bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& peaks,
+bool WriteExport(const TSoundPart& source, const TKernel& kernel, const TPeakPass& peaks,
                  const std::string& path, TDitherRandom& dither, const TStage& writing)
 {
-    const TWriteLayout layout = MemoryLayout(source.Channels(), source.Length());
+    const std::int32_t channels = source.Wav.Channels();
+    const TWriteLayout layout = MemoryLayout(channels, source.Length);
     TMemoryInput input(source, layout.Frames);
-    return WriteExport(input, layout, {source.Channels(), source.SampleRate(), source.Length()},
-                       kernel, peaks, path, dither, writing);
+    return WriteExport(input, layout, {channels, source.Wav.SampleRate(), source.Length}, kernel,
+                       peaks, path, dither, writing);
 }
 
 } // namespace
@@ -657,7 +670,8 @@ bool WriteExport(const TWav& source, const TKernel& kernel, const TPeakPass& pea
 double FilteredPeak(const TWav& source, TFilterSection filter, const TExportProgress& progress)
 {
     TPeakPass pass;
-    if (!RunPeakPass(source, TKernel(filter), TStage{&progress, 0.0, 1.0}, pass))
+    if (!RunPeakPass({source, 0, source.Length()}, TKernel(filter), TStage{&progress, 0.0, 1.0},
+                     pass))
         return -1.0;
     return MaxOf(pass.Peaks);
 }
@@ -723,12 +737,25 @@ private:
     throw EExportError(path + ": not written: not enough memory for the export");
 }
 
-bool ExportInMemory(const TWav& source, TFilterSection filter, TWav& scratch,
-                    const std::string& path, TDitherRandom& dither, const TExportProgress& progress)
+// The region's end lies past the sound's, which has `frames` frames.
+[[noreturn]] void ThrowPastTheEnd(const std::string& path, std::int64_t frames)
 {
-    if (source.Channels() <= 0)
+    throw EExportError(path + ": not written: the region reaches past the end of the sound (" +
+                       std::to_string(frames) + " frames)");
+}
+
+bool ExportInMemory(const TWav& wav, TFilterSection filter, TWav& scratch, const std::string& path,
+                    TDitherRandom& dither, const TExportProgress& progress,
+                    const std::optional<TFrameSpan>& span)
+{
+    if (wav.Channels() <= 0)
         throw EExportError(path + ": not written: no sound is loaded");
-    filter.SetSampFreq(static_cast<double>(source.SampleRate()));
+    if (span && (span->First < 0 || span->Frames() <= 0))
+        throw EExportError(path + ": not written: the region holds no frames");
+    if (span && span->End > wav.Length())
+        ThrowPastTheEnd(path, wav.Length());
+    const TSoundPart source{wav, span ? span->First : 0, span ? span->Frames() : wav.Length()};
+    filter.SetSampFreq(static_cast<double>(wav.SampleRate()));
     const TKernel kernel(filter);
 
     TPeakPass peaks;
@@ -741,8 +768,11 @@ bool ExportInMemory(const TWav& source, TFilterSection filter, TWav& scratch,
 }
 
 bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std::string& outPath,
-                    TDitherRandom& dither, const TExportProgress& progress, std::string* warning)
+                    TDitherRandom& dither, const TExportProgress& progress, std::string* warning,
+                    const std::optional<TFrameSpan>& span)
 {
+    if (span && (span->First < 0 || span->Frames() <= 0))
+        throw EExportError(outPath + ": not written: the region holds no frames");
     struct stat info {};
     if (::stat(inPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         // A pipe, or whatever the reader makes of a path that is no file: read, then export.
@@ -754,9 +784,12 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
             return false;
         if (warning != nullptr)
             *warning = source.ReadWarning();
-        return ExportInMemory(source, filter, scratch, outPath, dither, [&progress](double f) {
-            return TStage{&progress, 0.2, 1.0}.Report(f);
-        });
+        return ExportInMemory(
+            source, filter, scratch, outPath, dither,
+            [&progress](double f) {
+                return TStage{&progress, 0.2, 1.0}.Report(f);
+            },
+            span);
     }
 
     // Read twice, never held: first for the peaks (and the delay line at each checkpoint), then
@@ -770,7 +803,7 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
     TWavScanFormat format;
     bool truncated = false;
     {
-        TBlockReader reader(inPath, outPath, choose);
+        TBlockReader reader(inPath, outPath, choose, nullptr, span);
         const TStage reading{&progress, 0.0, 0.4};
         std::optional<TStreamPeaks> pass;
         std::vector<const std::int16_t*> in;
@@ -798,6 +831,8 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
     }
     if (warning != nullptr)
         *warning = ReadWarningText(truncated, format.Oversized, format.Frames);
+    if (span && format.Frames < span->Frames())
+        ThrowPastTheEnd(outPath, span->First + format.Frames);
     if (format.Frames <= 0)
         throw EExportError(outPath + ": not written: the filtered sound is silent");
     filter.SetSampFreq(static_cast<double>(format.SampleRate));
@@ -808,7 +843,7 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
         [&written](std::int32_t) {
             return TBlockLayout{written.Frames, written.InOrder ? std::size_t{2} : RingBlocks};
         },
-        &format);
+        &format, span);
     TReaderInput input(reader);
     return WriteExport(input, written, {format.Channels, format.SampleRate, format.Frames}, kernel,
                        peaks, outPath, dither, TStage{&progress, 0.4, 1.0});
@@ -817,10 +852,11 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
 } // namespace
 
 bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
-                    const std::string& path, TDitherRandom& dither, const TExportProgress& progress)
+                    const std::string& path, TDitherRandom& dither, const TExportProgress& progress,
+                    const std::optional<TFrameSpan>& span)
 {
     try {
-        return ExportInMemory(source, filter, scratch, path, dither, progress);
+        return ExportInMemory(source, filter, scratch, path, dither, progress, span);
     } catch (const std::bad_alloc&) {
         scratch.Clear();
         ThrowNoMemory(path);
@@ -829,10 +865,11 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
 
 bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
                         const std::string& outPath, TDitherRandom& dither,
-                        const TExportProgress& progress, std::string* warning)
+                        const TExportProgress& progress, std::string* warning,
+                        const std::optional<TFrameSpan>& span)
 {
     try {
-        return ExportFromFile(inPath, filter, outPath, dither, progress, warning);
+        return ExportFromFile(inPath, filter, outPath, dither, progress, warning, span);
     } catch (const std::bad_alloc&) {
         ThrowNoMemory(outPath);
     }

@@ -1,14 +1,16 @@
 #pragma once
 
-// The export: the whole sound through one filter section, normalised so that the filtered peak
-// becomes 32764 before the dither. Two passes over the samples, first for the peak, then for the
-// output; each channel starts from a cleared delay line.
+// The export: the whole sound (or a region of it) through one filter section, normalised so that
+// the filtered peak becomes 32764 before the dither. Two passes over the samples, first for the
+// peak, then for the output; each channel starts from a cleared delay line.
 
 #include "app/core/TDitherRandom.h"
 #include "dsp/TFilterSection.h"
+#include "sound/TFrameSpan.h"
 #include "sound/TWav.h"
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -37,10 +39,13 @@ double FilteredPeak(const TWav& source, TFilterSection filter,
 // the target when complete); clears scratch afterwards. filter is a snapshot: the caller's
 // sections are not touched. Raises EExportError when source holds no sound or its filtered sound
 // is silent, and EWavError when the file cannot be written; path is then untouched and nothing
-// is left behind. Returns false when progress cancelled.
+// is left behind. Returns false when progress cancelled. With a span only its frames are written,
+// exactly as a sound of those frames alone would be (peak, delay lines and dither its own);
+// EExportError when it holds no frames or reaches past the sound's end.
 bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
                     const std::string& path, TDitherRandom& dither,
-                    const TExportProgress& progress = {});
+                    const TExportProgress& progress = {},
+                    const std::optional<TFrameSpan>& span = std::nullopt);
 
 // Reads the sound file at inPath and exports it as ExportFiltered does, to the same bits: a
 // regular file is read twice, first for the filtered peak, then for the output, and never held
@@ -48,9 +53,12 @@ bool ExportFiltered(const TWav& source, TFilterSection filter, TWav& scratch,
 // pipe) is loaded first. Raises EWavError for a file that cannot be read or written, EExportError
 // as ExportFiltered does and when the file changes between the reads; outPath is then untouched.
 // Returns false when progress cancelled. When given, warning receives TWav::ReadWarning's text for
-// inPath. Running out of memory raises EExportError naming outPath ("not enough memory").
+// inPath. Running out of memory raises EExportError naming outPath ("not enough memory"). A span
+// is written as ExportFiltered writes it; the reads pass over the frames before it and stop at
+// its end.
 bool ExportFilteredFile(const std::string& inPath, TFilterSection filter,
                         const std::string& outPath, TDitherRandom& dither,
-                        const TExportProgress& progress = {}, std::string* warning = nullptr);
+                        const TExportProgress& progress = {}, std::string* warning = nullptr,
+                        const std::optional<TFrameSpan>& span = std::nullopt);
 
 } // namespace kavrel

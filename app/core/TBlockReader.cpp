@@ -11,13 +11,15 @@ namespace {
 
 // Thrown through the scan to end it when the reader is stopped.
 struct TStopRead {};
+// Thrown through the scan to end it at the span's end.
+struct TSpanRead {};
 
 } // namespace
 
 TBlockReader::TBlockReader(std::string path, std::string outPath, TChooseLayout layout,
-                           const TWavScanFormat* expected)
+                           const TWavScanFormat* expected, std::optional<TFrameSpan> span)
     : m_path(std::move(path)), m_outPath(std::move(outPath)), m_choose(std::move(layout)),
-      m_expected(expected)
+      m_expected(expected), m_span(span)
 {
     m_thread = std::thread([this] { Run(); });
 }
@@ -33,15 +35,20 @@ void TBlockReader::Run() noexcept
     try {
         TWavScanFormat format;
         bool truncated = false;
-        const bool completed = ScanWavFile(
-            m_path, format,
-            [this, &format](std::span<const std::int16_t> block) { Take(format, block); },
-            truncated,
-            [this](double f) {
-                m_fraction.store(f, std::memory_order_relaxed);
-                std::lock_guard lock(m_mutex);
-                return !m_stopped;
-            });
+        bool completed = true;
+        try {
+            completed = ScanWavFile(
+                m_path, format,
+                [this, &format](std::span<const std::int16_t> block) { Take(format, block); },
+                truncated,
+                [this](double f) {
+                    m_fraction.store(f, std::memory_order_relaxed);
+                    std::lock_guard lock(m_mutex);
+                    return !m_stopped;
+                });
+        } catch (const TSpanRead&) {
+            truncated = false;
+        }
         std::unique_lock lock(m_mutex);
         if (!completed)
             throw TStopRead{};
@@ -98,10 +105,22 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
     }
     const auto n = static_cast<std::size_t>(m_format.Channels);
     const auto blockFrames = static_cast<std::size_t>(m_layout.Frames);
-    const std::size_t frames = interleaved.size() / n;
-    if (m_expected != nullptr && m_frames + static_cast<std::int64_t>(frames) > m_expected->Frames)
-        throw EExportError(Changed());
+    std::size_t frames = interleaved.size() / n;
+    // Only the span's frames are taken.
     std::size_t done = 0;
+    const std::int64_t seen = m_seen;
+    m_seen += static_cast<std::int64_t>(frames);
+    if (m_span) {
+        const auto within = [&](std::int64_t frame) {
+            return static_cast<std::size_t>(
+                std::clamp<std::int64_t>(frame - seen, 0, static_cast<std::int64_t>(frames)));
+        };
+        done = within(m_span->First);
+        frames = within(m_span->End);
+    }
+    if (m_expected != nullptr &&
+        m_frames + static_cast<std::int64_t>(frames - std::min(done, frames)) > m_expected->Frames)
+        throw EExportError(Changed());
     while (done < frames) {
         m_changed.wait(lock, [this] {
             return m_stopped || m_filling - m_released < static_cast<std::int64_t>(m_layout.Slots);
@@ -143,6 +162,8 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
             Publish(lock);
         }
     }
+    if (m_span && m_seen >= m_span->End)
+        throw TSpanRead{};
 }
 
 std::int64_t TBlockReader::Wait(std::int64_t k, const std::int16_t** channels) noexcept

@@ -4,6 +4,7 @@
 // so that work on one block overlaps the reading of the next and no more of the sound than the
 // slots hold is ever in memory.
 
+#include "sound/TFrameSpan.h"
 #include "sound/TWavScan.h"
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,9 +36,12 @@ public:
     // Starts reading path (as ScanWavFile reads it) at once. When expected is given, the file
     // must have that format and exactly expected->Frames frames, as an earlier read found;
     // otherwise the read fails with EExportError naming outPath ("... changed while it was
-    // read").
+    // read"). With a span, only its frames are taken (block 0 starts at its first frame): those
+    // before it are passed over and the read ends at its end; Frames() and the format's Frames
+    // then count the frames taken, and expected->Frames is held against those.
     TBlockReader(std::string path, std::string outPath, TChooseLayout layout,
-                 const TWavScanFormat* expected = nullptr);
+                 const TWavScanFormat* expected = nullptr,
+                 std::optional<TFrameSpan> span = std::nullopt);
     // Stops the read and waits for the thread.
     ~TBlockReader();
     TBlockReader(const TBlockReader&) = delete;
@@ -74,6 +79,8 @@ private:
     std::string m_outPath;
     TChooseLayout m_choose;
     const TWavScanFormat* m_expected;
+    std::optional<TFrameSpan> m_span;
+    std::int64_t m_seen = 0; // frames of the file seen, taken or not
     TWavScanFormat m_format;
     TBlockLayout m_layout;
     // Each slot's channels, grown to the frames read into them (a short file takes little).

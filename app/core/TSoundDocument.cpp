@@ -69,6 +69,26 @@ void TSoundDocument::SetPlayPosSeconds(double seconds) noexcept
     m_playPos = static_cast<std::int32_t>(std::clamp(frame, lo, hi));
 }
 
+TFrameSpan TSoundDocument::LoopBounds() const noexcept
+{
+    const std::int64_t length =
+        std::max<std::int64_t>(std::min(m_sourceWav.Length(), MaxPlayPos), 0);
+    if (m_loop) {
+        const std::int64_t first = std::clamp<std::int64_t>(m_loop->First, 0, length);
+        const std::int64_t end = std::clamp<std::int64_t>(m_loop->End, 0, length);
+        if (first < end)
+            return {first, end};
+    }
+    return {0, length};
+}
+
+std::int32_t TSoundDocument::NextBlockPos() const noexcept
+{
+    const TFrameSpan loop = LoopBounds();
+    return m_playPos >= loop.First && m_playPos < loop.End ? m_playPos
+                                                           : static_cast<std::int32_t>(loop.First);
+}
+
 bool TSoundDocument::LoadSoundFile(const std::string& path, const TWavProgress& progress)
 {
     // The reader builds the new sound completely before it replaces the old one, so a failure
@@ -84,6 +104,7 @@ TWav TSoundDocument::TakeSound(TWav sound)
 {
     std::swap(m_sourceWav, sound);
     m_playPos = 0;
+    m_loop.reset();
     // The device plays one format: a sound of another one starts the playback again on it.
     // Should it fail, the old playback is stopped all the same: Play is unchecked by the close.
     if (m_feeding && m_mpcPlay1->IsOpen() &&
@@ -133,8 +154,7 @@ void TSoundDocument::StartPlay()
         throw EMPCPlayError(m_sourceWav.FileName() + ": cannot play " + std::to_string(channels) +
                             " channels at " + std::to_string(rate) + " Hz");
 
-    const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
-    m_playPos = static_cast<std::int32_t>(std::clamp<std::int64_t>(m_playPos, 0, length));
+    m_playPos = NextBlockPos();
 
     // Playing already (Play pressed again before the device's close notice came back, or a
     // sound of another format opened): the device is given up and taken again for the format.
@@ -213,7 +233,12 @@ std::int32_t TSoundDocument::HeardPos() const noexcept
     const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
     if (length <= 0)
         return 0;
-    return static_cast<std::int32_t>((it->soundPos + offset) % length);
+    std::int64_t pos = it->soundPos + offset;
+    const TFrameSpan& loop = it->loop;
+    if (pos >= loop.End && loop.End > loop.First)
+        pos = loop.First + (pos - loop.End) % (loop.End - loop.First);
+    // A sound opened since (of the same format) may be shorter.
+    return static_cast<std::int32_t>(pos % length);
 }
 
 void TSoundDocument::UpdateMarker()
@@ -273,20 +298,20 @@ void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t>
 
 void TSoundDocument::ReadBlock(std::size_t frames) noexcept
 {
-    const std::int64_t length = std::min(m_sourceWav.Length(), MaxPlayPos);
     const auto chans = m_channelList.size();
-    std::int64_t pos = std::clamp<std::int64_t>(m_playPos, 0, std::max<std::int64_t>(length, 0));
+    const TFrameSpan loop = LoopBounds();
+    std::int64_t pos = NextBlockPos();
     const std::int64_t start = pos;
-    if (length <= 0) {
+    if (loop.End <= loop.First) {
         std::fill_n(m_readBuffer.begin(), frames * chans, std::int16_t{0});
     } else {
-        // Up to the end of the sound, then on from frame 0 in the same block: the loop has no
-        // seam.
+        // Up to the end of the loop, then on from its first frame in the same block: the loop
+        // has no seam.
         for (std::size_t done = 0; done < frames;) {
-            if (pos >= length)
-                pos = 0;
+            if (pos >= loop.End)
+                pos = loop.First;
             const auto n = static_cast<std::size_t>(
-                std::min<std::int64_t>(static_cast<std::int64_t>(frames - done), length - pos));
+                std::min<std::int64_t>(static_cast<std::int64_t>(frames - done), loop.End - pos));
             m_sourceWav.BlockExtract(
                 m_channelList, pos,
                 std::span<std::int16_t>(m_readBuffer.data() + done * chans, n * chans));
@@ -297,7 +322,7 @@ void TSoundDocument::ReadBlock(std::size_t frames) noexcept
     m_playPos = static_cast<std::int32_t>(pos);
 
     // Remember where the block starts, for HeardPos; blocks heard completely are dropped.
-    m_fed.push_back({m_fedFrames, start, static_cast<std::int64_t>(frames)});
+    m_fed.push_back({m_fedFrames, start, static_cast<std::int64_t>(frames), loop});
     m_fedFrames += static_cast<std::int64_t>(frames);
     const std::int64_t played = m_mpcPlay1->PlayedFrames();
     while (m_fed.size() > MaxFedBlocks || (m_fed.size() > 1 && m_fed[1].deviceFrame <= played))
@@ -430,9 +455,9 @@ bool TSoundDocument::Export(const std::string& path, const TExportProgress& prog
 }
 
 bool TSoundDocument::Export(const std::string& path, const TFilterSection& filter,
-                            const TExportProgress& progress)
+                            const TExportProgress& progress, const std::optional<TFrameSpan>& span)
 {
-    return ExportFiltered(m_sourceWav, filter, m_exportWav, path, m_exportDither, progress);
+    return ExportFiltered(m_sourceWav, filter, m_exportWav, path, m_exportDither, progress, span);
 }
 
 void TSoundDocument::Fire(const TNotifyEvent& event)

@@ -1,10 +1,10 @@
 #pragma once
 
-// The sound document of the main window: the loaded sound, the play position, the raw gain, the
-// "use filter" switch, the filter sections and the player, with the playback feed, the level
-// analysis and the export. It knows nothing of windows: what the window shows (the time axis
-// marker, the overload lamp, the checked state of Play) reaches it through the On... events.
-// Everything runs on the UI thread; the player's events arrive from the event loop.
+// The sound document of the main window: the loaded sound, the play position, the region to
+// loop, the raw gain, the "use filter" switch, the filter sections and the player, with the
+// playback feed, the level analysis and the export. It knows nothing of windows: what the window
+// shows (the time axis marker, the overload lamp, the checked state of Play) reaches it through the
+// On... events. Everything runs on the UI thread; the player's events arrive from the event loop.
 
 #include "app/core/SoundExport.h"
 #include "app/core/TDitherRandom.h"
@@ -12,6 +12,7 @@
 #include "audio/TMPCPlay.h"
 #include "audio/TWaveOutDevice.h"
 #include "dsp/TFilterSection.h"
+#include "sound/TFrameSpan.h"
 #include "sound/TWav.h"
 
 #include <cstdint>
@@ -80,6 +81,18 @@ public:
     // 32-bit range, ignored when seconds is not finite.
     void SetPlayPosSeconds(double seconds) noexcept;
 
+    // The region of the sound that Play loops in place of the whole sound; none (the whole sound)
+    // after a load. May be set at any time: a running playback takes it up at its next block, going
+    // on at its first frame when the frame due lies outside it. A span that holds no frame of the
+    // sound counts as none.
+    const std::optional<TFrameSpan>& Loop() const noexcept { return m_loop; }
+    void SetLoop(std::optional<TFrameSpan> span) noexcept { m_loop = span; }
+    // The frames the feed loops now: the region within the sound, or the whole sound.
+    TFrameSpan LoopBounds() const noexcept;
+    // The frame the next block of the feed starts at: PlayPos, or the loop's first frame when
+    // PlayPos lies outside the loop.
+    std::int32_t NextBlockPos() const noexcept;
+
     // Linear factor of the unfiltered path.
     double RawGain() const noexcept { return m_rawGain; }
     void SetRawGain(double factor) noexcept { m_rawGain = factor; }
@@ -122,8 +135,9 @@ public:
 
     // The player's OnStash: fills buffer with the next block of the feed, count values (whole
     // frames: count is lowered to a multiple of the channel count when it is not one). A block
-    // that reaches the end of the sound goes on from frame 0. A change of RawGain or of a
-    // section's gain is ramped linearly across the block; a section redesigned since the last
+    // that reaches the end of the loop (the region, or the sound) goes on from the loop's first
+    // frame within the block, the filters' state and the dither running on. A change of RawGain or
+    // of a section's gain is ramped linearly across the block; a section redesigned since the last
     // block, and a switch of UseFilter, fade from the old sound to the new one across it (the
     // block being about 10 ms long). finished is left unchanged, so playback never ends by
     // itself. Raises only what the event handlers raise.
@@ -145,9 +159,10 @@ public:
     bool Export(const std::string& path, const TExportProgress& progress = {});
     // The same through `filter` in place of FilterSection1: with a copy of it taken first, the
     // export may run on a thread of its own while the playback feed and the controls go on
-    // (SourceWav must not change meanwhile).
+    // (SourceWav must not change meanwhile). With a span, only its frames (see ExportFiltered).
     bool Export(const std::string& path, const TFilterSection& filter,
-                const TExportProgress& progress);
+                const TExportProgress& progress,
+                const std::optional<TFrameSpan>& span = std::nullopt);
 
     // Seeds the dither of the playback feed and the export (for repeatable runs).
     void SeedDither(std::uint64_t seed) noexcept
@@ -180,12 +195,14 @@ private:
     bool FillSwitchBlock(std::span<std::int16_t> out, std::size_t c, std::size_t frames,
                          double sectionGain) noexcept;
 
-    // A block handed to the player: its first frame counted on the device since it opened, and
-    // the sound frame it starts at (frames go on from there, from 0 after the end).
+    // A block handed to the player: its first frame counted on the device since it opened, the
+    // sound frame it starts at and the loop it was read from (frames go on from soundPos, from
+    // the loop's first frame after its end).
     struct TFedBlock {
         std::int64_t deviceFrame;
         std::int64_t soundPos;
         std::int64_t frames;
+        TFrameSpan loop;
     };
 
     TWav m_sourceWav;
@@ -196,6 +213,7 @@ private:
     std::vector<TFilterSection*> m_playSections; // per channel of the running playback
     std::unique_ptr<TMPCPlay> m_mpcPlay1;
     std::int32_t m_playPos = 0;
+    std::optional<TFrameSpan> m_loop;
     double m_rawGain = 1.0;
     bool m_useFilter = false;
     int m_playChans = 1;

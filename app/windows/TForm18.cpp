@@ -17,6 +17,7 @@
 #include "app/windows/TOutputMenu.h"
 #include "app/windows/TPaintBox.h"
 #include "app/windows/TPlayCursor.h"
+#include "app/windows/TPlotSelection.h"
 #include "app/windows/TResponsePlot.h"
 #include "app/windows/TSoundLoader.h"
 #include "app/windows/WavePainting.h"
@@ -137,6 +138,8 @@ TForm18::TForm18(std::unique_ptr<TWaveOutDevice> device, QWidget* parent)
     status->addWidget(m_statusPanel0, 1);
     CreatePlots();
     m_playCursor = new TPlayCursor(*m_document, status, m_taxis, m_paintBox1, m_paintBox2, this);
+    m_plotSelection = new TPlotSelection(this, m_sound1, *m_document, m_taxis, m_paintBox1,
+                                         m_paintBox2, *m_playCursor);
     setStatusBar(status);
     ConnectDocument();
 
@@ -309,9 +312,6 @@ void TForm18::CreatePlots()
     m_paintBox1->OnPaint = [this](TPaintBox& box, QPainter& p) { PaintWave(box, p, 0, *m_axis1); };
     m_paintBox2->OnPaint = [this](TPaintBox& box, QPainter& p) { PaintWave(box, p, 1, *m_axis2); };
     for (TPaintBox* box : {m_paintBox1, m_paintBox2}) {
-        box->OnMouseDown = [this](TPaintBox&, Qt::MouseButton, int x, int) {
-            PaintBoxMouseDown(x);
-        };
         box->OnMouseWheel = [this](TPaintBox&, double steps, int x) { ZoomTime(steps, x); };
         box->OnDoubleClick = [this](TPaintBox&) { ShowAll(); };
     }
@@ -625,6 +625,7 @@ void TForm18::LoadSoundFile(const QString& path)
     m_paintBox1->Invalidate();
     m_paintBox2->Invalidate();
     m_playCursor->Restart();
+    m_plotSelection->Restart();
     ShowResponse();
     if (restartError)
         std::rethrow_exception(restartError);
@@ -639,12 +640,6 @@ void TForm18::PaintWave(TPaintBox& box, QPainter& canvas, int channel, TAxis& ax
         m_summary.Build(wav);
     PaintWaveColumns(canvas, box.DeviceSize(), box.devicePixelRatioF(), m_summary.Channel(channel),
                      wav.SampleRate(), *m_taxis, axis, box.palette().color(QPalette::Text));
-}
-
-void TForm18::PaintBoxMouseDown(int x)
-{
-    m_document->SetPlayPosSeconds(m_taxis->PixelToValue(x));
-    m_playCursor->ShowPlayPos();
 }
 
 void TForm18::ShowAll()
@@ -767,6 +762,9 @@ void TForm18::openactionExecute()
 
 void TForm18::saveactionExecute()
 {
+    const std::optional<std::optional<TFrameSpan>> span = m_plotSelection->AskSaveSpan();
+    if (!span)
+        return;
     QFileDialog dialog(this, "Save soundfile");
     dialog.setObjectName("SaveDialog1");
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -788,18 +786,20 @@ void TForm18::saveactionExecute()
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    ExportSoundFile(dialog.selectedFiles().constFirst());
+    ExportSoundFile(dialog.selectedFiles().constFirst(), *span);
 }
 
-bool TForm18::ExportSoundFile(const QString& path)
+bool TForm18::ExportSoundFile(const QString& path, const std::optional<TFrameSpan>& span)
 {
     const std::string file = ToPath(path);
     const TWav& wav = m_document->SourceWav();
     // A long export runs on a worker, through a copy of the filter as it is now.
     const TFilterSection filter = m_document->FilterSection1();
     const bool saved = m_loader->WithProgress(
-        "Saving " + QFileInfo(path).fileName() + "...", wav.Length() * wav.Channels(),
-        [&](const auto& progress) { return m_document->Export(file, filter, progress); }, true);
+        "Saving " + QFileInfo(path).fileName() + "...",
+        (span ? span->Frames() : wav.Length()) * wav.Channels(),
+        [&](const auto& progress) { return m_document->Export(file, filter, progress, span); },
+        true);
     if (saved)
         SetStatusText("Saved " + QFileInfo(path).absoluteFilePath());
     return saved;

@@ -6,6 +6,7 @@
 #include "menus/TRecentFiles.h"
 #include "settings/TProgId.h"
 #include "settings/TZELFile.h"
+#include "sound/TFrameSpan.h"
 
 #include <QMainWindow>
 #include <QPoint>
@@ -32,6 +33,7 @@ class TOutputMenu;
 class TPaintBox;
 class TPanel;
 class TPlayCursor;
+class TPlotSelection;
 class TQtEventPoster;
 class TRecentFilesMenu;
 class TSoundDocument;
@@ -116,6 +118,8 @@ public:
     // about 30 times a second while playing.
     void ShowHeardPosition();
     QString StatusToolTip() const;
+    // The plots' time selection, the region Play loops.
+    TPlotSelection* PlotSelection() const { return m_plotSelection; }
     // The "Levels" window that Analyze fills; null before the first Analyze.
     TLevelsForm* LevelsForm() const { return m_levelsForm; }
     // The name the save dialog offers.
@@ -133,8 +137,9 @@ public:
     void FormResize();
     // Writes the loaded sound through the filter to path, normalised (the save action after its
     // dialog). A long sound shows a progress dialog with Cancel. Returns false when cancelled;
-    // raises the document's errors. A failure or a cancel leaves nothing behind.
-    bool ExportSoundFile(const QString& path);
+    // raises the document's errors. A failure or a cancel leaves nothing behind. With a span,
+    // only those frames (the region).
+    bool ExportSoundFile(const QString& path, const std::optional<TFrameSpan>& span = std::nullopt);
 
     // Jobs on sounds of at least this many samples (over all channels) run under a progress
     // dialog; shorter ones run without.
@@ -165,7 +170,6 @@ private:
     void CreateToolBar();
     void CreatePlots();
     void ConnectDocument();
-    void PaintBoxMouseDown(int x);
     void ZoomTime(double steps, int x);
     // Size, place and state of the windows, kept in the per-user ini beside the recent files.
     void RestoreWindowPlaces();
@@ -208,7 +212,8 @@ private:
     QMenu* m_view1 = nullptr;
     QMenu* m_help1 = nullptr;
     QLabel* m_statusPanel0 = nullptr;
-    TPlayCursor* m_playCursor = nullptr; // the play line, the readout and the paging
+    TPlayCursor* m_playCursor = nullptr;       // the play line, the readout and the paging
+    TPlotSelection* m_plotSelection = nullptr; // the region: drag, shading, [ and ]
     TLevelsForm* m_levelsForm = nullptr;
     TListeningTools* m_listening = nullptr; // the meters and the spectrum
     TPanel* m_panel1 = nullptr;

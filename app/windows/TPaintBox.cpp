@@ -75,6 +75,14 @@ void TPaintBox::paintEvent(QPaintEvent* event)
     const QRect dirty = event->rect();
     p.setClipRect(dirty);
     p.drawImage(QPoint(0, 0), m_image);
+    if (ShadeColumns) {
+        const auto [first, end] = ShadeColumns(*this);
+        if (end > first) {
+            QColor shade = palette().color(QPalette::Highlight);
+            shade.setAlpha(70);
+            p.fillRect(QRectF(first, 0, end - first, height()), shade);
+        }
+    }
     if (m_lineX >= 0 && m_lineX >= dirty.left() && m_lineX <= dirty.right()) {
         // One screen pixel wide, at the left of the column.
         p.fillRect(QRectF(m_lineX, 0, 1.0 / devicePixelRatioF(), height()), LineColor());
@@ -96,10 +104,27 @@ void TPaintBox::resizeEvent(QResizeEvent* event)
 
 void TPaintBox::mousePressEvent(QMouseEvent* event)
 {
+    m_modifiers = event->modifiers();
     if (OnMouseDown) {
         const QPoint pos = event->position().toPoint();
         OnMouseDown(*this, event->button(), pos.x(), pos.y());
     }
+    event->accept();
+}
+
+void TPaintBox::mouseMoveEvent(QMouseEvent* event)
+{
+    m_modifiers = event->modifiers();
+    if (OnMouseMove && event->buttons() != Qt::NoButton)
+        OnMouseMove(*this, event->buttons(), event->position().toPoint().x());
+    event->accept();
+}
+
+void TPaintBox::mouseReleaseEvent(QMouseEvent* event)
+{
+    m_modifiers = event->modifiers();
+    if (OnMouseUp)
+        OnMouseUp(*this, event->button(), event->position().toPoint().x());
     event->accept();
 }
 

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <utility>
 
 class QPainter;
 
@@ -43,6 +44,15 @@ public:
     std::function<void(TPaintBox& sender, QPainter& canvas)> OnPaint;
     // Any button pressed at (x, y) in box pixels.
     std::function<void(TPaintBox& sender, Qt::MouseButton button, int x, int y)> OnMouseDown;
+    // The pointer moved to column x with `buttons` held (only while one is).
+    std::function<void(TPaintBox& sender, Qt::MouseButtons buttons, int x)> OnMouseMove;
+    // A button released at column x.
+    std::function<void(TPaintBox& sender, Qt::MouseButton button, int x)> OnMouseUp;
+    // The keyboard modifiers held at the last press, move or release.
+    Qt::KeyboardModifiers MouseModifiers() const { return m_modifiers; }
+    // Columns [first, end) in box pixels drawn shaded over the picture, asked at each paint;
+    // none when end <= first. update() shows a change without the picture being drawn again.
+    std::function<std::pair<double, double>(const TPaintBox& sender)> ShadeColumns;
     // A double click with any button (after the press it follows, which OnMouseDown has had).
     std::function<void(TPaintBox& sender)> OnDoubleClick;
     // The wheel turned by `steps` notches (positive: away from the user) with the pointer at x.
@@ -53,6 +63,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
@@ -64,6 +76,7 @@ private:
     int m_renderCount = 0;
     int m_lineX = -1;
     QColor m_lineColor; // invalid: the palette's highlight
+    Qt::KeyboardModifiers m_modifiers;
 };
 
 // A container that tells its owner when its size changed.

@@ -26,7 +26,7 @@ TPlayCursor::TPlayCursor(TSoundDocument& document, QStatusBar* status, TAxis* ta
     m_readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     m_readout->setTextFormat(Qt::PlainText);
     // Wide enough for hours, so that the panel does not jump as the digits change.
-    m_readoutWidth = m_readout->fontMetrics().horizontalAdvance("00:00:00.000 / 00:00:00.000") + 8;
+    m_readoutWidth = ReadoutWidth(false);
     m_readout->setMinimumWidth(m_readoutWidth);
     status->addPermanentWidget(m_readout);
     ShowPosition(0.0);
@@ -90,12 +90,30 @@ void TPlayCursor::Restart()
     UpdatePlayLine();
 }
 
+int TPlayCursor::ReadoutWidth(bool region) const
+{
+    return m_readout->fontMetrics().horizontalAdvance(
+               region ? "00:00:00.000 / 00:00:00.000 [00:00:00.000 - 00:00:00.000]"
+                      : "00:00:00.000 / 00:00:00.000") +
+           8;
+}
+
+void TPlayCursor::RegionChanged()
+{
+    m_readoutWidth = ReadoutWidth(m_document.Loop().has_value());
+    if (m_lineVisible)
+        HoldReadoutSize(true);
+    else
+        m_readout->setMinimumWidth(m_readoutWidth);
+    ShowPosition(m_shownSeconds);
+}
+
 void TPlayCursor::HoldReadoutSize(bool hold)
 {
     // While playing, the text changes with every tick: at the size the status bar gave it, a
     // label of fixed size does not have the status bar laid out anew for each.
     if (hold && m_readout->isVisible()) {
-        m_readout->setFixedSize(m_readout->size());
+        m_readout->setFixedSize(std::max(m_readout->width(), m_readoutWidth), m_readout->height());
     } else if (!hold) {
         m_readout->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
         m_readout->setMinimumSize(m_readoutWidth, 0);
@@ -105,10 +123,16 @@ void TPlayCursor::HoldReadoutSize(bool hold)
 void TPlayCursor::ShowPosition(double seconds)
 {
     // A label laid out anew only when its text changes.
-    const QString text =
-        QString::fromStdString(PositionText(seconds, m_document.SourceWav().Duration()));
-    if (text != m_readout->text())
-        m_readout->setText(text);
+    m_shownSeconds = seconds;
+    const TWav& wav = m_document.SourceWav();
+    const double rate = wav.SampleRate();
+    const TFrameSpan loop = m_document.LoopBounds();
+    std::string text = PositionText(seconds, wav.Duration());
+    if (m_document.Loop() && rate > 0)
+        text += " " + RegionText(static_cast<double>(loop.First) / rate,
+                                 static_cast<double>(loop.End) / rate, wav.Duration());
+    if (const QString shown = QString::fromStdString(text); shown != m_readout->text())
+        m_readout->setText(shown);
 }
 
 double TPlayCursor::PlayPosSeconds() const

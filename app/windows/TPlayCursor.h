@@ -30,7 +30,7 @@ public:
                 TPaintBox* lower, QObject* parent);
 
     // Text of the readout: the position heard and the duration, the play position while not
-    // playing.
+    // playing; then the document's region to loop, while it has one.
     QString PositionReadout() const;
     // Has the document report the position being heard (the timer's job), while playing.
     void ShowHeardPosition();
@@ -45,6 +45,8 @@ public:
     void ShowPlayPos();
     // A new sound: line and readout at its start.
     void Restart();
+    // The document's region to loop was set or cleared: the readout shows it.
+    void RegionChanged();
     // Repaints after a change of the time range; a change that is not this object's own paging
     // ends the following.
     void TimeRangeChanged();
@@ -60,8 +62,10 @@ public:
 private:
     // The readout at `seconds` of the loaded sound; the label is set only when its text changes.
     void ShowPosition(double seconds);
-    // Fixes the readout's size while playing, frees it again after.
+    // Fixes the readout's size while playing (at least its least width), frees it again after.
     void HoldReadoutSize(bool hold);
+    // The readout's least width for its text with or without a region.
+    int ReadoutWidth(bool region) const;
     // Pages the time range to the play line when the line has left it during playback.
     void FollowPlayLine();
     double PlayPosSeconds() const;
@@ -76,6 +80,7 @@ private:
     // Where the play-position line stands, seconds; it shows with the time axis marker, while
     // the sound plays.
     double m_lineSeconds = 0;
+    double m_shownSeconds = 0; // the readout's position
     bool m_lineVisible = false;
     // The time range as last seen, to tell the user's changes from the paging.
     double m_viewLo = 0;

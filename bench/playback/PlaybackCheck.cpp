@@ -20,6 +20,10 @@
 //       The same, and then the time from Play to the first sound, the latency from a change to
 //       its being heard (a change reaches the next block filled), the ring in use and the
 //       underruns; exits 1 if there was a dropout or the largest latency is over LIMIT_MS.
+//   playback_check analyze-region FILE TIMING RAW T0 FIRST END
+//       The same for `kavrel play --start --end`, which loops frames FIRST … END-1: the ramp
+//       must run on from END-1 straight to FIRST; counts the seams heard and exits 1 if one had
+//       a gap or a frame from outside the region was heard.
 
 #include "sound/TWav.h"
 
@@ -234,14 +238,25 @@ int ReportRing(const std::string& timingFile, const std::vector<THeardFill>& fil
     return ok ? 0 : 1;
 }
 
+// The frames played in a loop: the whole file, or a region of it.
+struct TLoop {
+    std::int64_t First = 0;
+    std::int64_t End = -1; // -1: the file's end
+};
+
 int Analyze(const std::string& file, const std::string& timingFile, const std::string& raw,
-            double t0, double limitMs = -1)
+            double t0, double limitMs = -1, TLoop loop = {})
 {
     TWav wav;
     wav.ReadFile(file);
     const int chans = wav.Channels();
     const double rate = wav.SampleRate();
-    const std::int64_t length = wav.Length();
+    const std::int64_t fileLength = wav.Length();
+    const bool region = loop.End >= 0;
+    if (!region)
+        loop.End = fileLength;
+    // Differences between frames are taken around the loop.
+    const std::int64_t length = loop.End - loop.First;
 
     std::ifstream in(raw, std::ios::binary | std::ios::ate);
     std::vector<std::int16_t> samples(static_cast<std::size_t>(in.tellg()) / 2);
@@ -256,7 +271,7 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
     for (std::int64_t k = 0; k < n; ++k) {
         const std::int16_t* v = &samples[static_cast<std::size_t>(k * chans)];
         const std::int64_t f = v[0] + 32768;
-        bool ok = f >= -Tolerance && f < length + Tolerance;
+        bool ok = f >= -Tolerance && f < fileLength + Tolerance;
         bool channelsOk = true;
         bool silent = chans > 1;
         for (int c = 1; c < chans; ++c) {
@@ -270,7 +285,7 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
         if (ok && !channelsOk)
             ++badChannels;
         if (ok)
-            frame[static_cast<std::size_t>(k)] = std::clamp<std::int64_t>(f, 0, length - 1);
+            frame[static_cast<std::size_t>(k)] = std::clamp<std::int64_t>(f, 0, fileLength - 1);
     }
     // Whether frames k .. k+8 run on one by one.
     const auto runsOn = [&](std::int64_t k) {
@@ -298,13 +313,22 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
     // dropout, which lasts until the ramp runs on again.
     std::int64_t dropouts = 0;
     std::int64_t longestGap = 0;
+    // The loop's seams heard: the first frame right after the last, or a dropout there.
+    std::int64_t seams = 0;
+    std::int64_t brokenSeams = 0;
+    bool ranOn = false; // the frame before matched
     std::int64_t expected = frame[static_cast<std::size_t>(first)];
     for (std::int64_t k = first; k <= last - 8; ++k) {
         const std::int64_t f = frame[static_cast<std::size_t>(k)];
+        const bool atSeam = ranOn && expected == loop.First;
         if (f >= 0 && std::abs(Wrap(f - expected, length)) <= Tolerance) {
-            expected = (expected + 1) % length;
+            seams += atSeam ? 1 : 0;
+            expected = expected + 1 >= loop.End ? loop.First : expected + 1;
+            ranOn = true;
             continue;
         }
+        brokenSeams += atSeam ? 1 : 0;
+        ranOn = false;
         ++dropouts;
         std::int64_t resume = k;
         while (resume <= last - 8 && !runsOn(resume))
@@ -314,6 +338,13 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
             break;
         k = resume - 1;
         expected = frame[static_cast<std::size_t>(resume)];
+    }
+
+    // Frames heard from outside the loop.
+    std::int64_t outside = 0;
+    for (std::int64_t k = first; k <= last; ++k) {
+        const std::int64_t f = frame[static_cast<std::size_t>(k)];
+        outside += f >= 0 && (f < loop.First - Tolerance || f >= loop.End + Tolerance) ? 1 : 0;
     }
 
     const auto recordedAt = [&](double ns) { return (ns - t0) * rate / 1e9; };
@@ -370,6 +401,16 @@ int Analyze(const std::string& file, const std::string& timingFile, const std::s
     std::printf(
         "heard position error: median %.1f ms, max %.1f ms (%zu readings)\n", Median(errors),
         errors.empty() ? NAN : *std::max_element(errors.begin(), errors.end()), errors.size());
+    if (region) {
+        std::printf("region %lld ... %lld: seams heard gapless: %lld, with a gap: %lld; frames "
+                    "heard from outside it: %lld\n",
+                    static_cast<long long>(loop.First), static_cast<long long>(loop.End - 1),
+                    static_cast<long long>(seams), static_cast<long long>(brokenSeams),
+                    static_cast<long long>(outside));
+        const bool ok = seams > 0 && brokenSeams == 0 && outside == 0;
+        std::printf("%s\n", ok ? "seamless" : "NOT SEAMLESS");
+        return ok ? 0 : 1;
+    }
     if (limitMs >= 0)
         return ReportRing(timingFile, heardFills, t0 + static_cast<double>(first) * 1e9 / rate,
                           dropouts, limitMs);
@@ -392,6 +433,9 @@ int main(int argc, char** argv)
             return Analyze(a[1], a[2], a[3], std::stod(a[4]));
         if (a.size() == 6 && a[0] == "analyze")
             return Analyze(a[1], a[2], a[3], std::stod(a[4]), std::stod(a[5]));
+        if (a.size() == 7 && a[0] == "analyze-region")
+            return Analyze(a[1], a[2], a[3], std::stod(a[4]), -1,
+                           {std::stoll(a[5]), std::stoll(a[6])});
     } catch (const std::exception& e) {
         std::cerr << "playback_check: " << e.what() << "\n";
         return 1;

@@ -495,4 +495,51 @@ TEST(ExportFilteredFile, FailuresAndCancelLeaveTheTargetAlone)
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4);
 }
 
+// A region is written exactly as a sound of its frames alone, from the loaded sound and read
+// from a file (the reads passing over the frames before it and stopping at its end).
+TEST(ExportFilteredFile, ARegionGivesTheBytesOfASoundOfItsFramesAlone)
+{
+    TScratchFolder dir;
+    const TFilterSection filter = Section(0.3162, 100.0, 100.0, 100.0, 100.0);
+    const std::size_t frames = 400000;
+    const std::vector<std::vector<std::int16_t>> data{Noise(frames, 20000, 7),
+                                                      Noise(frames, 20000, 8)};
+    const TWav whole = MakeWav(22050, data);
+    ASSERT_TRUE(whole.WriteFile(dir.File("in.wav")));
+    ASSERT_TRUE(whole.WriteFile(dir.File("in.flac")));
+    for (const TFrameSpan span : {TFrameSpan{70001, 333333}, TFrameSpan{0, 1},
+                                  TFrameSpan{399999, 400000}, TFrameSpan{5, 17}}) {
+        SCOPED_TRACE(std::to_string(span.First) + " " + std::to_string(span.End));
+        std::vector<std::vector<std::int16_t>> part;
+        for (const auto& c : data)
+            part.emplace_back(c.begin() + span.First, c.begin() + span.End);
+        TWav scratch;
+        TDitherRandom d0(4);
+        ASSERT_TRUE(ExportFiltered(MakeWav(22050, part), filter, scratch, dir.File("0.wav"), d0));
+        const std::string expected = Contents(dir.File("0.wav"));
+        TDitherRandom d1(4);
+        ASSERT_TRUE(ExportFiltered(whole, filter, scratch, dir.File("1.wav"), d1, {}, span));
+        EXPECT_EQ(Contents(dir.File("1.wav")), expected);
+        for (const char* in : {"in.wav", "in.flac"}) {
+            TDitherRandom d2(4);
+            ASSERT_TRUE(
+                ExportFilteredFile(dir.File(in), filter, dir.File("2.wav"), d2, {}, nullptr, span));
+            EXPECT_EQ(Contents(dir.File("2.wav")), expected) << in;
+        }
+    }
+    // Past the end, or without frames: nothing is written.
+    const std::string target = dir.File("target.wav");
+    TDitherRandom dither;
+    TWav scratch;
+    for (const TFrameSpan span : {TFrameSpan{399999, 400001}, TFrameSpan{500000, 600000},
+                                  TFrameSpan{10, 10}, TFrameSpan{-1, 10}}) {
+        EXPECT_THROW(ExportFiltered(whole, filter, scratch, target, dither, {}, span),
+                     EExportError);
+        EXPECT_THROW(
+            ExportFilteredFile(dir.File("in.flac"), filter, target, dither, {}, nullptr, span),
+            EExportError);
+    }
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
 } // namespace

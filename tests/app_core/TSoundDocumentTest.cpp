@@ -642,6 +642,8 @@ TEST(PositionText, MinutesSecondsAndMillisecondsWithHoursFromAnHourOn)
           Case{-1.0, std::nan(""), "0:00.000 / 0:00.000"}}) {
         EXPECT_EQ(PositionText(k.seconds, k.duration), k.expected) << k.seconds;
     }
+    EXPECT_EQ(RegionText(1.0, 2.5, 8.0), "[0:01.000 - 0:02.500]");
+    EXPECT_EQ(RegionText(1.0, 2.5, 3600.0), "[0:00:01.000 - 0:00:02.500]");
 }
 
 TEST(VeskSaveName, InsertsBeforeTheExtensionOfTheFileNameOnly)
@@ -697,4 +699,83 @@ TEST_F(SoundDocumentTest, HeardTapGivesTheValuesAtThePlayedFrame)
     m_queue.RunAll();
     Doc().StartPlay();
     EXPECT_NE(tap.Generation(), generation);
+}
+
+// The region's seam, bit for bit: looping frames [first, end) gives exactly what a sound made of
+// the region repeated gives played straight through, filter state and dither running on.
+TEST_F(SoundDocumentTest, ARegionLoopsWithoutASeamBitForBit)
+{
+    const std::size_t block = BlockFrames(44100, 2);
+    const auto left = Noise(block * 10, 9000, 31);
+    const auto right = Noise(block * 10, 9000, 32);
+    const auto first = static_cast<std::ptrdiff_t>(block * 2 + 37);
+    const auto end = first + static_cast<std::ptrdiff_t>(block) + 101; // a seam in the 2nd block
+    std::vector<std::int16_t> l2;
+    std::vector<std::int16_t> r2;
+    for (int k = 0; k < 6; ++k) {
+        l2.insert(l2.end(), left.begin() + first, left.begin() + end);
+        r2.insert(r2.end(), right.begin() + first, right.begin() + end);
+    }
+    const auto play = [&](TWav sound, std::optional<TFrameSpan> loop, std::int32_t from) {
+        TManualEventQueue queue;
+        auto device = std::make_unique<TFakeWaveOutDevice>();
+        TFakeWaveOutDevice& dev = *device;
+        TSoundDocument doc(std::move(device), queue);
+        doc.SourceWav() = std::move(sound);
+        doc.SetLoop(loop);
+        doc.SetPlayPos(from);
+        doc.SetUseFilter(true);
+        doc.FilterSection1().SetPoleF0(300.0);
+        doc.FilterSection2().SetPoleF0(300.0);
+        doc.SeedDither(5);
+        doc.StartPlay();
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_TRUE(dev.CompleteNext());
+            queue.RunAll();
+        }
+        std::vector<std::vector<std::int16_t>> blocks;
+        for (const auto& b : dev.WrittenBlocks())
+            blocks.push_back(b.values);
+        return std::pair(Concat(blocks), doc.HeardPos());
+    };
+    const TFrameSpan span{first, end};
+    // From a frame outside the region Play starts at its first frame.
+    const auto [looped, heardLooped] = play(MakeWav(44100, {left, right}), span, 5);
+    const auto [straight, heardStraight] = play(MakeWav(44100, {l2, r2}), std::nullopt, 0);
+    ASSERT_EQ(looped.size(), (Ring + 4) * block * 2);
+    EXPECT_EQ(looped, straight);
+    // The position heard lies in the region, as far into it as the straight play is.
+    EXPECT_EQ(heardLooped, first + heardStraight % (end - first));
+}
+
+// The loop the feed keeps to: the region within the sound, the whole sound without one; a region
+// set while playing is taken up at the next block.
+TEST_F(SoundDocumentTest, LoopBoundsAndARegionSetWhilePlaying)
+{
+    Doc().SourceWav() = MakeWav(8000, {Noise(1000, 9000, 3)});
+    using Span = TFrameSpan;
+    struct Case {
+        std::optional<Span> loop;
+        Span bounds;
+    };
+    for (const Case& k : {Case{std::nullopt, {0, 1000}}, Case{Span{100, 200}, {100, 200}},
+                          Case{Span{-5, 2000}, {0, 1000}}, Case{Span{900, 5000}, {900, 1000}},
+                          Case{Span{300, 300}, {0, 1000}}, Case{Span{1200, 1500}, {0, 1000}}}) {
+        Doc().SetLoop(k.loop);
+        EXPECT_EQ(Doc().LoopBounds(), k.bounds);
+    }
+    const auto mono = Noise(BlockFrames(8000, 1) * 20, 9000, 4);
+    Doc().SourceWav() = MakeWav(8000, {mono});
+    Doc().SetLoop(Span{10, 20});
+    Doc().TakeSound(MakeWav(8000, {mono})); // a new sound has no region
+    EXPECT_FALSE(Doc().Loop());
+    Doc().SetPlayPos(3);
+    Doc().StartPlay();
+    Doc().SetLoop(Span{500, 600});
+    PlayOne();
+    EXPECT_EQ(Written(Ring - 1).size(), BlockFrames(8000, 1));
+    for (std::size_t i = 0; i < Written(Ring).size(); ++i)
+        ASSERT_LE(std::abs(Written(Ring)[i] - mono[500 + i % 100]), 1) << i;
+    Doc().SetLoop(std::nullopt);
+    EXPECT_EQ(Doc().NextBlockPos(), 500 + static_cast<std::int32_t>(BlockFrames(8000, 1)) % 100);
 }

@@ -281,6 +281,49 @@ TEST_F(CliDocument, FlacInAndOutGiveTheSameSamplesAsWaveFiles)
     EXPECT_EQ(back->values, wave);
 }
 
+// --start and --end: export and convert take the frames between, as a file of those frames
+// alone would give; values out of range are refused, naming the option and the value.
+TEST_F(CliDocument, StartAndEndTakeARegionAndRefuseValuesOutOfRange)
+{
+    const QString source = Source();
+    const std::vector<std::int16_t> left = Noise(48000, 6000, 1);
+    const std::vector<std::int16_t> right = Sine(48000, 250.0, 48000.0, 9000.0);
+    WriteWav(File("part.wav"), 48000,
+             {{left.begin() + 12000, left.begin() + 24000},
+              {right.begin() + 12000, right.begin() + 24000}});
+    ASSERT_EQ(RunKavrel({"export", File("part.wav"), File("whole.wav")}).exitCode, 0);
+    const TCliResult r =
+        RunKavrel({"export", source, File("region.wav"), "--start", "0.25", "--end", "0.5"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(test::Contents(File("region.wav")), test::Contents(File("whole.wav")));
+    ASSERT_EQ(RunKavrel({"convert", source, File("tail.wav"), "--start", "0.75"}).exitCode, 0);
+    const auto tail = ReadWav(File("tail.wav"));
+    ASSERT_TRUE(tail);
+    ASSERT_EQ(tail->values.size(), 2U * 12000U);
+    EXPECT_EQ(tail->values[0], left[36000]);
+    EXPECT_EQ(tail->values.back(), right.back());
+
+    struct Case {
+        QStringList args;
+        const char* says;
+    };
+    for (const Case& c : {Case{{"export", "--start", "1"}, "--start: 1 is at or past"},
+                          Case{{"export", "--end", "1.5"}, "--end: 1.5 is past"},
+                          Case{{"export", "--start", "0.5", "--end", "0.5"},
+                               "--start: 0.5 is not before --end 0.5"},
+                          Case{{"convert", "--start", "-1"}, "--start: '-1' is not"},
+                          Case{{"convert", "--end", "3"}, "--end: 3 is past"},
+                          Case{{"convert", "--end", "x"}, "--end: 'x' is not"}}) {
+        QStringList args = c.args;
+        args.insert(1, source);
+        args.insert(2, File("o.wav"));
+        const TCliResult refused = RunKavrel(args);
+        EXPECT_EQ(refused.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(refused.err.contains(c.says)) << refused.err.toStdString();
+        EXPECT_FALSE(QFile::exists(File("o.wav")));
+    }
+}
+
 TEST_F(CliDocument, ExportOfASilentFileWritesNothing)
 {
     WriteWav(File("silent.wav"), 44100, {std::vector<std::int16_t>(1000, 0)});
