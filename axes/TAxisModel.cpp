@@ -589,6 +589,10 @@ void TAxisModel::SetMarkerValue(double value)
     if (m_inEvent || !m_visible) {
         return;
     }
+    if (m_markerDrawn && m_markerVisible && ValueToPixel(value) == MarkerPixel()) {
+        m_markerValue = value; // the line stands on the same pixel: nothing to draw
+        return;
+    }
     if (m_markerDrawn) {
         InvertMarker();
         m_markerDrawn = false;

@@ -52,7 +52,11 @@ void TPlayCursor::ShowMarker(double seconds)
     m_taxis->SetMarkerValue(seconds);
     m_lineSeconds = seconds;
     UpdatePlayLine();
-    ShowPosition(seconds);
+    if (!m_lineVisible || !m_readoutClock.isValid() ||
+        m_readoutClock.elapsed() >= ReadoutInterval) {
+        ShowPosition(seconds);
+        m_readoutClock.start();
+    }
     FollowPlayLine();
 }
 

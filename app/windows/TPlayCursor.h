@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -23,6 +24,9 @@ public:
     // The marker, the play line and the readout follow what is heard this often (ms) while
     // playing.
     static constexpr int HeardInterval = 33;
+    // While playing, the readout's text changes at most this often (ms): its digits could not be
+    // read any faster, and each change repaints the status bar.
+    static constexpr int ReadoutInterval = 100;
 
     // Adds the readout to status (as a permanent widget, right-aligned). The document, the axis
     // and the plots must outlive this object (the window owns them all).
@@ -80,7 +84,8 @@ private:
     // Where the play-position line stands, seconds; it shows with the time axis marker, while
     // the sound plays.
     double m_lineSeconds = 0;
-    double m_shownSeconds = 0; // the readout's position
+    double m_shownSeconds = 0;    // the readout's position
+    QElapsedTimer m_readoutClock; // since the readout last followed the heard position
     bool m_lineVisible = false;
     // The time range as last seen, to tell the user's changes from the paging.
     double m_viewLo = 0;

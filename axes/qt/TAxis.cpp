@@ -498,10 +498,12 @@ void TAxis::Invalidate()
 
 void TAxis::InvertLine(int x0, int y0, int x1, int y1)
 {
+    const QRect line = LineRect(x0, y0, x1, y1);
     if (!m_image.isNull()) {
-        InvertRect(m_image, LineRect(x0, y0, x1, y1));
+        InvertRect(m_image, line);
     }
-    update();
+    // Only the line's pixels change: the rest of the strip is not painted again.
+    update(line);
 }
 
 // ---- painting -------------------------------------------------------------------------------

@@ -733,6 +733,11 @@ TEST_F(AxisModelTest, MarkerMovesByInversion)
     EXPECT_EQ(host.invalidations, invalidations) << "no repaint";
     EXPECT_EQ(axis.MarkerPixel(), 50);
 
+    // A move within the same pixel keeps the value and draws nothing.
+    axis.SetMarkerValue(0.502);
+    EXPECT_EQ(host.inverted.size(), 2U);
+    EXPECT_DOUBLE_EQ(axis.MarkerValue(), 0.502);
+
     axis.SetMarkerPixel(70);
     EXPECT_DOUBLE_EQ(axis.MarkerValue(), 0.7);
     EXPECT_EQ(host.inverted.size(), 4U);

@@ -5,13 +5,16 @@
 #include "app/core/PositionText.h"
 
 #include "app/windows/TPaintBox.h"
+#include "app/windows/TPlayCursor.h"
 #include "axes/qt/TAxis.h"
 
 #include <QImage>
 #include <QPainter>
 #include <QTest>
 
+#include <chrono>
 #include <random>
+#include <thread>
 
 namespace kavrel::test {
 namespace {
@@ -203,6 +206,11 @@ TEST_F(PlayLine, FollowsTheTimeAxisMarkerWithoutRedrawingTheWaveform)
     EXPECT_GT(moves, 5);
     EXPECT_TRUE(ShowsLineAt(Box(1), previous));
     EXPECT_EQ(Box(0).RenderCount() + Box(1).RenderCount(), renders);
+    // The readout's text follows at most every ReadoutInterval ms while playing.
+    EXPECT_NE(m_form18->PositionReadout().toStdString(),
+              PositionText(Doc().HeardPos() / 8000.0, 10.0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(TPlayCursor::ReadoutInterval + 5));
+    m_form18->ShowHeardPosition();
     EXPECT_EQ(m_form18->PositionReadout().toStdString(),
               PositionText(Doc().HeardPos() / 8000.0, 10.0));
     m_form18->playaction()->trigger();
