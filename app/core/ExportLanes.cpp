@@ -79,6 +79,51 @@ template <int W>
     s.Stride = job.Stride;
 }
 
+// Frame t of lanes n·W … n·W+W−1 of s's stretches, built in registers (element stores would go
+// through memory and stall the wide load after them).
+template <int W>
+[[gnu::always_inline]] inline void SamplesAt(const TLaneState<W>& s, std::int64_t t, int n,
+                                             typename TVec<W>::D& x) noexcept
+{
+    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
+    typename TVec<W>::S xi;
+    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
+    x = __builtin_convertvector(xi, typename TVec<W>::D);
+}
+
+// The next draw of lanes z into tri, as TDitherRandom::Triangular: SplitMix64, then r1 − r2 of
+// its two 32-bit halves.
+template <int W>
+[[gnu::always_inline]] inline void NextTriangular(typename TVec<W>::U& z, std::uint64_t step,
+                                                  typename TVec<W>::D& tri) noexcept
+{
+    using D = typename TVec<W>::D;
+    using U = typename TVec<W>::U;
+    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
+    z += step;
+    U m = z;
+    m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+    m = m ^ (m >> 31);
+    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
+    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
+    tri = (r1 - r2) * 0x1p-32;
+}
+
+// The low 16 bits of each lane of rounded (a value plus 1.5·2^52, whose low bits are the value
+// rounded half to even) into frame t of the lanes' stretches in s.Out.
+template <int W>
+[[gnu::always_inline]] inline void StoreAt(const TLaneState<W>& s, std::int64_t t, int n,
+                                           const typename TVec<W>::D& rounded) noexcept
+{
+    const auto bits = __builtin_bit_cast(typename TVec<W>::I, rounded);
+    std::int16_t* out = s.Out + (n * W * CheckpointFrames + t) * s.Stride;
+    Unrolled<W>([&](auto j) {
+        out[j * CheckpointFrames * s.Stride] =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j()] & 0xFFFF));
+    });
+}
+
 // Frame t of lanes n·W … n·W+W−1 of s. The comparisons are on doubles, which every x86-64 has
 // for vectors (64-bit integer comparisons are not in the baseline instructions; the compiler
 // builds the generator's 64-bit multiplications from 32-bit ones).
@@ -88,19 +133,12 @@ template <int W>
 {
     using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
-    using U = typename TVec<W>::U;
-    using S = typename TVec<W>::S;
     constexpr D zero{};
     constexpr double magic = 6755399441055744.0;
-    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
     const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
 
-    // Built in registers from the stretches (element stores would go through memory and stall
-    // the wide load after them).
-    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
-    S xi;
-    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
-    const D x = __builtin_convertvector(xi, D);
+    D x;
+    SamplesAt<W>(s, t, n, x);
     D& w1 = s.W1[n];
     D& w2 = s.W2[n];
     const D p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
@@ -114,16 +152,8 @@ template <int W>
                                    (__builtin_bit_cast(I, w1) & ~finite));
     w2 = nw2;
 
-    // SplitMix64, then r1 − r2 of its two 32-bit halves, as TDitherRandom::Triangular.
-    U& z = s.Z[n];
-    z += s.ZStep;
-    U m = z;
-    m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
-    m = m ^ (m >> 31);
-    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
-    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
-    const D tri = (r1 - r2) * 0x1p-32;
+    D tri;
+    NextTriangular<W>(s.Z[n], s.ZStep, tri);
 
     // Limited as DitherTo16 limits it; a value that is not a number fails every comparison but
     // v == v and gives 0.
@@ -135,12 +165,35 @@ template <int W>
                                           (__builtin_bit_cast(I, zero - 32767.0) & low) |
                                           (__builtin_bit_cast(I, v) & keep));
     // The low bits of c + 1.5·2^52 are c rounded half to even, as RoundHalfEven gives it.
-    const I bits = __builtin_bit_cast(I, (c + tri) + magic);
-    std::int16_t* out = s.Out + (n * W * CheckpointFrames + t) * s.Stride;
-    Unrolled<W>([&](auto j) {
-        out[j * CheckpointFrames * s.Stride] =
-            static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j()] & 0xFFFF));
-    });
+    StoreAt<W>(s, t, n, (c + tri) + magic);
+}
+
+// LaneStep when no lane's value needs limiting: v within ±32766, so that the section's value
+// was finite (its delay line moves on) and the limits leave v as it is. Clears ok in the lanes
+// where that does not hold, whose values then are not the section's.
+template <int W>
+[[gnu::always_inline]] inline void FreeLaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
+                                                std::int64_t t, int n,
+                                                typename TVec<W>::I& ok) noexcept
+{
+    using D = typename TVec<W>::D;
+    using I = typename TVec<W>::I;
+    constexpr double magic = 6755399441055744.0;
+    const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
+
+    D x;
+    SamplesAt<W>(s, t, n, x);
+    D& w1 = s.W1[n];
+    D& w2 = s.W2[n];
+    const D p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+    const D tt = k.B0 * (p + k.B1 * w1 + k.B2 * w2);
+    const D v = (k.Gain * tt) * k.Scale;
+    w2 = w1;
+    w1 = p;
+    ok &= __builtin_bit_cast(D, __builtin_bit_cast(I, v) & absMask) <= 32766.0;
+    D tri;
+    NextTriangular<W>(s.Z[n], s.ZStep, tri);
+    StoreAt<W>(s, t, n, (v + tri) + magic);
 }
 
 // The lanes of a and, when given, of b, side by side: each waits on the chain of its own
@@ -171,6 +224,50 @@ template <int W>
             LaneStep(lb, c, t, n);
         });
     }
+}
+
+// FillLanesBody in FreeLaneStep's steps, with a job whose lanes turn out to need the limits
+// (scarcely ever: the scale takes the largest value to full scale) filled again by
+// FillLanesBody.
+template <int W>
+[[gnu::always_inline]] inline void FillFreeLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    using D = typename TVec<W>::D;
+    using I = typename TVec<W>::I;
+    constexpr int N = TVec<W>::N;
+    const TKernel& k = *a.Kernel;
+    constexpr D zero{};
+    const TLaneConstants<W> c{k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
+                              k.B1 - zero, k.B2 - zero, k.Gain - zero, a.Scale - zero};
+    const auto all = [](I ok) {
+        bool every = true;
+        for (int j = 0; j < W; ++j)
+            every = every && ok[j] != 0;
+        return every;
+    };
+    TLaneState<W> la;
+    LoadLanes(a, la);
+    I okA = I{} - 1;
+    if (b == nullptr) {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t)
+            Unrolled<N>([&](auto n) { FreeLaneStep(la, c, t, n, okA); });
+        if (!all(okA))
+            FillLanesBody<W>(a, nullptr);
+        return;
+    }
+    TLaneState<W> lb;
+    LoadLanes(*b, lb);
+    I okB = okA;
+    for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+        Unrolled<N>([&](auto n) {
+            FreeLaneStep(la, c, t, n, okA);
+            FreeLaneStep(lb, c, t, n, okB);
+        });
+    }
+    if (!all(okA))
+        FillLanesBody<W>(a, nullptr);
+    if (!all(okB))
+        FillLanesBody<W>(*b, nullptr);
 }
 
 // The lanes in AVX-512 instructions where the processor has them; the results are the same bits
@@ -295,13 +392,13 @@ struct TConstants512 {
 
 void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    FillLanesBody<2>(a, b);
+    FillFreeLanesBody<2>(a, b);
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    FillLanesBody<4>(a, b);
+    FillFreeLanesBody<4>(a, b);
 }
 #endif
 

@@ -17,9 +17,11 @@ namespace {
 
 constexpr std::int16_t Untouched = 0x5a5a;
 
-// The lanes of job one sample at a time into out (which has job.Out's layout).
-void ReferenceLanes(const TLaneJob& job, std::int16_t* out)
+// The lanes of job one sample at a time into out (which has job.Out's layout); whether any value
+// needed the limits (or was no number), which the fast paths leave to the exact steps.
+bool ReferenceLanes(const TLaneJob& job, std::int16_t* out)
 {
+    bool limited = false;
     for (int j = 0; j < Lanes; ++j) {
         TDelayLine d = job.Start[j];
         std::uint64_t state = job.State[j];
@@ -28,9 +30,11 @@ void ReferenceLanes(const TLaneJob& job, std::int16_t* out)
             const double y = job.Kernel->Process(static_cast<double>(job.In[i]), d);
             state += job.StateStep;
             TDitherRandom r(state - TDitherRandom::Increment);
+            limited = limited || !(std::fabs(y * job.Scale) <= 32766.0);
             out[i * job.Stride] = DitherTo16(y * job.Scale, r);
         }
     }
+    return limited;
 }
 
 TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
@@ -64,15 +68,22 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         int Channels;      // values per frame of the output
         bool Pair;         // a second job of the next channel beside the first
         double StartLevel; // of the delay lines the lanes start from
+        int QuietShift;    // the first job's samples shifted down by this many bits
     };
     const TCase cases[] = {
-        {&stable, 0.9, 2, true, 3000.0},
-        {&stable, 0.9, 1, false, 0.0},
-        {&stable, 40.0, 3, true, 1e5},
-        {&unstable, 1.0, 2, true, 1.0},
-        {&unstable, std::numeric_limits<double>::infinity(), 2, false, 1.0},
-        {&negativeZeros, 1e-3, 3, false, -2.0},
+        {&stable, 0.9, 2, true, 3000.0, 0},
+        {&stable, 0.9, 1, false, 0.0, 0},
+        {&stable, 40.0, 3, true, 1e5, 0},
+        {&stable, 0.05, 2, true, 3000.0, 0},
+        {&stable, 40.0, 2, true, 30.0, 10},
+        {&unstable, 1.0, 2, true, 1.0, 0},
+        {&unstable, std::numeric_limits<double>::infinity(), 2, false, 1.0, 0},
+        {&negativeZeros, 1e-3, 3, false, -2.0, 0},
     };
+    // Jobs whose values all lie within the limits, and jobs with some beyond, side by side.
+    bool sawFree = false;
+    bool sawLimited = false;
+    bool sawMixedPair = false;
 
     std::mt19937_64 gen(7);
     std::uniform_int_distribution<int> sample(-32768, 32767);
@@ -80,8 +91,8 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
     for (const TCase& k : cases) {
         const std::size_t jobs = k.Pair ? 2 : 1;
         std::vector<std::int16_t> in(frames * jobs);
-        for (std::int16_t& x : in)
-            x = static_cast<std::int16_t>(sample(gen));
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in[i] = static_cast<std::int16_t>(sample(gen) >> (i < frames ? k.QuietShift : 0));
         std::vector<TDelayLine> start(Lanes * jobs);
         std::uniform_real_distribution<double> level(-k.StartLevel, k.StartLevel);
         for (TDelayLine& d : start)
@@ -89,6 +100,7 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         const std::size_t size = frames * static_cast<std::size_t>(k.Channels);
         std::vector<std::int16_t> expected(size, Untouched);
         std::vector<TLaneJob> job(2);
+        bool limited[2] = {};
         for (std::size_t b = 0; b < jobs; ++b) {
             job[b] = {k.Kernel,
                       k.Scale,
@@ -100,8 +112,11 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
                       k.Channels};
             for (std::uint64_t& s : job[b].State)
                 s = gen();
-            ReferenceLanes(job[b], expected.data() + b);
+            limited[b] = ReferenceLanes(job[b], expected.data() + b);
+            sawFree = sawFree || !limited[b];
+            sawLimited = sawLimited || limited[b];
         }
+        sawMixedPair = sawMixedPair || (k.Pair && limited[0] != limited[1]);
         for (const TLanePath& path : paths) {
             std::vector<std::int16_t> got(size, Untouched);
             for (std::size_t b = 0; b < jobs; ++b)
@@ -113,6 +128,7 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
             EXPECT_EQ(differ, 0U) << path.Name << ", case " << (&k - cases);
         }
     }
+    EXPECT_TRUE(sawFree && sawLimited && sawMixedPair);
 }
 
 } // namespace
