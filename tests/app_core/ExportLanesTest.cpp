@@ -69,6 +69,7 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         bool Pair;         // a second job of the next channel beside the first
         double StartLevel; // of the delay lines the lanes start from
         int QuietShift;    // the first job's samples shifted down by this many bits
+        int SecondAt = 1;  // the second job's value in each frame
     };
     const TCase cases[] = {
         {&stable, 0.9, 2, true, 3000.0, 0},
@@ -79,6 +80,7 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         {&unstable, 1.0, 2, true, 1.0, 0},
         {&unstable, std::numeric_limits<double>::infinity(), 2, false, 1.0, 0},
         {&negativeZeros, 1e-3, 3, false, -2.0, 0},
+        {&stable, 0.05, 3, true, 3000.0, 0, 2},
     };
     // Jobs whose values all lie within the limits, and jobs with some beyond, side by side.
     bool sawFree = false;
@@ -112,7 +114,8 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
                       k.Channels};
             for (std::uint64_t& s : job[b].State)
                 s = gen();
-            limited[b] = ReferenceLanes(job[b], expected.data() + b);
+            limited[b] =
+                ReferenceLanes(job[b], expected.data() + b * static_cast<std::size_t>(k.SecondAt));
             sawFree = sawFree || !limited[b];
             sawLimited = sawLimited || limited[b];
         }
@@ -120,7 +123,7 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         for (const TLanePath& path : paths) {
             std::vector<std::int16_t> got(size, Untouched);
             for (std::size_t b = 0; b < jobs; ++b)
-                job[b].Out = got.data() + b;
+                job[b].Out = got.data() + b * static_cast<std::size_t>(k.SecondAt);
             path.Fill(job[0], k.Pair ? &job[1] : nullptr);
             std::size_t differ = 0;
             for (std::size_t i = 0; i < size; ++i)
