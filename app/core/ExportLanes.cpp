@@ -260,7 +260,7 @@ template <int W>
     constexpr D zero{};
     const TLaneConstants<W> c{k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
                               k.B1 - zero, k.B2 - zero, k.Gain - zero, a.Scale - zero};
-    const auto all = [](I ok) {
+    const auto all = [](const I& ok) {
         bool every = true;
         for (int j = 0; j < W; ++j)
             every = every && ok[j] != 0;
