@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -37,12 +39,8 @@ bool ReferenceLanes(const TLaneJob& job, std::int16_t* out)
     return limited;
 }
 
-TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
+TKernel StableKernel()
 {
-    const std::vector<TLanePath> paths = LanePaths();
-    ASSERT_FALSE(paths.empty());
-    EXPECT_STREQ(paths.back().Name, "base");
-
     TFilterSection section;
     section.SetUseF0BW(true);
     section.SetSampFreq(44100.0);
@@ -51,16 +49,37 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
     section.SetPoleBW(100.0);
     section.SetZeroF0(300.0);
     section.SetZeroBW(30.0);
-    const TKernel stable(section);
-    // Poles outside the unit circle: the values grow past every limit, to infinity and beyond,
-    // where the section holds its delay line and gives 0.
-    TKernel unstable = stable;
-    unstable.A1 = 2.2;
-    unstable.A2 = -0.9;
-    unstable.Gain = -1e250;
-    TKernel negativeZeros = stable;
-    negativeZeros.B2 = -0.0;
-    negativeZeros.A0 = -0.0;
+    return TKernel(section);
+}
+
+// Poles outside the unit circle: the values grow past every limit, to infinity and beyond, where
+// the section holds its delay line and gives 0.
+TKernel UnstableKernel()
+{
+    TKernel k = StableKernel();
+    k.A1 = 2.2;
+    k.A2 = -0.9;
+    k.Gain = -1e250;
+    return k;
+}
+
+TKernel NegativeZerosKernel()
+{
+    TKernel k = StableKernel();
+    k.B2 = -0.0;
+    k.A0 = -0.0;
+    return k;
+}
+
+TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
+{
+    const std::vector<TLanePath> paths = LanePaths();
+    ASSERT_FALSE(paths.empty());
+    EXPECT_STREQ(paths.back().Name, "base");
+
+    const TKernel stable = StableKernel();
+    const TKernel unstable = UnstableKernel();
+    const TKernel negativeZeros = NegativeZerosKernel();
 
     struct TCase {
         const TKernel* Kernel;
@@ -132,6 +151,63 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         }
     }
     EXPECT_TRUE(sawFree && sawLimited && sawMixedPair);
+}
+
+// The peak pass's stretch: every channel count in vector groups (full, part-filled and several),
+// against TKernel::Process one sample at a time, delay lines and peaks to the bit.
+TEST(ExportLanes, EveryPathFindsThePeaksOfOneSampleAtATime)
+{
+    const TKernel stable = StableKernel();
+    const TKernel unstable = UnstableKernel();
+    const TKernel negativeZeros = NegativeZerosKernel();
+    TKernel poleOnly = stable;
+    poleOnly.Type = tfiltertype::ftpole;
+    struct TCase {
+        const TKernel* Kernel;
+        int Channels;
+    };
+    const TCase cases[] = {{&stable, 1},   {&stable, 2},        {&stable, 3},
+                           {&stable, 8},   {&stable, 11},       {&unstable, 2},
+                           {&unstable, 9}, {&negativeZeros, 5}, {&poleOnly, 3}};
+    constexpr std::int64_t frames = 1001;
+    std::mt19937_64 gen(11);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::uniform_real_distribution<double> level(-3000.0, 3000.0);
+    const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+    for (const TCase& k : cases) {
+        const auto channels = static_cast<std::size_t>(k.Channels);
+        std::vector<std::vector<std::int16_t>> in(channels, std::vector<std::int16_t>(frames));
+        std::vector<const std::int16_t*> from;
+        std::vector<TDelayLine> start(channels);
+        std::vector<double> startPeaks(channels);
+        std::vector<TDelayLine> lines(channels);
+        std::vector<double> peaks(channels);
+        for (std::size_t c = 0; c < channels; ++c) {
+            for (std::int16_t& x : in[c])
+                x = static_cast<std::int16_t>(sample(gen));
+            from.push_back(in[c].data());
+            start[c] = {level(gen), level(gen)};
+            startPeaks[c] = c % 2 == 0 ? 0.0 : 1e4;
+            lines[c] = start[c];
+            peaks[c] = startPeaks[c];
+            for (const std::int16_t x : in[c])
+                peaks[c] = std::max(peaks[c],
+                                    std::fabs(k.Kernel->Process(static_cast<double>(x), lines[c])));
+        }
+        for (const TLanePath& path : LanePaths()) {
+            std::vector<TDelayLine> gotLines = start;
+            std::vector<double> gotPeaks = startPeaks;
+            path.Peaks(*k.Kernel, from.data(), frames, k.Channels, gotLines.data(),
+                       gotPeaks.data());
+            for (std::size_t c = 0; c < channels; ++c) {
+                EXPECT_EQ(bits(gotPeaks[c]), bits(peaks[c]))
+                    << path.Name << ", case " << (&k - cases) << ", channel " << c;
+                EXPECT_TRUE(bits(gotLines[c].W1) == bits(lines[c].W1) &&
+                            bits(gotLines[c].W2) == bits(lines[c].W2))
+                    << path.Name << ", case " << (&k - cases) << ", channel " << c;
+            }
+        }
+    }
 }
 
 } // namespace
