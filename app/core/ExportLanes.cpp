@@ -127,6 +127,21 @@ template <int W>
     });
 }
 
+// The section's equations for frame t of lanes n·W … n·W+W−1 of s, its delay lines left as they
+// are: p for the delay line, y the value.
+template <int W>
+[[gnu::always_inline]] inline void SectionAt(const TLaneState<W>& s, const TLaneConstants<W>& k,
+                                             std::int64_t t, int n, typename TVec<W>::D& p,
+                                             typename TVec<W>::D& y) noexcept
+{
+    typename TVec<W>::D x;
+    SamplesAt<W>(s, t, n, x);
+    const auto& w1 = s.W1[n];
+    const auto& w2 = s.W2[n];
+    p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+    y = k.Gain * (k.B0 * (p + k.B1 * w1 + k.B2 * w2));
+}
+
 // Frame t of lanes n·W … n·W+W−1 of s. The comparisons are on doubles, which every x86-64 has
 // for vectors (64-bit integer comparisons are not in the baseline instructions; the compiler
 // builds the generator's 64-bit multiplications from 32-bit ones).
@@ -140,13 +155,11 @@ template <int W>
     constexpr double magic = 6755399441055744.0;
     const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
 
-    D x;
-    SamplesAt<W>(s, t, n, x);
+    D p;
+    D y0;
+    SectionAt<W>(s, k, t, n, p, y0);
     D& w1 = s.W1[n];
     D& w2 = s.W2[n];
-    const D p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
-    const D tt = k.B0 * (p + k.B1 * w1 + k.B2 * w2);
-    const D y0 = k.Gain * tt;
     const I finite = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & absMask) <= DBL_MAX;
     const D y = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & finite);
     const D nw2 = __builtin_bit_cast(D, (__builtin_bit_cast(I, w1) & finite) |
@@ -185,15 +198,12 @@ template <int W>
     constexpr double magic = 6755399441055744.0;
     const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
 
-    D x;
-    SamplesAt<W>(s, t, n, x);
-    D& w1 = s.W1[n];
-    D& w2 = s.W2[n];
-    const D p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
-    const D tt = k.B0 * (p + k.B1 * w1 + k.B2 * w2);
-    const D v = (k.Gain * tt) * k.Scale;
-    w2 = w1;
-    w1 = p;
+    D p;
+    D y;
+    SectionAt<W>(s, k, t, n, p, y);
+    const D v = y * k.Scale;
+    s.W2[n] = s.W1[n];
+    s.W1[n] = p;
     ok &= __builtin_bit_cast(D, __builtin_bit_cast(I, v) & absMask) <= 32766.0;
     D tri;
     NextTriangular<W>(s.Z[n], s.ZStep, tri);
@@ -217,19 +227,26 @@ template <int W>
     });
 }
 
+// The section's coefficients and job's scale in every lane.
+template <int W>
+[[gnu::always_inline]] inline TLaneConstants<W> ConstantsOf(const TLaneJob& job) noexcept
+{
+    using D = typename TVec<W>::D;
+    const TKernel& k = *job.Kernel;
+    constexpr D zero{};
+    // x − 0 is x for every x, −0 included (0 + x is not).
+    return {k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
+            k.B1 - zero, k.B2 - zero, k.Gain - zero, job.Scale - zero};
+}
+
 // The lanes of a and, when given, of b, side by side: each waits on the chain of its own
 // recursion, so the other's steps fill the gaps. Compiled once per instruction set, with vectors
 // of W lanes.
 template <int W>
 [[gnu::always_inline]] inline void FillLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    using D = typename TVec<W>::D;
     constexpr int N = TVec<W>::N;
-    const TKernel& k = *a.Kernel;
-    constexpr D zero{};
-    // x − 0 is x for every x, −0 included (0 + x is not).
-    const TLaneConstants<W> c{k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
-                              k.B1 - zero, k.B2 - zero, k.Gain - zero, a.Scale - zero};
+    const TLaneConstants<W> c = ConstantsOf<W>(a);
     TLaneState<W> la;
     LoadLanes(a, la);
     if (b == nullptr) {
@@ -256,10 +273,7 @@ template <int W>
     using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
     constexpr int N = TVec<W>::N;
-    const TKernel& k = *a.Kernel;
-    constexpr D zero{};
-    const TLaneConstants<W> c{k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
-                              k.B1 - zero, k.B2 - zero, k.Gain - zero, a.Scale - zero};
+    const TLaneConstants<W> c = ConstantsOf<W>(a);
     const auto all = [](const I& ok) {
         bool every = true;
         for (int j = 0; j < W; ++j)

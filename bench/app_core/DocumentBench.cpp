@@ -114,17 +114,27 @@ void BM_ExportFile(benchmark::State& state)
 }
 BENCHMARK(BM_ExportFile)->Unit(benchmark::kMillisecond);
 
+// The lane path the benchmark's first argument indexes in LanePaths(), named in its label; null
+// (and the benchmark skipped) when the processor does not run it.
+const detail::TLanePath* LanePathOf(benchmark::State& state)
+{
+    static const std::vector<detail::TLanePath> paths = detail::LanePaths();
+    const auto index = static_cast<std::size_t>(state.range(0));
+    if (index >= paths.size()) {
+        state.SkipWithError("the processor does not run this path");
+        return nullptr;
+    }
+    state.SetLabel(paths[index].Name);
+    return &paths[index];
+}
+
 // The export's lanes alone, two jobs at a time, on each path the processor runs (the argument
 // indexes LanePaths()): interleaved stereo output, as the write pass fills it.
 void BM_ExportLanes(benchmark::State& state)
 {
-    const std::vector<detail::TLanePath> paths = detail::LanePaths();
-    const auto index = static_cast<std::size_t>(state.range(0));
-    if (index >= paths.size()) {
-        state.SkipWithError("the processor does not run this path");
+    const detail::TLanePath* path = LanePathOf(state);
+    if (path == nullptr)
         return;
-    }
-    state.SetLabel(paths[index].Name);
     const detail::TKernel kernel(SliderDefaults(TFilterSection{}));
     const auto frames = static_cast<std::size_t>(detail::CheckpointFrames * detail::Lanes);
     const std::span<const std::int16_t> in = Minute().ChannelSamples(0).first(2 * frames);
@@ -139,7 +149,7 @@ void BM_ExportLanes(benchmark::State& state)
             job.State[j] = static_cast<std::uint64_t>(j) << 40;
     }
     for (auto _ : state) {
-        paths[index].Fill(jobs[0], &jobs[1]);
+        path->Fill(jobs[0], &jobs[1]);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(2 * frames));
@@ -150,13 +160,9 @@ BENCHMARK(BM_ExportLanes)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
 // repeated) on each path the processor runs (the first argument indexes LanePaths()).
 void BM_ExportPeakLanes(benchmark::State& state)
 {
-    const std::vector<detail::TLanePath> paths = detail::LanePaths();
-    const auto index = static_cast<std::size_t>(state.range(0));
-    if (index >= paths.size()) {
-        state.SkipWithError("the processor does not run this path");
+    const detail::TLanePath* path = LanePathOf(state);
+    if (path == nullptr)
         return;
-    }
-    state.SetLabel(paths[index].Name);
     const auto channels = static_cast<std::int32_t>(state.range(1));
     TFilterSection filter = SliderDefaults(TFilterSection{});
     filter.SetSampFreq(44100.0);
@@ -167,8 +173,8 @@ void BM_ExportPeakLanes(benchmark::State& state)
     std::vector<detail::TDelayLine> lines(static_cast<std::size_t>(channels));
     std::vector<double> peaks(static_cast<std::size_t>(channels));
     for (auto _ : state) {
-        paths[index].Peaks(kernel, in.data(), detail::CheckpointFrames, channels, lines.data(),
-                           peaks.data());
+        path->Peaks(kernel, in.data(), detail::CheckpointFrames, channels, lines.data(),
+                    peaks.data());
         benchmark::DoNotOptimize(peaks.data());
     }
     state.SetItemsProcessed(state.iterations() * detail::CheckpointFrames * channels);
