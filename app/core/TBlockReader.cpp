@@ -96,6 +96,16 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
         m_slots.assign(m_layout.Slots,
                        std::vector<TWav::TChannel>(static_cast<std::size_t>(format.Channels)));
         m_split.resize(static_cast<std::size_t>(format.Channels));
+        // The slots the header's length fills take their whole size at once: grown step by step
+        // they would copy what they hold each time.
+        if (format.Frames > 0) {
+            const std::int64_t blocks = (format.Frames + m_layout.Frames - 1) / m_layout.Frames;
+            const auto frames = static_cast<std::size_t>(std::min(m_layout.Frames, format.Frames));
+            for (std::size_t i = 0; i < m_slots.size() && static_cast<std::int64_t>(i) < blocks;
+                 ++i)
+                for (TWav::TChannel& channel : m_slots[i])
+                    channel.reserve(frames);
+        }
     }
     const auto n = static_cast<std::size_t>(m_format.Channels);
     const auto blockFrames = static_cast<std::size_t>(m_layout.Frames);
