@@ -1,6 +1,7 @@
 #include "sound/TWavScan.h"
 
 #include "sound/detail/FileSource.h"
+#include "sound/detail/SampleDecode.h"
 #include "sound/detail/SoundReader.h"
 
 #include <new>
@@ -33,6 +34,14 @@ bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBloc
     format.Frames = result->length;
     format.Oversized = result->oversized;
     return true;
+}
+
+void SplitChannels(std::span<const std::int16_t> interleaved, std::int32_t channels,
+                   std::int16_t* const* out) noexcept
+{
+    const auto n = static_cast<std::size_t>(channels);
+    detail::Deinterleave16(reinterpret_cast<const std::byte*>(interleaved.data()),
+                           interleaved.size() / n, n, out);
 }
 
 } // namespace kavrel

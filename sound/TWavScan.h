@@ -39,4 +39,9 @@ using TWavBlockSink = std::function<void(std::span<const std::int16_t> interleav
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
                  bool& truncated, const TWavProgress& progress = {});
 
+// Value c of each frame of interleaved (channels values a frame) to out[c], which holds a value
+// for each frame; in vector instructions where the processor has them.
+void SplitChannels(std::span<const std::int16_t> interleaved, std::int32_t channels,
+                   std::int16_t* const* out) noexcept;
+
 } // namespace kavrel

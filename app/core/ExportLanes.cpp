@@ -4,8 +4,11 @@
 // IEEE operations in the same order, so they give the same bits.
 #include "app/core/ExportLanes.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -79,6 +82,66 @@ template <int W>
     s.Stride = job.Stride;
 }
 
+// Frame t of lanes n·W … n·W+W−1 of s's stretches, built in registers (element stores would go
+// through memory and stall the wide load after them).
+template <int W>
+[[gnu::always_inline]] inline void SamplesAt(const TLaneState<W>& s, std::int64_t t, int n,
+                                             typename TVec<W>::D& x) noexcept
+{
+    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
+    typename TVec<W>::S xi;
+    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
+    x = __builtin_convertvector(xi, typename TVec<W>::D);
+}
+
+// The next draw of lanes z into tri, as TDitherRandom::Triangular: SplitMix64, then r1 − r2 of
+// its two 32-bit halves.
+template <int W>
+[[gnu::always_inline]] inline void NextTriangular(typename TVec<W>::U& z, std::uint64_t step,
+                                                  typename TVec<W>::D& tri) noexcept
+{
+    using D = typename TVec<W>::D;
+    using U = typename TVec<W>::U;
+    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
+    z += step;
+    U m = z;
+    m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+    m = m ^ (m >> 31);
+    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
+    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
+    tri = (r1 - r2) * 0x1p-32;
+}
+
+// The low 16 bits of each lane of rounded (a value plus 1.5·2^52, whose low bits are the value
+// rounded half to even) into frame t of the lanes' stretches in s.Out.
+template <int W>
+[[gnu::always_inline]] inline void StoreAt(const TLaneState<W>& s, std::int64_t t, int n,
+                                           const typename TVec<W>::D& rounded) noexcept
+{
+    const auto bits = __builtin_bit_cast(typename TVec<W>::I, rounded);
+    std::int16_t* out = s.Out + (n * W * CheckpointFrames + t) * s.Stride;
+    Unrolled<W>([&](auto j) {
+        out[j * CheckpointFrames * s.Stride] =
+            static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j()] & 0xFFFF));
+    });
+}
+
+// The section's equations for frame t of lanes n·W … n·W+W−1 of s, its delay lines left as they
+// are: p for the delay line, y the value.
+template <int W>
+[[gnu::always_inline]] inline void SectionAt(const TLaneState<W>& s, const TLaneConstants<W>& k,
+                                             std::int64_t t, int n, typename TVec<W>::D& p,
+                                             typename TVec<W>::D& y) noexcept
+{
+    typename TVec<W>::D x;
+    SamplesAt<W>(s, t, n, x);
+    const auto& w1 = s.W1[n];
+    const auto& w2 = s.W2[n];
+    p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+    y = k.Gain * (k.B0 * (p + k.B1 * w1 + k.B2 * w2));
+}
+
 // Frame t of lanes n·W … n·W+W−1 of s. The comparisons are on doubles, which every x86-64 has
 // for vectors (64-bit integer comparisons are not in the baseline instructions; the compiler
 // builds the generator's 64-bit multiplications from 32-bit ones).
@@ -88,24 +151,15 @@ template <int W>
 {
     using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
-    using U = typename TVec<W>::U;
-    using S = typename TVec<W>::S;
     constexpr D zero{};
     constexpr double magic = 6755399441055744.0;
-    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
     const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
 
-    // Built in registers from the stretches (element stores would go through memory and stall
-    // the wide load after them).
-    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
-    S xi;
-    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
-    const D x = __builtin_convertvector(xi, D);
+    D p;
+    D y0;
+    SectionAt<W>(s, k, t, n, p, y0);
     D& w1 = s.W1[n];
     D& w2 = s.W2[n];
-    const D p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
-    const D tt = k.B0 * (p + k.B1 * w1 + k.B2 * w2);
-    const D y0 = k.Gain * tt;
     const I finite = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & absMask) <= DBL_MAX;
     const D y = __builtin_bit_cast(D, __builtin_bit_cast(I, y0) & finite);
     const D nw2 = __builtin_bit_cast(D, (__builtin_bit_cast(I, w1) & finite) |
@@ -114,16 +168,8 @@ template <int W>
                                    (__builtin_bit_cast(I, w1) & ~finite));
     w2 = nw2;
 
-    // SplitMix64, then r1 − r2 of its two 32-bit halves, as TDitherRandom::Triangular.
-    U& z = s.Z[n];
-    z += s.ZStep;
-    U m = z;
-    m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
-    m = m ^ (m >> 31);
-    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
-    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
-    const D tri = (r1 - r2) * 0x1p-32;
+    D tri;
+    NextTriangular<W>(s.Z[n], s.ZStep, tri);
 
     // Limited as DitherTo16 limits it; a value that is not a number fails every comparison but
     // v == v and gives 0.
@@ -135,12 +181,62 @@ template <int W>
                                           (__builtin_bit_cast(I, zero - 32767.0) & low) |
                                           (__builtin_bit_cast(I, v) & keep));
     // The low bits of c + 1.5·2^52 are c rounded half to even, as RoundHalfEven gives it.
-    const I bits = __builtin_bit_cast(I, (c + tri) + magic);
-    std::int16_t* out = s.Out + (n * W * CheckpointFrames + t) * s.Stride;
+    StoreAt<W>(s, t, n, (c + tri) + magic);
+}
+
+// LaneStep when no lane's value needs limiting: v within ±32766, so that the section's value
+// was finite (its delay line moves on) and the limits leave v as it is. Clears ok in the lanes
+// where that does not hold, whose values then are not the section's. Gives v + dither + 1.5·2^52
+// in rounded, for StoreAt.
+template <int W>
+[[gnu::always_inline]] inline void FreeLaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
+                                                std::int64_t t, int n, typename TVec<W>::I& ok,
+                                                typename TVec<W>::D& rounded) noexcept
+{
+    using D = typename TVec<W>::D;
+    using I = typename TVec<W>::I;
+    constexpr double magic = 6755399441055744.0;
+    const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
+
+    D p;
+    D y;
+    SectionAt<W>(s, k, t, n, p, y);
+    const D v = y * k.Scale;
+    s.W2[n] = s.W1[n];
+    s.W1[n] = p;
+    ok &= __builtin_bit_cast(D, __builtin_bit_cast(I, v) & absMask) <= 32766.0;
+    D tri;
+    NextTriangular<W>(s.Z[n], s.ZStep, tri);
+    rounded = (v + tri) + magic;
+}
+
+// StoreAt for two jobs whose values sit side by side in each frame (b's channel follows a's):
+// each lane's two values in one 32-bit store.
+template <int W>
+[[gnu::always_inline]] inline void StorePairAt(const TLaneState<W>& a, std::int64_t t, int n,
+                                               const typename TVec<W>::D& roundedA,
+                                               const typename TVec<W>::D& roundedB) noexcept
+{
+    using U = typename TVec<W>::U;
+    const U both =
+        (__builtin_bit_cast(U, roundedA) & 0xFFFFULL) | (__builtin_bit_cast(U, roundedB) << 16);
+    std::int16_t* out = a.Out + (n * W * CheckpointFrames + t) * a.Stride;
     Unrolled<W>([&](auto j) {
-        out[j * CheckpointFrames * s.Stride] =
-            static_cast<std::int16_t>(static_cast<std::uint16_t>(bits[j()] & 0xFFFF));
+        const auto value = static_cast<std::uint32_t>(both[j()]);
+        std::memcpy(out + j * CheckpointFrames * a.Stride, &value, sizeof value);
     });
+}
+
+// The section's coefficients and job's scale in every lane.
+template <int W>
+[[gnu::always_inline]] inline TLaneConstants<W> ConstantsOf(const TLaneJob& job) noexcept
+{
+    using D = typename TVec<W>::D;
+    const TKernel& k = *job.Kernel;
+    constexpr D zero{};
+    // x − 0 is x for every x, −0 included (0 + x is not).
+    return {k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
+            k.B1 - zero, k.B2 - zero, k.Gain - zero, job.Scale - zero};
 }
 
 // The lanes of a and, when given, of b, side by side: each waits on the chain of its own
@@ -149,13 +245,8 @@ template <int W>
 template <int W>
 [[gnu::always_inline]] inline void FillLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    using D = typename TVec<W>::D;
     constexpr int N = TVec<W>::N;
-    const TKernel& k = *a.Kernel;
-    constexpr D zero{};
-    // x − 0 is x for every x, −0 included (0 + x is not).
-    const TLaneConstants<W> c{k.A0 - zero, k.A1 - zero, k.A2 - zero,   k.B0 - zero,
-                              k.B1 - zero, k.B2 - zero, k.Gain - zero, a.Scale - zero};
+    const TLaneConstants<W> c = ConstantsOf<W>(a);
     TLaneState<W> la;
     LoadLanes(a, la);
     if (b == nullptr) {
@@ -171,6 +262,67 @@ template <int W>
             LaneStep(lb, c, t, n);
         });
     }
+}
+
+// FillLanesBody in FreeLaneStep's steps, with a job whose lanes turn out to need the limits
+// (scarcely ever: the scale takes the largest value to full scale) filled again by
+// FillLanesBody.
+template <int W>
+[[gnu::always_inline]] inline void FillFreeLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
+{
+    using D = typename TVec<W>::D;
+    using I = typename TVec<W>::I;
+    constexpr int N = TVec<W>::N;
+    const TLaneConstants<W> c = ConstantsOf<W>(a);
+    const auto all = [](const I& ok) {
+        bool every = true;
+        for (int j = 0; j < W; ++j)
+            every = every && ok[j] != 0;
+        return every;
+    };
+    TLaneState<W> la;
+    LoadLanes(a, la);
+    I okA = I{} - 1;
+    if (b == nullptr) {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+            Unrolled<N>([&](auto n) {
+                D rounded;
+                FreeLaneStep(la, c, t, n, okA, rounded);
+                StoreAt<W>(la, t, n, rounded);
+            });
+        }
+        if (!all(okA))
+            FillLanesBody<W>(a, nullptr);
+        return;
+    }
+    TLaneState<W> lb;
+    LoadLanes(*b, lb);
+    I okB = okA;
+    if (b->Out == a.Out + 1 && b->Stride == a.Stride) {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+            Unrolled<N>([&](auto n) {
+                D roundedA;
+                D roundedB;
+                FreeLaneStep(la, c, t, n, okA, roundedA);
+                FreeLaneStep(lb, c, t, n, okB, roundedB);
+                StorePairAt<W>(la, t, n, roundedA, roundedB);
+            });
+        }
+    } else {
+        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+            Unrolled<N>([&](auto n) {
+                D rounded;
+                FreeLaneStep(la, c, t, n, okA, rounded);
+                StoreAt<W>(la, t, n, rounded);
+                FreeLaneStep(lb, c, t, n, okB, rounded);
+                StoreAt<W>(lb, t, n, rounded);
+            });
+        }
+    }
+    if (!all(okA))
+        FillLanesBody<W>(a, nullptr);
+    if (!all(okB))
+        FillLanesBody<W>(*b, nullptr);
 }
 
 // The lanes in AVX-512 instructions where the processor has them; the results are the same bits
@@ -293,15 +445,144 @@ struct TConstants512 {
 #undef KAVREL_AVX512
 #endif
 
+// The peak pass's stretch for channels in[0] … in[m−1] (m at most N·W), one channel in each
+// lane, all side by side: the recursions wait on their own chains, not on each other. Every delay
+// line moves on at every step; when some value turns out not to be finite (where the section
+// keeps its delay line), nothing is stored and false is returned.
+template <int W, int N>
+[[gnu::always_inline]] inline bool PeakGroup(const TKernel& k, const std::int16_t* const* in,
+                                             std::int64_t n, int m, TDelayLine* lines,
+                                             double* peaks) noexcept
+{
+    using D = typename TVec<W>::D;
+    using I = typename TVec<W>::I;
+    using S = typename TVec<W>::S;
+    constexpr D zero{};
+    const I absMask = I{} + 0x7FFFFFFFFFFFFFFFLL;
+    const D a0 = k.A0 - zero;
+    const D a1 = k.A1 - zero;
+    const D a2 = k.A2 - zero;
+    const D b0 = k.B0 - zero;
+    const D b1 = k.B1 - zero;
+    const D b2 = k.B2 - zero;
+    const D gain = k.Gain - zero;
+    // Lanes past m repeat channel 0, whose results they do not store.
+    const std::int16_t* from[N * W];
+    D w1[N];
+    D w2[N];
+    D peak[N];
+    for (int j = 0; j < N * W; ++j) {
+        const int ch = j < m ? j : 0;
+        from[j] = in[ch];
+        w1[j / W][j % W] = lines[ch].W1;
+        w2[j / W][j % W] = lines[ch].W2;
+        peak[j / W][j % W] = peaks[ch];
+    }
+    I ok = I{} - 1;
+    for (std::int64_t i = 0; i < n; ++i) {
+        Unrolled<N>([&](auto v) {
+            S xi;
+            Unrolled<W>([&](auto j) { xi[j()] = from[v * W + j][i]; });
+            const D x = __builtin_convertvector(xi, D);
+            const D p = a0 * x + a1 * w1[v] + a2 * w2[v];
+            const D y = gain * (b0 * (p + b1 * w1[v] + b2 * w2[v]));
+            w2[v] = w1[v];
+            w1[v] = p;
+            const D size = __builtin_bit_cast(D, __builtin_bit_cast(I, y) & absMask);
+            ok &= size <= DBL_MAX;
+            // std::max(peak, size)
+            const I larger = peak[v] < size;
+            peak[v] = __builtin_bit_cast(D, (__builtin_bit_cast(I, size) & larger) |
+                                                (__builtin_bit_cast(I, peak[v]) & ~larger));
+        });
+    }
+    for (int j = 0; j < W; ++j)
+        if (ok[j] == 0)
+            return false;
+    for (int j = 0; j < m; ++j) {
+        lines[j] = {w1[j / W][j % W], w2[j / W][j % W]};
+        peaks[j] = peak[j / W][j % W];
+    }
+    return true;
+}
+
+// The peak pass's stretch one sample at a time, for every filter type.
+void PeakOneByOne(const TKernel& k, const std::int16_t* const* in, std::int64_t n, int m,
+                  TDelayLine* lines, double* peaks) noexcept
+{
+    for (int ch = 0; ch < m; ++ch) {
+        double pk = peaks[ch];
+        for (std::int64_t i = 0; i < n; ++i)
+            pk = std::max(pk, std::fabs(k.Process(static_cast<double>(in[ch][i]), lines[ch])));
+        peaks[ch] = pk;
+    }
+}
+
+// PeakGroup in as few vectors of W lanes (N or more) as the m channels fill.
+template <int W, int N>
+[[gnu::always_inline]] inline bool PeakGroups(const TKernel& k, const std::int16_t* const* in,
+                                              std::int64_t n, int m, TDelayLine* lines,
+                                              double* peaks) noexcept
+{
+    if constexpr (N * W < Lanes) {
+        if (m > N * W)
+            return PeakGroups<W, N + 1>(k, in, n, m, lines, peaks);
+    }
+    return PeakGroup<W, N>(k, in, n, m, lines, peaks);
+}
+
+// The channels in groups of up to 8 lanes, in as few vectors of W lanes as they fill.
+template <int W>
+[[gnu::always_inline]] inline void PeakLanesBody(const TKernel& k, const std::int16_t* const* in,
+                                                 std::int64_t n, std::int32_t channels,
+                                                 TDelayLine* lines, double* peaks) noexcept
+{
+    for (std::int32_t first = 0; first < channels; first += Lanes) {
+        const int m = std::min(Lanes, channels - first);
+        const std::int16_t* const* at = in + first;
+        TDelayLine* d = lines + first;
+        double* pk = peaks + first;
+        bool done = false;
+        // Two channels (stereo) fill a vector of two lanes, quicker than half of a wider one.
+        if (k.Type == tfiltertype::ftboth)
+            done = m <= 2 ? PeakGroups<2, 1>(k, at, n, m, d, pk)
+                          : PeakGroups<W, 1>(k, at, n, m, d, pk);
+        if (!done)
+            PeakOneByOne(k, at, n, m, d, pk);
+    }
+}
+
+void PeakLanesBase(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
+                   std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
+{
+    PeakLanesBody<2>(k, in, n, channels, lines, peaks);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void PeakLanesAvx2(const TKernel& k, const std::int16_t* const* in,
+                                           std::int64_t n, std::int32_t channels, TDelayLine* lines,
+                                           double* peaks) noexcept
+{
+    PeakLanesBody<4>(k, in, n, channels, lines, peaks);
+}
+
+[[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] void
+PeakLanesAvx512(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
+                std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
+{
+    PeakLanesBody<4>(k, in, n, channels, lines, peaks);
+}
+#endif
+
 void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    FillLanesBody<2>(a, b);
+    FillFreeLanesBody<2>(a, b);
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void FillLanesAvx2(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    FillLanesBody<4>(a, b);
+    FillFreeLanesBody<4>(a, b);
 }
 #endif
 
@@ -333,10 +614,10 @@ struct TPathEntry {
 // Fastest first; each processor that runs one runs those after it too.
 constexpr TPathEntry Paths[] = {
 #if defined(__x86_64__)
-    {{"avx512", &FillLanesAvx512}, &HasAvx512},
-    {{"avx2", &FillLanesAvx2}, &HasAvx2},
+    {{"avx512", &FillLanesAvx512, &PeakLanesAvx512}, &HasAvx512},
+    {{"avx2", &FillLanesAvx2, &PeakLanesAvx2}, &HasAvx2},
 #endif
-    {{"base", &FillLanesBase}, &Always},
+    {{"base", &FillLanesBase, &PeakLanesBase}, &Always},
 };
 
 } // namespace
@@ -350,7 +631,7 @@ std::vector<TLanePath> LanePaths()
     return paths;
 }
 
-TFillLanes PickFillLanes() noexcept
+const TLanePath& PickLanePath() noexcept
 {
     const char* cap = std::getenv("KAVREL_SIMD");
     const std::string_view first = cap == nullptr ? "" : cap;
@@ -361,9 +642,9 @@ TFillLanes PickFillLanes() noexcept
     for (const TPathEntry& e : Paths) {
         reached = reached || first == e.Path.Name;
         if (reached && e.Supported())
-            return e.Path.Fill;
+            return e.Path;
     }
-    return &FillLanesBase;
+    return Paths[std::size(Paths) - 1].Path;
 }
 
 } // namespace kavrel::detail

@@ -92,11 +92,18 @@ struct TLaneJob {
 // Fills the lanes of a and, when given, of b (of the same pass).
 using TFillLanes = void (*)(const TLaneJob& a, const TLaneJob* b) noexcept;
 
+// The peak pass over frames 0 … n−1 of channels in[0] … in[channels−1], each from its delay line
+// lines[c] and its peak so far peaks[c], which it advances as TKernel::Process and
+// std::max(peak, |y|) would, one sample at a time; several channels side by side in vector lanes.
+using TPeakLanes = void (*)(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
+                            std::int32_t channels, TDelayLine* lines, double* peaks) noexcept;
+
 // One way of filling lanes, named for the instructions it uses: "avx512", "avx2" or "base" (any
 // x86-64, or any processor elsewhere). Every path gives the same bits.
 struct TLanePath {
     const char* Name;
     TFillLanes Fill;
+    TPeakLanes Peaks;
 };
 
 // The paths this processor can run, fastest first.
@@ -104,6 +111,6 @@ std::vector<TLanePath> LanePaths();
 
 // The fastest path this processor runs. KAVREL_SIMD=avx2 or base in the environment starts the
 // choice there (for comparing them); a name of no path leaves it free.
-TFillLanes PickFillLanes() noexcept;
+const TLanePath& PickLanePath() noexcept;
 
 } // namespace kavrel::detail

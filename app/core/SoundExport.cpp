@@ -155,53 +155,6 @@ double PeakOfStretch(const TKernel k, const std::int16_t* s, std::int64_t n, TDe
     return pk;
 }
 
-// PeakOfStretch for two channels at once: two independent recursions side by side take hardly
-// longer than one, as each waits on its own chain of multiplications and additions.
-void PeakOfPairStretch(const TKernel k, const std::int16_t* sa, const std::int16_t* sb,
-                       std::int64_t n, TDelayLine& da, TDelayLine& db, double& pa,
-                       double& pb) noexcept
-{
-    if (k.Type != tfiltertype::ftboth) {
-        pa = PeakOfStretch(k, sa, n, da, pa);
-        pb = PeakOfStretch(k, sb, n, db, pb);
-        return;
-    }
-    double a1 = da.W1;
-    double a2 = da.W2;
-    double b1 = db.W1;
-    double b2 = db.W2;
-    double pka = pa;
-    double pkb = pb;
-    for (std::int64_t i = 0; i < n; ++i) {
-        const double xa = sa[i];
-        const double xb = sb[i];
-        const double p = k.A0 * xa + k.A1 * a1 + k.A2 * a2;
-        const double q = k.A0 * xb + k.A1 * b1 + k.A2 * b2;
-        const double t = k.B0 * (p + k.B1 * a1 + k.B2 * a2);
-        const double u = k.B0 * (q + k.B1 * b1 + k.B2 * b2);
-        double ya = k.Gain * t;
-        double yb = k.Gain * u;
-        if (std::isfinite(ya)) {
-            a2 = a1;
-            a1 = p;
-        } else {
-            ya = 0.0;
-        }
-        if (std::isfinite(yb)) {
-            b2 = b1;
-            b1 = q;
-        } else {
-            yb = 0.0;
-        }
-        pka = std::max(pka, std::fabs(ya));
-        pkb = std::max(pkb, std::fabs(yb));
-    }
-    da = {a1, a2};
-    db = {b1, b2};
-    pa = pka;
-    pb = pkb;
-}
-
 // One channel of the peak pass from a cleared delay line, keeping the checkpoints. Every
 // ProgressStride frames or so it counts them in done and calls report (when given), which
 // returns false to stop; false when stopped.
@@ -398,7 +351,7 @@ private:
     std::uint64_t m_state;
     std::int32_t m_channels;
     std::int64_t m_length;
-    detail::TFillLanes m_fillLanes = detail::PickFillLanes();
+    detail::TFillLanes m_fillLanes = detail::PickLanePath().Fill;
 };
 
 // Where the write pass takes its samples from, block by block (blocks of the ring's size).
@@ -714,12 +667,10 @@ public:
                         m_out.Checkpoints[c].push_back(m_lines[c]);
                 n = std::min(n, CheckpointFrames - phase);
             }
-            std::size_t c = 0;
-            for (; c + 1 < m_channels; c += 2)
-                PeakOfPairStretch(m_kernel, in[c] + at, in[c + 1] + at, n, m_lines[c],
-                                  m_lines[c + 1], peaks[c], peaks[c + 1]);
-            if (c < m_channels)
-                peaks[c] = PeakOfStretch(m_kernel, in[c] + at, n, m_lines[c], peaks[c]);
+            for (std::size_t c = 0; c < m_channels; ++c)
+                m_from[c] = in[c] + at;
+            m_peakLanes(m_kernel, m_from.data(), n, static_cast<std::int32_t>(m_channels),
+                        m_lines.data(), peaks.data());
             at += n;
         }
     }
@@ -730,6 +681,8 @@ private:
     bool m_checkpoints;
     TPeakPass& m_out;
     std::vector<TDelayLine> m_lines;
+    std::vector<const std::int16_t*> m_from = std::vector<const std::int16_t*>(m_channels);
+    detail::TPeakLanes m_peakLanes = detail::PickLanePath().Peaks;
 };
 
 [[noreturn]] void ThrowNoMemory(const std::string& path)

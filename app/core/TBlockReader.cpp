@@ -102,6 +102,17 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
         m_slotFrames.assign(m_layout.Slots, 0);
         m_slots.assign(m_layout.Slots,
                        std::vector<TWav::TChannel>(static_cast<std::size_t>(format.Channels)));
+        m_split.resize(static_cast<std::size_t>(format.Channels));
+        // The slots the header's length fills take their whole size at once: grown step by step
+        // they would copy what they hold each time.
+        if (format.Frames > 0) {
+            const std::int64_t blocks = (format.Frames + m_layout.Frames - 1) / m_layout.Frames;
+            const auto frames = static_cast<std::size_t>(std::min(m_layout.Frames, format.Frames));
+            for (std::size_t i = 0; i < m_slots.size() && static_cast<std::int64_t>(i) < blocks;
+                 ++i)
+                for (TWav::TChannel& channel : m_slots[i])
+                    channel.reserve(frames);
+        }
     }
     const auto n = static_cast<std::size_t>(m_format.Channels);
     const auto blockFrames = static_cast<std::size_t>(m_layout.Frames);
@@ -136,21 +147,9 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
         if (channels[0].size() < at + count)
             for (TWav::TChannel& channel : channels)
                 channel.resize(std::min(blockFrames, std::max(at + count, 2 * channel.size())));
-        const std::int16_t* in = interleaved.data() + done * n;
-        if (n == 2) {
-            std::int16_t* l = channels[0].data() + at;
-            std::int16_t* r = channels[1].data() + at;
-            for (std::size_t f = 0; f < count; ++f) {
-                l[f] = in[2 * f];
-                r[f] = in[2 * f + 1];
-            }
-        } else {
-            for (std::size_t c = 0; c < n; ++c) {
-                std::int16_t* out = channels[c].data() + at;
-                for (std::size_t f = 0; f < count; ++f)
-                    out[f] = in[f * n + c];
-            }
-        }
+        for (std::size_t c = 0; c < n; ++c)
+            m_split[c] = channels[c].data() + at;
+        SplitChannels(interleaved.subspan(done * n, count * n), m_format.Channels, m_split.data());
         lock.lock();
         done += count;
         m_frames += static_cast<std::int64_t>(count);

@@ -86,6 +86,7 @@ private:
     // Each slot's channels, grown to the frames read into them (a short file takes little).
     std::vector<std::vector<TWav::TChannel>> m_slots;
     std::vector<std::int64_t> m_slotFrames;
+    std::vector<std::int16_t*> m_split; // where Take puts each channel's values
     bool m_truncated = false;
     std::int64_t m_frames = 0;
     std::atomic<double> m_fraction{0.0};

@@ -114,17 +114,27 @@ void BM_ExportFile(benchmark::State& state)
 }
 BENCHMARK(BM_ExportFile)->Unit(benchmark::kMillisecond);
 
+// The lane path the benchmark's first argument indexes in LanePaths(), named in its label; null
+// (and the benchmark skipped) when the processor does not run it.
+const detail::TLanePath* LanePathOf(benchmark::State& state)
+{
+    static const std::vector<detail::TLanePath> paths = detail::LanePaths();
+    const auto index = static_cast<std::size_t>(state.range(0));
+    if (index >= paths.size()) {
+        state.SkipWithError("the processor does not run this path");
+        return nullptr;
+    }
+    state.SetLabel(paths[index].Name);
+    return &paths[index];
+}
+
 // The export's lanes alone, two jobs at a time, on each path the processor runs (the argument
 // indexes LanePaths()): interleaved stereo output, as the write pass fills it.
 void BM_ExportLanes(benchmark::State& state)
 {
-    const std::vector<detail::TLanePath> paths = detail::LanePaths();
-    const auto index = static_cast<std::size_t>(state.range(0));
-    if (index >= paths.size()) {
-        state.SkipWithError("the processor does not run this path");
+    const detail::TLanePath* path = LanePathOf(state);
+    if (path == nullptr)
         return;
-    }
-    state.SetLabel(paths[index].Name);
     const detail::TKernel kernel(SliderDefaults(TFilterSection{}));
     const auto frames = static_cast<std::size_t>(detail::CheckpointFrames * detail::Lanes);
     const std::span<const std::int16_t> in = Minute().ChannelSamples(0).first(2 * frames);
@@ -133,18 +143,46 @@ void BM_ExportLanes(benchmark::State& state)
     detail::TLaneJob jobs[2];
     for (std::size_t c = 0; c < 2; ++c) {
         detail::TLaneJob& job = jobs[c];
-        job = {&kernel, 0.5, in.data() + c * frames, start.data() + c * detail::Lanes, {}, 2,
-               out.data() + c, 2};
+        job = {&kernel, 0.5, in.data() + c * frames, start.data() + c * detail::Lanes,
+               {},      2,   out.data() + c,         2};
         for (int j = 0; j < detail::Lanes; ++j)
             job.State[j] = static_cast<std::uint64_t>(j) << 40;
     }
     for (auto _ : state) {
-        paths[index].Fill(jobs[0], &jobs[1]);
+        path->Fill(jobs[0], &jobs[1]);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(2 * frames));
 }
 BENCHMARK(BM_ExportLanes)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
+// The export's peak pass over one checkpoint stretch of 2 and of 8 channels (the minute's two,
+// repeated) on each path the processor runs (the first argument indexes LanePaths()).
+void BM_ExportPeakLanes(benchmark::State& state)
+{
+    const detail::TLanePath* path = LanePathOf(state);
+    if (path == nullptr)
+        return;
+    const auto channels = static_cast<std::int32_t>(state.range(1));
+    TFilterSection filter = SliderDefaults(TFilterSection{});
+    filter.SetSampFreq(44100.0);
+    const detail::TKernel kernel(filter);
+    std::vector<const std::int16_t*> in;
+    for (std::int32_t c = 0; c < channels; ++c)
+        in.push_back(Minute().ChannelSamples(c % 2).data() + c * 7);
+    std::vector<detail::TDelayLine> lines(static_cast<std::size_t>(channels));
+    std::vector<double> peaks(static_cast<std::size_t>(channels));
+    for (auto _ : state) {
+        path->Peaks(kernel, in.data(), detail::CheckpointFrames, channels, lines.data(),
+                    peaks.data());
+        benchmark::DoNotOptimize(peaks.data());
+    }
+    state.SetItemsProcessed(state.iterations() * detail::CheckpointFrames * channels);
+}
+BENCHMARK(BM_ExportPeakLanes)
+    ->ArgsProduct({{0, 1, 2}, {2, 8}})
+    ->ArgNames({"path", "channels"})
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_AnalyzeLevels(benchmark::State& state)
 {
