@@ -1,6 +1,7 @@
 #include "app/core/Loudness.h"
 
 #include "app/core/LevelAnalysis.h"
+#include "app/core/TruePeak.h"
 
 #include "sound/TWavScan.h"
 
@@ -16,7 +17,8 @@ namespace kavrel {
 
 namespace {
 
-constexpr int Modes = EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK;
+// The true peak is measured by TTruePeak: the library's own costs four times the rest.
+constexpr int Modes = EBUR128_MODE_I | EBUR128_MODE_LRA;
 // Frames handed to the library at a time when a loaded sound is interleaved for it.
 constexpr std::size_t InterleaveFrames = 16384;
 
@@ -24,6 +26,7 @@ constexpr std::size_t InterleaveFrames = 16384;
 
 struct TLoudnessMeter::TState {
     ebur128_state* st = nullptr;
+    std::unique_ptr<TTruePeak> truePeak;
     ~TState()
     {
         if (st != nullptr)
@@ -37,6 +40,8 @@ TLoudnessMeter::TLoudnessMeter(std::int32_t channels, std::int32_t rate)
     if (channels > 0 && rate > 0)
         m_state->st =
             ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), Modes);
+    if (m_state->st != nullptr)
+        m_state->truePeak = std::make_unique<TTruePeak>(channels, rate);
     if (m_state->st == nullptr)
         throw ELoudnessError("cannot be measured at " + std::to_string(rate) + " Hz with " +
                              std::to_string(channels) + " channels");
@@ -51,6 +56,7 @@ void TLoudnessMeter::Add(std::span<const std::int16_t> interleaved)
         return;
     if (ebur128_add_frames_short(m_state->st, interleaved.data(), frames) != EBUR128_SUCCESS)
         throw ELoudnessError("Loudness measurement ran out of memory");
+    m_state->truePeak->Add(interleaved.first(frames * static_cast<std::size_t>(m_channels)));
 }
 
 TLoudness TLoudnessMeter::Result() const
@@ -61,9 +67,7 @@ TLoudness TLoudnessMeter::Result() const
                        ? value
                        : -std::numeric_limits<double>::infinity();
     r.Range = ebur128_loudness_range(m_state->st, &value) == EBUR128_SUCCESS ? value : 0.0;
-    for (std::int32_t c = 0; c < m_channels; ++c)
-        if (ebur128_true_peak(m_state->st, static_cast<unsigned>(c), &value) == EBUR128_SUCCESS)
-            r.TruePeak = std::max(r.TruePeak, value);
+    r.TruePeak = m_state->truePeak->Peak();
     return r;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
-// The loudness of a whole sound as broadcasters measure it (EBU R 128 through libebur128):
+// The loudness of a whole sound as broadcasters measure it (EBU R 128 through libebur128, the
+// true peak through TTruePeak):
 // integrated loudness, loudness range and true peak, for all channels together.
 
 #include "sound/TWav.h"

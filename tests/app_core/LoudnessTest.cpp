@@ -1,11 +1,16 @@
 #include "app/core/Loudness.h"
+#include "app/core/TruePeak.h"
 
 #include "TestSounds.h"
 #include "sound/EWavError.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
+#include <span>
+#include <vector>
 
 using namespace kavrel;
 using namespace kavrel::testing_sounds;
@@ -67,4 +72,37 @@ TEST(Loudness, TextGivesEachFigureWithItsUnit)
               "Loudness: -inf LUFS : Range: 0.0 LU : True peak: -inf dBTP   ");
     EXPECT_EQ(LoudnessText(MakeWav(8, {std::vector<std::int16_t>(100, 5)})).value(),
               "Loudness: cannot be measured at 8 Hz with 1 channels   ");
+}
+
+// A sine whose samples all miss its crests (a quarter of the rate, 45 degrees off) reads its
+// amplitude, 3 dB over the samples, within 0.15 dB at every rate that is oversampled (the
+// interpolator's ripple that high up); from 192 kHz the samples are the measure. Blocks of any size
+// give the same figure as one block.
+TEST(TruePeak, FindsTheCrestsBetweenTheSamples)
+{
+    struct TCase {
+        int rate;
+        int factor;
+        double expectedDb; // against the amplitude
+    };
+    const double amplitude = 16384.0;
+    for (const TCase c : {TCase{44100, 4, 0.0}, TCase{48000, 4, 0.0}, TCase{96000, 2, 0.0},
+                          TCase{192000, 1, -3.01}}) {
+        std::vector<std::int16_t> stereo;
+        for (int f = 0; f < c.rate / 10; ++f) {
+            const double v = amplitude * std::sin(std::numbers::pi / 2 * f + std::numbers::pi / 4);
+            stereo.push_back(static_cast<std::int16_t>(std::lround(v)));
+            stereo.push_back(static_cast<std::int16_t>(std::lround(v / 2)));
+        }
+        TTruePeak whole(2, c.rate);
+        whole.Add(stereo);
+        EXPECT_EQ(whole.Factor(), c.factor);
+        EXPECT_NEAR(Db(whole.Peak() * 32768.0 / amplitude), c.expectedDb, 0.15) << c.rate;
+        TTruePeak pieces(2, c.rate);
+        for (std::size_t at = 0; at < stereo.size(); at += 2 * 37)
+            pieces.Add(std::span<const std::int16_t>(stereo).subspan(
+                at, std::min<std::size_t>(2 * 37, stereo.size() - at)));
+        EXPECT_FLOAT_EQ(static_cast<float>(pieces.Peak()), static_cast<float>(whole.Peak()))
+            << c.rate;
+    }
 }
