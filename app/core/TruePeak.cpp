@@ -42,7 +42,8 @@ float PhasesPeakScalar(const float* h, const float* x, std::size_t from, std::si
         for (int p = 0; p < L; ++p) {
             float acc = 0.0f;
             for (std::size_t k = 0; k < Taps; ++k)
-                acc += h[static_cast<std::size_t>(p) * Taps + k] * x[f - k];
+                acc += h[static_cast<std::size_t>(p) * Taps + k] *
+                       x[static_cast<std::ptrdiff_t>(f) - static_cast<std::ptrdiff_t>(k)];
             result = std::max(result, std::fabs(acc));
         }
     return result;
