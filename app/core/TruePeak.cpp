@@ -31,15 +31,16 @@ double BesselI0(double x)
 }
 
 // The largest magnitude of the values the L phase filters (Length / L coefficients each, in h)
-// give at frames 0 .. frames - 1 of x, the frames before 0 being the history. All phases are done
-// in one pass, each sample loaded once for all of them.
+// give at frames 0 .. frames - 1 of x, the frames before 0 being the history. Phase 0 gives the
+// samples themselves, which the caller takes as they are: phases 1 .. L - 1 are done, in one pass,
+// each sample loaded once for all of them.
 template <int L>
 float PhasesPeakScalar(const float* h, const float* x, std::size_t from, std::size_t frames)
 {
     constexpr std::size_t Taps = Length / L;
     float result = 0.0f;
     for (std::size_t f = from; f < frames; ++f)
-        for (int p = 0; p < L; ++p) {
+        for (int p = 1; p < L; ++p) {
             float acc = 0.0f;
             for (std::size_t k = 0; k < Taps; ++k)
                 acc += h[static_cast<std::size_t>(p) * Taps + k] *
@@ -60,16 +61,16 @@ float PhasesPeakSse(const float* h, const float* w, const float* x, std::size_t 
     std::size_t f = 0;
     for (; f + 4 <= frames; f += 4) {
         __m128 acc[L];
-        for (int p = 0; p < L; ++p)
+        for (int p = 1; p < L; ++p)
             acc[p] = _mm_setzero_ps();
         for (std::size_t k = 0; k < Taps; ++k) {
             const __m128 v = _mm_loadu_ps(x + f - k);
-            for (int p = 0; p < L; ++p)
+            for (int p = 1; p < L; ++p)
                 acc[p] = _mm_add_ps(
                     acc[p],
                     _mm_mul_ps(_mm_loadu_ps(w + (static_cast<std::size_t>(p) * Taps + k) * 8), v));
         }
-        for (int p = 0; p < L; ++p)
+        for (int p = 1; p < L; ++p)
             peak = _mm_max_ps(peak, _mm_and_ps(acc[p], magnitude));
     }
     alignas(16) float lanes[4];
@@ -88,15 +89,15 @@ template <int L>
     std::size_t f = 0;
     for (; f + 8 <= frames; f += 8) {
         __m256 acc[L];
-        for (int p = 0; p < L; ++p)
+        for (int p = 1; p < L; ++p)
             acc[p] = _mm256_setzero_ps();
         for (std::size_t k = 0; k < Taps; ++k) {
             const __m256 v = _mm256_loadu_ps(x + f - k);
-            for (int p = 0; p < L; ++p)
+            for (int p = 1; p < L; ++p)
                 acc[p] = _mm256_fmadd_ps(
                     _mm256_loadu_ps(w + (static_cast<std::size_t>(p) * Taps + k) * 8), v, acc[p]);
         }
-        for (int p = 0; p < L; ++p)
+        for (int p = 1; p < L; ++p)
             peak = _mm256_max_ps(peak, _mm256_and_ps(acc[p], magnitude));
     }
     alignas(32) float lanes[8];
