@@ -15,7 +15,11 @@ namespace kavrel {
 
 namespace {
 
-constexpr int TickMs = 5;               // how often the played position is read
+// The played position is read when the next buffer is due to have been heard, and at least this
+// often besides, for the stall watch and the server's timing.
+constexpr int LookMs = 50;
+// A buffer heard this soon before the next one comes back with it, this much later at most.
+constexpr int PairMs = 12;
 constexpr int RememberFailureMs = 3000; // a failed connect is not tried again for this long
 constexpr int StallMs = 1000;           // a tick this late: the UI thread itself was busy
 // Silence after the end of the sound, besides the server's buffer (over a quantum).
@@ -62,8 +66,11 @@ void Forget(pa_operation* operation)
 TPulseWaveOutDevice::TPulseWaveOutDevice()
 {
     m_tick.setTimerType(Qt::PreciseTimer);
-    m_tick.setInterval(TickMs);
-    QObject::connect(&m_tick, &QTimer::timeout, [this] { Tick(); });
+    m_tick.setSingleShot(true);
+    QObject::connect(&m_tick, &QTimer::timeout, [this] {
+        Tick();
+        ArmTick();
+    });
 }
 
 TPulseWaveOutDevice::~TPulseWaveOutDevice()
@@ -306,7 +313,7 @@ int TPulseWaveOutDevice::MakeStream()
         m_streamBase = m_streamPos;
         m_lastNews = m_lastTick = Clock::now();
         m_stall.Restart(m_lastNews);
-        m_tick.start();
+        ArmTick();
         return weNoError;
     }
     if (settled) {
@@ -400,6 +407,7 @@ int TPulseWaveOutDevice::Write(TWaveHeader& header)
     m_queue.push_back({&header, -1, -1});
     m_silenceLeft = 0;
     Pump();
+    ArmTick();
     return weNoError;
 }
 
@@ -440,6 +448,7 @@ int TPulseWaveOutDevice::Restart()
         m_stall.Restart(m_lastNews);
     }
     Pump();
+    ArmTick();
     return weNoError;
 }
 
@@ -647,6 +656,28 @@ std::int64_t TPulseWaveOutDevice::DoneAt(const TQueued& queued) const
     }
     const std::int64_t hold = BytesOfMs(m_format, TailHoldMs);
     return queued.end + std::min(hold, std::max<std::int64_t>(0, m_streamPos - queued.end));
+}
+
+void TPulseWaveOutDevice::ArmTick()
+{
+    if (m_stream == nullptr || !m_streamReady || m_failed) {
+        return;
+    }
+    // Wake when the first buffer in the queue is due to have been heard, by the server's clock
+    // as libpulse carries it forward. A buffer whose successor is heard within PairMs waits for
+    // it, and both come back in one wake-up: with 10 ms buffers, one wake-up per 20 ms of sound.
+    std::int64_t ms = LookMs;
+    if (!m_paused && m_unwritten > 0) {
+        std::int64_t due = DoneAt(m_queue.front());
+        if (m_unwritten > 1 && DoneAt(m_queue[1]) - due <= BytesOfMs(m_format, PairMs)) {
+            due = DoneAt(m_queue[1]);
+        }
+        const std::int64_t left = due - HeardBytes();
+        const std::int64_t bytesPerSecond = m_format.avgBytesPerSec;
+        ms = std::clamp<std::int64_t>((left * 1000 + bytesPerSecond - 1) / bytesPerSecond, 1,
+                                      LookMs);
+    }
+    m_tick.start(static_cast<int>(ms));
 }
 
 void TPulseWaveOutDevice::Tick()

@@ -103,6 +103,8 @@ private:
     void Cork(bool cork);
     void Pump();
     void Tick();
+    // Sets the tick for the moment the next buffer is heard.
+    void ArmTick();
     // Stream position the played position must reach before the header is done.
     std::int64_t DoneAt(const TQueued& queued) const;
     std::int64_t HeardBytes() const;
