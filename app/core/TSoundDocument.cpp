@@ -294,6 +294,7 @@ void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t>
 
     const bool overloaded = FillBlock(buffer.first(used), frames);
     Fire(OnOverload, overloaded);
+    Fire(OnBlockFed);
 }
 
 void TSoundDocument::ReadBlock(std::size_t frames) noexcept

@@ -107,7 +107,7 @@ public:
     // Frames fed to the player since its device opened, counted as its PlayedFrames counts.
     std::int64_t FedFrames() const noexcept { return m_fedFrames; }
     // Fires OnMarkerValue with HeardPos in seconds; the window calls it about 30 times a second
-    // while playing.
+    // while playing, as blocks are fed.
     void UpdateMarker();
 
     // Reads a wave file into SourceWav and sets PlayPos to 0. On failure (EWavError) or a cancel
@@ -180,6 +180,9 @@ public:
     TBoolEvent OnMarkerVisible;
     // After each block: true shows the red lamp, false the green one.
     TBoolEvent OnOverload;
+    // After each block handed to the player, which is when one has come back heard: the moment
+    // to follow the heard position without a timer of one's own.
+    TNotifyEvent OnBlockFed;
     // The player has closed its device: uncheck Play.
     TNotifyEvent OnPlayStopped;
 

@@ -383,6 +383,10 @@ void TForm18::ConnectDocument()
         if (m_form19 != nullptr)
             m_form19->ShowOverload(overloaded);
     };
+    doc.OnBlockFed = [this](TSoundDocument&) {
+        m_playCursor->BlockFed();
+        m_listening->BlockFed();
+    };
     // Playback that stops because the sound output failed says why, once for each failure.
     doc.OnPlayStopped = [this, told = std::string()](TSoundDocument& sender) mutable {
         m_playaction->setChecked(false);

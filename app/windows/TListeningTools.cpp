@@ -8,7 +8,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -27,18 +26,21 @@ TListeningTools::TListeningTools(QWidget* window, QMenu* menu, TSoundDocument& d
             [this] { RunGuarded(m_window, [this] { ShowSpectrum(); }); });
     window->addAction(m_spectrumAction);
     menu->addAction(m_spectrumAction);
-
-    m_timer = new QTimer(this);
-    m_timer->setInterval(Interval);
-    connect(m_timer, &QTimer::timeout, this, [this] { Follow(); });
 }
 
 void TListeningTools::SetPlaying(bool playing)
 {
-    if (playing)
-        m_timer->start();
-    else
-        m_timer->stop();
+    m_playing = playing;
+    m_followClock.invalidate();
+}
+
+void TListeningTools::BlockFed()
+{
+    // The blocks come back as they are heard: following them costs no wake-up of its own.
+    if (!m_playing || (m_followClock.isValid() && m_followClock.elapsed() < Interval))
+        return;
+    m_followClock.start();
+    Follow();
 }
 
 TListeningTools::~TListeningTools() = default;

@@ -5,6 +5,7 @@
 #include "app/view/TLevelMeter.h"
 #include "app/windows/TLevelMeterView.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -14,7 +15,6 @@
 
 class QAction;
 class QMenu;
-class QTimer;
 class QWidget;
 
 namespace kavrel {
@@ -24,21 +24,24 @@ class TFrequencyForm;
 class TSoundDocument;
 
 // The level meters and the spectrum of what is heard. Both read the values at the player's
-// heard frame through a THeardTap, on a timer of their own while playing (the spectrum only while
-// its window shows); nothing runs in the feed but the tap's copy of each block.
+// heard frame through a THeardTap, as the blocks fed to the player tell that more has been heard
+// (the spectrum only while its window shows); nothing runs in the feed but the tap's copy of each
+// block.
 class TListeningTools : public QObject {
     Q_OBJECT
 public:
-    // How often the meters and the spectrum follow what is heard (ms).
+    // How often at most the meters and the spectrum follow what is heard (ms).
     static constexpr int Interval = 50;
 
     // Adds "Spectrum" (F7) to menu. window: the spectrum window's parent and the owner of the
-    // key; document: must outlive this object's timer (the window owns both).
+    // key; document: must outlive this object (the window owns both).
     TListeningTools(QWidget* window, QMenu* menu, TSoundDocument& document);
     ~TListeningTools() override;
 
-    // Runs the timer that calls Follow while the sound plays; stops it otherwise.
+    // Whether the sound plays: BlockFed follows only while it does.
     void SetPlaying(bool playing);
+    // A block was fed to the player: calls Follow if Interval has passed since the last time.
+    void BlockFed();
     // Puts the meters on the filter controls window (null: none).
     void SetControls(TForm19* controls);
 
@@ -46,7 +49,7 @@ public:
     // The spectrum window; null until first shown.
     TFrequencyForm* SpectrumForm() const { return m_spectrumForm; }
     TLevelMeterView* Meters() const { return m_meters.data(); }
-    // Takes what has been heard since the last call into the meters and the spectrum; the timer
+    // Takes what has been heard since the last call into the meters and the spectrum; BlockFed
     // calls it.
     void Follow();
 
@@ -61,7 +64,8 @@ private:
     QAction* m_spectrumAction = nullptr;
     TFrequencyForm* m_spectrumForm = nullptr;
     QPointer<TLevelMeterView> m_meters; // a child of the filter controls window
-    QTimer* m_timer = nullptr;
+    bool m_playing = false;
+    QElapsedTimer m_followClock; // since Follow last ran while playing
 
     std::uint64_t m_generation = 0;
     std::int64_t m_lastHeard = 0;

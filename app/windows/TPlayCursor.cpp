@@ -8,7 +8,6 @@
 
 #include <QLabel>
 #include <QStatusBar>
-#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -30,10 +29,6 @@ TPlayCursor::TPlayCursor(TSoundDocument& document, QStatusBar* status, TAxis* ta
     m_readout->setMinimumWidth(m_readoutWidth);
     status->addPermanentWidget(m_readout);
     ShowPosition(0.0);
-    m_heardTimer = new QTimer(this);
-    m_heardTimer->setObjectName("HeardTimer");
-    m_heardTimer->setInterval(HeardInterval);
-    connect(m_heardTimer, &QTimer::timeout, this, [this] { ShowHeardPosition(); });
 }
 
 QString TPlayCursor::PositionReadout() const
@@ -45,6 +40,15 @@ void TPlayCursor::ShowHeardPosition()
 {
     if (m_lineVisible)
         m_document.UpdateMarker();
+}
+
+void TPlayCursor::BlockFed()
+{
+    // The blocks come back as they are heard, so following them costs no wake-up of its own.
+    if (!m_lineVisible || (m_heardClock.isValid() && m_heardClock.elapsed() < HeardInterval))
+        return;
+    m_heardClock.start();
+    ShowHeardPosition();
 }
 
 void TPlayCursor::ShowMarker(double seconds)
@@ -66,12 +70,9 @@ void TPlayCursor::SetMarkerVisible(bool visible)
     m_lineVisible = visible;
     const int rate = m_document.SourceWav().SampleRate();
     m_lineSeconds = rate > 0 ? m_document.HeardPos() / static_cast<double>(rate) : 0.0;
-    if (visible) {
+    if (visible)
         m_taxis->SetMarkerValue(m_lineSeconds);
-        m_heardTimer->start();
-    } else {
-        m_heardTimer->stop();
-    }
+    m_heardClock.invalidate();
     HoldReadoutSize(visible);
     UpdatePlayLine();
     ShowPosition(m_lineSeconds);

@@ -6,7 +6,6 @@
 
 class QLabel;
 class QStatusBar;
-class QTimer;
 
 namespace kavrel {
 
@@ -16,13 +15,14 @@ class TSoundDocument;
 
 // The play position as the main window shows it: the play line in both plots, the time axis's
 // marker, the readout in the status bar ("0:01.250 / 0:08.000") and the paging of the time
-// range that keeps the line in view. While the sound plays, a timer has the document report the
-// position being heard, about 30 times a second. Everything runs on the UI thread.
+// range that keeps the line in view. While the sound plays, the blocks fed to the player have the
+// document report the position being heard, about 30 times a second. Everything runs on the UI
+// thread.
 class TPlayCursor : public QObject {
     Q_OBJECT
 public:
-    // The marker, the play line and the readout follow what is heard this often (ms) while
-    // playing.
+    // The marker, the play line and the readout follow what is heard at most this often (ms)
+    // while playing, as the blocks fed to the player tell.
     static constexpr int HeardInterval = 33;
     // While playing, the readout's text changes at most this often (ms): its digits could not be
     // read any faster, and each change repaints the status bar.
@@ -36,8 +36,10 @@ public:
     // Text of the readout: the position heard and the duration, the play position while not
     // playing; then the document's region to loop, while it has one.
     QString PositionReadout() const;
-    // Has the document report the position being heard (the timer's job), while playing.
+    // Has the document report the position being heard, while playing.
     void ShowHeardPosition();
+    // A block was fed to the player: shows the heard position if HeardInterval has passed.
+    void BlockFed();
     // The document's marker moved to `seconds`: marker, line and readout go there and the time
     // range pages along when it follows.
     void ShowMarker(double seconds);
@@ -79,8 +81,8 @@ private:
     TPaintBox* m_upper;
     TPaintBox* m_lower;
     QLabel* m_readout = nullptr;
-    int m_readoutWidth = 0; // the readout's least width, pixels
-    QTimer* m_heardTimer = nullptr;
+    int m_readoutWidth = 0;     // the readout's least width, pixels
+    QElapsedTimer m_heardClock; // since the marker last followed the heard position
     // Where the play-position line stands, seconds; it shows with the time axis marker, while
     // the sound plays.
     double m_lineSeconds = 0;
