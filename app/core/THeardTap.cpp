@@ -77,9 +77,15 @@ void THeardTap::TState::Record(std::int64_t start, int chans, int sampleRate,
         ++generation;
     }
     const auto frames = static_cast<std::int64_t>(block.size() / n);
-    for (std::int64_t f = 0; f < frames; ++f)
-        std::copy_n(block.data() + static_cast<std::size_t>(f) * n, n,
-                    ring.data() + static_cast<std::size_t>((end + f) % capacity) * n);
+    // In at most two runs: up to the ring's end, then on from its start.
+    for (std::int64_t f = std::max<std::int64_t>(0, frames - capacity); f < frames;) {
+        const std::int64_t slot = (end + f) % capacity;
+        const std::int64_t run = std::min(frames - f, capacity - slot);
+        std::copy_n(block.data() + static_cast<std::size_t>(f) * n,
+                    static_cast<std::size_t>(run) * n,
+                    ring.data() + static_cast<std::size_t>(slot) * n);
+        f += run;
+    }
     end += frames;
     begin = std::max(begin, end - capacity);
 }
@@ -92,9 +98,14 @@ void THeardTap::Copy(std::int64_t from, std::int64_t to, std::vector<std::int16_
     out.assign(static_cast<std::size_t>(frames) * chans, 0);
     const std::int64_t lo = std::max(from, s.begin);
     const std::int64_t hi = std::min(to, s.end);
-    for (std::int64_t f = lo; f < hi; ++f)
-        std::copy_n(s.ring.data() + static_cast<std::size_t>(f % s.capacity) * chans, chans,
+    for (std::int64_t f = lo; f < hi;) {
+        const std::int64_t slot = f % s.capacity;
+        const std::int64_t run = std::min(hi - f, s.capacity - slot);
+        std::copy_n(s.ring.data() + static_cast<std::size_t>(slot) * chans,
+                    static_cast<std::size_t>(run) * chans,
                     out.data() + static_cast<std::size_t>(f - from) * chans);
+        f += run;
+    }
 }
 
 } // namespace kavrel

@@ -679,15 +679,22 @@ TEST_F(SoundDocumentTest, HeardTapGivesTheValuesAtThePlayedFrame)
     const std::uint64_t generation = tap.Generation();
     EXPECT_EQ(tap.Channels(), 2);
     EXPECT_EQ(tap.Rate(), 48000);
-    for (int i = 0; i < 13; ++i)
-        PlayOne();
-    const std::int64_t heard = tap.HeardFrame();
-    ASSERT_EQ(heard, static_cast<std::int64_t>(13 * block));
     std::vector<std::int16_t> got;
-    tap.Copy(heard - 1000, heard, got);
-    const std::vector<std::int16_t>& played = m_device->Played();
-    ASSERT_EQ(played.size(), static_cast<std::size_t>(heard * 2));
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), played.end() - 2000));
+    // Before the kept two seconds first wrap around, then after: a copy across the wrap too (of
+    // less than the kept time, which runs up to the frames fed, ahead of those heard).
+    const auto kept = static_cast<std::int64_t>(THeardTap::KeptSeconds * 48000);
+    std::int64_t heard = 0;
+    for (const int blocks : {13, 250}) {
+        while (tap.HeardFrame() < blocks * static_cast<std::int64_t>(block))
+            PlayOne();
+        heard = tap.HeardFrame();
+        ASSERT_EQ(heard, blocks * static_cast<std::int64_t>(block));
+        const std::vector<std::int16_t>& played = m_device->Played();
+        ASSERT_EQ(played.size(), static_cast<std::size_t>(heard * 2));
+        const std::int64_t span = std::min(heard, kept / 2);
+        tap.Copy(heard - span, heard, got);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), played.end() - span * 2)) << blocks;
+    }
     // Frames before the first and not yet fed read as silence.
     tap.Copy(-2, 0, got);
     EXPECT_EQ(got, std::vector<std::int16_t>(4, 0));
