@@ -1,15 +1,20 @@
-// The meters and the spectrum follow what the device plays, not what the feed fills.
+// The meters and the spectrum follow what the device plays, not what the feed fills, as the
+// blocks are fed.
 
 #include "WindowFixture.h"
 
 #include "app/windows/TFrequencyForm.h"
 #include "app/windows/TLevelMeterView.h"
 #include "app/windows/TListeningTools.h"
+#include "app/windows/TPlayCursor.h"
+#include "axes/qt/TAxis.h"
 
 #include <QAction>
 #include <QSlider>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace kavrel::test {
 namespace {
@@ -61,6 +66,29 @@ TEST_F(WindowFixture, MetersAndSpectrumShowTheSoundBeingHeard)
     playUntil(toneFrames + 4800);
     EXPECT_LT(tools->Meters()->Readings()[0].PeakDb, -80.0);
     EXPECT_NEAR(tools->Meters()->Readings()[0].HoldDb, -6.0, 0.1);
+    m_form18->playaction()->trigger();
+}
+
+// Without timers of their own, the play line and the meters follow as the blocks are fed.
+TEST_F(WindowFixture, PlayLineAndMetersFollowTheBlocksFed)
+{
+    WriteWave(Path("saw.wav"), 2, 48000, 48000,
+              [](int, std::int64_t i) { return static_cast<std::int16_t>(i % 100 * 100); });
+    Show();
+    m_form19->show();
+    m_form18->LoadSoundFile(Path("saw.wav"));
+    auto* tools = m_form18->findChild<TListeningTools*>();
+    ASSERT_NE(tools, nullptr);
+    m_form18->playaction()->trigger();
+    for (int i = 0; i < 3; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(
+            std::max(TListeningTools::Interval, TPlayCursor::HeardInterval) + 5));
+        ASSERT_TRUE(m_device->CompleteNext());
+        QApplication::processEvents();
+        EXPECT_GT(Doc().HeardPos(), 0);
+        EXPECT_DOUBLE_EQ(m_form18->taxis()->MarkerValue(), Doc().HeardPos() / 48000.0) << i;
+    }
+    EXPECT_GT(tools->Meters()->Readings().at(0).PeakDb, -40.0);
     m_form18->playaction()->trigger();
 }
 
