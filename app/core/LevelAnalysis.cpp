@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <span>
 
 #if defined(__SSE2__)
@@ -75,11 +76,7 @@ TIntLevels ChannelIntLevels(std::span<const std::int16_t> s)
 }
 
 // A channel's integer sums as they build up over the blocks of a file.
-struct TIntAccum {
-    std::uint64_t SumSquares = 0;
-    std::int32_t Lo = 0;
-    std::int32_t Hi = 0;
-};
+using TIntAccum = TLevelSums::TSums;
 
 // Whole runs of lcm(channels, 8) values of s into acc, for more than two channels; returns the
 // values done. Value i of a run belongs to channel i mod channels in every run, so each position
@@ -225,29 +222,52 @@ TChannelLevels ToLevels(std::uint64_t sumSquares, std::int32_t peakAbs, std::int
 
 } // namespace
 
-std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::string* warning)
+TLevelSums::TLevelSums(std::int32_t channels)
+    : m_sums(static_cast<std::size_t>(std::max(channels, 1)))
+{
+}
+
+void TLevelSums::Add(std::span<const std::int16_t> interleaved)
+{
+    AddInterleaved(interleaved, m_sums);
+    m_values += static_cast<std::int64_t>(interleaved.size());
+}
+
+std::int64_t TLevelSums::Frames() const
+{
+    return m_values / static_cast<std::int64_t>(m_sums.size());
+}
+
+std::vector<TChannelLevels> TLevelSums::Levels() const
+{
+    std::vector<TChannelLevels> levels;
+    for (const TIntAccum& a : m_sums)
+        levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), Frames()));
+    return levels;
+}
+
+std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::string* warning,
+                                              const TLevelBlockSink& alsoEach)
 {
     TWavScanFormat format;
-    std::vector<TIntAccum> acc;
-    std::int64_t values = 0;
+    std::optional<TLevelSums> sums;
     bool truncated = false;
     ScanWavFile(
         path, format,
         [&](std::span<const std::int16_t> block) {
-            if (acc.empty())
-                acc.resize(static_cast<std::size_t>(std::max(format.Channels, 1)));
-            AddInterleaved(block, acc);
-            values += static_cast<std::int64_t>(block.size());
+            if (!sums)
+                sums.emplace(format.Channels);
+            sums->Add(block);
+            if (alsoEach)
+                alsoEach(format, block);
         },
         truncated);
-    std::vector<TChannelLevels> levels;
     const auto channels = static_cast<std::size_t>(std::max(format.Channels, 0));
-    acc.resize(channels);
-    const std::int64_t length = channels == 0 ? 0 : values / static_cast<std::int64_t>(channels);
-    for (const TIntAccum& a : acc)
-        levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), length));
+    std::vector<TChannelLevels> levels = sums ? sums->Levels() : std::vector<TChannelLevels>();
+    levels.resize(channels);
     if (warning != nullptr)
-        *warning = ReadWarningText(truncated, format.Oversized, length);
+        *warning = ReadWarningText(truncated, format.Oversized,
+                                   channels == 0 || !sums ? 0 : sums->Frames());
     return levels;
 }
 

@@ -1,14 +1,26 @@
 #include "app/core/TruePeak.h"
 
+#include "app/core/SimdChoice.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
+#include <type_traits>
 
 namespace kavrel {
+
+struct TPeakPath {
+    const char* Name;
+    bool (*Supported)() noexcept;
+    // The values as fractions of full scale into out; returns the largest magnitude.
+    float (*Convert)(const std::int16_t* in, std::size_t values, float* out) noexcept;
+    // The largest magnitude that phases 1 … phases − 1 (Length / phases coefficients each in h,
+    // phase after phase, the newest sample's first) give at values 0 … values − 1 of x, whose
+    // values before 0 reach back (taps − 1) · stride.
+    float (*Phases)(int phases, const float* h, const float* x, std::size_t values,
+                    std::size_t stride) noexcept;
+};
 
 namespace {
 
@@ -30,97 +42,217 @@ double BesselI0(double x)
     return sum;
 }
 
-// The largest magnitude of the values the L phase filters (Length / L coefficients each, in h)
-// give at frames 0 .. frames - 1 of x, the frames before 0 being the history. Phase 0 gives the
-// samples themselves, which the caller takes as they are: phases 1 .. L - 1 are done, in one pass,
-// each sample loaded once for all of them.
-template <int L>
-float PhasesPeakScalar(const float* h, const float* x, std::size_t from, std::size_t frames)
+// (typedef, not using: g++ drops the attribute from an alias whose size depends on W.)
+template <int W> struct TFVec {
+    typedef float F __attribute__((vector_size(W * sizeof(float))));
+    typedef std::int32_t I __attribute__((vector_size(W * sizeof(std::int32_t))));
+    typedef std::int16_t S __attribute__((vector_size(W * sizeof(std::int16_t))));
+};
+
+// The sums of a vector of outputs are a chain of dependent multiply-adds, so U vectors of W values
+// are done side by side, each value loaded once for all phases. Phase 0 gives the samples
+// themselves, which the sample peak already holds.
+template <int W, int L> struct TPhaseShape {
+    static constexpr std::size_t Taps = Length / L;
+    static constexpr std::size_t U = L == 2 ? 8 : 4;
+};
+
+template <int W>
+[[gnu::always_inline]] inline void KeepMagnitude(typename TFVec<W>::F& peak,
+                                                 typename TFVec<W>::F v) noexcept
 {
-    constexpr std::size_t Taps = Length / L;
+    peak = peak > v ? peak : v;
+    peak = peak > -v ? peak : -v;
+}
+
+// Any stride: each output vector loads its own taps.
+template <int W, int L>
+[[gnu::always_inline]] inline void PhasesRun(const float* h, const float* at, std::size_t stride,
+                                             typename TFVec<W>::F& peak) noexcept
+{
+    using F = typename TFVec<W>::F;
+    using Shape = TPhaseShape<W, L>;
+    F acc[L - 1][Shape::U] = {};
+    for (std::size_t k = 0; k < Shape::Taps; ++k, at -= stride) {
+#pragma GCC unroll 8
+        for (std::size_t u = 0; u < Shape::U; ++u) {
+            F v;
+            std::memcpy(&v, at + u * W, sizeof v);
+#pragma GCC unroll 4
+            for (int p = 1; p < L; ++p)
+                acc[p - 1][u] += h[static_cast<std::size_t>(p) * Shape::Taps + k] * v;
+        }
+    }
+#pragma GCC unroll 4
+    for (int p = 1; p < L; ++p)
+#pragma GCC unroll 8
+        for (std::size_t u = 0; u < Shape::U; ++u)
+            KeepMagnitude<W>(peak, acc[p - 1][u]);
+}
+
+// A stride S that divides W: output vector u's tap k lies u · W / S − k strides on, so the vectors
+// share their loads, each loaded once.
+template <int W, int L, int S>
+[[gnu::always_inline]] inline void PhasesRunShared(const float* h, const float* at,
+                                                   typename TFVec<W>::F& peak) noexcept
+{
+    using F = typename TFVec<W>::F;
+    using Shape = TPhaseShape<W, L>;
+    constexpr int Taps = static_cast<int>(Shape::Taps);
+    constexpr int U = static_cast<int>(Shape::U);
+    constexpr int R = W / S;
+    F acc[L - 1][U] = {};
+#pragma GCC unroll 64
+    for (int d = 1 - Taps; d <= (U - 1) * R; ++d) {
+        F v;
+        std::memcpy(&v, at + d * S, sizeof v);
+#pragma GCC unroll 8
+        for (int u = 0; u < U; ++u) {
+            const int k = u * R - d;
+            if (k >= 0 && k < Taps)
+#pragma GCC unroll 4
+                for (int p = 1; p < L; ++p)
+                    acc[p - 1][u] += h[p * Taps + k] * v;
+        }
+    }
+#pragma GCC unroll 4
+    for (int p = 1; p < L; ++p)
+#pragma GCC unroll 8
+        for (int u = 0; u < U; ++u)
+            KeepMagnitude<W>(peak, acc[p - 1][u]);
+}
+
+template <int W, int L>
+[[gnu::always_inline]] inline float PhasesPeakBody(const float* h, const float* x,
+                                                   std::size_t values, std::size_t stride) noexcept
+{
+    using F = typename TFVec<W>::F;
+    using Shape = TPhaseShape<W, L>;
+    constexpr std::size_t Step = Shape::U * W;
+    F peak = {};
+    std::size_t i = 0;
+    const auto run = [&](auto shared) {
+        for (; i + Step <= values; i += Step) {
+            if constexpr (decltype(shared)::value == 0)
+                PhasesRun<W, L>(h, x + i, stride, peak);
+            else
+                PhasesRunShared<W, L, decltype(shared)::value>(h, x + i, peak);
+        }
+    };
+    switch (stride) {
+    case 1:
+        run(std::integral_constant<int, 1>{});
+        break;
+    case 2:
+        run(std::integral_constant<int, 2>{});
+        break;
+    case 4:
+        run(std::integral_constant<int, 4>{});
+        break;
+    case 8:
+        if constexpr (W >= 8) {
+            run(std::integral_constant<int, 8>{});
+            break;
+        }
+        [[fallthrough]];
+    default:
+        run(std::integral_constant<int, 0>{});
+    }
     float result = 0.0f;
-    for (std::size_t f = from; f < frames; ++f)
+    for (int l = 0; l < W; ++l)
+        result = std::max(result, peak[l]);
+    for (; i < values; ++i)
         for (int p = 1; p < L; ++p) {
             float acc = 0.0f;
-            for (std::size_t k = 0; k < Taps; ++k)
-                acc += h[static_cast<std::size_t>(p) * Taps + k] *
-                       x[static_cast<std::ptrdiff_t>(f) - static_cast<std::ptrdiff_t>(k)];
+            for (std::size_t k = 0; k < Shape::Taps; ++k)
+                acc += h[static_cast<std::size_t>(p) * Shape::Taps + k] *
+                       x[static_cast<std::ptrdiff_t>(i) - static_cast<std::ptrdiff_t>(k * stride)];
             result = std::max(result, std::fabs(acc));
         }
     return result;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-// w: each coefficient of h repeated 8 times, so that it is loaded as a whole vector.
-template <int L>
-float PhasesPeakSse(const float* h, const float* w, const float* x, std::size_t frames)
+template <int W>
+[[gnu::always_inline]] inline float PhasesPeakOf(int phases, const float* h, const float* x,
+                                                 std::size_t values, std::size_t stride) noexcept
 {
-    constexpr std::size_t Taps = Length / L;
-    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    __m128 peak = _mm_setzero_ps();
-    std::size_t f = 0;
-    for (; f + 4 <= frames; f += 4) {
-        __m128 acc[L];
-        for (int p = 1; p < L; ++p)
-            acc[p] = _mm_setzero_ps();
-        for (std::size_t k = 0; k < Taps; ++k) {
-            const __m128 v = _mm_loadu_ps(x + f - k);
-            for (int p = 1; p < L; ++p)
-                acc[p] = _mm_add_ps(
-                    acc[p],
-                    _mm_mul_ps(_mm_loadu_ps(w + (static_cast<std::size_t>(p) * Taps + k) * 8), v));
-        }
-        for (int p = 1; p < L; ++p)
-            peak = _mm_max_ps(peak, _mm_and_ps(acc[p], magnitude));
-    }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, peak);
-    const float result = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
-    return std::max(result, PhasesPeakScalar<L>(h, x, f, frames));
+    return phases == 4   ? PhasesPeakBody<W, 4>(h, x, values, stride)
+           : phases == 2 ? PhasesPeakBody<W, 2>(h, x, values, stride)
+                         : 0.0f;
 }
 
-template <int L>
-[[gnu::target("avx2,fma")]] float PhasesPeakAvx2(const float* h, const float* w, const float* x,
-                                                 std::size_t frames)
+// The values as fractions of full scale, and the largest magnitude among them.
+template <int W>
+[[gnu::always_inline]] inline float ConvertBody(const std::int16_t* in, std::size_t values,
+                                                float* out) noexcept
 {
-    constexpr std::size_t Taps = Length / L;
-    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
-    __m256 peak = _mm256_setzero_ps();
-    std::size_t f = 0;
-    for (; f + 8 <= frames; f += 8) {
-        __m256 acc[L];
-        for (int p = 1; p < L; ++p)
-            acc[p] = _mm256_setzero_ps();
-        for (std::size_t k = 0; k < Taps; ++k) {
-            const __m256 v = _mm256_loadu_ps(x + f - k);
-            for (int p = 1; p < L; ++p)
-                acc[p] = _mm256_fmadd_ps(
-                    _mm256_loadu_ps(w + (static_cast<std::size_t>(p) * Taps + k) * 8), v, acc[p]);
-        }
-        for (int p = 1; p < L; ++p)
-            peak = _mm256_max_ps(peak, _mm256_and_ps(acc[p], magnitude));
+    using F = typename TFVec<W>::F;
+    using S = typename TFVec<W>::S;
+    using I = typename TFVec<W>::I;
+    F peak = {};
+    std::size_t i = 0;
+    for (; i + W <= values; i += W) {
+        S s;
+        std::memcpy(&s, in + i, sizeof s);
+        const F v = __builtin_convertvector(__builtin_convertvector(s, I), F) * (1.0f / 32768.0f);
+        std::memcpy(out + i, &v, sizeof v);
+        KeepMagnitude<W>(peak, v);
     }
-    alignas(32) float lanes[8];
-    _mm256_store_ps(lanes, peak);
     float result = 0.0f;
-    for (float lane : lanes)
-        result = std::max(result, lane);
-    return std::max(result, PhasesPeakScalar<L>(h, x, f, frames));
+    for (int l = 0; l < W; ++l)
+        result = std::max(result, peak[l]);
+    for (; i < values; ++i) {
+        out[i] = static_cast<float>(in[i]) / 32768.0f;
+        result = std::max(result, std::fabs(out[i]));
+    }
+    return result;
 }
 
-template <int L>
-float PhasesPeak(const float* h, const float* w, const float* x, std::size_t frames)
+float ConvertBase(const std::int16_t* in, std::size_t values, float* out) noexcept
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return avx2 ? PhasesPeakAvx2<L>(h, w, x, frames) : PhasesPeakSse<L>(h, w, x, frames);
+    return ConvertBody<4>(in, values, out);
 }
-#else
-template <int L>
-float PhasesPeak(const float* h, const float* /*w*/, const float* x, std::size_t frames)
+
+float PhasesBase(int phases, const float* h, const float* x, std::size_t values,
+                 std::size_t stride) noexcept
 {
-    return PhasesPeakScalar<L>(h, x, 0, frames);
+    return PhasesPeakOf<4>(phases, h, x, values, stride);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2,fma")]] float ConvertAvx2(const std::int16_t* in, std::size_t values,
+                                              float* out) noexcept
+{
+    return ConvertBody<8>(in, values, out);
+}
+
+[[gnu::target("avx2,fma")]] float PhasesAvx2(int phases, const float* h, const float* x,
+                                             std::size_t values, std::size_t stride) noexcept
+{
+    return PhasesPeakOf<8>(phases, h, x, values, stride);
+}
+
+[[gnu::target("avx512f,avx512vl,avx512bw,avx512dq")]] float
+ConvertAvx512(const std::int16_t* in, std::size_t values, float* out) noexcept
+{
+    return ConvertBody<16>(in, values, out);
+}
+
+[[gnu::target("avx512f,avx512vl,avx512bw,avx512dq")]] float
+PhasesAvx512(int phases, const float* h, const float* x, std::size_t values,
+             std::size_t stride) noexcept
+{
+    return PhasesPeakOf<16>(phases, h, x, values, stride);
 }
 #endif
+
+constexpr TPeakPath Paths[] = {
+#if defined(__x86_64__)
+    {"avx512", &detail::HasAvx512, &ConvertAvx512, &PhasesAvx512},
+    {"avx2", &detail::HasAvx2Fma, &ConvertAvx2, &PhasesAvx2},
+#endif
+    {"base", &detail::AnyProcessor, &ConvertBase, &PhasesBase},
+};
 
 } // namespace
 
@@ -129,7 +261,8 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
                                                                             : rate < 192000 ? 2
                                                                                             : 1),
       m_taps(m_factor > 1 ? Length / static_cast<std::size_t>(m_factor) : 1),
-      m_history(m_channels * (m_taps - 1), 0.0f)
+      m_input(m_channels * (m_taps - 1), 0.0f),
+      m_path(&detail::PickSimdPath(std::span<const TPeakPath>(Paths)))
 {
     // A low-pass at the sound's own half rate, sampled at the oversampled rate and cut into one
     // filter per phase; each phase is scaled to a gain of exactly one for a steady value.
@@ -156,47 +289,28 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
             m_coefs[static_cast<std::size_t>(p) * Taps + k] = static_cast<float>(
                 h[static_cast<std::size_t>(p) + k * static_cast<std::size_t>(m_factor)] / sum);
     }
-    for (float c : m_coefs)
-        m_wideCoefs.insert(m_wideCoefs.end(), 8, c);
 }
 
-void TTruePeak::Add(std::span<const std::int16_t> interleaved)
+void TTruePeak::Add(std::span<const std::int16_t> interleaved,
+                    const std::function<void(std::span<const float>)>& alsoEach)
 {
     const std::size_t frames = interleaved.size() / m_channels;
+    const std::size_t kept = (m_taps - 1) * m_channels;
     for (std::size_t done = 0; done < frames; done += BlockFrames) {
-        const std::size_t n = std::min(BlockFrames, frames - done);
-        const auto part = interleaved.subspan(done * m_channels, n * m_channels);
-        for (std::size_t c = 0; c < m_channels; ++c)
-            AddChannel(c, part, n);
+        const std::size_t values = std::min(BlockFrames, frames - done) * m_channels;
+        m_input.resize(kept + values);
+        float peak =
+            m_path->Convert(interleaved.data() + done * m_channels, values, m_input.data() + kept);
+        // The value between frame f − 1 and frame f of a channel, in each phase, takes its
+        // samples f − m_taps + 1 … f.
+        peak = std::max(peak, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
+                                             values, m_channels));
+        m_peak = std::max(m_peak, static_cast<double>(peak));
+        if (alsoEach)
+            alsoEach(std::span<const float>(m_input).subspan(kept));
+        std::copy(m_input.end() - static_cast<std::ptrdiff_t>(kept), m_input.end(),
+                  m_input.begin());
     }
-}
-
-void TTruePeak::AddChannel(std::size_t channel, std::span<const std::int16_t> interleaved,
-                           std::size_t frames)
-{
-    // The channel's last m_taps - 1 samples, then the block's, as fractions of full scale.
-    const std::size_t Kept = m_taps - 1;
-    m_input.resize(Kept + frames);
-    float* history = m_history.data() + channel * Kept;
-    std::copy_n(history, Kept, m_input.begin());
-    float samplePeak = 0.0f;
-    for (std::size_t f = 0; f < frames; ++f) {
-        const float v = static_cast<float>(interleaved[f * m_channels + channel]) / 32768.0f;
-        m_input[Kept + f] = v;
-        samplePeak = std::max(samplePeak, std::fabs(v));
-    }
-    std::copy_n(m_input.begin() + static_cast<std::ptrdiff_t>(frames), Kept, history);
-
-    // The value between frame f - 1 and frame f, in each phase, takes the samples
-    // f - m_taps + 1 ... f.
-    const float* x = m_input.data() + Kept;
-    const float* h = m_coefs.data();
-    const float* w = m_wideCoefs.data();
-    const float peak = m_factor == 4   ? PhasesPeak<4>(h, w, x, frames)
-                       : m_factor == 2 ? PhasesPeak<2>(h, w, x, frames)
-                                       : 0.0f;
-    samplePeak = std::max(samplePeak, peak);
-    m_peak = std::max(m_peak, static_cast<double>(samplePeak));
 }
 
 } // namespace kavrel
