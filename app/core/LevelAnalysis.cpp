@@ -147,6 +147,52 @@ std::size_t AddInterleavedWide(std::span<const std::int16_t> s, std::vector<TInt
 #endif
 }
 
+// Whole pairs of frames of eight channels into acc; returns the values done. Interleaving two
+// frames value by value puts each channel's two values side by side, so that one multiply-add
+// gives that channel's sum of squares of both (2·32768² = 2^31 still fits when read unsigned).
+std::size_t AddEightChannels(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums[4] = {zero, zero, zero, zero}; // channels 0 and 1, 2 and 3, 4 and 5, 6 and 7
+    __m128i vlo = zero;
+    __m128i vhi = zero;
+    std::size_t i = 0;
+    for (; i + 16 <= s.size(); i += 16) {
+        __m128i a;
+        __m128i b;
+        std::memcpy(&a, s.data() + i, sizeof a);
+        std::memcpy(&b, s.data() + i + 8, sizeof b);
+        const __m128i low = _mm_unpacklo_epi16(a, b);
+        const __m128i high = _mm_unpackhi_epi16(a, b);
+        const __m128i sqLow = _mm_madd_epi16(low, low);
+        const __m128i sqHigh = _mm_madd_epi16(high, high);
+        sums[0] = _mm_add_epi64(sums[0], _mm_unpacklo_epi32(sqLow, zero));
+        sums[1] = _mm_add_epi64(sums[1], _mm_unpackhi_epi32(sqLow, zero));
+        sums[2] = _mm_add_epi64(sums[2], _mm_unpacklo_epi32(sqHigh, zero));
+        sums[3] = _mm_add_epi64(sums[3], _mm_unpackhi_epi32(sqHigh, zero));
+        vlo = _mm_min_epi16(vlo, _mm_min_epi16(a, b));
+        vhi = _mm_max_epi16(vhi, _mm_max_epi16(a, b));
+    }
+    std::array<std::int16_t, 8> los{};
+    std::array<std::int16_t, 8> his{};
+    std::memcpy(los.data(), &vlo, sizeof vlo);
+    std::memcpy(his.data(), &vhi, sizeof vhi);
+    for (std::size_t c = 0; c < 8; ++c) {
+        std::array<std::uint64_t, 2> part{};
+        std::memcpy(part.data(), &sums[c / 2], sizeof part);
+        acc[c].SumSquares += part[c % 2];
+        acc[c].Lo = std::min<std::int32_t>(acc[c].Lo, los[c]);
+        acc[c].Hi = std::max<std::int32_t>(acc[c].Hi, his[c]);
+    }
+    return i;
+#else
+    (void)s;
+    (void)acc;
+    return 0;
+#endif
+}
+
 void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
 {
     const std::size_t n = acc.size();
@@ -190,7 +236,9 @@ void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc
         }
     }
 #endif
-    if (n > 2)
+    if (n == 8)
+        i = AddEightChannels(s, acc);
+    else if (n > 2)
         i = AddInterleavedWide(s, acc);
     if (n == 1) {
         const TIntLevels l = ChannelIntLevels(s);
