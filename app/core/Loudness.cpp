@@ -109,6 +109,7 @@ struct TLoudnessMeter::TState {
     std::size_t Filled = 0;   // slots handed on
     std::size_t Measured = 0; // slots the thread has measured
     bool Closed = false;      // no more blocks come
+    bool Abandoned = false;   // the figures are not wanted
     bool OutOfMemory = false;
     std::thread Thread;
 
@@ -117,7 +118,14 @@ struct TLoudnessMeter::TState {
     {
         Thread = std::thread([this] { Measure(); });
     }
-    ~TState() { Finish(); }
+    ~TState()
+    {
+        {
+            const std::lock_guard lock(Lock);
+            Abandoned = true;
+        }
+        Finish();
+    }
     TState(const TState&) = delete;
     TState& operator=(const TState&) = delete;
 
@@ -148,7 +156,7 @@ struct TLoudnessMeter::TState {
         std::unique_lock lock(Lock);
         for (;;) {
             Changed.wait(lock, [&] { return Measured < Filled || Closed; });
-            if (Measured == Filled)
+            if (Measured == Filled || Abandoned)
                 return;
             const std::vector<std::int16_t>& block = Queue[Measured % QueuedSlots];
             lock.unlock();

@@ -1,8 +1,9 @@
 // The document's hot paths: filling one player block (4096 values, filtered and raw), the
-// export's two passes and the level analysis, on generated stereo sound at 44100 Hz.
+// export's two passes, the level analysis and the loudness, on generated stereo sound at 44100 Hz.
 
 #include "app/core/ExportLanes.h"
 #include "app/core/LevelAnalysis.h"
+#include "app/core/Loudness.h"
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
 #include "audio/testing/TFakeWaveOutDevice.h"
@@ -191,6 +192,15 @@ void BM_AnalyzeLevels(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
 }
 BENCHMARK(BM_AnalyzeLevels)->Unit(benchmark::kMillisecond);
+
+// The window's loudness of a loaded sound: interleaved block by block for the meter.
+void BM_AnalyzeLoudness(benchmark::State& state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(AnalyzeLoudness(Minute()));
+    state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
+}
+BENCHMARK(BM_AnalyzeLoudness)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
