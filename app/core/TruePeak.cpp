@@ -59,7 +59,7 @@ template <int W, int L> struct TPhaseShape {
 
 template <int W>
 [[gnu::always_inline]] inline void KeepMagnitude(typename TFVec<W>::F& peak,
-                                                 typename TFVec<W>::F v) noexcept
+                                                 const typename TFVec<W>::F& v) noexcept
 {
     peak = peak > v ? peak : v;
     peak = peak > -v ? peak : -v;
