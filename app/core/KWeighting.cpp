@@ -24,13 +24,21 @@ struct TKPath {
     std::size_t Lanes;
     bool (*Supported)() noexcept;
     TKWeighting::TRun Run;
+    // 16-bit values to fractions of full scale.
+    void (*Convert)(const std::int16_t* in, std::size_t values, float* out) noexcept;
 };
 
 namespace {
 
+// Frames converted to fractions of full scale at a time, so that they stay in the cache.
+constexpr std::size_t ChunkFrames = 1024;
+
+// (typedef, not using: g++ drops the attribute from an alias whose size depends on W.)
 template <int W> struct TKVec {
     typedef double D __attribute__((vector_size(W * sizeof(double))));
     typedef float F __attribute__((vector_size(W * sizeof(float))));
+    typedef std::int32_t I __attribute__((vector_size(W * sizeof(std::int32_t))));
+    typedef std::int16_t S __attribute__((vector_size(W * sizeof(std::int16_t))));
 };
 
 // Values beyond the denormal range are flushed to zero while the filter runs: a section left
@@ -122,6 +130,29 @@ RunBody(const std::array<TKStage, 2>& k, const float* in, std::size_t stride, st
         RunGroups<W, 1>(k, in, stride, frames, groups + g, offsets + g);
 }
 
+template <int W>
+[[gnu::always_inline]] inline void ConvertBody(const std::int16_t* in, std::size_t values,
+                                               float* out) noexcept
+{
+    using V = TKVec<W>;
+    std::size_t i = 0;
+    for (; i + W <= values; i += W) {
+        typename V::S s;
+        std::memcpy(&s, in + i, sizeof s);
+        const typename V::F v =
+            __builtin_convertvector(__builtin_convertvector(s, typename V::I), typename V::F) *
+            (1.0f / 32768.0f);
+        std::memcpy(out + i, &v, sizeof v);
+    }
+    for (; i < values; ++i)
+        out[i] = static_cast<float>(in[i]) / 32768.0f;
+}
+
+void ConvertBase(const std::int16_t* in, std::size_t values, float* out) noexcept
+{
+    ConvertBody<4>(in, values, out);
+}
+
 void RunBase(const std::array<TKStage, 2>& k, const float* in, std::size_t stride,
              std::size_t frames, TKWeighting::TLaneGroup* groups, const std::size_t* offsets,
              std::size_t count) noexcept
@@ -138,6 +169,18 @@ void RunBase(const std::array<TKStage, 2>& k, const float* in, std::size_t strid
     RunBody<4>(k, in, stride, frames, groups, offsets, count);
 }
 
+[[gnu::target("avx2,fma")]] void ConvertAvx2(const std::int16_t* in, std::size_t values,
+                                             float* out) noexcept
+{
+    ConvertBody<8>(in, values, out);
+}
+
+[[gnu::target("avx512f,avx512vl,avx512bw,avx512dq")]] void
+ConvertAvx512(const std::int16_t* in, std::size_t values, float* out) noexcept
+{
+    ConvertBody<16>(in, values, out);
+}
+
 [[gnu::target("avx512f,avx512vl,avx512bw,avx512dq")]] void
 RunAvx512(const std::array<TKStage, 2>& k, const float* in, std::size_t stride, std::size_t frames,
           TKWeighting::TLaneGroup* groups, const std::size_t* offsets, std::size_t count) noexcept
@@ -149,10 +192,10 @@ RunAvx512(const std::array<TKStage, 2>& k, const float* in, std::size_t stride, 
 
 constexpr TKPath Paths[] = {
 #if defined(__x86_64__)
-    {"avx512", 8, &detail::HasAvx512, &RunAvx512},
-    {"avx2", 4, &detail::HasAvx2Fma, &RunAvx2},
+    {"avx512", 8, &detail::HasAvx512, &RunAvx512, &ConvertAvx512},
+    {"avx2", 4, &detail::HasAvx2Fma, &RunAvx2, &ConvertAvx2},
 #endif
-    {"base", 2, &detail::AnyProcessor, &RunBase},
+    {"base", 2, &detail::AnyProcessor, &RunBase, &ConvertBase},
 };
 
 // A second-order section from its analog prototype through the bilinear transform, the
@@ -239,7 +282,18 @@ const char* TKWeighting::PathName() const
     return m_path->Name;
 }
 
-void TKWeighting::Add(std::span<const float> interleaved)
+void TKWeighting::Add(std::span<const std::int16_t> interleaved)
+{
+    const std::size_t frames = interleaved.size() / m_channels;
+    for (std::size_t done = 0; done < frames; done += ChunkFrames) {
+        const std::size_t values = std::min(ChunkFrames, frames - done) * m_channels;
+        m_converted.resize(values);
+        m_path->Convert(interleaved.data() + done * m_channels, values, m_converted.data());
+        AddFractions(m_converted);
+    }
+}
+
+void TKWeighting::AddFractions(std::span<const float> interleaved)
 {
     if (m_groups.empty())
         return;

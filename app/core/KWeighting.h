@@ -41,9 +41,8 @@ public:
     // vector path there.
     TKWeighting(std::int32_t channels, std::int32_t rate);
 
-    // Interleaved values as fractions of full scale, whole frames; blocks follow on from one
-    // another.
-    void Add(std::span<const float> interleaved);
+    // Interleaved 16-bit values, whole frames; blocks follow on from one another.
+    void Add(std::span<const std::int16_t> interleaved);
 
     // Frames in each 100 ms: the rate / 10, rounded.
     std::size_t SegmentFrames() const { return m_segmentFrames; }
@@ -74,6 +73,8 @@ public:
                           std::size_t count) noexcept;
 
 private:
+    // Interleaved values as fractions of full scale, whole frames.
+    void AddFractions(std::span<const float> interleaved);
     void Filter(const float* in, std::size_t frames);
 
     std::size_t m_channels;
@@ -82,6 +83,7 @@ private:
     const TKPath* m_path;
     std::vector<TLaneGroup> m_groups;   // of m_lanes channels each, only those that count
     std::vector<std::size_t> m_offsets; // each one's first channel
+    std::vector<float> m_converted;     // a chunk of a 16-bit block
     std::vector<float> m_tail;          // the last frames of a block, and lanes to spare
     std::size_t m_inSegment = 0;        // frames of the current 100 ms done
     std::vector<double> m_segments;

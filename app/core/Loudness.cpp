@@ -97,26 +97,33 @@ double LoudnessRange(const std::vector<double>& segments, std::size_t segmentFra
 
 } // namespace
 
-// The K-weighting and the true peak run on a thread of the meter's own, taking copies of the
-// blocks from a short queue that Add fills. Blocks are gathered into slots of about a megabyte
-// before they are handed on, so that the threads seldom wait for each other.
+// The K-weighting and the true peak each run on a thread of the meter's own, taking the blocks
+// from a short queue that Add fills. Blocks are gathered into slots of about a megabyte before
+// they are handed on, so that the threads seldom wait for each other; with the caller's, three
+// threads share the processor's cores as each one's work allows.
 struct TLoudnessMeter::TState {
     TKWeighting Weighting;
     TTruePeak TruePeak;
     std::mutex Lock;
     std::condition_variable Changed;
     std::vector<std::vector<std::int16_t>> Queue{QueuedSlots};
-    std::size_t Filled = 0;   // slots handed on
-    std::size_t Measured = 0; // slots the thread has measured
-    bool Closed = false;      // no more blocks come
-    bool Abandoned = false;   // the figures are not wanted
+    std::size_t Filled = 0;    // slots handed on
+    std::size_t Measured[2]{}; // slots each thread has measured
+    bool Closed = false;       // no more blocks come
+    bool Abandoned = false;    // the figures are not wanted
     bool OutOfMemory = false;
-    std::thread Thread;
+    std::thread Threads[2];
 
     TState(std::int32_t channels, std::int32_t rate)
         : Weighting(channels, rate), TruePeak(channels, rate)
     {
-        Thread = std::thread([this] { Measure(); });
+        Threads[0] = std::thread([this] { Measure(0); });
+        try {
+            Threads[1] = std::thread([this] { Measure(1); });
+        } catch (...) {
+            Finish();
+            throw;
+        }
     }
     ~TState()
     {
@@ -129,7 +136,7 @@ struct TLoudnessMeter::TState {
     TState(const TState&) = delete;
     TState& operator=(const TState&) = delete;
 
-    // The slot being filled is not the thread's until Filled counts it.
+    // The slot being filled is not the threads' until Filled counts it.
     std::vector<std::int16_t>& Filling() { return Queue[Filled % QueuedSlots]; }
 
     void Add(std::span<const std::int16_t> block)
@@ -140,40 +147,44 @@ struct TLoudnessMeter::TState {
             HandOn();
     }
 
-    // Hands the slot being filled to the thread, and waits for the next one to be free.
+    // Hands the slot being filled to the threads, and waits for the next one to be free.
     void HandOn()
     {
         std::unique_lock lock(Lock);
         ++Filled;
         Changed.notify_all();
-        Changed.wait(lock, [&] { return Filled - Measured < QueuedSlots; });
+        Changed.wait(lock,
+                     [&] { return Filled - std::min(Measured[0], Measured[1]) < QueuedSlots; });
         lock.unlock();
         Filling().clear();
     }
 
-    void Measure() noexcept
+    void Measure(int which) noexcept
     {
         std::unique_lock lock(Lock);
         for (;;) {
-            Changed.wait(lock, [&] { return Measured < Filled || Closed; });
-            if (Measured == Filled || Abandoned)
+            Changed.wait(lock, [&] { return Measured[which] < Filled || Closed; });
+            if (Measured[which] == Filled || Abandoned)
                 return;
-            const std::vector<std::int16_t>& block = Queue[Measured % QueuedSlots];
+            const std::vector<std::int16_t>& block = Queue[Measured[which] % QueuedSlots];
             lock.unlock();
             bool failed = false;
             try {
-                TruePeak.Add(block, [&](std::span<const float> values) { Weighting.Add(values); });
+                if (which == 0)
+                    Weighting.Add(block);
+                else
+                    TruePeak.Add(block);
             } catch (const std::bad_alloc&) {
                 failed = true;
             }
             lock.lock();
             OutOfMemory = OutOfMemory || failed;
-            ++Measured;
+            ++Measured[which];
             Changed.notify_all();
         }
     }
 
-    // Hands on what is left and waits for the thread to measure everything added.
+    // Hands on what is left and waits for the threads to measure everything added.
     void Finish() noexcept
     {
         {
@@ -185,8 +196,9 @@ struct TLoudnessMeter::TState {
             Closed = true;
         }
         Changed.notify_all();
-        if (Thread.joinable())
-            Thread.join();
+        for (std::thread& t : Threads)
+            if (t.joinable())
+                t.join();
     }
 };
 

@@ -291,8 +291,7 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
     }
 }
 
-void TTruePeak::Add(std::span<const std::int16_t> interleaved,
-                    const std::function<void(std::span<const float>)>& alsoEach)
+void TTruePeak::Add(std::span<const std::int16_t> interleaved)
 {
     const std::size_t frames = interleaved.size() / m_channels;
     const std::size_t kept = (m_taps - 1) * m_channels;
@@ -306,8 +305,6 @@ void TTruePeak::Add(std::span<const std::int16_t> interleaved,
         peak = std::max(peak, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
                                              values, m_channels));
         m_peak = std::max(m_peak, static_cast<double>(peak));
-        if (alsoEach)
-            alsoEach(std::span<const float>(m_input).subspan(kept));
         std::copy(m_input.end() - static_cast<std::ptrdiff_t>(kept), m_input.end(),
                   m_input.begin());
     }

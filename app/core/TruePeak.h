@@ -8,7 +8,6 @@
 // vector lanes are full whatever the number of channels.
 
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
@@ -22,10 +21,8 @@ public:
     // vector path there.
     TTruePeak(std::int32_t channels, std::int32_t rate);
 
-    // Interleaved 16-bit values, whole frames; blocks follow on from one another. When given,
-    // alsoEach is told each run of them as fractions of full scale, as they are converted.
-    void Add(std::span<const std::int16_t> interleaved,
-             const std::function<void(std::span<const float>)>& alsoEach = {});
+    // Interleaved 16-bit values, whole frames; blocks follow on from one another.
+    void Add(std::span<const std::int16_t> interleaved);
     // The largest over the channels so far, as a fraction of full scale (32768).
     double Peak() const { return m_peak; }
     // Values computed for each sample: 1 (no oversampling), 2 or 4.
