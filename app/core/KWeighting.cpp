@@ -116,7 +116,7 @@ RunGroups(const std::array<TKStage, 2>& k, const float* in, std::size_t stride, 
     }
 }
 
-// Two groups at a time, so that their chains overlap.
+// Two groups at a time where the registers hold both, so that their chains overlap.
 template <int W>
 [[gnu::always_inline]] inline void
 RunBody(const std::array<TKStage, 2>& k, const float* in, std::size_t stride, std::size_t frames,
@@ -124,9 +124,9 @@ RunBody(const std::array<TKStage, 2>& k, const float* in, std::size_t stride, st
 {
     const TFlushDenormals flush;
     std::size_t g = 0;
-    for (; g + 2 <= count; g += 2)
+    for (; W > 4 && g + 2 <= count; g += 2)
         RunGroups<W, 2>(k, in, stride, frames, groups + g, offsets + g);
-    if (g < count)
+    for (; g < count; ++g)
         RunGroups<W, 1>(k, in, stride, frames, groups + g, offsets + g);
 }
 
