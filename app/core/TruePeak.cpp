@@ -49,12 +49,18 @@ template <int W> struct TFVec {
     typedef std::int16_t S __attribute__((vector_size(W * sizeof(std::int16_t))));
 };
 
+// The interpolator is symmetric, so each phase's taps are taken in pairs, k and Taps − 1 − k from
+// the newest: at twice the rate, phase 1 is symmetric itself; at four times, phase 2 is, and
+// phases 1 and 3 are each other's mirror, so that with the pairs' sums s and differences d
+// they are S + D and S − D (S = Σ cS·s, D = Σ cD·d), whose larger magnitude is |S| + |D|. The
+// folded coefficients: at twice, c[k] for k < 12; at four times, cS, cD and phase 2's, 6 each.
 // The sums of a vector of outputs are a chain of dependent multiply-adds, so U vectors of W values
-// are done side by side, each value loaded once for all phases. Phase 0 gives the samples
-// themselves, which the sample peak already holds.
-template <int W, int L> struct TPhaseShape {
-    static constexpr std::size_t Taps = Length / L;
-    static constexpr std::size_t U = L == 2 ? 8 : 4;
+// are done side by side. Phase 0 gives the samples themselves, which the sample peak holds.
+template <int L> struct TPhaseShape {
+    static constexpr int Taps = static_cast<int>(Length) / L;
+    static constexpr int Half = Taps / 2;
+    static constexpr int U = L == 2 ? 8 : 4;
+    static constexpr int Rows = L == 2 ? 1 : 3;
 };
 
 template <int W>
@@ -65,79 +71,57 @@ template <int W>
     peak = peak > -v ? peak : -v;
 }
 
-// Any stride: each output vector loads its own taps.
-template <int W, int L>
-[[gnu::always_inline]] inline void PhasesRun(const float* h, const float* at, std::size_t stride,
+// U vectors of outputs from at on. S: the stride when it is known here (its loads are then the
+// same for several vectors and taken once), else 0 and the stride is stride.
+template <int W, int L, int S>
+[[gnu::always_inline]] inline void PhasesRun(const float* c, const float* at, std::size_t stride,
                                              typename TFVec<W>::F& peak) noexcept
 {
     using F = typename TFVec<W>::F;
-    using Shape = TPhaseShape<W, L>;
-    F acc[L - 1][Shape::U] = {};
-    for (std::size_t k = 0; k < Shape::Taps; ++k, at -= stride) {
+    using Shape = TPhaseShape<L>;
+    const auto step = static_cast<std::ptrdiff_t>(S == 0 ? stride : static_cast<std::size_t>(S));
+    F acc[Shape::Rows][Shape::U] = {};
+#pragma GCC unroll 12
+    for (int k = 0; k < Shape::Half; ++k) {
 #pragma GCC unroll 8
-        for (std::size_t u = 0; u < Shape::U; ++u) {
-            F v;
-            std::memcpy(&v, at + u * W, sizeof v);
-#pragma GCC unroll 4
-            for (int p = 1; p < L; ++p)
-                acc[p - 1][u] += h[static_cast<std::size_t>(p) * Shape::Taps + k] * v;
+        for (int u = 0; u < Shape::U; ++u) {
+            F a;
+            F b;
+            std::memcpy(&a, at + u * W - k * step, sizeof a);
+            std::memcpy(&b, at + u * W - (Shape::Taps - 1 - k) * step, sizeof b);
+            const F sum = a + b;
+            acc[0][u] += c[k] * sum;
+            if constexpr (L == 4) {
+                acc[1][u] += c[Shape::Half + k] * (a - b);
+                acc[2][u] += c[2 * Shape::Half + k] * sum;
+            }
         }
     }
-#pragma GCC unroll 4
-    for (int p = 1; p < L; ++p)
 #pragma GCC unroll 8
-        for (std::size_t u = 0; u < Shape::U; ++u)
-            KeepMagnitude<W>(peak, acc[p - 1][u]);
-}
-
-// A stride S that divides W: output vector u's tap k lies u · W / S − k strides on, so the vectors
-// share their loads, each loaded once.
-template <int W, int L, int S>
-[[gnu::always_inline]] inline void PhasesRunShared(const float* h, const float* at,
-                                                   typename TFVec<W>::F& peak) noexcept
-{
-    using F = typename TFVec<W>::F;
-    using Shape = TPhaseShape<W, L>;
-    constexpr int Taps = static_cast<int>(Shape::Taps);
-    constexpr int U = static_cast<int>(Shape::U);
-    constexpr int R = W / S;
-    F acc[L - 1][U] = {};
-#pragma GCC unroll 64
-    for (int d = 1 - Taps; d <= (U - 1) * R; ++d) {
-        F v;
-        std::memcpy(&v, at + d * S, sizeof v);
-#pragma GCC unroll 8
-        for (int u = 0; u < U; ++u) {
-            const int k = u * R - d;
-            if (k >= 0 && k < Taps)
-#pragma GCC unroll 4
-                for (int p = 1; p < L; ++p)
-                    acc[p - 1][u] += h[p * Taps + k] * v;
+    for (int u = 0; u < Shape::U; ++u) {
+        if constexpr (L == 4) {
+            const F s = acc[0][u] > -acc[0][u] ? acc[0][u] : -acc[0][u];
+            const F d = acc[1][u] > -acc[1][u] ? acc[1][u] : -acc[1][u];
+            KeepMagnitude<W>(peak, s + d);
+            KeepMagnitude<W>(peak, acc[2][u]);
+        } else {
+            KeepMagnitude<W>(peak, acc[0][u]);
         }
     }
-#pragma GCC unroll 4
-    for (int p = 1; p < L; ++p)
-#pragma GCC unroll 8
-        for (int u = 0; u < U; ++u)
-            KeepMagnitude<W>(peak, acc[p - 1][u]);
 }
 
 template <int W, int L>
-[[gnu::always_inline]] inline float PhasesPeakBody(const float* h, const float* x,
+[[gnu::always_inline]] inline float PhasesPeakBody(const float* c, const float* x,
                                                    std::size_t values, std::size_t stride) noexcept
 {
     using F = typename TFVec<W>::F;
-    using Shape = TPhaseShape<W, L>;
+    using Shape = TPhaseShape<L>;
     constexpr std::size_t Step = Shape::U * W;
     F peak = {};
     std::size_t i = 0;
-    const auto run = [&](auto shared) {
-        for (; i + Step <= values; i += Step) {
-            if constexpr (decltype(shared)::value == 0)
-                PhasesRun<W, L>(h, x + i, stride, peak);
-            else
-                PhasesRunShared<W, L, decltype(shared)::value>(h, x + i, peak);
-        }
+    const auto run = [&](auto known) {
+        for (; i + Step <= values; i += Step)
+            PhasesRun<W, L, decltype(known)::value>(c, x + i, stride, peak);
     };
     switch (stride) {
     case 1:
@@ -150,25 +134,32 @@ template <int W, int L>
         run(std::integral_constant<int, 4>{});
         break;
     case 8:
-        if constexpr (W >= 8) {
-            run(std::integral_constant<int, 8>{});
-            break;
-        }
-        [[fallthrough]];
+        run(std::integral_constant<int, 8>{});
+        break;
     default:
         run(std::integral_constant<int, 0>{});
     }
     float result = 0.0f;
     for (int l = 0; l < W; ++l)
         result = std::max(result, peak[l]);
-    for (; i < values; ++i)
-        for (int p = 1; p < L; ++p) {
-            float acc = 0.0f;
-            for (std::size_t k = 0; k < Shape::Taps; ++k)
-                acc += h[static_cast<std::size_t>(p) * Shape::Taps + k] *
-                       x[static_cast<std::ptrdiff_t>(i) - static_cast<std::ptrdiff_t>(k * stride)];
-            result = std::max(result, std::fabs(acc));
+    const auto step = static_cast<std::ptrdiff_t>(stride);
+    for (; i < values; ++i) {
+        const float* at = x + i;
+        float acc[Shape::Rows] = {};
+        for (int k = 0; k < Shape::Half; ++k) {
+            const float a = at[-k * step];
+            const float b = at[-(Shape::Taps - 1 - k) * step];
+            acc[0] += c[k] * (a + b);
+            if constexpr (L == 4) {
+                acc[1] += c[Shape::Half + k] * (a - b);
+                acc[2] += c[2 * Shape::Half + k] * (a + b);
+            }
         }
+        result =
+            std::max(result, L == 4 ? std::fabs(acc[0]) + std::fabs(acc[1]) : std::fabs(acc[0]));
+        if constexpr (L == 4)
+            result = std::max(result, std::fabs(acc[2]));
+    }
     return result;
 }
 
@@ -280,14 +271,32 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
         h[m] = sinc * BesselI0(KaiserBeta * std::sqrt(std::max(0.0, 1.0 - r * r))) /
                BesselI0(KaiserBeta);
     }
-    m_coefs.resize(length);
+    // Each phase scaled to a gain of exactly one for a steady value, the newest sample's first.
+    std::vector<double> phase(length);
     for (int p = 0; p < m_factor; ++p) {
         double sum = 0.0;
         for (std::size_t k = 0; k < Taps; ++k)
             sum += h[static_cast<std::size_t>(p) + k * static_cast<std::size_t>(m_factor)];
         for (std::size_t k = 0; k < Taps; ++k)
-            m_coefs[static_cast<std::size_t>(p) * Taps + k] = static_cast<float>(
-                h[static_cast<std::size_t>(p) + k * static_cast<std::size_t>(m_factor)] / sum);
+            phase[static_cast<std::size_t>(p) * Taps + k] =
+                h[static_cast<std::size_t>(p) + k * static_cast<std::size_t>(m_factor)] / sum;
+    }
+    // Folded for the pairs of taps, as PhasesRun takes them.
+    const std::size_t half = Taps / 2;
+    const auto fold = [&](int p, double sign, std::size_t k) {
+        const std::size_t base = static_cast<std::size_t>(p) * Taps;
+        return static_cast<float>((phase[base + k] + sign * phase[base + Taps - 1 - k]) / 2.0);
+    };
+    if (m_factor == 2)
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(1, 1.0, k));
+    if (m_factor == 4) {
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(1, 1.0, k));
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(1, -1.0, k));
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(2, 1.0, k));
     }
 }
 

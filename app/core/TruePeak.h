@@ -32,7 +32,7 @@ private:
     std::size_t m_channels;
     int m_factor;
     std::size_t m_taps;         // of each phase: 12 at four times, 24 at twice
-    std::vector<float> m_coefs; // per phase, m_taps coefficients, the newest sample's first
+    std::vector<float> m_coefs; // the phases' coefficients folded for pairs of taps
     std::vector<float> m_input; // the last (m_taps − 1) · channels values, then the block's
     const TPeakPath* m_path;
     double m_peak = 0.0;
