@@ -25,9 +25,10 @@ constexpr std::size_t InterleaveFrames = 16384;
 // a slot full.
 constexpr std::size_t QueuedSlots = 4;
 constexpr std::size_t SlotValues = 1 << 19;
-// The rates the measure takes, in Hz.
+// The rates the measure takes, in Hz, and its channels.
 constexpr std::int32_t LowestRate = 16;
 constexpr std::int32_t HighestRate = 2822400;
+constexpr std::int32_t MostChannels = 64;
 
 double EnergyLufs(double energy)
 {
@@ -204,7 +205,7 @@ struct TLoudnessMeter::TState {
 
 TLoudnessMeter::TLoudnessMeter(std::int32_t channels, std::int32_t rate) : m_channels(channels)
 {
-    if (channels <= 0 || rate < LowestRate || rate > HighestRate)
+    if (channels <= 0 || channels > MostChannels || rate < LowestRate || rate > HighestRate)
         throw ELoudnessError("cannot be measured at " + std::to_string(rate) + " Hz with " +
                              std::to_string(channels) + " channels");
     m_state = std::make_unique<TState>(channels, rate);

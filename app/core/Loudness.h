@@ -31,9 +31,9 @@ public:
 // Takes a sound block by block. Channels in the wave file's order: left, right, centre, LFE (left
 // out, as the measure asks), left and right surround; four channels are left, right and the
 // surrounds, five those with the centre; further channels are left out. Raises
-// ELoudnessError for a format the measure does not take (no channels, a rate below 16 Hz or
-// above 2822400 Hz) or when it runs out of memory. The filtering and the true peak run on two
-// threads of the meter's own while the caller goes on.
+// ELoudnessError for a format the measure does not take (no channels or more than 64, a rate
+// below 16 Hz or above 2822400 Hz) or when it runs out of memory. The filtering and the true peak
+// run on two threads of the meter's own while the caller goes on.
 class TLoudnessMeter {
 public:
     TLoudnessMeter(std::int32_t channels, std::int32_t rate);

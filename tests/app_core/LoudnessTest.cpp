@@ -185,12 +185,17 @@ TEST(Loudness, TextGivesEachFigureWithItsUnit)
 {
     EXPECT_EQ(LoudnessText(TLoudness{-16.66, 5.24, std::pow(10.0, -14.0 / 20.0)}),
               "Loudness: -16.7 LUFS : Range: 5.2 LU : True peak: -14.0 dBTP   ");
-    // Silence has no level; a rate the measure does not take is named, not raised.
+    // Silence has no level; a rate or a channel count the measure does not take is named, not
+    // raised.
     const TWav silence = MakeWav(44100, {std::vector<std::int16_t>(44100, 0)});
     EXPECT_EQ(LoudnessText(silence),
               "Loudness: -inf LUFS : Range: 0.0 LU : True peak: -inf dBTP   ");
     EXPECT_EQ(LoudnessText(MakeWav(8, {std::vector<std::int16_t>(100, 5)})).value(),
               "Loudness: cannot be measured at 8 Hz with 1 channels   ");
+    EXPECT_EQ(LoudnessText(MakeWav(48000, std::vector<std::vector<std::int16_t>>(
+                                              65, std::vector<std::int16_t>(100, 5))))
+                  .value(),
+              "Loudness: cannot be measured at 48000 Hz with 65 channels   ");
 }
 
 // A sine whose samples all miss its crests (a quarter of the rate, 45 degrees off) reads its
