@@ -81,7 +81,7 @@ private:
     std::size_t m_segmentFrames;
     std::array<TKStage, 2> m_stages;
     const TKPath* m_path;
-    std::vector<TLaneGroup> m_groups;   // of m_lanes channels each, only those that count
+    std::vector<TLaneGroup> m_groups;   // of a vector's lanes each, only those that count
     std::vector<std::size_t> m_offsets; // each one's first channel
     std::vector<float> m_converted;     // a chunk of a 16-bit block
     std::vector<float> m_tail;          // the last frames of a block, and lanes to spare
