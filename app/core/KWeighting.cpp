@@ -32,6 +32,8 @@ namespace {
 
 // Frames converted to fractions of full scale at a time, so that they stay in the cache.
 constexpr std::size_t ChunkFrames = 1024;
+// The length of the stretches filtered side by side, each after a second of warming up.
+constexpr std::size_t StretchSeconds = 4;
 
 // (typedef, not using: g++ drops the attribute from an alias whose size depends on W.)
 template <int W> struct TKVec {
@@ -275,6 +277,17 @@ TKWeighting::TKWeighting(std::int32_t channels, std::int32_t rate)
             m_offsets.push_back(first);
         }
     }
+    // A vector that holds two frames or more takes as many stretches of the sound side by side.
+    m_stretches = lanes / m_channels;
+    if (m_stretches >= 2) {
+        m_warmFrames = static_cast<std::size_t>(rate);
+        m_stretchFrames = (StretchSeconds * static_cast<std::size_t>(rate) + m_segmentFrames - 1) /
+                          m_segmentFrames * m_segmentFrames;
+        m_pending.assign(m_warmFrames * m_channels, 0.0f);
+        for (std::size_t l = 0; l < m_stretches * m_channels; ++l)
+            m_stretchGroup.Weight[l] = ChannelWeight(static_cast<std::int32_t>(l % m_channels),
+                                                     static_cast<std::int32_t>(m_channels));
+    }
 }
 
 const char* TKWeighting::PathName() const
@@ -294,6 +307,20 @@ void TKWeighting::Add(std::span<const std::int16_t> interleaved)
 }
 
 void TKWeighting::AddFractions(std::span<const float> interleaved)
+{
+    if (m_stretches >= 2) {
+        const std::size_t frames = interleaved.size() / m_channels;
+        m_pending.insert(m_pending.end(), interleaved.begin(),
+                         interleaved.begin() + static_cast<std::ptrdiff_t>(frames * m_channels));
+        m_pendingFrames += frames;
+        while (m_pendingFrames >= m_stretches * m_stretchFrames)
+            FilterStretches();
+        return;
+    }
+    FilterFrames(interleaved);
+}
+
+void TKWeighting::FilterFrames(std::span<const float> interleaved)
 {
     if (m_groups.empty())
         return;
@@ -331,6 +358,82 @@ void TKWeighting::Filter(const float* in, std::size_t frames)
             m_inSegment = 0;
         }
     }
+}
+
+void TKWeighting::FilterStretches()
+{
+    // Stretch j takes frames warm + j·L … warm + (j + 1)·L − 1 of the pending ones, after the warm
+    // frames before them from a state of silence; its lanes are j·channels … on.
+    const std::size_t n = m_channels;
+    const std::size_t lanes = m_path->Lanes;
+    const std::size_t steps = m_warmFrames + m_stretchFrames;
+    const std::size_t perStretch = m_stretchFrames / m_segmentFrames;
+    const std::size_t first = m_segments.size();
+    m_segments.resize(first + m_stretches * perStretch, 0.0);
+    TLaneGroup g = m_stretchGroup;
+    const std::size_t offset = 0;
+    std::size_t inSegment = 0;
+    std::size_t segment = 0;
+    for (std::size_t t0 = 0; t0 < steps; t0 += ChunkFrames) {
+        const std::size_t count = std::min(ChunkFrames, steps - t0);
+        m_lanes.assign(count * lanes, 0.0f);
+        for (std::size_t j = 0; j < m_stretches; ++j) {
+            const float* from = m_pending.data() + (j * m_stretchFrames + t0) * n;
+            for (std::size_t t = 0; t < count; ++t)
+                for (std::size_t c = 0; c < n; ++c)
+                    m_lanes[t * lanes + j * n + c] = from[t * n + c];
+        }
+        for (std::size_t t = 0; t < count;) {
+            const std::size_t at = t0 + t;
+            const bool warming = at < m_warmFrames;
+            const std::size_t run =
+                std::min(count - t, warming ? m_warmFrames - at : m_segmentFrames - inSegment);
+            m_path->Run(m_stages, m_lanes.data() + t * lanes, lanes, run, &g, &offset, 1);
+            t += run;
+            if (warming) {
+                if (at + run == m_warmFrames)
+                    std::fill(std::begin(g.Sum), std::end(g.Sum), 0.0);
+                continue;
+            }
+            inSegment += run;
+            if (inSegment == m_segmentFrames) {
+                for (std::size_t j = 0; j < m_stretches; ++j) {
+                    double energy = 0.0;
+                    for (std::size_t c = 0; c < n; ++c)
+                        energy += g.Weight[j * n + c] * g.Sum[j * n + c];
+                    m_segments[first + j * perStretch + segment] = energy;
+                }
+                std::fill(std::begin(g.Sum), std::end(g.Sum), 0.0);
+                inSegment = 0;
+                ++segment;
+            }
+        }
+    }
+    const std::size_t done = m_stretches * m_stretchFrames;
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(done * n));
+    m_pendingFrames -= done;
+}
+
+void TKWeighting::Finish()
+{
+    if (m_stretches < 2 || m_pendingFrames == 0)
+        return;
+    // The rest as one stretch in the frames' own lanes, after the warm frames before it.
+    for (TLaneGroup& g : m_groups) {
+        TLaneGroup fresh{};
+        std::copy(std::begin(g.Weight), std::end(g.Weight), std::begin(fresh.Weight));
+        g = fresh;
+    }
+    m_inSegment = 0;
+    m_pending.resize(m_pending.size() + m_path->Lanes, 0.0f);
+    m_path->Run(m_stages, m_pending.data(), m_channels, m_warmFrames, m_groups.data(),
+                m_offsets.data(), m_groups.size());
+    for (TLaneGroup& g : m_groups)
+        std::fill(std::begin(g.Sum), std::end(g.Sum), 0.0);
+    FilterFrames(std::span<const float>(m_pending).subspan(m_warmFrames * m_channels,
+                                                           m_pendingFrames * m_channels));
+    m_pending.assign(m_warmFrames * m_channels, 0.0f);
+    m_pendingFrames = 0;
 }
 
 } // namespace kavrel

@@ -33,8 +33,10 @@ double ChannelWeight(std::int32_t c, std::int32_t channels);
 struct TKPath;
 
 // Filters interleaved blocks, all channels of a frame side by side in vector lanes, and sums the
-// weighted squares of the filtered values over each whole 100 ms. Not thread-safe; one thread
-// at a time.
+// weighted squares of the filtered values over each whole 100 ms. When a vector holds two frames
+// or more (mono and stereo), the sound is cut into stretches of a few seconds that are filtered
+// side by side, each started a second early from silence: by then its state is the one the frames
+// before would have left, to within rounding. Not thread-safe; one thread at a time.
 class TKWeighting {
 public:
     // channels >= 1, rate >= 16. KAVREL_SIMD=avx2 or base in the environment starts the choice of
@@ -43,6 +45,8 @@ public:
 
     // Interleaved 16-bit values, whole frames; blocks follow on from one another.
     void Add(std::span<const std::int16_t> interleaved);
+    // Filters what Add kept back; Segments are complete after it.
+    void Finish();
 
     // Frames in each 100 ms: the rate / 10, rounded.
     std::size_t SegmentFrames() const { return m_segmentFrames; }
@@ -75,7 +79,11 @@ public:
 private:
     // Interleaved values as fractions of full scale, whole frames.
     void AddFractions(std::span<const float> interleaved);
+    // Frames in the frames' own lanes, following on from the groups' state.
+    void FilterFrames(std::span<const float> interleaved);
     void Filter(const float* in, std::size_t frames);
+    // The first stretches · stretch frames of the pending ones, in stretches side by side.
+    void FilterStretches();
 
     std::size_t m_channels;
     std::size_t m_segmentFrames;
@@ -87,6 +95,13 @@ private:
     std::vector<float> m_tail;          // the last frames of a block, and lanes to spare
     std::size_t m_inSegment = 0;        // frames of the current 100 ms done
     std::vector<double> m_segments;
+    std::size_t m_stretches = 1;     // side by side in a vector
+    std::size_t m_warmFrames = 0;    // before each stretch
+    std::size_t m_stretchFrames = 0; // a whole number of 100 ms
+    TLaneGroup m_stretchGroup{};     // the weights of the stretches' lanes
+    std::vector<float> m_pending;    // warm frames, then those not yet filtered
+    std::size_t m_pendingFrames = 0; // after the warm ones
+    std::vector<float> m_lanes;      // stretches side by side, a chunk of them
 };
 
 } // namespace kavrel

@@ -230,7 +230,12 @@ TLoudness TLoudnessMeter::Result() const
     m_state->Finish();
     if (m_state->OutOfMemory)
         throw ELoudnessError("Loudness measurement ran out of memory");
-    const TKWeighting& w = m_state->Weighting;
+    TKWeighting& w = m_state->Weighting;
+    try {
+        w.Finish();
+    } catch (const std::bad_alloc&) {
+        throw ELoudnessError("Loudness measurement ran out of memory");
+    }
     TLoudness r;
     r.Integrated = IntegratedLoudness(w.Segments(), w.SegmentFrames());
     r.Range = LoudnessRange(w.Segments(), w.SegmentFrames());
