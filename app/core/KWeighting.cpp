@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <type_traits>
 
 #if defined(__x86_64__)
 #include <xmmintrin.h>
@@ -377,11 +378,28 @@ void TKWeighting::FilterStretches()
     for (std::size_t t0 = 0; t0 < steps; t0 += ChunkFrames) {
         const std::size_t count = std::min(ChunkFrames, steps - t0);
         m_lanes.assign(count * lanes, 0.0f);
-        for (std::size_t j = 0; j < m_stretches; ++j) {
-            const float* from = m_pending.data() + (j * m_stretchFrames + t0) * n;
-            for (std::size_t t = 0; t < count; ++t)
-                for (std::size_t c = 0; c < n; ++c)
-                    m_lanes[t * lanes + j * n + c] = from[t * n + c];
+        // A frame at a time, its size known to the compiler (at most half a vector).
+        const auto spread = [&](auto frameValues) {
+            constexpr std::size_t N = decltype(frameValues)::value;
+            for (std::size_t j = 0; j < m_stretches; ++j) {
+                const float* from = m_pending.data() + (j * m_stretchFrames + t0) * N;
+                float* to = m_lanes.data() + j * N;
+                for (std::size_t t = 0; t < count; ++t)
+                    std::memcpy(to + t * lanes, from + t * N, N * sizeof(float));
+            }
+        };
+        switch (n) {
+        case 1:
+            spread(std::integral_constant<std::size_t, 1>{});
+            break;
+        case 2:
+            spread(std::integral_constant<std::size_t, 2>{});
+            break;
+        case 3:
+            spread(std::integral_constant<std::size_t, 3>{});
+            break;
+        default:
+            spread(std::integral_constant<std::size_t, 4>{});
         }
         for (std::size_t t = 0; t < count;) {
             const std::size_t at = t0 + t;
