@@ -33,8 +33,10 @@ namespace {
 
 // Frames converted to fractions of full scale at a time, so that they stay in the cache.
 constexpr std::size_t ChunkFrames = 1024;
-// The length of the stretches filtered side by side, each after a second of warming up.
+// The length of the stretches filtered side by side, each after a second of warming up, and the
+// most values held back for them.
 constexpr std::size_t StretchSeconds = 4;
+constexpr std::size_t MostPendingValues = std::size_t{1} << 21;
 
 // (typedef, not using: g++ drops the attribute from an alias whose size depends on W.)
 template <int W> struct TKVec {
@@ -278,8 +280,11 @@ TKWeighting::TKWeighting(std::int32_t channels, std::int32_t rate)
             m_offsets.push_back(first);
         }
     }
-    // A vector that holds two frames or more takes as many stretches of the sound side by side.
-    m_stretches = lanes / m_channels;
+    // A vector that holds two frames or more takes as many stretches of the sound side by side,
+    // as many as the values held back for them allow.
+    const std::size_t stretchValues =
+        (StretchSeconds + 1) * static_cast<std::size_t>(rate) * m_channels;
+    m_stretches = std::min(lanes / m_channels, MostPendingValues / stretchValues);
     if (m_stretches >= 2) {
         m_warmFrames = static_cast<std::size_t>(rate);
         m_stretchFrames = (StretchSeconds * static_cast<std::size_t>(rate) + m_segmentFrames - 1) /
