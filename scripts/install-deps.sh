@@ -14,6 +14,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     sox strace
     libsndfile1-dev opus-tools lame
+    # libebur128: only the loudness tests' reference
     libebur128-dev libfftw3-dev
     clang libclang-rt-dev
 )

@@ -407,11 +407,10 @@ int RunAnalyze(const QStringList& args)
     parser.addPositionalArgument("FILE", "The sound file (wave, FLAC, Ogg, Opus, MP3, AIFF …).");
     if (auto code = ParseCommand(parser, args, 1, 1))
         return *code;
-    // Only the levels are needed, so the samples are not kept.
+    // Only the levels and the loudness are needed, so the samples are not kept.
     const std::string file = NativeName(parser.positionalArguments().constFirst());
     std::string warning;
-    const std::string text =
-        LevelText(AnalyzeFileLevels(file, &warning)) + "\n" + FileLoudnessText(file) + "\n";
+    const std::string text = FileAnalysisText(file, &warning);
     std::fputs(text.c_str(), stdout);
     PrintWarning(file, warning);
     return ExitOk;

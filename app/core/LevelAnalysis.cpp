@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <optional>
 #include <span>
 
 #if defined(__SSE2__)
@@ -75,11 +76,7 @@ TIntLevels ChannelIntLevels(std::span<const std::int16_t> s)
 }
 
 // A channel's integer sums as they build up over the blocks of a file.
-struct TIntAccum {
-    std::uint64_t SumSquares = 0;
-    std::int32_t Lo = 0;
-    std::int32_t Hi = 0;
-};
+using TIntAccum = TLevelSums::TSums;
 
 // Whole runs of lcm(channels, 8) values of s into acc, for more than two channels; returns the
 // values done. Value i of a run belongs to channel i mod channels in every run, so each position
@@ -150,6 +147,52 @@ std::size_t AddInterleavedWide(std::span<const std::int16_t> s, std::vector<TInt
 #endif
 }
 
+// Whole pairs of frames of eight channels into acc; returns the values done. Interleaving two
+// frames value by value puts each channel's two values side by side, so that one multiply-add
+// gives that channel's sum of squares of both (2·32768² = 2^31 still fits when read unsigned).
+std::size_t AddEightChannels(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
+{
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums[4] = {zero, zero, zero, zero}; // channels 0 and 1, 2 and 3, 4 and 5, 6 and 7
+    __m128i vlo = zero;
+    __m128i vhi = zero;
+    std::size_t i = 0;
+    for (; i + 16 <= s.size(); i += 16) {
+        __m128i a;
+        __m128i b;
+        std::memcpy(&a, s.data() + i, sizeof a);
+        std::memcpy(&b, s.data() + i + 8, sizeof b);
+        const __m128i low = _mm_unpacklo_epi16(a, b);
+        const __m128i high = _mm_unpackhi_epi16(a, b);
+        const __m128i sqLow = _mm_madd_epi16(low, low);
+        const __m128i sqHigh = _mm_madd_epi16(high, high);
+        sums[0] = _mm_add_epi64(sums[0], _mm_unpacklo_epi32(sqLow, zero));
+        sums[1] = _mm_add_epi64(sums[1], _mm_unpackhi_epi32(sqLow, zero));
+        sums[2] = _mm_add_epi64(sums[2], _mm_unpacklo_epi32(sqHigh, zero));
+        sums[3] = _mm_add_epi64(sums[3], _mm_unpackhi_epi32(sqHigh, zero));
+        vlo = _mm_min_epi16(vlo, _mm_min_epi16(a, b));
+        vhi = _mm_max_epi16(vhi, _mm_max_epi16(a, b));
+    }
+    std::array<std::int16_t, 8> los{};
+    std::array<std::int16_t, 8> his{};
+    std::memcpy(los.data(), &vlo, sizeof vlo);
+    std::memcpy(his.data(), &vhi, sizeof vhi);
+    for (std::size_t c = 0; c < 8; ++c) {
+        std::array<std::uint64_t, 2> part{};
+        std::memcpy(part.data(), &sums[c / 2], sizeof part);
+        acc[c].SumSquares += part[c % 2];
+        acc[c].Lo = std::min<std::int32_t>(acc[c].Lo, los[c]);
+        acc[c].Hi = std::max<std::int32_t>(acc[c].Hi, his[c]);
+    }
+    return i;
+#else
+    (void)s;
+    (void)acc;
+    return 0;
+#endif
+}
+
 void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
 {
     const std::size_t n = acc.size();
@@ -193,7 +236,9 @@ void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc
         }
     }
 #endif
-    if (n > 2)
+    if (n == 8)
+        i = AddEightChannels(s, acc);
+    else if (n > 2)
         i = AddInterleavedWide(s, acc);
     if (n == 1) {
         const TIntLevels l = ChannelIntLevels(s);
@@ -225,29 +270,52 @@ TChannelLevels ToLevels(std::uint64_t sumSquares, std::int32_t peakAbs, std::int
 
 } // namespace
 
-std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::string* warning)
+TLevelSums::TLevelSums(std::int32_t channels)
+    : m_sums(static_cast<std::size_t>(std::max(channels, 1)))
+{
+}
+
+void TLevelSums::Add(std::span<const std::int16_t> interleaved)
+{
+    AddInterleaved(interleaved, m_sums);
+    m_values += static_cast<std::int64_t>(interleaved.size());
+}
+
+std::int64_t TLevelSums::Frames() const
+{
+    return m_values / static_cast<std::int64_t>(m_sums.size());
+}
+
+std::vector<TChannelLevels> TLevelSums::Levels() const
+{
+    std::vector<TChannelLevels> levels;
+    for (const TIntAccum& a : m_sums)
+        levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), Frames()));
+    return levels;
+}
+
+std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::string* warning,
+                                              const TLevelBlockSink& alsoEach)
 {
     TWavScanFormat format;
-    std::vector<TIntAccum> acc;
-    std::int64_t values = 0;
+    std::optional<TLevelSums> sums;
     bool truncated = false;
     ScanWavFile(
         path, format,
         [&](std::span<const std::int16_t> block) {
-            if (acc.empty())
-                acc.resize(static_cast<std::size_t>(std::max(format.Channels, 1)));
-            AddInterleaved(block, acc);
-            values += static_cast<std::int64_t>(block.size());
+            if (!sums)
+                sums.emplace(format.Channels);
+            sums->Add(block);
+            if (alsoEach)
+                alsoEach(format, block);
         },
         truncated);
-    std::vector<TChannelLevels> levels;
     const auto channels = static_cast<std::size_t>(std::max(format.Channels, 0));
-    acc.resize(channels);
-    const std::int64_t length = channels == 0 ? 0 : values / static_cast<std::int64_t>(channels);
-    for (const TIntAccum& a : acc)
-        levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), length));
+    std::vector<TChannelLevels> levels = sums ? sums->Levels() : std::vector<TChannelLevels>();
+    levels.resize(channels);
     if (warning != nullptr)
-        *warning = ReadWarningText(truncated, format.Oversized, length);
+        *warning = ReadWarningText(truncated, format.Oversized,
+                                   channels == 0 || !sums ? 0 : sums->Frames());
     return levels;
 }
 

@@ -4,7 +4,11 @@
 // of full scale (32768), and the text of the status bar.
 
 #include "sound/TWav.h"
+#include "sound/TWavScan.h"
 
+#include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,11 +21,41 @@ struct TChannelLevels {
 
 std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound);
 
+// The levels of a sound's channels as its interleaved blocks come, summed exactly in integers.
+class TLevelSums {
+public:
+    // channels >= 1.
+    explicit TLevelSums(std::int32_t channels);
+    // Whole frames.
+    void Add(std::span<const std::int16_t> interleaved);
+    // The frames added so far.
+    std::int64_t Frames() const;
+    // The levels of the channels so far, as AnalyzeLevels gives them.
+    std::vector<TChannelLevels> Levels() const;
+
+    // One channel's sum of s² and its extremes.
+    struct TSums {
+        std::uint64_t SumSquares = 0;
+        std::int32_t Lo = 0;
+        std::int32_t Hi = 0;
+    };
+
+private:
+    std::vector<TSums> m_sums;
+    std::int64_t m_values = 0;
+};
+
+// Told each block of a file's interleaved values after its levels are summed, and the format.
+using TLevelBlockSink =
+    std::function<void(const TWavScanFormat& format, std::span<const std::int16_t> interleaved)>;
+
 // The levels of the wave file at path, read block by block without loading the sound: the same
 // figures as AnalyzeLevels of what ReadFile loads. Raises EWavError as ReadFile does. When given,
-// warning receives TWav::ReadWarning's text for the file.
+// warning receives TWav::ReadWarning's text for the file, and alsoEach every block, for other
+// measures in the same read.
 std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path,
-                                              std::string* warning = nullptr);
+                                              std::string* warning = nullptr,
+                                              const TLevelBlockSink& alsoEach = {});
 
 // value with `decimals` decimals and "." as the decimal point, "-0.0" written "0.0"; "-inf" (or
 // "inf") when it is not finite.

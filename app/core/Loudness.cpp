@@ -1,50 +1,214 @@
 #include "app/core/Loudness.h"
 
+#include "app/core/KWeighting.h"
 #include "app/core/LevelAnalysis.h"
 #include "app/core/TruePeak.h"
 
 #include "sound/TWavScan.h"
 
-#include <ebur128.h>
-
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace kavrel {
 
 namespace {
 
-// The true peak is measured by TTruePeak: the library's own costs four times the rest.
-constexpr int Modes = EBUR128_MODE_I | EBUR128_MODE_LRA;
-// Frames handed to the library at a time when a loaded sound is interleaved for it.
+// Frames handed to the meter at a time when a loaded sound is interleaved for it.
 constexpr std::size_t InterleaveFrames = 16384;
+// Slots of blocks handed on to the meter's thread and not yet measured, and the values that make
+// a slot full.
+constexpr std::size_t QueuedSlots = 4;
+constexpr std::size_t SlotValues = 1 << 19;
+// The rates the measure takes, in Hz, and its channels.
+constexpr std::int32_t LowestRate = 16;
+constexpr std::int32_t HighestRate = 2822400;
+constexpr std::int32_t MostChannels = 64;
+
+double EnergyLufs(double energy)
+{
+    return 10.0 * std::log10(energy) - 0.691;
+}
+
+// The mean square (weighted over the channels) of -70 LUFS: quieter blocks are left out.
+const double AbsoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
+
+// The mean squares of the windows of span 100 ms segments, a new one every step segments, that
+// reach the absolute gate.
+std::vector<double> GatedWindows(const std::vector<double>& segments, std::size_t segmentFrames,
+                                 std::size_t span, std::size_t step)
+{
+    std::vector<double> windows;
+    const double scale = 1.0 / static_cast<double>(span * segmentFrames);
+    for (std::size_t first = 0; first + span <= segments.size(); first += step) {
+        double sum = 0.0;
+        for (std::size_t s = first; s < first + span; ++s)
+            sum += segments[s];
+        if (sum * scale >= AbsoluteGate)
+            windows.push_back(sum * scale);
+    }
+    return windows;
+}
+
+// The integrated loudness: the mean of the 400 ms blocks (every 100 ms) over the absolute gate
+// and over 10 LU below their own mean.
+double IntegratedLoudness(const std::vector<double>& segments, std::size_t segmentFrames)
+{
+    const std::vector<double> blocks = GatedWindows(segments, segmentFrames, 4, 1);
+    double sum = 0.0;
+    for (double b : blocks)
+        sum += b;
+    const double relativeGate = sum / static_cast<double>(blocks.size()) * 0.1;
+    sum = 0.0;
+    std::size_t count = 0;
+    for (double b : blocks)
+        if (b >= relativeGate) {
+            sum += b;
+            ++count;
+        }
+    return count == 0 ? -std::numeric_limits<double>::infinity()
+                      : EnergyLufs(sum / static_cast<double>(count));
+}
+
+// The loudness range: from the 10th to the 95th percentile of the 3 s windows (every second)
+// over the absolute gate and over 20 LU below their own mean.
+double LoudnessRange(const std::vector<double>& segments, std::size_t segmentFrames)
+{
+    std::vector<double> windows = GatedWindows(segments, segmentFrames, 30, 10);
+    if (windows.empty())
+        return 0.0;
+    std::sort(windows.begin(), windows.end());
+    double sum = 0.0;
+    for (double w : windows)
+        sum += w;
+    const double relativeGate = sum / static_cast<double>(windows.size()) * 0.01;
+    const auto first = static_cast<std::size_t>(
+        std::lower_bound(windows.begin(), windows.end(), relativeGate) - windows.begin());
+    const auto last = static_cast<double>(windows.size() - first - 1);
+    const auto at = [&](double fraction) {
+        return windows[first + static_cast<std::size_t>(last * fraction + 0.5)];
+    };
+    return EnergyLufs(at(0.95)) - EnergyLufs(at(0.1));
+}
 
 } // namespace
 
+// The K-weighting and the true peak each run on a thread of the meter's own, taking the blocks
+// from a short queue that Add fills. Blocks are gathered into slots of about a megabyte before
+// they are handed on, so that the threads seldom wait for each other; with the caller's, three
+// threads share the processor's cores as each one's work allows.
 struct TLoudnessMeter::TState {
-    ebur128_state* st = nullptr;
-    std::unique_ptr<TTruePeak> truePeak;
+    TKWeighting Weighting;
+    TTruePeak TruePeak;
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::vector<std::vector<std::int16_t>> Queue{QueuedSlots};
+    std::size_t Filled = 0;    // slots handed on
+    std::size_t Measured[2]{}; // slots each thread has measured
+    bool Closed = false;       // no more blocks come
+    bool Abandoned = false;    // the figures are not wanted
+    bool OutOfMemory = false;
+    std::thread Threads[2];
+
+    TState(std::int32_t channels, std::int32_t rate)
+        : Weighting(channels, rate), TruePeak(channels, rate)
+    {
+        Threads[0] = std::thread([this] { Measure(0); });
+        try {
+            Threads[1] = std::thread([this] { Measure(1); });
+        } catch (...) {
+            Finish();
+            throw;
+        }
+    }
     ~TState()
     {
-        if (st != nullptr)
-            ebur128_destroy(&st);
+        {
+            const std::lock_guard lock(Lock);
+            Abandoned = true;
+        }
+        Finish();
+    }
+    TState(const TState&) = delete;
+    TState& operator=(const TState&) = delete;
+
+    // The slot being filled is not the threads' until Filled counts it.
+    std::vector<std::int16_t>& Filling() { return Queue[Filled % QueuedSlots]; }
+
+    void Add(std::span<const std::int16_t> block)
+    {
+        std::vector<std::int16_t>& slot = Filling();
+        slot.insert(slot.end(), block.begin(), block.end());
+        if (slot.size() >= SlotValues)
+            HandOn();
+    }
+
+    // Hands the slot being filled to the threads, and waits for the next one to be free.
+    void HandOn()
+    {
+        std::unique_lock lock(Lock);
+        ++Filled;
+        Changed.notify_all();
+        Changed.wait(lock,
+                     [&] { return Filled - std::min(Measured[0], Measured[1]) < QueuedSlots; });
+        lock.unlock();
+        Filling().clear();
+    }
+
+    void Measure(int which) noexcept
+    {
+        std::unique_lock lock(Lock);
+        for (;;) {
+            Changed.wait(lock, [&] { return Measured[which] < Filled || Closed; });
+            if (Measured[which] == Filled || Abandoned)
+                return;
+            const std::vector<std::int16_t>& block = Queue[Measured[which] % QueuedSlots];
+            lock.unlock();
+            bool failed = false;
+            try {
+                if (which == 0)
+                    Weighting.Add(block);
+                else
+                    TruePeak.Add(block);
+            } catch (const std::bad_alloc&) {
+                failed = true;
+            }
+            lock.lock();
+            OutOfMemory = OutOfMemory || failed;
+            ++Measured[which];
+            Changed.notify_all();
+        }
+    }
+
+    // Hands on what is left and waits for the threads to measure everything added.
+    void Finish() noexcept
+    {
+        {
+            const std::lock_guard lock(Lock);
+            if (Closed)
+                return;
+            if (!Filling().empty())
+                ++Filled;
+            Closed = true;
+        }
+        Changed.notify_all();
+        for (std::thread& t : Threads)
+            if (t.joinable())
+                t.join();
     }
 };
 
-TLoudnessMeter::TLoudnessMeter(std::int32_t channels, std::int32_t rate)
-    : m_state(std::make_unique<TState>()), m_channels(channels)
+TLoudnessMeter::TLoudnessMeter(std::int32_t channels, std::int32_t rate) : m_channels(channels)
 {
-    if (channels > 0 && rate > 0)
-        m_state->st =
-            ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(rate), Modes);
-    if (m_state->st != nullptr)
-        m_state->truePeak = std::make_unique<TTruePeak>(channels, rate);
-    if (m_state->st == nullptr)
+    if (channels <= 0 || channels > MostChannels || rate < LowestRate || rate > HighestRate)
         throw ELoudnessError("cannot be measured at " + std::to_string(rate) + " Hz with " +
                              std::to_string(channels) + " channels");
+    m_state = std::make_unique<TState>(channels, rate);
 }
 
 TLoudnessMeter::~TLoudnessMeter() = default;
@@ -54,20 +218,28 @@ void TLoudnessMeter::Add(std::span<const std::int16_t> interleaved)
     const std::size_t frames = interleaved.size() / static_cast<std::size_t>(m_channels);
     if (frames == 0)
         return;
-    if (ebur128_add_frames_short(m_state->st, interleaved.data(), frames) != EBUR128_SUCCESS)
+    try {
+        m_state->Add(interleaved.first(frames * static_cast<std::size_t>(m_channels)));
+    } catch (const std::bad_alloc&) {
         throw ELoudnessError("Loudness measurement ran out of memory");
-    m_state->truePeak->Add(interleaved.first(frames * static_cast<std::size_t>(m_channels)));
+    }
 }
 
 TLoudness TLoudnessMeter::Result() const
 {
+    m_state->Finish();
+    if (m_state->OutOfMemory)
+        throw ELoudnessError("Loudness measurement ran out of memory");
+    TKWeighting& w = m_state->Weighting;
+    try {
+        w.Finish();
+    } catch (const std::bad_alloc&) {
+        throw ELoudnessError("Loudness measurement ran out of memory");
+    }
     TLoudness r;
-    double value = 0.0;
-    r.Integrated = ebur128_loudness_global(m_state->st, &value) == EBUR128_SUCCESS
-                       ? value
-                       : -std::numeric_limits<double>::infinity();
-    r.Range = ebur128_loudness_range(m_state->st, &value) == EBUR128_SUCCESS ? value : 0.0;
-    r.TruePeak = m_state->truePeak->Peak();
+    r.Integrated = IntegratedLoudness(w.Segments(), w.SegmentFrames());
+    r.Range = LoudnessRange(w.Segments(), w.SegmentFrames());
+    r.TruePeak = m_state->TruePeak.Peak();
     return r;
 }
 
@@ -148,6 +320,32 @@ std::string FileLoudnessText(const std::string& path)
 {
     return MeasuredText([&] { return std::optional<TLoudness>(AnalyzeFileLoudness(path)); })
         .value();
+}
+
+std::string FileAnalysisText(const std::string& path, std::string* warning)
+{
+    // The levels are summed on this thread as the blocks are read, the loudness measured on the
+    // meter's own.
+    std::unique_ptr<TLoudnessMeter> meter;
+    std::optional<std::string> refused;
+    const std::vector<TChannelLevels> levels = AnalyzeFileLevels(
+        path, warning, [&](const TWavScanFormat& format, std::span<const std::int16_t> block) {
+            if (!meter && !refused) {
+                try {
+                    meter = std::make_unique<TLoudnessMeter>(format.Channels, format.SampleRate);
+                } catch (const ELoudnessError& e) {
+                    refused = std::string("Loudness: ") + e.what() + "   ";
+                }
+            }
+            if (meter)
+                meter->Add(block);
+        });
+    const std::string loudness = refused ? *refused : *MeasuredText([&] {
+        return std::optional<TLoudness>(
+            meter ? meter->Result()
+                  : TLoudness{-std::numeric_limits<double>::infinity(), 0.0, 0.0});
+    });
+    return LevelText(levels) + "\n" + loudness + "\n";
 }
 
 } // namespace kavrel

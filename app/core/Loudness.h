@@ -1,8 +1,8 @@
 #pragma once
 
-// The loudness of a whole sound as broadcasters measure it (EBU R 128 through libebur128, the
-// true peak through TTruePeak):
-// integrated loudness, loudness range and true peak, for all channels together.
+// The loudness of a whole sound as broadcasters measure it (EBU R 128: the K-weighting, the gated
+// 400 ms blocks and the 3 s windows of the range through TKWeighting, the true peak through
+// TTruePeak): integrated loudness, loudness range and true peak, for all channels together.
 
 #include "sound/TWav.h"
 
@@ -22,16 +22,18 @@ struct TLoudness {
     double TruePeak = 0.0;   // the largest over the channels, as a fraction of full scale
 };
 
-// The library refused a format or ran out of memory.
+// A format the measure does not take, or no memory for it.
 class ELoudnessError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
 // Takes a sound block by block. Channels in the wave file's order: left, right, centre, LFE (left
-// out, as the measure asks), left and right surround; further channels are left out. Raises
-// ELoudnessError when the library refuses the format (a rate or channel count out of its range) or
-// runs out of memory.
+// out, as the measure asks), left and right surround; four channels are left, right and the
+// surrounds, five those with the centre; further channels are left out. Raises
+// ELoudnessError for a format the measure does not take (no channels or more than 64, a rate
+// below 16 Hz or above 2822400 Hz) or when it runs out of memory. The filtering and the true peak
+// run on two threads of the meter's own while the caller goes on.
 class TLoudnessMeter {
 public:
     TLoudnessMeter(std::int32_t channels, std::int32_t rate);
@@ -39,8 +41,9 @@ public:
     TLoudnessMeter(const TLoudnessMeter&) = delete;
     TLoudnessMeter& operator=(const TLoudnessMeter&) = delete;
 
-    // Interleaved 16-bit values, whole frames.
+    // Interleaved 16-bit values, whole frames; copied, so the span may go once Add returns.
     void Add(std::span<const std::int16_t> interleaved);
+    // Waits for every block added to be measured; no Add after it.
     TLoudness Result() const;
 
 private:
@@ -66,5 +69,9 @@ std::string LoudnessText(const TLoudness& loudness);
 std::optional<std::string> LoudnessText(const TWav& sound, const TLoudnessProgress& progress = {});
 // The same for the file at path; raises EWavError as ReadFile does.
 std::string FileLoudnessText(const std::string& path);
+// LevelText of the file's levels and a line break, then FileLoudnessText and a line break, from
+// one read of the file at path. Raises EWavError as ReadFile does. When given, warning receives
+// TWav::ReadWarning's text for the file.
+std::string FileAnalysisText(const std::string& path, std::string* warning = nullptr);
 
 } // namespace kavrel

@@ -1,14 +1,26 @@
 #include "app/core/TruePeak.h"
 
+#include "app/core/SimdChoice.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
+#include <type_traits>
 
 namespace kavrel {
+
+struct TPeakPath {
+    const char* Name;
+    bool (*Supported)() noexcept;
+    // The values as fractions of full scale into out; returns the largest magnitude.
+    float (*Convert)(const std::int16_t* in, std::size_t values, float* out) noexcept;
+    // The largest magnitude that phases 1 … phases − 1 (Length / phases coefficients each in h,
+    // phase after phase, the newest sample's first) give at values 0 … values − 1 of x, whose
+    // values before 0 reach back (taps − 1) · stride.
+    float (*Phases)(int phases, const float* h, const float* x, std::size_t values,
+                    std::size_t stride) noexcept;
+};
 
 namespace {
 
@@ -30,97 +42,208 @@ double BesselI0(double x)
     return sum;
 }
 
-// The largest magnitude of the values the L phase filters (Length / L coefficients each, in h)
-// give at frames 0 .. frames - 1 of x, the frames before 0 being the history. Phase 0 gives the
-// samples themselves, which the caller takes as they are: phases 1 .. L - 1 are done, in one pass,
-// each sample loaded once for all of them.
-template <int L>
-float PhasesPeakScalar(const float* h, const float* x, std::size_t from, std::size_t frames)
+// (typedef, not using: g++ drops the attribute from an alias whose size depends on W.)
+template <int W> struct TFVec {
+    typedef float F __attribute__((vector_size(W * sizeof(float))));
+    typedef std::int32_t I __attribute__((vector_size(W * sizeof(std::int32_t))));
+    typedef std::int16_t S __attribute__((vector_size(W * sizeof(std::int16_t))));
+};
+
+// The interpolator is symmetric, so each phase's taps are taken in pairs, k and Taps − 1 − k from
+// the newest: at twice the rate, phase 1 is symmetric itself; at four times, phase 2 is, and
+// phases 1 and 3 are each other's mirror, so that with the pairs' sums s and differences d
+// they are S + D and S − D (S = Σ cS·s, D = Σ cD·d), whose larger magnitude is |S| + |D|. The
+// folded coefficients: at twice, c[k] for k < 12; at four times, cS, cD and phase 2's, 6 each.
+// The sums of a vector of outputs are a chain of dependent multiply-adds, so U vectors of W values
+// are done side by side. Phase 0 gives the samples themselves, which the sample peak holds.
+template <int L> struct TPhaseShape {
+    static constexpr int Taps = static_cast<int>(Length) / L;
+    static constexpr int Half = Taps / 2;
+    static constexpr int U = L == 2 ? 8 : 4;
+    static constexpr int Rows = L == 2 ? 1 : 3;
+};
+
+template <int W>
+[[gnu::always_inline]] inline void KeepMagnitude(typename TFVec<W>::F& peak,
+                                                 const typename TFVec<W>::F& v) noexcept
 {
-    constexpr std::size_t Taps = Length / L;
-    float result = 0.0f;
-    for (std::size_t f = from; f < frames; ++f)
-        for (int p = 1; p < L; ++p) {
-            float acc = 0.0f;
-            for (std::size_t k = 0; k < Taps; ++k)
-                acc += h[static_cast<std::size_t>(p) * Taps + k] *
-                       x[static_cast<std::ptrdiff_t>(f) - static_cast<std::ptrdiff_t>(k)];
-            result = std::max(result, std::fabs(acc));
+    peak = peak > v ? peak : v;
+    peak = peak > -v ? peak : -v;
+}
+
+// U vectors of outputs from at on. S: the stride when it is known here (its loads are then the
+// same for several vectors and taken once), else 0 and the stride is stride.
+template <int W, int L, int S>
+[[gnu::always_inline]] inline void PhasesRun(const float* c, const float* at, std::size_t stride,
+                                             typename TFVec<W>::F& peak) noexcept
+{
+    using F = typename TFVec<W>::F;
+    using Shape = TPhaseShape<L>;
+    const auto step = static_cast<std::ptrdiff_t>(S == 0 ? stride : static_cast<std::size_t>(S));
+    F acc[Shape::Rows][Shape::U] = {};
+#pragma GCC unroll 12
+    for (int k = 0; k < Shape::Half; ++k) {
+#pragma GCC unroll 8
+        for (int u = 0; u < Shape::U; ++u) {
+            F a;
+            F b;
+            std::memcpy(&a, at + u * W - k * step, sizeof a);
+            std::memcpy(&b, at + u * W - (Shape::Taps - 1 - k) * step, sizeof b);
+            const F sum = a + b;
+            acc[0][u] += c[k] * sum;
+            if constexpr (L == 4) {
+                acc[1][u] += c[Shape::Half + k] * (a - b);
+                acc[2][u] += c[2 * Shape::Half + k] * sum;
+            }
         }
+    }
+#pragma GCC unroll 8
+    for (int u = 0; u < Shape::U; ++u) {
+        if constexpr (L == 4) {
+            const F s = acc[0][u] > -acc[0][u] ? acc[0][u] : -acc[0][u];
+            const F d = acc[1][u] > -acc[1][u] ? acc[1][u] : -acc[1][u];
+            KeepMagnitude<W>(peak, s + d);
+            KeepMagnitude<W>(peak, acc[2][u]);
+        } else {
+            KeepMagnitude<W>(peak, acc[0][u]);
+        }
+    }
+}
+
+template <int W, int L>
+[[gnu::always_inline]] inline float PhasesPeakBody(const float* c, const float* x,
+                                                   std::size_t values, std::size_t stride) noexcept
+{
+    using F = typename TFVec<W>::F;
+    using Shape = TPhaseShape<L>;
+    constexpr std::size_t Step = Shape::U * W;
+    F peak = {};
+    std::size_t i = 0;
+    const auto run = [&](auto known) {
+        for (; i + Step <= values; i += Step)
+            PhasesRun<W, L, decltype(known)::value>(c, x + i, stride, peak);
+    };
+    switch (stride) {
+    case 1:
+        run(std::integral_constant<int, 1>{});
+        break;
+    case 2:
+        run(std::integral_constant<int, 2>{});
+        break;
+    case 4:
+        run(std::integral_constant<int, 4>{});
+        break;
+    case 8:
+        run(std::integral_constant<int, 8>{});
+        break;
+    default:
+        run(std::integral_constant<int, 0>{});
+    }
+    float result = 0.0f;
+    for (int l = 0; l < W; ++l)
+        result = std::max(result, peak[l]);
+    const auto step = static_cast<std::ptrdiff_t>(stride);
+    for (; i < values; ++i) {
+        const float* at = x + i;
+        float acc[Shape::Rows] = {};
+        for (int k = 0; k < Shape::Half; ++k) {
+            const float a = at[-k * step];
+            const float b = at[-(Shape::Taps - 1 - k) * step];
+            acc[0] += c[k] * (a + b);
+            if constexpr (L == 4) {
+                acc[1] += c[Shape::Half + k] * (a - b);
+                acc[2] += c[2 * Shape::Half + k] * (a + b);
+            }
+        }
+        result =
+            std::max(result, L == 4 ? std::fabs(acc[0]) + std::fabs(acc[1]) : std::fabs(acc[0]));
+        if constexpr (L == 4)
+            result = std::max(result, std::fabs(acc[2]));
+    }
     return result;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
-// w: each coefficient of h repeated 8 times, so that it is loaded as a whole vector.
-template <int L>
-float PhasesPeakSse(const float* h, const float* w, const float* x, std::size_t frames)
+template <int W>
+[[gnu::always_inline]] inline float PhasesPeakOf(int phases, const float* h, const float* x,
+                                                 std::size_t values, std::size_t stride) noexcept
 {
-    constexpr std::size_t Taps = Length / L;
-    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    __m128 peak = _mm_setzero_ps();
-    std::size_t f = 0;
-    for (; f + 4 <= frames; f += 4) {
-        __m128 acc[L];
-        for (int p = 1; p < L; ++p)
-            acc[p] = _mm_setzero_ps();
-        for (std::size_t k = 0; k < Taps; ++k) {
-            const __m128 v = _mm_loadu_ps(x + f - k);
-            for (int p = 1; p < L; ++p)
-                acc[p] = _mm_add_ps(
-                    acc[p],
-                    _mm_mul_ps(_mm_loadu_ps(w + (static_cast<std::size_t>(p) * Taps + k) * 8), v));
-        }
-        for (int p = 1; p < L; ++p)
-            peak = _mm_max_ps(peak, _mm_and_ps(acc[p], magnitude));
-    }
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, peak);
-    const float result = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
-    return std::max(result, PhasesPeakScalar<L>(h, x, f, frames));
+    return phases == 4   ? PhasesPeakBody<W, 4>(h, x, values, stride)
+           : phases == 2 ? PhasesPeakBody<W, 2>(h, x, values, stride)
+                         : 0.0f;
 }
 
-template <int L>
-[[gnu::target("avx2,fma")]] float PhasesPeakAvx2(const float* h, const float* w, const float* x,
-                                                 std::size_t frames)
+// The values as fractions of full scale, and the largest magnitude among them.
+template <int W>
+[[gnu::always_inline]] inline float ConvertBody(const std::int16_t* in, std::size_t values,
+                                                float* out) noexcept
 {
-    constexpr std::size_t Taps = Length / L;
-    const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
-    __m256 peak = _mm256_setzero_ps();
-    std::size_t f = 0;
-    for (; f + 8 <= frames; f += 8) {
-        __m256 acc[L];
-        for (int p = 1; p < L; ++p)
-            acc[p] = _mm256_setzero_ps();
-        for (std::size_t k = 0; k < Taps; ++k) {
-            const __m256 v = _mm256_loadu_ps(x + f - k);
-            for (int p = 1; p < L; ++p)
-                acc[p] = _mm256_fmadd_ps(
-                    _mm256_loadu_ps(w + (static_cast<std::size_t>(p) * Taps + k) * 8), v, acc[p]);
-        }
-        for (int p = 1; p < L; ++p)
-            peak = _mm256_max_ps(peak, _mm256_and_ps(acc[p], magnitude));
+    using F = typename TFVec<W>::F;
+    using S = typename TFVec<W>::S;
+    using I = typename TFVec<W>::I;
+    F peak = {};
+    std::size_t i = 0;
+    for (; i + W <= values; i += W) {
+        S s;
+        std::memcpy(&s, in + i, sizeof s);
+        const F v = __builtin_convertvector(__builtin_convertvector(s, I), F) * (1.0f / 32768.0f);
+        std::memcpy(out + i, &v, sizeof v);
+        KeepMagnitude<W>(peak, v);
     }
-    alignas(32) float lanes[8];
-    _mm256_store_ps(lanes, peak);
     float result = 0.0f;
-    for (float lane : lanes)
-        result = std::max(result, lane);
-    return std::max(result, PhasesPeakScalar<L>(h, x, f, frames));
+    for (int l = 0; l < W; ++l)
+        result = std::max(result, peak[l]);
+    for (; i < values; ++i) {
+        out[i] = static_cast<float>(in[i]) / 32768.0f;
+        result = std::max(result, std::fabs(out[i]));
+    }
+    return result;
 }
 
-template <int L>
-float PhasesPeak(const float* h, const float* w, const float* x, std::size_t frames)
+float ConvertBase(const std::int16_t* in, std::size_t values, float* out) noexcept
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-    return avx2 ? PhasesPeakAvx2<L>(h, w, x, frames) : PhasesPeakSse<L>(h, w, x, frames);
+    return ConvertBody<4>(in, values, out);
 }
-#else
-template <int L>
-float PhasesPeak(const float* h, const float* /*w*/, const float* x, std::size_t frames)
+
+float PhasesBase(int phases, const float* h, const float* x, std::size_t values,
+                 std::size_t stride) noexcept
 {
-    return PhasesPeakScalar<L>(h, x, 0, frames);
+    return PhasesPeakOf<4>(phases, h, x, values, stride);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2,fma")]] float ConvertAvx2(const std::int16_t* in, std::size_t values,
+                                              float* out) noexcept
+{
+    return ConvertBody<8>(in, values, out);
+}
+
+[[gnu::target("avx2,fma")]] float PhasesAvx2(int phases, const float* h, const float* x,
+                                             std::size_t values, std::size_t stride) noexcept
+{
+    return PhasesPeakOf<8>(phases, h, x, values, stride);
+}
+
+[[gnu::target("avx512f,avx512vl,avx512bw,avx512dq")]] float
+ConvertAvx512(const std::int16_t* in, std::size_t values, float* out) noexcept
+{
+    return ConvertBody<16>(in, values, out);
+}
+
+[[gnu::target("avx512f,avx512vl,avx512bw,avx512dq")]] float
+PhasesAvx512(int phases, const float* h, const float* x, std::size_t values,
+             std::size_t stride) noexcept
+{
+    return PhasesPeakOf<16>(phases, h, x, values, stride);
 }
 #endif
+
+constexpr TPeakPath Paths[] = {
+#if defined(__x86_64__)
+    {"avx512", &detail::HasAvx512, &ConvertAvx512, &PhasesAvx512},
+    {"avx2", &detail::HasAvx2Fma, &ConvertAvx2, &PhasesAvx2},
+#endif
+    {"base", &detail::AnyProcessor, &ConvertBase, &PhasesBase},
+};
 
 } // namespace
 
@@ -129,7 +252,8 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
                                                                             : rate < 192000 ? 2
                                                                                             : 1),
       m_taps(m_factor > 1 ? Length / static_cast<std::size_t>(m_factor) : 1),
-      m_history(m_channels * (m_taps - 1), 0.0f)
+      m_input(m_channels * (m_taps - 1), 0.0f),
+      m_path(&detail::PickSimdPath(std::span<const TPeakPath>(Paths)))
 {
     // A low-pass at the sound's own half rate, sampled at the oversampled rate and cut into one
     // filter per phase; each phase is scaled to a gain of exactly one for a steady value.
@@ -147,56 +271,52 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
         h[m] = sinc * BesselI0(KaiserBeta * std::sqrt(std::max(0.0, 1.0 - r * r))) /
                BesselI0(KaiserBeta);
     }
-    m_coefs.resize(length);
+    // Each phase scaled to a gain of exactly one for a steady value, the newest sample's first.
+    std::vector<double> phase(length);
     for (int p = 0; p < m_factor; ++p) {
         double sum = 0.0;
         for (std::size_t k = 0; k < Taps; ++k)
             sum += h[static_cast<std::size_t>(p) + k * static_cast<std::size_t>(m_factor)];
         for (std::size_t k = 0; k < Taps; ++k)
-            m_coefs[static_cast<std::size_t>(p) * Taps + k] = static_cast<float>(
-                h[static_cast<std::size_t>(p) + k * static_cast<std::size_t>(m_factor)] / sum);
+            phase[static_cast<std::size_t>(p) * Taps + k] =
+                h[static_cast<std::size_t>(p) + k * static_cast<std::size_t>(m_factor)] / sum;
     }
-    for (float c : m_coefs)
-        m_wideCoefs.insert(m_wideCoefs.end(), 8, c);
+    // Folded for the pairs of taps, as PhasesRun takes them.
+    const std::size_t half = Taps / 2;
+    const auto fold = [&](int p, double sign, std::size_t k) {
+        const std::size_t base = static_cast<std::size_t>(p) * Taps;
+        return static_cast<float>((phase[base + k] + sign * phase[base + Taps - 1 - k]) / 2.0);
+    };
+    if (m_factor == 2)
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(1, 1.0, k));
+    if (m_factor == 4) {
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(1, 1.0, k));
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(1, -1.0, k));
+        for (std::size_t k = 0; k < half; ++k)
+            m_coefs.push_back(fold(2, 1.0, k));
+    }
 }
 
 void TTruePeak::Add(std::span<const std::int16_t> interleaved)
 {
     const std::size_t frames = interleaved.size() / m_channels;
+    const std::size_t kept = (m_taps - 1) * m_channels;
     for (std::size_t done = 0; done < frames; done += BlockFrames) {
-        const std::size_t n = std::min(BlockFrames, frames - done);
-        const auto part = interleaved.subspan(done * m_channels, n * m_channels);
-        for (std::size_t c = 0; c < m_channels; ++c)
-            AddChannel(c, part, n);
+        const std::size_t values = std::min(BlockFrames, frames - done) * m_channels;
+        m_input.resize(kept + values);
+        float peak =
+            m_path->Convert(interleaved.data() + done * m_channels, values, m_input.data() + kept);
+        // The value between frame f − 1 and frame f of a channel, in each phase, takes its
+        // samples f − m_taps + 1 … f.
+        peak = std::max(peak, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
+                                             values, m_channels));
+        m_peak = std::max(m_peak, static_cast<double>(peak));
+        std::copy(m_input.end() - static_cast<std::ptrdiff_t>(kept), m_input.end(),
+                  m_input.begin());
     }
-}
-
-void TTruePeak::AddChannel(std::size_t channel, std::span<const std::int16_t> interleaved,
-                           std::size_t frames)
-{
-    // The channel's last m_taps - 1 samples, then the block's, as fractions of full scale.
-    const std::size_t Kept = m_taps - 1;
-    m_input.resize(Kept + frames);
-    float* history = m_history.data() + channel * Kept;
-    std::copy_n(history, Kept, m_input.begin());
-    float samplePeak = 0.0f;
-    for (std::size_t f = 0; f < frames; ++f) {
-        const float v = static_cast<float>(interleaved[f * m_channels + channel]) / 32768.0f;
-        m_input[Kept + f] = v;
-        samplePeak = std::max(samplePeak, std::fabs(v));
-    }
-    std::copy_n(m_input.begin() + static_cast<std::ptrdiff_t>(frames), Kept, history);
-
-    // The value between frame f - 1 and frame f, in each phase, takes the samples
-    // f - m_taps + 1 ... f.
-    const float* x = m_input.data() + Kept;
-    const float* h = m_coefs.data();
-    const float* w = m_wideCoefs.data();
-    const float peak = m_factor == 4   ? PhasesPeak<4>(h, w, x, frames)
-                       : m_factor == 2 ? PhasesPeak<2>(h, w, x, frames)
-                                       : 0.0f;
-    samplePeak = std::max(samplePeak, peak);
-    m_peak = std::max(m_peak, static_cast<double>(samplePeak));
 }
 
 } // namespace kavrel

@@ -3,7 +3,9 @@
 // The true peak of a sound: the largest magnitude it reaches between its samples as well as at
 // them, as the loudness measure asks. Each channel is oversampled (four times below 96 kHz, twice
 // below 192 kHz, not at all from there on) through a windowed-sinc interpolator of 48 taps, and the
-// largest magnitude of the samples and of the values between them is kept.
+// largest magnitude of the samples and of the values between them is kept. The interleaved values
+// are filtered as they lie, each value's taps its channel's values a frame apart, so that the
+// vector lanes are full whatever the number of channels.
 
 #include <cstdint>
 #include <span>
@@ -11,9 +13,12 @@
 
 namespace kavrel {
 
+struct TPeakPath;
+
 class TTruePeak {
 public:
-    // channels >= 1, rate > 0.
+    // channels >= 1, rate > 0. KAVREL_SIMD=avx2 or base in the environment starts the choice of
+    // vector path there.
     TTruePeak(std::int32_t channels, std::int32_t rate);
 
     // Interleaved 16-bit values, whole frames; blocks follow on from one another.
@@ -24,16 +29,12 @@ public:
     int Factor() const { return m_factor; }
 
 private:
-    void AddChannel(std::size_t channel, std::span<const std::int16_t> interleaved,
-                    std::size_t frames);
-
     std::size_t m_channels;
     int m_factor;
-    std::size_t m_taps;             // of each phase: 12 at four times, 24 at twice
-    std::vector<float> m_coefs;     // per phase, m_taps coefficients, the newest sample's first
-    std::vector<float> m_wideCoefs; // each of m_coefs 8 times, for the vector loops
-    std::vector<float> m_history;   // per channel, the last m_taps - 1 samples, oldest first
-    std::vector<float> m_input;     // history and block of the channel being done
+    std::size_t m_taps;         // of each phase: 12 at four times, 24 at twice
+    std::vector<float> m_coefs; // the phases' coefficients folded for pairs of taps
+    std::vector<float> m_input; // the last (m_taps − 1) · channels values, then the block's
+    const TPeakPath* m_path;
     double m_peak = 0.0;
 };
 

@@ -1,8 +1,9 @@
 // The document's hot paths: filling one player block (4096 values, filtered and raw), the
-// export's two passes and the level analysis, on generated stereo sound at 44100 Hz.
+// export's two passes, the level analysis and the loudness, on generated stereo sound at 44100 Hz.
 
 #include "app/core/ExportLanes.h"
 #include "app/core/LevelAnalysis.h"
+#include "app/core/Loudness.h"
 #include "app/core/SoundExport.h"
 #include "app/core/TSoundDocument.h"
 #include "audio/testing/TFakeWaveOutDevice.h"
@@ -191,6 +192,40 @@ void BM_AnalyzeLevels(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * Minute().Length() * 2);
 }
 BENCHMARK(BM_AnalyzeLevels)->Unit(benchmark::kMillisecond);
+
+// A minute of 96 kHz noise in eight channels.
+const TWav& WideMinute()
+{
+    static const TWav sound = [] {
+        TWav w;
+        w.SetSampleRate(96000);
+        w.SetChannels(8);
+        w.SetLength(96000 * 60);
+        std::mt19937 gen(2);
+        std::uniform_int_distribution<int> noise(-12000, 12000);
+        for (std::int32_t c = 0; c < 8; ++c)
+            for (std::int64_t i = 0; i < w.Length(); ++i)
+                w.SetSample(c, i, static_cast<std::int16_t>(noise(gen)));
+        return w;
+    }();
+    return sound;
+}
+
+// The window's loudness of a loaded sound, interleaved block by block for the meter: a minute of
+// stereo (0) and of eight channels at 96 kHz (1).
+void BM_AnalyzeLoudness(benchmark::State& state)
+{
+    const TWav& sound = state.range(0) == 0 ? Minute() : WideMinute();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(AnalyzeLoudness(sound));
+    state.SetItemsProcessed(state.iterations() * sound.Length() * sound.Channels());
+}
+BENCHMARK(BM_AnalyzeLoudness)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("wide")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 
