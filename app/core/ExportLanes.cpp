@@ -102,15 +102,18 @@ template <int W>
 {
     using D = typename TVec<W>::D;
     using U = typename TVec<W>::U;
-    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
+    // 1.5·2^20, whose last bit is worth 2^-32.
+    constexpr double offset = 1572864.0;
+    constexpr std::uint64_t offsetBits = 0x4138000000000000ULL;
     z += step;
     U m = z;
     m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
     m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
     m = m ^ (m >> 31);
-    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
-    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
-    tri = (r1 - r2) * 0x1p-32;
+    // r1 − r2 as an integer (within ±2^32) added to the bits of the offset: the double they make,
+    // less the offset, is (r1 − r2)·2^-32 exactly, as the draw's own arithmetic gives it.
+    const U difference = (m >> 32) - (m & 0xffffffffULL);
+    tri = __builtin_bit_cast(D, difference + offsetBits) - offset;
 }
 
 // The low 16 bits of each lane of rounded (a value plus 1.5·2^52, whose low bits are the value
@@ -284,13 +287,13 @@ template <int W>
     LoadLanes(a, la);
     I okA = I{} - 1;
     if (b == nullptr) {
-        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-            Unrolled<N>([&](auto n) {
+        Unrolled<N>([&](auto n) {
+            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
                 D rounded;
                 FreeLaneStep(la, c, t, n, okA, rounded);
                 StoreAt<W>(la, t, n, rounded);
-            });
-        }
+            }
+        });
         if (!all(okA))
             FillLanesBody<W>(a, nullptr);
         return;
@@ -298,26 +301,29 @@ template <int W>
     TLaneState<W> lb;
     LoadLanes(*b, lb);
     I okB = okA;
+    // One vector of each job at a time through the whole stretch: the two recursions and the
+    // draws between them keep the processor busy, and fewer vectors live at once stay in
+    // registers.
     if (b->Out == a.Out + 1 && b->Stride == a.Stride) {
-        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-            Unrolled<N>([&](auto n) {
+        Unrolled<N>([&](auto n) {
+            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
                 D roundedA;
                 D roundedB;
                 FreeLaneStep(la, c, t, n, okA, roundedA);
                 FreeLaneStep(lb, c, t, n, okB, roundedB);
                 StorePairAt<W>(la, t, n, roundedA, roundedB);
-            });
-        }
+            }
+        });
     } else {
-        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-            Unrolled<N>([&](auto n) {
+        Unrolled<N>([&](auto n) {
+            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
                 D rounded;
                 FreeLaneStep(la, c, t, n, okA, rounded);
                 StoreAt<W>(la, t, n, rounded);
                 FreeLaneStep(lb, c, t, n, okB, rounded);
                 StoreAt<W>(lb, t, n, rounded);
-            });
-        }
+            }
+        });
     }
     if (!all(okA))
         FillLanesBody<W>(a, nullptr);
