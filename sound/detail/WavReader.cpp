@@ -416,8 +416,13 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             // values first, which a sound of one channel does not need.
             const bool split16 = scan == nullptr && format->encoding == TWavEncoding::Pcm16 &&
                                  std::endian::native == std::endian::little;
+            // A scan of 16-bit values reads them straight into the values it hands on.
+            const bool direct16 = scan != nullptr && format->encoding == TWavEncoding::Pcm16 &&
+                                  std::endian::native == std::endian::little;
             if (!countOnly && !split16 && (scan != nullptr || format->channels > 1))
                 values.resize(blockBytes / format->bytesPerSample);
+            std::byte* const into =
+                direct16 && !countOnly ? reinterpret_cast<std::byte*>(values.data()) : block.data();
             std::vector<std::int16_t*> outs(scan == nullptr ? format->channels : 0);
             std::uint64_t done = 0;
             std::uint64_t reported = 0;
@@ -429,12 +434,13 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             while (done < total) {
                 const auto want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
-                const std::size_t have = reader.Read(block.data(), want);
+                const std::size_t have = reader.Read(into, want);
                 const std::size_t blockFrames = have / frameBytes;
                 if (scan != nullptr) {
                     const std::size_t count = blockFrames * format->channels;
                     if (!countOnly && count > 0) {
-                        format->interleaved(block.data(), count, values.data());
+                        if (!direct16)
+                            format->interleaved(block.data(), count, values.data());
                         scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
                     }
                 } else if (blockFrames > 0) {
