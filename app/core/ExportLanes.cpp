@@ -60,6 +60,7 @@ template <int W> struct TLaneState {
     typename T::U Z[T::N];
     std::uint64_t ZStep;
     const std::int16_t* In;
+    std::int64_t InStride;
     std::int16_t* Out;
     std::int64_t Stride;
 };
@@ -78,6 +79,7 @@ template <int W>
     }
     s.ZStep = job.StateStep;
     s.In = job.In;
+    s.InStride = job.InStride;
     s.Out = job.Out;
     s.Stride = job.Stride;
 }
@@ -88,9 +90,10 @@ template <int W>
 [[gnu::always_inline]] inline void SamplesAt(const TLaneState<W>& s, std::int64_t t, int n,
                                              typename TVec<W>::D& x) noexcept
 {
-    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
+    const std::int16_t* at = s.In + (t + n * W * CheckpointFrames) * s.InStride;
+    const std::int64_t apart = CheckpointFrames * s.InStride;
     typename TVec<W>::S xi;
-    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
+    Unrolled<W>([&](auto j) { xi[j()] = at[j * apart]; });
     x = __builtin_convertvector(xi, typename TVec<W>::D);
 }
 
@@ -343,6 +346,7 @@ struct TLanes512 {
     __m512i Z;
     __m512i ZStep;
     const std::int16_t* In;
+    std::int64_t InStride;
     std::int16_t* Out;
     std::int64_t Stride;
 };
@@ -366,6 +370,7 @@ struct TConstants512 {
             _mm512_load_si512(state),
             _mm512_set1_epi64(static_cast<long long>(job.StateStep)),
             job.In,
+            job.InStride,
             job.Out,
             job.Stride};
 }
@@ -386,11 +391,10 @@ struct TConstants512 {
     const __m512i mix2 = _mm512_set1_epi64(static_cast<long long>(0x94d049bb133111ebULL));
     const __m512d unit = _mm512_set1_pd(0x1p-32);
 
-    const std::int16_t* at = s.In + t;
-    const __m256i xi = _mm256_set_epi32(at[7 * CheckpointFrames], at[6 * CheckpointFrames],
-                                        at[5 * CheckpointFrames], at[4 * CheckpointFrames],
-                                        at[3 * CheckpointFrames], at[2 * CheckpointFrames],
-                                        at[CheckpointFrames], at[0]);
+    const std::int16_t* at = s.In + t * s.InStride;
+    const std::int64_t apart = CheckpointFrames * s.InStride;
+    const __m256i xi = _mm256_set_epi32(at[7 * apart], at[6 * apart], at[5 * apart], at[4 * apart],
+                                        at[3 * apart], at[2 * apart], at[apart], at[0]);
     const __m512d x = _mm512_cvtepi32_pd(xi);
     const __m512d p =
         _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(k.A0, x), _mm512_mul_pd(k.A1, s.W1)),
@@ -457,8 +461,8 @@ struct TConstants512 {
 // keeps its delay line), nothing is stored and false is returned.
 template <int W, int N>
 [[gnu::always_inline]] inline bool PeakGroup(const TKernel& k, const std::int16_t* const* in,
-                                             std::int64_t n, int m, TDelayLine* lines,
-                                             double* peaks) noexcept
+                                             std::int64_t stride, std::int64_t n, int m,
+                                             TDelayLine* lines, double* peaks) noexcept
 {
     using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
@@ -488,7 +492,7 @@ template <int W, int N>
     for (std::int64_t i = 0; i < n; ++i) {
         Unrolled<N>([&](auto v) {
             S xi;
-            Unrolled<W>([&](auto j) { xi[j()] = from[v * W + j][i]; });
+            Unrolled<W>([&](auto j) { xi[j()] = from[v * W + j][i * stride]; });
             const D x = __builtin_convertvector(xi, D);
             const D p = a0 * x + a1 * w1[v] + a2 * w2[v];
             const D y = gain * (b0 * (p + b1 * w1[v] + b2 * w2[v]));
@@ -513,13 +517,14 @@ template <int W, int N>
 }
 
 // The peak pass's stretch one sample at a time, for every filter type.
-void PeakOneByOne(const TKernel& k, const std::int16_t* const* in, std::int64_t n, int m,
-                  TDelayLine* lines, double* peaks) noexcept
+void PeakOneByOne(const TKernel& k, const std::int16_t* const* in, std::int64_t stride,
+                  std::int64_t n, int m, TDelayLine* lines, double* peaks) noexcept
 {
     for (int ch = 0; ch < m; ++ch) {
         double pk = peaks[ch];
         for (std::int64_t i = 0; i < n; ++i)
-            pk = std::max(pk, std::fabs(k.Process(static_cast<double>(in[ch][i]), lines[ch])));
+            pk = std::max(pk,
+                          std::fabs(k.Process(static_cast<double>(in[ch][i * stride]), lines[ch])));
         peaks[ch] = pk;
     }
 }
@@ -527,21 +532,21 @@ void PeakOneByOne(const TKernel& k, const std::int16_t* const* in, std::int64_t 
 // PeakGroup in as few vectors of W lanes (N or more) as the m channels fill.
 template <int W, int N>
 [[gnu::always_inline]] inline bool PeakGroups(const TKernel& k, const std::int16_t* const* in,
-                                              std::int64_t n, int m, TDelayLine* lines,
-                                              double* peaks) noexcept
+                                              std::int64_t stride, std::int64_t n, int m,
+                                              TDelayLine* lines, double* peaks) noexcept
 {
     if constexpr (N * W < Lanes) {
         if (m > N * W)
-            return PeakGroups<W, N + 1>(k, in, n, m, lines, peaks);
+            return PeakGroups<W, N + 1>(k, in, stride, n, m, lines, peaks);
     }
-    return PeakGroup<W, N>(k, in, n, m, lines, peaks);
+    return PeakGroup<W, N>(k, in, stride, n, m, lines, peaks);
 }
 
 // The channels in groups of up to 8 lanes, in as few vectors of W lanes as they fill.
 template <int W>
-[[gnu::always_inline]] inline void PeakLanesBody(const TKernel& k, const std::int16_t* const* in,
-                                                 std::int64_t n, std::int32_t channels,
-                                                 TDelayLine* lines, double* peaks) noexcept
+[[gnu::always_inline]] inline void
+PeakLanesBody(const TKernel& k, const std::int16_t* const* in, std::int64_t stride, std::int64_t n,
+              std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
 {
     for (std::int32_t first = 0; first < channels; first += Lanes) {
         const int m = std::min(Lanes, channels - first);
@@ -551,32 +556,33 @@ template <int W>
         bool done = false;
         // Two channels (stereo) fill a vector of two lanes, quicker than half of a wider one.
         if (k.Type == tfiltertype::ftboth)
-            done = m <= 2 ? PeakGroups<2, 1>(k, at, n, m, d, pk)
-                          : PeakGroups<W, 1>(k, at, n, m, d, pk);
+            done = m <= 2 ? PeakGroups<2, 1>(k, at, stride, n, m, d, pk)
+                          : PeakGroups<W, 1>(k, at, stride, n, m, d, pk);
         if (!done)
-            PeakOneByOne(k, at, n, m, d, pk);
+            PeakOneByOne(k, at, stride, n, m, d, pk);
     }
 }
 
-void PeakLanesBase(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
-                   std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
+void PeakLanesBase(const TKernel& k, const std::int16_t* const* in, std::int64_t stride,
+                   std::int64_t n, std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
 {
-    PeakLanesBody<2>(k, in, n, channels, lines, peaks);
+    PeakLanesBody<2>(k, in, stride, n, channels, lines, peaks);
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void PeakLanesAvx2(const TKernel& k, const std::int16_t* const* in,
-                                           std::int64_t n, std::int32_t channels, TDelayLine* lines,
+                                           std::int64_t stride, std::int64_t n,
+                                           std::int32_t channels, TDelayLine* lines,
                                            double* peaks) noexcept
 {
-    PeakLanesBody<4>(k, in, n, channels, lines, peaks);
+    PeakLanesBody<4>(k, in, stride, n, channels, lines, peaks);
 }
 
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] void
-PeakLanesAvx512(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
-                std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
+PeakLanesAvx512(const TKernel& k, const std::int16_t* const* in, std::int64_t stride,
+                std::int64_t n, std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
 {
-    PeakLanesBody<4>(k, in, n, channels, lines, peaks);
+    PeakLanesBody<4>(k, in, stride, n, channels, lines, peaks);
 }
 #endif
 

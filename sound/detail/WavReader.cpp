@@ -421,8 +421,6 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                                   std::endian::native == std::endian::little;
             if (!countOnly && !split16 && (scan != nullptr || format->channels > 1))
                 values.resize(blockBytes / format->bytesPerSample);
-            std::byte* const into =
-                direct16 && !countOnly ? reinterpret_cast<std::byte*>(values.data()) : block.data();
             std::vector<std::int16_t*> outs(scan == nullptr ? format->channels : 0);
             std::uint64_t done = 0;
             std::uint64_t reported = 0;
@@ -432,16 +430,26 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 frames = static_cast<std::size_t>(wholeFrames);
             }
             while (done < total) {
-                const auto want =
+                std::int16_t* placed = values.data();
+                std::size_t want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
-                const std::size_t have = reader.Read(into, want);
+                if (direct16 && !countOnly && scan->Place) {
+                    const std::span<std::int16_t> there = scan->Place(want / 2);
+                    if (there.size() * 2 >= frameBytes) {
+                        placed = there.data();
+                        want = std::min(want, there.size() * 2 / frameBytes * frameBytes);
+                    }
+                }
+                const std::size_t have = reader.Read(
+                    direct16 && !countOnly ? reinterpret_cast<std::byte*>(placed) : block.data(),
+                    want);
                 const std::size_t blockFrames = have / frameBytes;
                 if (scan != nullptr) {
                     const std::size_t count = blockFrames * format->channels;
                     if (!countOnly && count > 0) {
                         if (!direct16)
                             format->interleaved(block.data(), count, values.data());
-                        scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
+                        scan->OnBlock(std::span<const std::int16_t>(placed, count));
                     }
                 } else if (blockFrames > 0) {
                     if (!remaining)
