@@ -39,9 +39,9 @@ using TWavBlockPlace = std::function<std::span<std::int16_t>(std::size_t values)
 // empty sink the samples are only counted, and skipped where a wave file can seek: the header and
 // the sizes in constant memory. Blocks are at most 256 KB of a wave file, 32768 frames of other
 // formats. Raises EWavError as ReadFile does. Returns false when progress cancelled. Truncated is
-// set when the data ended early. With place, a wave file of 16-bit values is read straight into
-// the spans it gives, each then handed to sink (the same values, with no copy); other formats
-// leave it aside.
+// set when the data ended early. With place, a wave file's values are read (16-bit) or converted
+// straight into the spans it gives, each then handed to sink (the same values, with no copy);
+// other formats leave it aside.
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
                  bool& truncated, const TWavProgress& progress = {},
                  const TWavBlockPlace& place = {});

@@ -433,11 +433,12 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 std::int16_t* placed = values.data();
                 std::size_t want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
-                if (direct16 && !countOnly && scan->Place) {
-                    const std::span<std::int16_t> there = scan->Place(want / 2);
-                    if (there.size() * 2 >= frameBytes) {
+                if (scan != nullptr && !countOnly && scan->Place) {
+                    const std::span<std::int16_t> there =
+                        scan->Place(want / format->bytesPerSample);
+                    if (there.size() >= format->channels) {
                         placed = there.data();
-                        want = std::min(want, there.size() * 2 / frameBytes * frameBytes);
+                        want = std::min(want, there.size() / format->channels * frameBytes);
                     }
                 }
                 const std::size_t have = reader.Read(
@@ -448,7 +449,7 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                     const std::size_t count = blockFrames * format->channels;
                     if (!countOnly && count > 0) {
                         if (!direct16)
-                            format->interleaved(block.data(), count, values.data());
+                            format->interleaved(block.data(), count, placed);
                         scan->OnBlock(std::span<const std::int16_t>(placed, count));
                     }
                 } else if (blockFrames > 0) {

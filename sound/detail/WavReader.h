@@ -28,7 +28,7 @@ struct TScanSink {
         OnFormat;
     // Empty: the data is only counted, not decoded (skipped where the source can seek).
     TWavBlockSink OnBlock;
-    // Given: where 16-bit values are read to, before OnBlock.
+    // Given: where the values are read or converted to, before OnBlock.
     TWavBlockPlace Place;
 };
 
