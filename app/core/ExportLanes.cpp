@@ -92,6 +92,21 @@ template <int W>
 {
     const std::int16_t* at = s.In + (t + n * W * CheckpointFrames) * s.InStride;
     const std::int64_t apart = CheckpointFrames * s.InStride;
+#if defined(__x86_64__)
+    if constexpr (W == 2 || W == 4) {
+        // The values inserted into one register, then widened in place (the compiler would
+        // assemble them in a general register, a shift and an or for each).
+        __m128i v = _mm_cvtsi32_si128(static_cast<std::uint16_t>(at[0]));
+        Unrolled<W - 1>([&](auto j) { v = _mm_insert_epi16(v, at[(j + 1) * apart], j + 1); });
+        v = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+        if constexpr (W == 2)
+            x = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(v));
+        else
+            x = __builtin_convertvector(__builtin_bit_cast(typename TVec<W>::S, v),
+                                        typename TVec<W>::D);
+        return;
+    }
+#endif
     typename TVec<W>::S xi;
     Unrolled<W>([&](auto j) { xi[j()] = at[j * apart]; });
     x = __builtin_convertvector(xi, typename TVec<W>::D);
