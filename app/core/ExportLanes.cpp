@@ -84,6 +84,20 @@ template <int W>
     s.Stride = job.Stride;
 }
 
+#if defined(__x86_64__)
+// The first W 16-bit values of v as doubles, into x.
+template <int W>
+[[gnu::always_inline]] inline void Widen(__m128i v, typename TVec<W>::D& x) noexcept
+{
+    v = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+    if constexpr (W == 2)
+        x = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(v));
+    else
+        x = __builtin_convertvector(__builtin_bit_cast(typename TVec<W>::S, v),
+                                    typename TVec<W>::D);
+}
+#endif
+
 // Frame t of lanes n·W … n·W+W−1 of s's stretches, built in registers (element stores would go
 // through memory and stall the wide load after them).
 template <int W>
@@ -97,13 +111,9 @@ template <int W>
         // The values inserted into one register, then widened in place (the compiler would
         // assemble them in a general register, a shift and an or for each).
         __m128i v = _mm_cvtsi32_si128(static_cast<std::uint16_t>(at[0]));
-        Unrolled<W - 1>([&](auto j) { v = _mm_insert_epi16(v, at[(j + 1) * apart], j + 1); });
-        v = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
-        if constexpr (W == 2)
-            x = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(v));
-        else
-            x = __builtin_convertvector(__builtin_bit_cast(typename TVec<W>::S, v),
-                                        typename TVec<W>::D);
+        Unrolled<W - 1>(
+            [&](auto j) { v = _mm_insert_epi16(v, at[(j + 1) * apart], decltype(j)::value + 1); });
+        Widen<W>(v, x);
         return;
     }
 #endif
@@ -504,22 +514,49 @@ template <int W, int N>
         peak[j / W][j % W] = peaks[ch];
     }
     I ok = I{} - 1;
-    for (std::int64_t i = 0; i < n; ++i) {
-        Unrolled<N>([&](auto v) {
-            S xi;
-            Unrolled<W>([&](auto j) { xi[j()] = from[v * W + j][i * stride]; });
-            const D x = __builtin_convertvector(xi, D);
-            const D p = a0 * x + a1 * w1[v] + a2 * w2[v];
-            const D y = gain * (b0 * (p + b1 * w1[v] + b2 * w2[v]));
-            w2[v] = w1[v];
-            w1[v] = p;
-            const D size = __builtin_bit_cast(D, __builtin_bit_cast(I, y) & absMask);
-            ok &= size <= DBL_MAX;
-            // std::max(peak, size)
-            const I larger = peak[v] < size;
-            peak[v] = __builtin_bit_cast(D, (__builtin_bit_cast(I, size) & larger) |
-                                                (__builtin_bit_cast(I, peak[v]) & ~larger));
-        });
+    const auto step = [&](auto v, const D& x) {
+        const D p = a0 * x + a1 * w1[v] + a2 * w2[v];
+        const D y = gain * (b0 * (p + b1 * w1[v] + b2 * w2[v]));
+        w2[v] = w1[v];
+        w1[v] = p;
+        const D size = __builtin_bit_cast(D, __builtin_bit_cast(I, y) & absMask);
+        ok &= size <= DBL_MAX;
+        // std::max(peak, size), one instruction
+        peak[v] = peak[v] < size ? size : peak[v];
+    };
+    // Channels that follow each other in the frames (a whole interleaved block) fill a vector
+    // from one load.
+    bool together = m == N * W;
+    for (int j = 0; j < m; ++j)
+        together = together && from[j] == from[0] + j;
+    if (together) {
+        typedef std::int16_t H __attribute__((vector_size(W * sizeof(std::int16_t))));
+        for (std::int64_t i = 0; i < n; ++i) {
+            Unrolled<N>([&](auto v) {
+                const std::int16_t* at = from[0] + i * stride + v * W;
+#if defined(__x86_64__)
+                if constexpr (W == 2 || W == 4) {
+                    std::int64_t bits = 0;
+                    std::memcpy(&bits, at, sizeof(H));
+                    D x;
+                    Widen<W>(_mm_cvtsi64_si128(bits), x);
+                    step(v, x);
+                    return;
+                }
+#endif
+                H h;
+                std::memcpy(&h, at, sizeof h);
+                step(v, __builtin_convertvector(h, D));
+            });
+        }
+    } else {
+        for (std::int64_t i = 0; i < n; ++i) {
+            Unrolled<N>([&](auto v) {
+                S xi;
+                Unrolled<W>([&](auto j) { xi[j()] = from[v * W + j][i * stride]; });
+                step(v, __builtin_convertvector(xi, D));
+            });
+        }
     }
     for (int j = 0; j < W; ++j)
         if (ok[j] == 0)

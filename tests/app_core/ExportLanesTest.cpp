@@ -183,7 +183,7 @@ TEST(ExportLanes, EveryPathFindsThePeaksOfOneSampleAtATime)
     for (const TCase& k : cases) {
         const auto channels = static_cast<std::size_t>(k.Channels);
         // Half the cases read the channels interleaved in one block, as from a file.
-        const bool interleaved = (&k - cases) % 2 == 0;
+        const bool interleaved = (&k - cases) % 2 == 1;
         const std::size_t stride = interleaved ? channels : 1;
         std::vector<std::int16_t> in(channels * frames);
         std::vector<const std::int16_t*> from;
