@@ -52,12 +52,19 @@ template <int Count, typename F> [[gnu::always_inline]] inline void Unrolled(F f
     (std::make_integer_sequence<int, Count>{});
 }
 
+// A draw's r1 − r2 (within ±2^32) as an integer, added to the bits of 1.5·2^20 (whose last bit is
+// worth 2^-32), makes a double that less 1.5·2^20 is (r1 − r2)·2^-32 exactly, as the draw's own
+// arithmetic gives it.
+constexpr double DrawOffset = 1572864.0;
+constexpr std::uint64_t DrawOffsetBits = 0x4138000000000000ULL;
+
 // What the lanes of one job carry from step to step, in vectors of W lanes.
 template <int W> struct TLaneState {
     using T = TVec<W>;
     typename T::D W1[T::N];
     typename T::D W2[T::N];
     typename T::U Z[T::N];
+    std::uint64_t ZLane[Lanes]; // the same states one by one, for DrawsOneByOne
     std::uint64_t ZStep;
     const std::int16_t* In;
     std::int64_t InStride;
@@ -76,6 +83,7 @@ template <int W>
         s.W1[j / W][j % W] = job.Start[j].W1;
         s.W2[j / W][j % W] = job.Start[j].W2;
         s.Z[j / W][j % W] = job.State[j];
+        s.ZLane[j] = job.State[j];
     }
     s.ZStep = job.StateStep;
     s.In = job.In;
@@ -130,18 +138,31 @@ template <int W>
 {
     using D = typename TVec<W>::D;
     using U = typename TVec<W>::U;
-    // 1.5·2^20, whose last bit is worth 2^-32.
-    constexpr double offset = 1572864.0;
-    constexpr std::uint64_t offsetBits = 0x4138000000000000ULL;
     z += step;
     U m = z;
     m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
     m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
     m = m ^ (m >> 31);
-    // r1 − r2 as an integer (within ±2^32) added to the bits of the offset: the double they make,
-    // less the offset, is (r1 − r2)·2^-32 exactly, as the draw's own arithmetic gives it.
     const U difference = (m >> 32) - (m & 0xffffffffULL);
-    tri = __builtin_bit_cast(D, difference + offsetBits) - offset;
+    tri = __builtin_bit_cast(D, difference + DrawOffsetBits) - DrawOffset;
+}
+
+// NextTriangular for lanes n·W … n·W+W−1 of s, each lane's generator in a general register: the
+// baseline instructions have no 64-bit vector multiplication, which there is one instruction, and
+// the draws then run beside the vector work instead of taking its turns.
+template <int W>
+[[gnu::always_inline]] inline void DrawsOneByOne(TLaneState<W>& s, int n,
+                                                 typename TVec<W>::D& tri) noexcept
+{
+    typename TVec<W>::U difference;
+    Unrolled<W>([&](auto j) {
+        std::uint64_t m = (s.ZLane[n * W + j] += s.ZStep);
+        m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+        m = m ^ (m >> 31);
+        difference[j()] = (m >> 32) - (m & 0xffffffffULL);
+    });
+    tri = __builtin_bit_cast(typename TVec<W>::D, difference + DrawOffsetBits) - DrawOffset;
 }
 
 // The low 16 bits of each lane of rounded (a value plus 1.5·2^52, whose low bits are the value
@@ -237,7 +258,10 @@ template <int W>
     s.W1[n] = p;
     ok &= __builtin_bit_cast(D, __builtin_bit_cast(I, v) & absMask) <= 32766.0;
     D tri;
-    NextTriangular<W>(s.Z[n], s.ZStep, tri);
+    if constexpr (W == 2)
+        DrawsOneByOne<W>(s, n, tri);
+    else
+        NextTriangular<W>(s.Z[n], s.ZStep, tri);
     rounded = (v + tri) + magic;
 }
 
