@@ -148,8 +148,8 @@ template <int W>
 }
 
 // NextTriangular for lanes n·W … n·W+W−1 of s, each lane's generator in a general register: the
-// baseline instructions have no 64-bit vector multiplication, which there is one instruction, and
-// the draws then run beside the vector work instead of taking its turns.
+// baseline instructions have no 64-bit vector multiplication, while in a general register it is
+// one instruction, and there the draws run beside the vector work instead of taking its turns.
 template <int W>
 [[gnu::always_inline]] inline void DrawsOneByOne(TLaneState<W>& s, int n,
                                                  typename TVec<W>::D& tri) noexcept
