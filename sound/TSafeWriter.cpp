@@ -260,6 +260,10 @@ struct TDescriptor {
 
 // Starts the disk writing every so many bytes, so that the flush at the end has little left.
 constexpr std::uint64_t kWritebackBytes = std::uint64_t{1} << 20;
+// Bytes written this far behind the newest are waited for on the disk and then dropped from the
+// page cache: a long file written once does not push out what else is cached (the sound an
+// export reads twice), and the memory its pages took takes the next ones.
+constexpr std::uint64_t kDropBehindBytes = std::uint64_t{8} << 20;
 
 } // namespace
 
@@ -430,9 +434,34 @@ void TSafeWriter::Write(const void* bytes, std::size_t count)
         ::sync_file_range(m_fd, static_cast<off_t>(m_flushed),
                           static_cast<off_t>(m_written - m_flushed), SYNC_FILE_RANGE_WRITE);
         m_flushed = m_written;
+        if (m_dropped >= 0 &&
+            m_flushed - static_cast<std::uint64_t>(m_dropped) >= 2 * kDropBehindBytes)
+            DropBehind(m_flushed - kDropBehindBytes);
     }
 #endif
 }
+
+#if defined(__linux__)
+void TSafeWriter::DropBehind(std::uint64_t end)
+{
+    const auto from = static_cast<off_t>(m_dropped);
+    const auto bytes = static_cast<off_t>(end) - from;
+    // Waiting here reports a failed disk write, which the flush at the end would then no
+    // longer see.
+    if (::sync_file_range(m_fd, from, bytes,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                              SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+        if (errno == EINTR)
+            return;
+        if (errno != EINVAL && errno != ENOSYS && errno != ESPIPE)
+            Fail("cannot write the file", errno);
+        m_dropped = -1; // not for this file
+        return;
+    }
+    ::posix_fadvise(m_fd, from, bytes, POSIX_FADV_DONTNEED);
+    m_dropped = static_cast<std::int64_t>(end);
+}
+#endif
 
 void TSafeWriter::Commit()
 {

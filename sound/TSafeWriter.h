@@ -70,6 +70,8 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& what, int error) const;
+    // Waits for the bytes before end to reach the disk and drops them from the page cache.
+    void DropBehind(std::uint64_t end);
     void OpenInPlace(mode_t type, TPipes pipes);
     void OpenTemporary(const std::string& folder);
     void Discard() noexcept;
@@ -87,6 +89,7 @@ private:
     gid_t m_gid = 0;
     std::uint64_t m_written = 0;
     std::uint64_t m_flushed = 0;
+    std::int64_t m_dropped = 0; // bytes on the disk and out of the page cache; -1: not done
 };
 
 } // namespace kavrel

@@ -9,7 +9,7 @@
 namespace kavrel {
 
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
-                 bool& truncated, const TWavProgress& progress)
+                 bool& truncated, const TWavProgress& progress, const TWavBlockPlace& place)
 {
     if (path.empty())
         throw EWavError({}, "no wave file named to read");
@@ -22,6 +22,7 @@ bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBloc
         format.Encoding = encoding;
     };
     scan.OnBlock = sink;
+    scan.Place = place;
     std::optional<detail::TDecodedWav> result;
     try {
         result = detail::DecodeSound(detail::OpenFileSource(path), path, progress, &scan);
@@ -34,14 +35,6 @@ bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBloc
     format.Frames = result->length;
     format.Oversized = result->oversized;
     return true;
-}
-
-void SplitChannels(std::span<const std::int16_t> interleaved, std::int32_t channels,
-                   std::int16_t* const* out) noexcept
-{
-    const auto n = static_cast<std::size_t>(channels);
-    detail::Deinterleave16(reinterpret_cast<const std::byte*>(interleaved.data()),
-                           interleaved.size() / n, n, out);
 }
 
 } // namespace kavrel

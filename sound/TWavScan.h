@@ -30,18 +30,20 @@ struct TWavScanFormat {
 // converts them. The span is valid during the call only.
 using TWavBlockSink = std::function<void(std::span<const std::int16_t> interleaved)>;
 
+// Where the next values of a scan may go, asked for at most `values` of them: whole frames, at
+// least one.
+using TWavBlockPlace = std::function<std::span<std::int16_t>(std::size_t values)>;
+
 // Reads the sound file at path as ReadFile does (any format it reads), handing its samples to
 // sink in order instead of storing them; format is filled in before the first block. With an
 // empty sink the samples are only counted, and skipped where a wave file can seek: the header and
 // the sizes in constant memory. Blocks are at most 256 KB of a wave file, 32768 frames of other
 // formats. Raises EWavError as ReadFile does. Returns false when progress cancelled. Truncated is
-// set when the data ended early.
+// set when the data ended early. With place, a wave file's values are read (16-bit) or converted
+// straight into the spans it gives, each then handed to sink (the same values, with no copy);
+// other formats leave it aside.
 bool ScanWavFile(const std::string& path, TWavScanFormat& format, const TWavBlockSink& sink,
-                 bool& truncated, const TWavProgress& progress = {});
-
-// Value c of each frame of interleaved (channels values a frame) to out[c], which holds a value
-// for each frame; in vector instructions where the processor has them.
-void SplitChannels(std::span<const std::int16_t> interleaved, std::int32_t channels,
-                   std::int16_t* const* out) noexcept;
+                 bool& truncated, const TWavProgress& progress = {},
+                 const TWavBlockPlace& place = {});
 
 } // namespace kavrel

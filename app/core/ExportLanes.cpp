@@ -52,14 +52,22 @@ template <int Count, typename F> [[gnu::always_inline]] inline void Unrolled(F f
     (std::make_integer_sequence<int, Count>{});
 }
 
+// A draw's r1 − r2 (within ±2^32) as an integer, added to the bits of 1.5·2^20 (whose last bit is
+// worth 2^-32), makes a double that less 1.5·2^20 is (r1 − r2)·2^-32 exactly, as the draw's own
+// arithmetic gives it.
+constexpr double DrawOffset = 1572864.0;
+constexpr std::uint64_t DrawOffsetBits = 0x4138000000000000ULL;
+
 // What the lanes of one job carry from step to step, in vectors of W lanes.
 template <int W> struct TLaneState {
     using T = TVec<W>;
     typename T::D W1[T::N];
     typename T::D W2[T::N];
     typename T::U Z[T::N];
+    std::uint64_t ZLane[Lanes]; // the same states one by one, for DrawsOneByOne
     std::uint64_t ZStep;
     const std::int16_t* In;
+    std::int64_t InStride;
     std::int16_t* Out;
     std::int64_t Stride;
 };
@@ -75,12 +83,28 @@ template <int W>
         s.W1[j / W][j % W] = job.Start[j].W1;
         s.W2[j / W][j % W] = job.Start[j].W2;
         s.Z[j / W][j % W] = job.State[j];
+        s.ZLane[j] = job.State[j];
     }
     s.ZStep = job.StateStep;
     s.In = job.In;
+    s.InStride = job.InStride;
     s.Out = job.Out;
     s.Stride = job.Stride;
 }
+
+#if defined(__x86_64__)
+// The first W 16-bit values of v as doubles, into x.
+template <int W>
+[[gnu::always_inline]] inline void Widen(__m128i v, typename TVec<W>::D& x) noexcept
+{
+    v = _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+    if constexpr (W == 2)
+        x = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(v));
+    else
+        x = __builtin_convertvector(__builtin_bit_cast(typename TVec<W>::S, v),
+                                    typename TVec<W>::D);
+}
+#endif
 
 // Frame t of lanes n·W … n·W+W−1 of s's stretches, built in registers (element stores would go
 // through memory and stall the wide load after them).
@@ -88,9 +112,21 @@ template <int W>
 [[gnu::always_inline]] inline void SamplesAt(const TLaneState<W>& s, std::int64_t t, int n,
                                              typename TVec<W>::D& x) noexcept
 {
-    const std::int16_t* at = s.In + t + n * W * CheckpointFrames;
+    const std::int16_t* at = s.In + (t + n * W * CheckpointFrames) * s.InStride;
+    const std::int64_t apart = CheckpointFrames * s.InStride;
+#if defined(__x86_64__)
+    if constexpr (W == 2 || W == 4) {
+        // The values inserted into one register, then widened in place (the compiler would
+        // assemble them in a general register, a shift and an or for each).
+        __m128i v = _mm_cvtsi32_si128(static_cast<std::uint16_t>(at[0]));
+        Unrolled<W - 1>(
+            [&](auto j) { v = _mm_insert_epi16(v, at[(j + 1) * apart], decltype(j)::value + 1); });
+        Widen<W>(v, x);
+        return;
+    }
+#endif
     typename TVec<W>::S xi;
-    Unrolled<W>([&](auto j) { xi[j()] = at[j * CheckpointFrames]; });
+    Unrolled<W>([&](auto j) { xi[j()] = at[j * apart]; });
     x = __builtin_convertvector(xi, typename TVec<W>::D);
 }
 
@@ -102,15 +138,31 @@ template <int W>
 {
     using D = typename TVec<W>::D;
     using U = typename TVec<W>::U;
-    constexpr std::uint64_t twoTo52Bits = 0x4330000000000000ULL;
     z += step;
     U m = z;
     m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
     m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
     m = m ^ (m >> 31);
-    const D r1 = __builtin_bit_cast(D, (m >> 32) | twoTo52Bits) - 4503599627370496.0;
-    const D r2 = __builtin_bit_cast(D, (m & 0xffffffffULL) | twoTo52Bits) - 4503599627370496.0;
-    tri = (r1 - r2) * 0x1p-32;
+    const U difference = (m >> 32) - (m & 0xffffffffULL);
+    tri = __builtin_bit_cast(D, difference + DrawOffsetBits) - DrawOffset;
+}
+
+// NextTriangular for lanes n·W … n·W+W−1 of s, each lane's generator in a general register: the
+// baseline instructions have no 64-bit vector multiplication, while in a general register it is
+// one instruction, and there the draws run beside the vector work instead of taking its turns.
+template <int W>
+[[gnu::always_inline]] inline void DrawsOneByOne(TLaneState<W>& s, int n,
+                                                 typename TVec<W>::D& tri) noexcept
+{
+    typename TVec<W>::U difference;
+    Unrolled<W>([&](auto j) {
+        std::uint64_t m = (s.ZLane[n * W + j] += s.ZStep);
+        m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+        m = m ^ (m >> 31);
+        difference[j()] = (m >> 32) - (m & 0xffffffffULL);
+    });
+    tri = __builtin_bit_cast(typename TVec<W>::D, difference + DrawOffsetBits) - DrawOffset;
 }
 
 // The low 16 bits of each lane of rounded (a value plus 1.5·2^52, whose low bits are the value
@@ -206,7 +258,10 @@ template <int W>
     s.W1[n] = p;
     ok &= __builtin_bit_cast(D, __builtin_bit_cast(I, v) & absMask) <= 32766.0;
     D tri;
-    NextTriangular<W>(s.Z[n], s.ZStep, tri);
+    if constexpr (W == 2)
+        DrawsOneByOne<W>(s, n, tri);
+    else
+        NextTriangular<W>(s.Z[n], s.ZStep, tri);
     rounded = (v + tri) + magic;
 }
 
@@ -284,13 +339,13 @@ template <int W>
     LoadLanes(a, la);
     I okA = I{} - 1;
     if (b == nullptr) {
-        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-            Unrolled<N>([&](auto n) {
+        Unrolled<N>([&](auto n) {
+            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
                 D rounded;
                 FreeLaneStep(la, c, t, n, okA, rounded);
                 StoreAt<W>(la, t, n, rounded);
-            });
-        }
+            }
+        });
         if (!all(okA))
             FillLanesBody<W>(a, nullptr);
         return;
@@ -298,26 +353,29 @@ template <int W>
     TLaneState<W> lb;
     LoadLanes(*b, lb);
     I okB = okA;
+    // One vector of each job at a time through the whole stretch: the two recursions and the
+    // draws between them keep the processor busy, and fewer vectors live at once stay in
+    // registers.
     if (b->Out == a.Out + 1 && b->Stride == a.Stride) {
-        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-            Unrolled<N>([&](auto n) {
+        Unrolled<N>([&](auto n) {
+            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
                 D roundedA;
                 D roundedB;
                 FreeLaneStep(la, c, t, n, okA, roundedA);
                 FreeLaneStep(lb, c, t, n, okB, roundedB);
                 StorePairAt<W>(la, t, n, roundedA, roundedB);
-            });
-        }
+            }
+        });
     } else {
-        for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-            Unrolled<N>([&](auto n) {
+        Unrolled<N>([&](auto n) {
+            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
                 D rounded;
                 FreeLaneStep(la, c, t, n, okA, rounded);
                 StoreAt<W>(la, t, n, rounded);
                 FreeLaneStep(lb, c, t, n, okB, rounded);
                 StoreAt<W>(lb, t, n, rounded);
-            });
-        }
+            }
+        });
     }
     if (!all(okA))
         FillLanesBody<W>(a, nullptr);
@@ -337,6 +395,7 @@ struct TLanes512 {
     __m512i Z;
     __m512i ZStep;
     const std::int16_t* In;
+    std::int64_t InStride;
     std::int16_t* Out;
     std::int64_t Stride;
 };
@@ -360,6 +419,7 @@ struct TConstants512 {
             _mm512_load_si512(state),
             _mm512_set1_epi64(static_cast<long long>(job.StateStep)),
             job.In,
+            job.InStride,
             job.Out,
             job.Stride};
 }
@@ -380,11 +440,10 @@ struct TConstants512 {
     const __m512i mix2 = _mm512_set1_epi64(static_cast<long long>(0x94d049bb133111ebULL));
     const __m512d unit = _mm512_set1_pd(0x1p-32);
 
-    const std::int16_t* at = s.In + t;
-    const __m256i xi = _mm256_set_epi32(at[7 * CheckpointFrames], at[6 * CheckpointFrames],
-                                        at[5 * CheckpointFrames], at[4 * CheckpointFrames],
-                                        at[3 * CheckpointFrames], at[2 * CheckpointFrames],
-                                        at[CheckpointFrames], at[0]);
+    const std::int16_t* at = s.In + t * s.InStride;
+    const std::int64_t apart = CheckpointFrames * s.InStride;
+    const __m256i xi = _mm256_set_epi32(at[7 * apart], at[6 * apart], at[5 * apart], at[4 * apart],
+                                        at[3 * apart], at[2 * apart], at[apart], at[0]);
     const __m512d x = _mm512_cvtepi32_pd(xi);
     const __m512d p =
         _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(k.A0, x), _mm512_mul_pd(k.A1, s.W1)),
@@ -451,8 +510,8 @@ struct TConstants512 {
 // keeps its delay line), nothing is stored and false is returned.
 template <int W, int N>
 [[gnu::always_inline]] inline bool PeakGroup(const TKernel& k, const std::int16_t* const* in,
-                                             std::int64_t n, int m, TDelayLine* lines,
-                                             double* peaks) noexcept
+                                             std::int64_t stride, std::int64_t n, int m,
+                                             TDelayLine* lines, double* peaks) noexcept
 {
     using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
@@ -479,22 +538,49 @@ template <int W, int N>
         peak[j / W][j % W] = peaks[ch];
     }
     I ok = I{} - 1;
-    for (std::int64_t i = 0; i < n; ++i) {
-        Unrolled<N>([&](auto v) {
-            S xi;
-            Unrolled<W>([&](auto j) { xi[j()] = from[v * W + j][i]; });
-            const D x = __builtin_convertvector(xi, D);
-            const D p = a0 * x + a1 * w1[v] + a2 * w2[v];
-            const D y = gain * (b0 * (p + b1 * w1[v] + b2 * w2[v]));
-            w2[v] = w1[v];
-            w1[v] = p;
-            const D size = __builtin_bit_cast(D, __builtin_bit_cast(I, y) & absMask);
-            ok &= size <= DBL_MAX;
-            // std::max(peak, size)
-            const I larger = peak[v] < size;
-            peak[v] = __builtin_bit_cast(D, (__builtin_bit_cast(I, size) & larger) |
-                                                (__builtin_bit_cast(I, peak[v]) & ~larger));
-        });
+    const auto step = [&](auto v, const D& x) {
+        const D p = a0 * x + a1 * w1[v] + a2 * w2[v];
+        const D y = gain * (b0 * (p + b1 * w1[v] + b2 * w2[v]));
+        w2[v] = w1[v];
+        w1[v] = p;
+        const D size = __builtin_bit_cast(D, __builtin_bit_cast(I, y) & absMask);
+        ok &= size <= DBL_MAX;
+        // std::max(peak, size), one instruction
+        peak[v] = peak[v] < size ? size : peak[v];
+    };
+    // Channels that follow each other in the frames (a whole interleaved block) fill a vector
+    // from one load.
+    bool together = m == N * W;
+    for (int j = 0; j < m; ++j)
+        together = together && from[j] == from[0] + j;
+    if (together) {
+        typedef std::int16_t H __attribute__((vector_size(W * sizeof(std::int16_t))));
+        for (std::int64_t i = 0; i < n; ++i) {
+            Unrolled<N>([&](auto v) {
+                const std::int16_t* at = from[0] + i * stride + v * W;
+#if defined(__x86_64__)
+                if constexpr (W == 2 || W == 4) {
+                    std::int64_t bits = 0;
+                    std::memcpy(&bits, at, sizeof(H));
+                    D x;
+                    Widen<W>(_mm_cvtsi64_si128(bits), x);
+                    step(v, x);
+                    return;
+                }
+#endif
+                H h;
+                std::memcpy(&h, at, sizeof h);
+                step(v, __builtin_convertvector(h, D));
+            });
+        }
+    } else {
+        for (std::int64_t i = 0; i < n; ++i) {
+            Unrolled<N>([&](auto v) {
+                S xi;
+                Unrolled<W>([&](auto j) { xi[j()] = from[v * W + j][i * stride]; });
+                step(v, __builtin_convertvector(xi, D));
+            });
+        }
     }
     for (int j = 0; j < W; ++j)
         if (ok[j] == 0)
@@ -507,13 +593,14 @@ template <int W, int N>
 }
 
 // The peak pass's stretch one sample at a time, for every filter type.
-void PeakOneByOne(const TKernel& k, const std::int16_t* const* in, std::int64_t n, int m,
-                  TDelayLine* lines, double* peaks) noexcept
+void PeakOneByOne(const TKernel& k, const std::int16_t* const* in, std::int64_t stride,
+                  std::int64_t n, int m, TDelayLine* lines, double* peaks) noexcept
 {
     for (int ch = 0; ch < m; ++ch) {
         double pk = peaks[ch];
         for (std::int64_t i = 0; i < n; ++i)
-            pk = std::max(pk, std::fabs(k.Process(static_cast<double>(in[ch][i]), lines[ch])));
+            pk = std::max(pk,
+                          std::fabs(k.Process(static_cast<double>(in[ch][i * stride]), lines[ch])));
         peaks[ch] = pk;
     }
 }
@@ -521,21 +608,21 @@ void PeakOneByOne(const TKernel& k, const std::int16_t* const* in, std::int64_t 
 // PeakGroup in as few vectors of W lanes (N or more) as the m channels fill.
 template <int W, int N>
 [[gnu::always_inline]] inline bool PeakGroups(const TKernel& k, const std::int16_t* const* in,
-                                              std::int64_t n, int m, TDelayLine* lines,
-                                              double* peaks) noexcept
+                                              std::int64_t stride, std::int64_t n, int m,
+                                              TDelayLine* lines, double* peaks) noexcept
 {
     if constexpr (N * W < Lanes) {
         if (m > N * W)
-            return PeakGroups<W, N + 1>(k, in, n, m, lines, peaks);
+            return PeakGroups<W, N + 1>(k, in, stride, n, m, lines, peaks);
     }
-    return PeakGroup<W, N>(k, in, n, m, lines, peaks);
+    return PeakGroup<W, N>(k, in, stride, n, m, lines, peaks);
 }
 
 // The channels in groups of up to 8 lanes, in as few vectors of W lanes as they fill.
 template <int W>
-[[gnu::always_inline]] inline void PeakLanesBody(const TKernel& k, const std::int16_t* const* in,
-                                                 std::int64_t n, std::int32_t channels,
-                                                 TDelayLine* lines, double* peaks) noexcept
+[[gnu::always_inline]] inline void
+PeakLanesBody(const TKernel& k, const std::int16_t* const* in, std::int64_t stride, std::int64_t n,
+              std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
 {
     for (std::int32_t first = 0; first < channels; first += Lanes) {
         const int m = std::min(Lanes, channels - first);
@@ -545,32 +632,33 @@ template <int W>
         bool done = false;
         // Two channels (stereo) fill a vector of two lanes, quicker than half of a wider one.
         if (k.Type == tfiltertype::ftboth)
-            done = m <= 2 ? PeakGroups<2, 1>(k, at, n, m, d, pk)
-                          : PeakGroups<W, 1>(k, at, n, m, d, pk);
+            done = m <= 2 ? PeakGroups<2, 1>(k, at, stride, n, m, d, pk)
+                          : PeakGroups<W, 1>(k, at, stride, n, m, d, pk);
         if (!done)
-            PeakOneByOne(k, at, n, m, d, pk);
+            PeakOneByOne(k, at, stride, n, m, d, pk);
     }
 }
 
-void PeakLanesBase(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
-                   std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
+void PeakLanesBase(const TKernel& k, const std::int16_t* const* in, std::int64_t stride,
+                   std::int64_t n, std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
 {
-    PeakLanesBody<2>(k, in, n, channels, lines, peaks);
+    PeakLanesBody<2>(k, in, stride, n, channels, lines, peaks);
 }
 
 #if defined(__x86_64__)
 [[gnu::target("avx2")]] void PeakLanesAvx2(const TKernel& k, const std::int16_t* const* in,
-                                           std::int64_t n, std::int32_t channels, TDelayLine* lines,
+                                           std::int64_t stride, std::int64_t n,
+                                           std::int32_t channels, TDelayLine* lines,
                                            double* peaks) noexcept
 {
-    PeakLanesBody<4>(k, in, n, channels, lines, peaks);
+    PeakLanesBody<4>(k, in, stride, n, channels, lines, peaks);
 }
 
 [[gnu::target("avx512f,avx512dq,avx512vl,avx512bw")]] void
-PeakLanesAvx512(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
-                std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
+PeakLanesAvx512(const TKernel& k, const std::int16_t* const* in, std::int64_t stride,
+                std::int64_t n, std::int32_t channels, TDelayLine* lines, double* peaks) noexcept
 {
-    PeakLanesBody<4>(k, in, n, channels, lines, peaks);
+    PeakLanesBody<4>(k, in, stride, n, channels, lines, peaks);
 }
 #endif
 

@@ -81,7 +81,8 @@ struct TKernel {
 struct TLaneJob {
     const TKernel* Kernel;
     double Scale;
-    const std::int16_t* In;     // the channel's samples from the block's first frame
+    const std::int16_t* In;     // the channel's sample at the block's first frame
+    std::int64_t InStride;      // values per frame in In
     const TDelayLine* Start;    // the delay lines at the block's Lanes checkpoints
     std::uint64_t State[Lanes]; // each lane's dither state before its first draw
     std::uint64_t StateStep;    // added before each draw
@@ -92,11 +93,13 @@ struct TLaneJob {
 // Fills the lanes of a and, when given, of b (of the same pass).
 using TFillLanes = void (*)(const TLaneJob& a, const TLaneJob* b) noexcept;
 
-// The peak pass over frames 0 … n−1 of channels in[0] … in[channels−1], each from its delay line
-// lines[c] and its peak so far peaks[c], which it advances as TKernel::Process and
-// std::max(peak, |y|) would, one sample at a time; several channels side by side in vector lanes.
-using TPeakLanes = void (*)(const TKernel& k, const std::int16_t* const* in, std::int64_t n,
-                            std::int32_t channels, TDelayLine* lines, double* peaks) noexcept;
+// The peak pass over frames 0 … n−1 of channels in[0] … in[channels−1] (frame i of channel c at
+// in[c][i·stride]), each from its delay line lines[c] and its peak so far peaks[c], which it
+// advances as TKernel::Process and std::max(peak, |y|) would, one sample at a time; several
+// channels side by side in vector lanes.
+using TPeakLanes = void (*)(const TKernel& k, const std::int16_t* const* in, std::int64_t stride,
+                            std::int64_t n, std::int32_t channels, TDelayLine* lines,
+                            double* peaks) noexcept;
 
 // One way of filling lanes, named for the instructions it uses: "avx512", "avx2" or "base" (any
 // x86-64, or any processor elsewhere). Every path gives the same bits.

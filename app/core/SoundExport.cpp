@@ -52,6 +52,10 @@ constexpr std::size_t RingBlocks = 8;
 // blocks get shorter, and past a point one block at a time is filled on the writing thread.
 constexpr std::int64_t BlockBudgetBytes = std::int64_t{32} << 20;
 constexpr int MaxThreads = 2;
+// The blocks of the first read of a file, for the peak pass: their size in bytes at most, and how
+// many are held at once.
+constexpr std::int64_t PeakBlockBytes = std::int64_t{128} << 10;
+constexpr std::size_t PeakBlocks = 4;
 
 // Maps the fraction of one stage onto [begin, end] of the whole export.
 struct TStage {
@@ -258,7 +262,7 @@ TDrawIndex DrawIndexOf(std::int32_t c, std::int32_t channels, std::int64_t lengt
 }
 
 // Fills one block of the output: frames first … first+frames-1 of every channel, interleaved,
-// from in[c], channel c's samples from frame first on.
+// from in[c], channel c's sample at frame first, the next ones `stride` values apart.
 class TWritePass {
 public:
     TWritePass(const TKernel& kernel, const TPeakPass& peaks, double scale,
@@ -269,12 +273,12 @@ public:
     }
 
     void Fill(std::int64_t first, std::int64_t frames, const std::int16_t* const* in,
-              std::int16_t* out) const noexcept
+              std::int64_t stride, std::int16_t* out) const noexcept
     {
         std::optional<TLaneJob> pending;
         for (std::int64_t sub = first; sub < first + frames; sub += LaneFrames)
-            FillGroup(sub, std::min(LaneFrames, first + frames - sub), in, sub - first,
-                      out + (sub - first) * m_channels, pending);
+            FillGroup(sub, std::min(LaneFrames, first + frames - sub), in, stride,
+                      (sub - first) * stride, out + (sub - first) * m_channels, pending);
         if (pending)
             m_fillLanes(*pending, nullptr);
     }
@@ -282,14 +286,16 @@ public:
     // The same, each channel going on from its delay line in lines (cleared before frame 0),
     // which it advances: for blocks filled in order, from any frame, without checkpoints.
     void FillInOrder(std::int64_t first, std::int64_t frames, const std::int16_t* const* in,
-                     std::int16_t* out, std::vector<TDelayLine>& lines) const noexcept
+                     std::int64_t stride, std::int16_t* out,
+                     std::vector<TDelayLine>& lines) const noexcept
     {
         for (std::int32_t c = 0; c < m_channels; ++c) {
             const TDrawIndex draws = DrawIndexOf(c, m_channels, m_length);
             const std::int16_t* from = in[c];
             TDelayLine& d = lines[static_cast<std::size_t>(c)];
             for (std::int64_t i = first; i < first + frames; ++i) {
-                const double y = m_kernel.Process(static_cast<double>(from[i - first]), d);
+                const double y =
+                    m_kernel.Process(static_cast<double>(from[(i - first) * stride]), d);
                 TDitherRandom r(m_state +
                                 (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
                                     TDitherRandom::Increment);
@@ -300,10 +306,10 @@ public:
 
 private:
     // Frames first … first+frames-1 (at most LaneFrames, from a checkpoint) into out; in[c] +
-    // skip is channel c's frame first. Lane jobs go out in pairs: one waits in pending for the
-    // next.
+    // skip is channel c's frame first, the next ones stride values apart. Lane jobs go out in
+    // pairs: one waits in pending for the next.
     void FillGroup(std::int64_t first, std::int64_t frames, const std::int16_t* const* in,
-                   std::int64_t skip, std::int16_t* out,
+                   std::int64_t stride, std::int64_t skip, std::int16_t* out,
                    std::optional<TLaneJob>& pending) const noexcept
     {
         for (std::int32_t c = 0; c < m_channels; ++c) {
@@ -312,8 +318,9 @@ private:
             const std::vector<TDelayLine>& cp = m_peaks.Checkpoints[static_cast<std::size_t>(c)];
             if (m_kernel.Type == tfiltertype::ftboth && frames == LaneFrames &&
                 first % CheckpointFrames == 0) {
-                TLaneJob job{&m_kernel, m_scale, from,    cp.data() + first / CheckpointFrames,
-                             {},        0,       out + c, m_channels};
+                TLaneJob job{
+                    &m_kernel, m_scale, from,    stride,    cp.data() + first / CheckpointFrames,
+                    {},        0,       out + c, m_channels};
                 job.StateStep = draws.Step * TDitherRandom::Increment;
                 for (int j = 0; j < Lanes; ++j) {
                     const auto frame = static_cast<std::uint64_t>(first + j * CheckpointFrames);
@@ -335,7 +342,8 @@ private:
                 TDelayLine d = cp[static_cast<std::size_t>(seg / CheckpointFrames)];
                 const std::int64_t end = std::min(first + frames, seg + CheckpointFrames);
                 for (std::int64_t i = seg; i < end; ++i) {
-                    const double y = m_kernel.Process(static_cast<double>(from[i - first]), d);
+                    const double y =
+                        m_kernel.Process(static_cast<double>(from[(i - first) * stride]), d);
                     TDitherRandom r(m_state +
                                     (draws.First + draws.Step * static_cast<std::uint64_t>(i)) *
                                         TDitherRandom::Increment);
@@ -361,6 +369,8 @@ public:
     // Points channels[c] at channel c's first frame of block k once it is there; false when it
     // never comes.
     virtual bool Get(std::int64_t k, const std::int16_t** channels) noexcept = 0;
+    // Values from one frame of a channel to the next.
+    virtual std::int64_t Stride() const noexcept = 0;
     // Blocks before k have been written.
     virtual void Release(std::int64_t k) noexcept = 0;
     // Raises why a block did not come.
@@ -382,6 +392,7 @@ public:
             channels[c] = m_source.Samples(c) + k * m_blockFrames;
         return true;
     }
+    std::int64_t Stride() const noexcept override { return 1; }
     void Release(std::int64_t) noexcept override {}
     void RethrowError() const override {}
     void Stop() noexcept override {}
@@ -399,6 +410,7 @@ public:
     {
         return m_reader.Wait(k, channels) > 0;
     }
+    std::int64_t Stride() const noexcept override { return m_reader.Format().Channels; }
     void Release(std::int64_t k) noexcept override { m_reader.Release(k); }
     void Stop() noexcept override { m_reader.Stop(); }
     void RethrowError() const override
@@ -506,10 +518,11 @@ private:
         if (!m_input.Get(k, in.data()))
             return false;
         const std::int64_t frames = std::min(m_blockFrames, m_length - first);
+        const std::int64_t stride = m_input.Stride();
         if (m_inOrder)
-            m_pass.FillInOrder(first, frames, in.data(), m_slots[slot].data(), m_lines);
+            m_pass.FillInOrder(first, frames, in.data(), stride, m_slots[slot].data(), m_lines);
         else
-            m_pass.Fill(first, frames, in.data(), m_slots[slot].data());
+            m_pass.Fill(first, frames, in.data(), stride, m_slots[slot].data());
         return true;
     }
 
@@ -654,8 +667,10 @@ public:
         m_out.Checkpoints.assign(checkpoints ? m_channels : 0, {});
     }
 
-    // Frames first … first+frames-1, in[c] holding channel c's; blocks come in order.
-    void Add(const std::int16_t* const* in, std::int64_t first, std::int64_t frames)
+    // Frames first … first+frames-1, in[c] holding channel c's, a frame stride values on from
+    // the last; blocks come in order.
+    void Add(const std::int16_t* const* in, std::int64_t stride, std::int64_t first,
+             std::int64_t frames)
     {
         std::vector<double>& peaks = m_out.Peaks;
         for (std::int64_t at = 0; at < frames;) {
@@ -668,8 +683,8 @@ public:
                 n = std::min(n, CheckpointFrames - phase);
             }
             for (std::size_t c = 0; c < m_channels; ++c)
-                m_from[c] = in[c] + at;
-            m_peakLanes(m_kernel, m_from.data(), n, static_cast<std::int32_t>(m_channels),
+                m_from[c] = in[c] + at * stride;
+            m_peakLanes(m_kernel, m_from.data(), stride, n, static_cast<std::int32_t>(m_channels),
                         m_lines.data(), peaks.data());
             at += n;
         }
@@ -748,9 +763,13 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
     // Read twice, never held: first for the peaks (and the delay line at each checkpoint), then
     // for the output, each read a block ahead of the filter on a thread of its own.
     std::optional<TWriteLayout> layout;
+    // The peak pass takes its blocks in order as they come, so a few short ones do: the read
+    // then goes to memory still in the processor's cache.
     const auto choose = [&layout](std::int32_t channels) {
         layout = StreamLayout(channels);
-        return TBlockLayout{layout->Frames, layout->InOrder ? std::size_t{2} : RingBlocks};
+        const std::int64_t frames = std::max<std::int64_t>(
+            1, std::min(layout->Frames, PeakBlockBytes / (2 * std::int64_t{channels})));
+        return TBlockLayout{frames, PeakBlocks};
     };
     TPeakPass peaks;
     TWavScanFormat format;
@@ -772,7 +791,7 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
                 reader.RethrowError();
             if (frames <= 0)
                 break;
-            pass->Add(in.data(), k * layout->Frames, frames);
+            pass->Add(in.data(), reader.Format().Channels, k * reader.Layout().Frames, frames);
             reader.Release(k + 1);
             if (!reading.Report(reader.Fraction()))
                 return false;

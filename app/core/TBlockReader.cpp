@@ -14,6 +14,14 @@ struct TStopRead {};
 // Thrown through the scan to end it at the span's end.
 struct TSpanRead {};
 
+// Grows a slot to hold at least `need` values, doubling (a short file takes little), to at most
+// `most`.
+void Grow(std::vector<std::int16_t>& values, std::size_t need, std::size_t most)
+{
+    if (values.size() < need)
+        values.resize(std::min(most, std::max(need, 2 * values.size())));
+}
+
 } // namespace
 
 TBlockReader::TBlockReader(std::string path, std::string outPath, TChooseLayout layout,
@@ -37,6 +45,10 @@ void TBlockReader::Run() noexcept
         bool truncated = false;
         bool completed = true;
         try {
+            // Without a region the file's values are read straight into the slots.
+            TWavBlockPlace place;
+            if (!m_span)
+                place = [this, &format](std::size_t values) { return Place(format, values); };
             completed = ScanWavFile(
                 m_path, format,
                 [this, &format](std::span<const std::int16_t> block) { Take(format, block); },
@@ -45,7 +57,8 @@ void TBlockReader::Run() noexcept
                     m_fraction.store(f, std::memory_order_relaxed);
                     std::lock_guard lock(m_mutex);
                     return !m_stopped;
-                });
+                },
+                place);
         } catch (const TSpanRead&) {
             truncated = false;
         }
@@ -90,30 +103,55 @@ void TBlockReader::Publish(std::unique_lock<std::mutex>& lock)
     lock.lock();
 }
 
+// The layout and the slots, once the format is known; called locked.
+void TBlockReader::Prepare(const TWavScanFormat& format)
+{
+    if (m_expected != nullptr &&
+        (format.Channels != m_expected->Channels || format.SampleRate != m_expected->SampleRate))
+        throw EExportError(Changed());
+    m_format = format;
+    m_layout = m_choose(format.Channels);
+    m_slotFrames.assign(m_layout.Slots, 0);
+    m_slots.assign(m_layout.Slots, {});
+    // The slots the header's length fills take their whole size at once: grown step by step
+    // they would copy what they hold each time.
+    if (format.Frames > 0) {
+        const std::int64_t blocks = (format.Frames + m_layout.Frames - 1) / m_layout.Frames;
+        const auto values =
+            static_cast<std::size_t>(std::min(m_layout.Frames, format.Frames) * format.Channels);
+        for (std::size_t i = 0; i < m_slots.size() && static_cast<std::int64_t>(i) < blocks; ++i)
+            m_slots[i].reserve(values);
+    }
+}
+
+// Where the scan may read its next values: the slot being filled, from its first free frame, once
+// it is free.
+std::span<std::int16_t> TBlockReader::Place(const TWavScanFormat& format, std::size_t values)
+{
+    std::unique_lock lock(m_mutex);
+    if (m_slots.empty())
+        Prepare(format);
+    m_changed.wait(lock, [this] {
+        return m_stopped || m_filling - m_released < static_cast<std::int64_t>(m_layout.Slots);
+    });
+    if (m_stopped)
+        throw TStopRead{};
+    const auto n = static_cast<std::size_t>(m_format.Channels);
+    const std::size_t slot = static_cast<std::size_t>(m_filling) % m_layout.Slots;
+    const auto at = static_cast<std::size_t>(m_filled);
+    const std::size_t count = std::max<std::size_t>(
+        1, std::min(values / n, static_cast<std::size_t>(m_layout.Frames) - at));
+    lock.unlock();
+    std::vector<std::int16_t>& slotValues = m_slots[slot];
+    Grow(slotValues, (at + count) * n, static_cast<std::size_t>(m_layout.Frames) * n);
+    return {slotValues.data() + at * n, count * n};
+}
+
 void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16_t> interleaved)
 {
     std::unique_lock lock(m_mutex);
-    if (m_slots.empty()) {
-        if (m_expected != nullptr && (format.Channels != m_expected->Channels ||
-                                      format.SampleRate != m_expected->SampleRate))
-            throw EExportError(Changed());
-        m_format = format;
-        m_layout = m_choose(format.Channels);
-        m_slotFrames.assign(m_layout.Slots, 0);
-        m_slots.assign(m_layout.Slots,
-                       std::vector<TWav::TChannel>(static_cast<std::size_t>(format.Channels)));
-        m_split.resize(static_cast<std::size_t>(format.Channels));
-        // The slots the header's length fills take their whole size at once: grown step by step
-        // they would copy what they hold each time.
-        if (format.Frames > 0) {
-            const std::int64_t blocks = (format.Frames + m_layout.Frames - 1) / m_layout.Frames;
-            const auto frames = static_cast<std::size_t>(std::min(m_layout.Frames, format.Frames));
-            for (std::size_t i = 0; i < m_slots.size() && static_cast<std::int64_t>(i) < blocks;
-                 ++i)
-                for (TWav::TChannel& channel : m_slots[i])
-                    channel.reserve(frames);
-        }
-    }
+    if (m_slots.empty())
+        Prepare(format);
     const auto n = static_cast<std::size_t>(m_format.Channels);
     const auto blockFrames = static_cast<std::size_t>(m_layout.Frames);
     std::size_t frames = interleaved.size() / n;
@@ -143,13 +181,12 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
         const std::size_t count = std::min(frames - done, blockFrames - at);
         // The slot is the reader's until it is published: the copy runs unlocked.
         lock.unlock();
-        std::vector<TWav::TChannel>& channels = m_slots[slot];
-        if (channels[0].size() < at + count)
-            for (TWav::TChannel& channel : channels)
-                channel.resize(std::min(blockFrames, std::max(at + count, 2 * channel.size())));
-        for (std::size_t c = 0; c < n; ++c)
-            m_split[c] = channels[c].data() + at;
-        SplitChannels(interleaved.subspan(done * n, count * n), m_format.Channels, m_split.data());
+        std::vector<std::int16_t>& values = m_slots[slot];
+        Grow(values, (at + count) * n, blockFrames * n);
+        // Values that Place put there already are left as they are.
+        if (values.data() + at * n != interleaved.data() + done * n)
+            std::memcpy(values.data() + at * n, interleaved.data() + done * n,
+                        count * n * sizeof(std::int16_t));
         lock.lock();
         done += count;
         m_frames += static_cast<std::int64_t>(count);
@@ -175,7 +212,7 @@ std::int64_t TBlockReader::Wait(std::int64_t k, const std::int16_t** channels) n
     if (channels == nullptr)
         return m_slotFrames[slot];
     for (std::size_t c = 0; c < static_cast<std::size_t>(m_format.Channels); ++c)
-        channels[c] = m_slots[slot][c].data();
+        channels[c] = m_slots[slot].data() + c;
     return m_slotFrames[slot];
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
-// A sound file read on a thread of its own into a few slots of whole blocks, each channel apart,
-// so that work on one block overlaps the reading of the next and no more of the sound than the
-// slots hold is ever in memory.
+// A sound file read on a thread of its own into a few slots of whole blocks, the channels
+// interleaved as in the file, so that work on one block overlaps the reading of the next and no
+// more of the sound than the slots hold is ever in memory.
 
 #include "sound/TFrameSpan.h"
 #include "sound/TWavScan.h"
@@ -48,8 +48,8 @@ public:
     TBlockReader& operator=(const TBlockReader&) = delete;
 
     // Waits until block k (frames k·Layout().Frames …) has arrived and points channels[c] at
-    // its samples of channel c (channels must hold Format().Channels pointers, or be null to
-    // only wait). Returns its
+    // its first sample of channel c, the next ones following Format().Channels values apart
+    // (channels must hold Format().Channels pointers, or be null to only wait). Returns its
     // frames; 0 when the file ended before it; -1 when the read failed or was stopped. Blocks
     // must be asked for no earlier than Release allows.
     std::int64_t Wait(std::int64_t k, const std::int16_t** channels) noexcept;
@@ -71,6 +71,8 @@ public:
 
 private:
     void Run() noexcept;
+    void Prepare(const TWavScanFormat& format);
+    std::span<std::int16_t> Place(const TWavScanFormat& format, std::size_t values);
     void Take(const TWavScanFormat& format, std::span<const std::int16_t> interleaved);
     std::string Changed() const;
     void Publish(std::unique_lock<std::mutex>& lock);
@@ -83,10 +85,9 @@ private:
     std::int64_t m_seen = 0; // frames of the file seen, taken or not
     TWavScanFormat m_format;
     TBlockLayout m_layout;
-    // Each slot's channels, grown to the frames read into them (a short file takes little).
-    std::vector<std::vector<TWav::TChannel>> m_slots;
+    // Each slot's frames, grown to those read into them (a short file takes little).
+    std::vector<std::vector<std::int16_t>> m_slots;
     std::vector<std::int64_t> m_slotFrames;
-    std::vector<std::int16_t*> m_split; // where Take puts each channel's values
     bool m_truncated = false;
     std::int64_t m_frames = 0;
     std::atomic<double> m_fraction{0.0};

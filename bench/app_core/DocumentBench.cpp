@@ -144,7 +144,7 @@ void BM_ExportLanes(benchmark::State& state)
     detail::TLaneJob jobs[2];
     for (std::size_t c = 0; c < 2; ++c) {
         detail::TLaneJob& job = jobs[c];
-        job = {&kernel, 0.5, in.data() + c * frames, start.data() + c * detail::Lanes,
+        job = {&kernel, 0.5, in.data() + c * frames, 1, start.data() + c * detail::Lanes,
                {},      2,   out.data() + c,         2};
         for (int j = 0; j < detail::Lanes; ++j)
             job.State[j] = static_cast<std::uint64_t>(j) << 40;
@@ -174,7 +174,7 @@ void BM_ExportPeakLanes(benchmark::State& state)
     std::vector<detail::TDelayLine> lines(static_cast<std::size_t>(channels));
     std::vector<double> peaks(static_cast<std::size_t>(channels));
     for (auto _ : state) {
-        path->Peaks(kernel, in.data(), detail::CheckpointFrames, channels, lines.data(),
+        path->Peaks(kernel, in.data(), 1, detail::CheckpointFrames, channels, lines.data(),
                     peaks.data());
         benchmark::DoNotOptimize(peaks.data());
     }

@@ -416,6 +416,9 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
             // values first, which a sound of one channel does not need.
             const bool split16 = scan == nullptr && format->encoding == TWavEncoding::Pcm16 &&
                                  std::endian::native == std::endian::little;
+            // A scan of 16-bit values reads them straight into the values it hands on.
+            const bool direct16 = scan != nullptr && format->encoding == TWavEncoding::Pcm16 &&
+                                  std::endian::native == std::endian::little;
             if (!countOnly && !split16 && (scan != nullptr || format->channels > 1))
                 values.resize(blockBytes / format->bytesPerSample);
             std::vector<std::int16_t*> outs(scan == nullptr ? format->channels : 0);
@@ -427,15 +430,27 @@ std::optional<TDecodedWav> DecodeWav(const TWavSource& source, const std::string
                 frames = static_cast<std::size_t>(wholeFrames);
             }
             while (done < total) {
-                const auto want =
+                std::int16_t* placed = values.data();
+                std::size_t want =
                     static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes, total - done));
-                const std::size_t have = reader.Read(block.data(), want);
+                if (scan != nullptr && !countOnly && scan->Place) {
+                    const std::span<std::int16_t> there =
+                        scan->Place(want / format->bytesPerSample);
+                    if (there.size() >= format->channels) {
+                        placed = there.data();
+                        want = std::min(want, there.size() / format->channels * frameBytes);
+                    }
+                }
+                const std::size_t have = reader.Read(
+                    direct16 && !countOnly ? reinterpret_cast<std::byte*>(placed) : block.data(),
+                    want);
                 const std::size_t blockFrames = have / frameBytes;
                 if (scan != nullptr) {
                     const std::size_t count = blockFrames * format->channels;
                     if (!countOnly && count > 0) {
-                        format->interleaved(block.data(), count, values.data());
-                        scan->OnBlock(std::span<const std::int16_t>(values.data(), count));
+                        if (!direct16)
+                            format->interleaved(block.data(), count, placed);
+                        scan->OnBlock(std::span<const std::int16_t>(placed, count));
                     }
                 } else if (blockFrames > 0) {
                     if (!remaining)

@@ -28,6 +28,8 @@ struct TScanSink {
         OnFormat;
     // Empty: the data is only counted, not decoded (skipped where the source can seek).
     TWavBlockSink OnBlock;
+    // Given: where the values are read or converted to, before OnBlock.
+    TWavBlockPlace Place;
 };
 
 // Parses and decodes a RIFF/WAVE stream. Throws EWavError naming `name` for anything it cannot

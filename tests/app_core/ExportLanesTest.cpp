@@ -29,7 +29,7 @@ bool ReferenceLanes(const TLaneJob& job, std::int16_t* out)
         std::uint64_t state = job.State[j];
         for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
             const std::int64_t i = j * CheckpointFrames + t;
-            const double y = job.Kernel->Process(static_cast<double>(job.In[i]), d);
+            const double y = job.Kernel->Process(static_cast<double>(job.In[i * job.InStride]), d);
             state += job.StateStep;
             TDitherRandom r(state - TDitherRandom::Increment);
             limited = limited || !(std::fabs(y * job.Scale) <= 32766.0);
@@ -111,9 +111,14 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
     const auto frames = static_cast<std::size_t>(Lanes * CheckpointFrames);
     for (const TCase& k : cases) {
         const std::size_t jobs = k.Pair ? 2 : 1;
+        // Some pairs read their samples from one interleaved block, as from a file.
+        const bool interleaved = k.Pair && (&k - cases) % 2 == 0;
+        const std::size_t inStride = interleaved ? 2 : 1;
         std::vector<std::int16_t> in(frames * jobs);
-        for (std::size_t i = 0; i < in.size(); ++i)
-            in[i] = static_cast<std::int16_t>(sample(gen) >> (i < frames ? k.QuietShift : 0));
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const std::size_t b = interleaved ? i % 2 : i / frames;
+            in[i] = static_cast<std::int16_t>(sample(gen) >> (b == 0 ? k.QuietShift : 0));
+        }
         std::vector<TDelayLine> start(Lanes * jobs);
         std::uniform_real_distribution<double> level(-k.StartLevel, k.StartLevel);
         for (TDelayLine& d : start)
@@ -125,7 +130,8 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         for (std::size_t b = 0; b < jobs; ++b) {
             job[b] = {k.Kernel,
                       k.Scale,
-                      in.data() + b * frames,
+                      in.data() + (interleaved ? b : b * frames),
+                      static_cast<std::int64_t>(inStride),
                       start.data() + b * Lanes,
                       {},
                       static_cast<std::uint64_t>(1 + b) * TDitherRandom::Increment,
@@ -176,29 +182,33 @@ TEST(ExportLanes, EveryPathFindsThePeaksOfOneSampleAtATime)
     const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
     for (const TCase& k : cases) {
         const auto channels = static_cast<std::size_t>(k.Channels);
-        std::vector<std::vector<std::int16_t>> in(channels, std::vector<std::int16_t>(frames));
+        // Half the cases read the channels interleaved in one block, as from a file.
+        const bool interleaved = (&k - cases) % 2 == 1;
+        const std::size_t stride = interleaved ? channels : 1;
+        std::vector<std::int16_t> in(channels * frames);
         std::vector<const std::int16_t*> from;
         std::vector<TDelayLine> start(channels);
         std::vector<double> startPeaks(channels);
         std::vector<TDelayLine> lines(channels);
         std::vector<double> peaks(channels);
+        for (std::int16_t& x : in)
+            x = static_cast<std::int16_t>(sample(gen));
         for (std::size_t c = 0; c < channels; ++c) {
-            for (std::int16_t& x : in[c])
-                x = static_cast<std::int16_t>(sample(gen));
-            from.push_back(in[c].data());
+            from.push_back(in.data() + (interleaved ? c : c * frames));
             start[c] = {level(gen), level(gen)};
             startPeaks[c] = c % 2 == 0 ? 0.0 : 1e4;
             lines[c] = start[c];
             peaks[c] = startPeaks[c];
-            for (const std::int16_t x : in[c])
-                peaks[c] = std::max(peaks[c],
-                                    std::fabs(k.Kernel->Process(static_cast<double>(x), lines[c])));
+            for (std::size_t i = 0; i < frames; ++i)
+                peaks[c] =
+                    std::max(peaks[c], std::fabs(k.Kernel->Process(
+                                           static_cast<double>(from[c][i * stride]), lines[c])));
         }
         for (const TLanePath& path : LanePaths()) {
             std::vector<TDelayLine> gotLines = start;
             std::vector<double> gotPeaks = startPeaks;
-            path.Peaks(*k.Kernel, from.data(), frames, k.Channels, gotLines.data(),
-                       gotPeaks.data());
+            path.Peaks(*k.Kernel, from.data(), static_cast<std::int64_t>(stride), frames,
+                       k.Channels, gotLines.data(), gotPeaks.data());
             for (std::size_t c = 0; c < channels; ++c) {
                 EXPECT_EQ(bits(gotPeaks[c]), bits(peaks[c]))
                     << path.Name << ", case " << (&k - cases) << ", channel " << c;

@@ -64,6 +64,24 @@ TEST(TSafeWriter, TheFolderHoldsTheOldOrTheNewFileAndNothingElse)
     ::unsetenv("KAVREL_SAFE_WRITE_NAMED");
 }
 
+// A file long enough that what was written first leaves the page cache while the rest is written
+// comes out whole, every byte where it was written.
+TEST(TSafeWriter, ALongFileComesOutWhole)
+{
+    TScratchFolder folder;
+    const std::string target = folder.File("long.bin");
+    constexpr std::size_t chunk = (std::size_t{1} << 20) + 3;
+    constexpr std::size_t chunks = 27;
+    std::string bytes(chunk * chunks, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>((i * 131) >> 9);
+    TSafeWriter writer(target);
+    for (std::size_t i = 0; i < chunks; ++i)
+        writer.Write(bytes.data() + i * chunk, chunk);
+    writer.Commit();
+    EXPECT_TRUE(Text(target) == bytes);
+}
+
 // The fallback's temporary name goes with the program on SIGINT, SIGTERM and SIGHUP.
 TEST(TSafeWriter, AStopSignalRemovesTheFallbackTemporary)
 {
