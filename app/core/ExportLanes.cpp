@@ -4,6 +4,8 @@
 // IEEE operations in the same order, so they give the same bits.
 #include "app/core/ExportLanes.h"
 
+#include "app/core/SimdChoice.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cstdlib>
@@ -674,19 +676,7 @@ void FillLanesBase(const TLaneJob& a, const TLaneJob* b) noexcept
 }
 #endif
 
-bool Always() noexcept
-{
-    return true;
-}
-
 #if defined(__x86_64__)
-bool HasAvx512() noexcept
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512bw");
-}
-
 bool HasAvx2() noexcept
 {
     __builtin_cpu_init();
@@ -695,17 +685,18 @@ bool HasAvx2() noexcept
 #endif
 
 struct TPathEntry {
-    TLanePath Path;
+    const char* Name;
     bool (*Supported)() noexcept;
+    TLanePath Path;
 };
 
 // Fastest first; each processor that runs one runs those after it too.
 constexpr TPathEntry Paths[] = {
 #if defined(__x86_64__)
-    {{"avx512", &FillLanesAvx512, &PeakLanesAvx512}, &HasAvx512},
-    {{"avx2", &FillLanesAvx2, &PeakLanesAvx2}, &HasAvx2},
+    {"avx512", &HasAvx512, {"avx512", &FillLanesAvx512, &PeakLanesAvx512}},
+    {"avx2", &HasAvx2, {"avx2", &FillLanesAvx2, &PeakLanesAvx2}},
 #endif
-    {{"base", &FillLanesBase, &PeakLanesBase}, &Always},
+    {"base", &AnyProcessor, {"base", &FillLanesBase, &PeakLanesBase}},
 };
 
 } // namespace
@@ -721,18 +712,7 @@ std::vector<TLanePath> LanePaths()
 
 const TLanePath& PickLanePath() noexcept
 {
-    const char* cap = std::getenv("KAVREL_SIMD");
-    const std::string_view first = cap == nullptr ? "" : cap;
-    // A name of no path here (another part's, or none) leaves the choice free.
-    bool reached = true;
-    for (const TPathEntry& e : Paths)
-        reached = reached && first != e.Path.Name;
-    for (const TPathEntry& e : Paths) {
-        reached = reached || first == e.Path.Name;
-        if (reached && e.Supported())
-            return e.Path;
-    }
-    return Paths[std::size(Paths) - 1].Path;
+    return PickSimdPath(std::span<const TPathEntry>(Paths)).Path;
 }
 
 } // namespace kavrel::detail
