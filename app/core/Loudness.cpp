@@ -268,24 +268,6 @@ std::optional<TLoudness> AnalyzeLoudness(const TWav& sound, const TLoudnessProgr
     return meter.Result();
 }
 
-TLoudness AnalyzeFileLoudness(const std::string& path)
-{
-    TWavScanFormat format;
-    std::unique_ptr<TLoudnessMeter> meter;
-    bool truncated = false;
-    ScanWavFile(
-        path, format,
-        [&](std::span<const std::int16_t> block) {
-            if (!meter)
-                meter = std::make_unique<TLoudnessMeter>(format.Channels, format.SampleRate);
-            meter->Add(block);
-        },
-        truncated);
-    if (!meter)
-        return {-std::numeric_limits<double>::infinity(), 0.0, 0.0};
-    return meter->Result();
-}
-
 std::string LoudnessText(const TLoudness& loudness)
 {
     const double peakDb =
@@ -314,12 +296,6 @@ template <class TMeasure> std::optional<std::string> MeasuredText(const TMeasure
 std::optional<std::string> LoudnessText(const TWav& sound, const TLoudnessProgress& progress)
 {
     return MeasuredText([&] { return AnalyzeLoudness(sound, progress); });
-}
-
-std::string FileLoudnessText(const std::string& path)
-{
-    return MeasuredText([&] { return std::optional<TLoudness>(AnalyzeFileLoudness(path)); })
-        .value();
 }
 
 std::string FileAnalysisText(const std::string& path, std::string* warning)

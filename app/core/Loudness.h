@@ -58,8 +58,6 @@ using TLoudnessProgress = std::function<bool(double fraction)>;
 // The loudness of a loaded sound; all zero figures but Integrated = -infinity when it is empty.
 // Nothing when progress stopped it.
 std::optional<TLoudness> AnalyzeLoudness(const TWav& sound, const TLoudnessProgress& progress = {});
-// The loudness of the file at path, read block by block; raises EWavError as ReadFile does.
-TLoudness AnalyzeFileLoudness(const std::string& path);
 
 // "Loudness: -16.7 LUFS : Range: 5.2 LU : True peak: -14.0 dBTP   ", one decimal; "-inf" for a
 // level of silence. Ends in three blanks as LevelText's channels do.
@@ -67,11 +65,9 @@ std::string LoudnessText(const TLoudness& loudness);
 // LoudnessText of AnalyzeLoudness(sound), or "Loudness: " and why it cannot be measured; nothing
 // when progress stopped it.
 std::optional<std::string> LoudnessText(const TWav& sound, const TLoudnessProgress& progress = {});
-// The same for the file at path; raises EWavError as ReadFile does.
-std::string FileLoudnessText(const std::string& path);
-// LevelText of the file's levels and a line break, then FileLoudnessText and a line break, from
-// one read of the file at path. Raises EWavError as ReadFile does. When given, warning receives
-// TWav::ReadWarning's text for the file.
+// LevelText of the file's levels and a line break, then the loudness's line as LoudnessText gives
+// it and a line break, from one read of the file at path. Raises EWavError as ReadFile does. When
+// given, warning receives TWav::ReadWarning's text for the file.
 std::string FileAnalysisText(const std::string& path, std::string* warning = nullptr);
 
 } // namespace kavrel
