@@ -76,7 +76,11 @@ TIntLevels ChannelIntLevels(std::span<const std::int16_t> s)
 }
 
 // A channel's integer sums as they build up over the blocks of a file.
-using TIntAccum = TLevelSums::TSums;
+struct TIntAccum {
+    std::uint64_t SumSquares = 0;
+    std::int32_t Lo = 0;
+    std::int32_t Hi = 0;
+};
 
 // Whole runs of lcm(channels, 8) values of s into acc, for more than two channels; returns the
 // values done. Value i of a run belongs to channel i mod channels in every run, so each position
@@ -268,31 +272,35 @@ TChannelLevels ToLevels(std::uint64_t sumSquares, std::int32_t peakAbs, std::int
     return l;
 }
 
+// The levels of a sound's channels as its interleaved blocks come, summed exactly in integers.
+class TLevelSums {
+public:
+    explicit TLevelSums(std::int32_t channels)
+        : m_sums(static_cast<std::size_t>(std::max(channels, 1)))
+    {
+    }
+    // Whole frames.
+    void Add(std::span<const std::int16_t> interleaved)
+    {
+        AddInterleaved(interleaved, m_sums);
+        m_values += static_cast<std::int64_t>(interleaved.size());
+    }
+    std::int64_t Frames() const { return m_values / static_cast<std::int64_t>(m_sums.size()); }
+    // The levels of the channels so far, as AnalyzeLevels gives them.
+    std::vector<TChannelLevels> Levels() const
+    {
+        std::vector<TChannelLevels> levels;
+        for (const TIntAccum& a : m_sums)
+            levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), Frames()));
+        return levels;
+    }
+
+private:
+    std::vector<TIntAccum> m_sums;
+    std::int64_t m_values = 0;
+};
+
 } // namespace
-
-TLevelSums::TLevelSums(std::int32_t channels)
-    : m_sums(static_cast<std::size_t>(std::max(channels, 1)))
-{
-}
-
-void TLevelSums::Add(std::span<const std::int16_t> interleaved)
-{
-    AddInterleaved(interleaved, m_sums);
-    m_values += static_cast<std::int64_t>(interleaved.size());
-}
-
-std::int64_t TLevelSums::Frames() const
-{
-    return m_values / static_cast<std::int64_t>(m_sums.size());
-}
-
-std::vector<TChannelLevels> TLevelSums::Levels() const
-{
-    std::vector<TChannelLevels> levels;
-    for (const TIntAccum& a : m_sums)
-        levels.push_back(ToLevels(a.SumSquares, std::max(-a.Lo, a.Hi), Frames()));
-    return levels;
-}
 
 std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::string* warning,
                                               const TLevelBlockSink& alsoEach)

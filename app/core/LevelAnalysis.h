@@ -21,30 +21,6 @@ struct TChannelLevels {
 
 std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound);
 
-// The levels of a sound's channels as its interleaved blocks come, summed exactly in integers.
-class TLevelSums {
-public:
-    // channels >= 1.
-    explicit TLevelSums(std::int32_t channels);
-    // Whole frames.
-    void Add(std::span<const std::int16_t> interleaved);
-    // The frames added so far.
-    std::int64_t Frames() const;
-    // The levels of the channels so far, as AnalyzeLevels gives them.
-    std::vector<TChannelLevels> Levels() const;
-
-    // One channel's sum of s² and its extremes.
-    struct TSums {
-        std::uint64_t SumSquares = 0;
-        std::int32_t Lo = 0;
-        std::int32_t Hi = 0;
-    };
-
-private:
-    std::vector<TSums> m_sums;
-    std::int64_t m_values = 0;
-};
-
 // Told each block of a file's interleaved values after its levels are summed, and the format.
 using TLevelBlockSink =
     std::function<void(const TWavScanFormat& format, std::span<const std::int16_t> interleaved)>;
