@@ -4,6 +4,7 @@
 #include "app/core/TSoundDocument.h"
 #include "app/windows/TFlagGuard.h"
 #include "app/windows/TPaintBox.h"
+#include "app/windows/TReadoutLabel.h"
 #include "axes/qt/TAxis.h"
 
 #include <QLabel>
@@ -20,10 +21,9 @@ TPlayCursor::TPlayCursor(TSoundDocument& document, QStatusBar* status, TAxis* ta
       m_viewLo(taxis->LoValue()), m_viewHi(taxis->HiValue())
 {
     setObjectName("PlayCursor");
-    m_readout = new QLabel(status);
+    m_readout = new TReadoutLabel(status);
     m_readout->setObjectName("StatusBar1Panel1");
     m_readout->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_readout->setTextFormat(Qt::PlainText);
     // Wide enough for hours, so that the panel does not jump as the digits change.
     m_readoutWidth = ReadoutWidth(false);
     m_readout->setMinimumWidth(m_readoutWidth);

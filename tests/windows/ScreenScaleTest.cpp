@@ -5,6 +5,7 @@
 
 #include "app/windows/Palettes.h"
 #include "app/windows/TPaintBox.h"
+#include "app/windows/TReadoutLabel.h"
 #include "axes/qt/TAxis.h"
 
 #include <QPalette>
@@ -75,6 +76,57 @@ TEST_F(ScreenScale, DarkPaletteGivesDarkPlotsWithLightWaves)
     EXPECT_EQ(QColor(axis.pixel(0, axis.height() - 1)),
               QApplication::palette().color(QPalette::Button));
     QApplication::setPalette(light);
+}
+
+// The bounds of what differs from the top left pixel, in device pixels.
+QRect InkBounds(const QImage& image)
+{
+    QRect bounds;
+    const QRgb paper = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != paper)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+TEST_F(ScreenScale, ReadoutDrawsItsTextWhereALabelDoes)
+{
+    // The readout draws ASCII from glyphs of its own: in the same place as a label, within a
+    // pixel; other text it leaves to the label, pixel for pixel.
+    const struct {
+        QString text;
+        Qt::Alignment align;
+        bool own;
+    } cases[] = {
+        {"00:01:03.852 / 00:05:00.000", Qt::AlignRight | Qt::AlignVCenter, true},
+        {"0:00.100 [0:00.000 - 0:01.000]", Qt::AlignLeft | Qt::AlignVCenter, true},
+        {"12:34", Qt::AlignHCenter | Qt::AlignBottom, true},
+        {QString::fromUtf8("\u22120:01.5 \u00e9"), Qt::AlignRight | Qt::AlignVCenter, false},
+    };
+    for (const auto& c : cases) {
+        QLabel label;
+        TReadoutLabel readout;
+        for (QLabel* each : {&label, static_cast<QLabel*>(&readout)}) {
+            each->setAlignment(c.align);
+            each->setText(c.text);
+            each->setFixedSize(400, 26);
+        }
+        const QImage expected = label.grab().toImage();
+        const QImage drawn = readout.grab().toImage();
+        const QRect want = InkBounds(expected);
+        const QRect got = InkBounds(drawn);
+        ASSERT_FALSE(got.isEmpty()) << c.text.toStdString();
+        if (!c.own) {
+            EXPECT_EQ(drawn, expected) << c.text.toStdString();
+            continue;
+        }
+        const int slack = qCeil(readout.devicePixelRatioF());
+        EXPECT_LE((got.topLeft() - want.topLeft()).manhattanLength(), 2 * slack)
+            << c.text.toStdString();
+        EXPECT_LE((got.bottomRight() - want.bottomRight()).manhattanLength(), 2 * slack)
+            << c.text.toStdString();
+    }
 }
 
 } // namespace
