@@ -119,6 +119,19 @@ TPulseMainLoop::~TPulseMainLoop()
     }
 }
 
+namespace {
+
+// Unregisters an event's notifiers or timer before it is deleted.
+void Silence(pa_io_event* e)
+{
+    e->read->setEnabled(false);
+    e->write->setEnabled(false);
+}
+void Silence(pa_time_event*) {}
+void Silence(pa_defer_event*) {}
+
+} // namespace
+
 TPulseMainLoop& TPulseMainLoop::Of(pa_mainloop_api* api)
 {
     return *static_cast<TPulseMainLoop*>(api->userdata);
@@ -137,6 +150,25 @@ pa_io_event* TPulseMainLoop::IoNew(pa_mainloop_api* api, int fd, pa_io_event_fla
                                    pa_io_event_cb_t callback, void* userdata)
 {
     TPulseMainLoop& loop = Of(api);
+    // libpulse frees a connection's event whenever the socket is both readable and writable and
+    // asks for a new one as soon as it has read or written: an event freed on the same socket
+    // and not yet collected is taken up again with its notifiers, which stay registered with the
+    // event loop meanwhile.
+    auto spare = std::find_if(loop.m_ios.rbegin(), loop.m_ios.rend(),
+                              [fd](const pa_io_event* e) { return e->dead && e->fd == fd; });
+    if (spare != loop.m_ios.rend()) {
+        pa_io_event* e = *spare;
+        e->callback = callback;
+        e->userdata = userdata;
+        e->destroy = nullptr;
+        e->dead = false;
+        IoEnable(e, events);
+        if (loop.LiveEvents() ==
+            static_cast<int>(loop.m_ios.size() + loop.m_times.size() + loop.m_defers.size())) {
+            loop.m_collector->stop(); // nothing is left for it
+        }
+        return e;
+    }
     auto* e = new pa_io_event;
     e->loop = &loop;
     e->fd = fd;
@@ -177,8 +209,9 @@ void TPulseMainLoop::IoFree(pa_io_event* e)
     if (e->dead) {
         return;
     }
-    e->read->setEnabled(false);
-    e->write->setEnabled(false);
+    // The notifiers stay as they are until the collector runs, in case the socket's next event
+    // takes them up; a dead event's notifications are dropped.
+    e->events = PA_IO_EVENT_NULL;
     Retire(e);
 }
 
@@ -326,6 +359,7 @@ void TPulseMainLoop::Collect()
         auto dead = std::stable_partition(events.begin(), events.end(),
                                           [](const auto* e) { return !e->dead; });
         for (auto it = dead; it != events.end(); ++it) {
+            Silence(*it);
             delete *it;
         }
         events.erase(dead, events.end());
