@@ -121,14 +121,11 @@ TPulseMainLoop::~TPulseMainLoop()
 
 namespace {
 
-// Unregisters an event's notifiers or timer before it is deleted.
 void Silence(pa_io_event* e)
 {
     e->read->setEnabled(false);
     e->write->setEnabled(false);
 }
-void Silence(pa_time_event*) {}
-void Silence(pa_defer_event*) {}
 
 } // namespace
 
@@ -209,9 +206,14 @@ void TPulseMainLoop::IoFree(pa_io_event* e)
     if (e->dead) {
         return;
     }
-    // The notifiers stay as they are until the collector runs, in case the socket's next event
-    // takes them up; a dead event's notifications are dropped.
+    // Inside a socket's callback the notifiers stay registered, in case the socket's next event
+    // takes them up before the callback returns; those not taken up are silenced then, before
+    // the loop polls again (libpulse may close the socket). A dead event's notifications are
+    // dropped.
     e->events = PA_IO_EVENT_NULL;
+    if (e->loop->m_ioDepth == 0) {
+        Silence(e);
+    }
     Retire(e);
 }
 
@@ -223,7 +225,20 @@ void TPulseMainLoop::IoSetDestroy(pa_io_event* e, pa_io_event_destroy_cb_t callb
 void TPulseMainLoop::DispatchIo(pa_io_event* e, pa_io_event_flags_t flags)
 {
     if (!e->dead && (e->events & flags) != 0) {
-        e->callback(&m_api, e, e->fd, flags, e->userdata);
+        RunIo(e, flags);
+    }
+}
+
+void TPulseMainLoop::RunIo(pa_io_event* e, pa_io_event_flags_t flags)
+{
+    ++m_ioDepth;
+    e->callback(&m_api, e, e->fd, flags, e->userdata);
+    if (--m_ioDepth == 0) {
+        for (pa_io_event* each : m_ios) {
+            if (each->dead) {
+                Silence(each);
+            }
+        }
     }
 }
 
@@ -359,7 +374,6 @@ void TPulseMainLoop::Collect()
         auto dead = std::stable_partition(events.begin(), events.end(),
                                           [](const auto* e) { return !e->dead; });
         for (auto it = dead; it != events.end(); ++it) {
-            Silence(*it);
             delete *it;
         }
         events.erase(dead, events.end());
@@ -444,7 +458,7 @@ void TPulseMainLoop::Iterate(int waitMs)
         if ((fds[i].revents & (POLLERR | POLLNVAL)) != 0) {
             flags |= PA_IO_EVENT_ERROR;
         }
-        e->callback(&m_api, e, e->fd, static_cast<pa_io_event_flags_t>(flags), e->userdata);
+        RunIo(e, static_cast<pa_io_event_flags_t>(flags));
     }
 
     const std::vector<pa_time_event*> times = m_times;

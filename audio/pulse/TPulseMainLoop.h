@@ -62,6 +62,9 @@ private:
 
     static TPulseMainLoop& Of(pa_mainloop_api* api);
     void DispatchIo(pa_io_event* e, pa_io_event_flags_t flags);
+    // Runs a socket's callback; afterwards silences the notifiers of events it freed and did
+    // not take up again.
+    void RunIo(pa_io_event* e, pa_io_event_flags_t flags);
     void DispatchTime(pa_time_event* e);
     void DispatchDefer(pa_defer_event* e);
     void ScheduleCollect();
@@ -75,6 +78,7 @@ private:
     std::vector<pa_time_event*> m_times;
     std::vector<pa_defer_event*> m_defers;
     std::unique_ptr<QTimer> m_collector;
+    int m_ioDepth = 0; // socket callbacks running
 };
 
 } // namespace kavrel

@@ -108,6 +108,51 @@ TEST_F(PulseMainLoop, IoEventFiresWhenReadableAndMayFreeItself)
     EXPECT_EQ(seen.calls, 2) << "a freed event fired";
 }
 
+// What libpulse's socket channel does on each read: free its event inside the callback and ask
+// for a new one on the same socket, or free it and close the socket.
+TEST_F(PulseMainLoop, IoEventRemadeInsideItsCallbackKeepsFiringAndAClosedOneStaysQuiet)
+{
+    struct TChurn {
+        TPipe pipe;
+        int calls = 0;
+        bool closeOnFree = false;
+        static void Fire(pa_mainloop_api* a, pa_io_event* e, int fd, pa_io_event_flags_t,
+                         void* data)
+        {
+            auto& c = *static_cast<TChurn*>(data);
+            ++c.calls;
+            c.pipe.Take();
+            a->io_free(e);
+            if (c.closeOnFree) {
+                ::close(c.pipe.fds[0]);
+                c.pipe.fds[0] = -1;
+                return;
+            }
+            a->io_new(a, fd, PA_IO_EVENT_INPUT, &Fire, data);
+        }
+    } churn;
+    static int warnings = 0;
+    warnings = 0;
+    const QtMessageHandler before =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
+            warnings += type == QtWarningMsg ? 1 : 0;
+        });
+    api->io_new(api, churn.pipe.fds[0], PA_IO_EVENT_INPUT, &TChurn::Fire, &churn);
+    for (int round = 1; round <= 3; ++round) {
+        churn.pipe.Put();
+        ASSERT_TRUE(SpinUntil([&] { return churn.calls == round; }, 1000)) << round;
+    }
+    EXPECT_EQ(loop.LiveEvents(), 1);
+    churn.closeOnFree = true;
+    churn.pipe.Put();
+    ASSERT_TRUE(SpinUntil([&] { return churn.calls == 4; }, 1000));
+    SpinUntil([] { return false; }, 50);
+    qInstallMessageHandler(before);
+    EXPECT_EQ(churn.calls, 4);
+    EXPECT_EQ(loop.LiveEvents(), 0);
+    EXPECT_EQ(warnings, 0) << "a closed socket was still polled";
+}
+
 TEST_F(PulseMainLoop, TimeEventFiresOnceAtItsTimeAndMayRestart)
 {
     for (bool bounded : {false, true}) {
