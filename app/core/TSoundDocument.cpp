@@ -218,11 +218,20 @@ bool TSoundDocument::Playing() const noexcept
     return m_mpcPlay1->IsOpen();
 }
 
+bool TSoundDocument::FollowsDevice() const noexcept
+{
+    return m_feeding && !m_fed.empty() && m_mpcPlay1->IsOpen();
+}
+
 std::int32_t TSoundDocument::HeardPos() const noexcept
 {
-    if (!m_feeding || m_fed.empty() || !m_mpcPlay1->IsOpen())
+    return FollowsDevice() ? HeardPosAt(m_mpcPlay1->PlayedFrames()) : m_playPos;
+}
+
+std::int32_t TSoundDocument::HeardPosAt(std::int64_t played) const noexcept
+{
+    if (!FollowsDevice())
         return m_playPos;
-    const std::int64_t played = m_mpcPlay1->PlayedFrames();
     // The last block that starts at or before the frame being heard.
     auto it =
         std::upper_bound(m_fed.begin(), m_fed.end(), played,
@@ -287,17 +296,19 @@ void TSoundDocument::MPCPlay1Stash(TMPCPlay& /*sender*/, std::span<std::int16_t>
     // Whole frames only, so the channels never rotate from one block to the next.
     count = static_cast<int>(used);
 
-    m_lastHeard = HeardPos();
+    // The device's clock is read once a block.
+    const std::int64_t played = m_mpcPlay1->PlayedFrames();
+    m_lastHeard = HeardPosAt(played);
     if (m_readBuffer.size() < used)
         m_readBuffer.resize(used);
-    ReadBlock(frames);
+    ReadBlock(frames, played);
 
     const bool overloaded = FillBlock(buffer.first(used), frames);
     Fire(OnOverload, overloaded);
     Fire(OnBlockFed);
 }
 
-void TSoundDocument::ReadBlock(std::size_t frames) noexcept
+void TSoundDocument::ReadBlock(std::size_t frames, std::int64_t played) noexcept
 {
     const auto chans = m_channelList.size();
     const TFrameSpan loop = LoopBounds();
@@ -325,7 +336,6 @@ void TSoundDocument::ReadBlock(std::size_t frames) noexcept
     // Remember where the block starts, for HeardPos; blocks heard completely are dropped.
     m_fed.push_back({m_fedFrames, start, static_cast<std::int64_t>(frames), loop});
     m_fedFrames += static_cast<std::int64_t>(frames);
-    const std::int64_t played = m_mpcPlay1->PlayedFrames();
     while (m_fed.size() > MaxFedBlocks || (m_fed.size() > 1 && m_fed[1].deviceFrame <= played))
         m_fed.pop_front();
 }

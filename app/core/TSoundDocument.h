@@ -191,7 +191,11 @@ private:
     void Fire(const TBoolEvent& event, bool value);
     void Fire(const TValueEvent& event, double value);
     void FollowFilterSection1(TFilterSection& section) const noexcept;
-    void ReadBlock(std::size_t frames) noexcept;
+    // played: the frames the device has played, read as the block is asked for.
+    void ReadBlock(std::size_t frames, std::int64_t played) noexcept;
+    // Whether the heard position comes from the device's count of played frames.
+    bool FollowsDevice() const noexcept;
+    std::int32_t HeardPosAt(std::int64_t played) const noexcept;
     bool FillBlock(std::span<std::int16_t> out, std::size_t frames) noexcept;
     // Channel c of a block in which "Use filter" has switched, from the channel's values read
     // and filtered; whether it overloads.
