@@ -184,16 +184,24 @@ template <int W>
 // The section's equations for frame t of lanes n·W … n·W+W−1 of s, its delay lines left as they
 // are: p for the delay line, y the value.
 template <int W>
+[[gnu::always_inline]] inline void
+SectionOf(const TLaneState<W>& s, const TLaneConstants<W>& k, int n, const typename TVec<W>::D& x,
+          typename TVec<W>::D& p, typename TVec<W>::D& y) noexcept
+{
+    const auto& w1 = s.W1[n];
+    const auto& w2 = s.W2[n];
+    p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+    y = k.Gain * (k.B0 * (p + k.B1 * w1 + k.B2 * w2));
+}
+
+template <int W>
 [[gnu::always_inline]] inline void SectionAt(const TLaneState<W>& s, const TLaneConstants<W>& k,
                                              std::int64_t t, int n, typename TVec<W>::D& p,
                                              typename TVec<W>::D& y) noexcept
 {
     typename TVec<W>::D x;
     SamplesAt<W>(s, t, n, x);
-    const auto& w1 = s.W1[n];
-    const auto& w2 = s.W2[n];
-    p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
-    y = k.Gain * (k.B0 * (p + k.B1 * w1 + k.B2 * w2));
+    SectionOf<W>(s, k, n, x, p, y);
 }
 
 // Frame t of lanes n·W … n·W+W−1 of s. The comparisons are on doubles, which every x86-64 has
@@ -243,9 +251,9 @@ template <int W>
 // where that does not hold, whose values then are not the section's. Gives v + dither + 1.5·2^52
 // in rounded, for StoreAt.
 template <int W>
-[[gnu::always_inline]] inline void FreeLaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
-                                                std::int64_t t, int n, typename TVec<W>::I& ok,
-                                                typename TVec<W>::D& rounded) noexcept
+[[gnu::always_inline]] inline void
+FreeLaneStepOf(TLaneState<W>& s, const TLaneConstants<W>& k, int n, const typename TVec<W>::D& x,
+               typename TVec<W>::I& ok, typename TVec<W>::D& rounded) noexcept
 {
     using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
@@ -254,7 +262,7 @@ template <int W>
 
     D p;
     D y;
-    SectionAt<W>(s, k, t, n, p, y);
+    SectionOf<W>(s, k, n, x, p, y);
     const D v = y * k.Scale;
     s.W2[n] = s.W1[n];
     s.W1[n] = p;
@@ -266,6 +274,96 @@ template <int W>
         NextTriangular<W>(s.Z[n], s.ZStep, tri);
     rounded = (v + tri) + magic;
 }
+
+// FreeLaneStepOf on frame t's samples.
+template <int W>
+[[gnu::always_inline]] inline void FreeLaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
+                                                std::int64_t t, int n, typename TVec<W>::I& ok,
+                                                typename TVec<W>::D& rounded) noexcept
+{
+    typename TVec<W>::D x;
+    SamplesAt<W>(s, t, n, x);
+    FreeLaneStepOf<W>(s, k, n, x, ok, rounded);
+}
+
+#if defined(__x86_64__)
+// Frames t … t+3 of lanes n·W … n·W+W−1 of a stereo block (two values a frame, the left one at
+// s.In): left into l[i], right into r[i] for frame t+i. Each lane's four frames come in one
+// 16-byte load, and a transposition of their 32-bit pairs sorts them by frame.
+template <int W>
+[[gnu::always_inline]] inline void StereoSamplesAt(const TLaneState<W>& s, std::int64_t t, int n,
+                                                   typename TVec<W>::D (&l)[4],
+                                                   typename TVec<W>::D (&r)[4]) noexcept
+{
+    __m128i row[W];
+#pragma GCC unroll 4
+    for (int j = 0; j < W; ++j)
+        row[j] = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(s.In + ((n * W + j) * CheckpointFrames + t) * 2));
+    // frame[i]: frame t+i's pairs, lane by lane in its low W 32-bit values.
+    __m128i frame[4];
+    if constexpr (W == 2) {
+        const __m128i first = _mm_unpacklo_epi32(row[0], row[1]);
+        const __m128i last = _mm_unpackhi_epi32(row[0], row[1]);
+        frame[0] = first;
+        frame[1] = _mm_srli_si128(first, 8);
+        frame[2] = last;
+        frame[3] = _mm_srli_si128(last, 8);
+    } else {
+        static_assert(W == 4);
+        const __m128i low01 = _mm_unpacklo_epi32(row[0], row[1]);
+        const __m128i low23 = _mm_unpacklo_epi32(row[2], row[3]);
+        const __m128i high01 = _mm_unpackhi_epi32(row[0], row[1]);
+        const __m128i high23 = _mm_unpackhi_epi32(row[2], row[3]);
+        frame[0] = _mm_unpacklo_epi64(low01, low23);
+        frame[1] = _mm_unpackhi_epi64(low01, low23);
+        frame[2] = _mm_unpacklo_epi64(high01, high23);
+        frame[3] = _mm_unpackhi_epi64(high01, high23);
+    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        // The left value is a pair's low half, the right one its high half; each is widened to
+        // 32 bits with its sign, then to doubles.
+        const __m128i left = _mm_srai_epi32(_mm_slli_epi32(frame[i], 16), 16);
+        const __m128i right = _mm_srai_epi32(frame[i], 16);
+        if constexpr (W == 2) {
+            l[i] = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(left));
+            r[i] = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(right));
+        } else {
+            using S = typename TVec<W>::S;
+            l[i] = __builtin_convertvector(__builtin_bit_cast(S, left), typename TVec<W>::D);
+            r[i] = __builtin_convertvector(__builtin_bit_cast(S, right), typename TVec<W>::D);
+        }
+    }
+}
+
+// FillFreeLanesBody's pair of jobs on a stereo block, vectors n … N−1 of each: both jobs'
+// samples come from one load a lane. Written without lambdas, which the compiler may keep apart
+// and then build without the caller's instructions.
+template <int W, int n>
+[[gnu::always_inline]] inline void StereoLanes(TLaneState<W>& la, TLaneState<W>& lb,
+                                               const TLaneConstants<W>& c, typename TVec<W>::I& okA,
+                                               typename TVec<W>::I& okB) noexcept
+{
+    using D = typename TVec<W>::D;
+    static_assert(CheckpointFrames % 4 == 0);
+    for (std::int64_t t = 0; t < CheckpointFrames; t += 4) {
+        D left[4];
+        D right[4];
+        StereoSamplesAt<W>(la, t, n, left, right);
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            D roundedA;
+            D roundedB;
+            FreeLaneStepOf<W>(la, c, n, left[i], okA, roundedA);
+            FreeLaneStepOf<W>(lb, c, n, right[i], okB, roundedB);
+            StorePairAt<W>(la, t + i, n, roundedA, roundedB);
+        }
+    }
+    if constexpr (n + 1 < TVec<W>::N)
+        StereoLanes<W, n + 1>(la, lb, c, okA, okB);
+}
+#endif
 
 // StoreAt for two jobs whose values sit side by side in each frame (b's channel follows a's):
 // each lane's two values in one 32-bit store.
@@ -359,6 +457,19 @@ template <int W>
     // draws between them keep the processor busy, and fewer vectors live at once stay in
     // registers.
     if (b->Out == a.Out + 1 && b->Stride == a.Stride) {
+#if defined(__x86_64__)
+        // A stereo block read from a file: both jobs' samples come from one load a lane.
+        if constexpr (W == 2 || W == 4) {
+            if (a.InStride == 2 && b->InStride == 2 && b->In == a.In + 1) {
+                StereoLanes<W, 0>(la, lb, c, okA, okB);
+                if (!all(okA))
+                    FillLanesBody<W>(a, nullptr);
+                if (!all(okB))
+                    FillLanesBody<W>(*b, nullptr);
+                return;
+            }
+        }
+#endif
         Unrolled<N>([&](auto n) {
             for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
                 D roundedA;
