@@ -40,6 +40,7 @@ template <int W> struct TVec {
     typedef std::int64_t I __attribute__((vector_size(W * sizeof(double))));
     typedef std::uint64_t U __attribute__((vector_size(W * sizeof(double))));
     typedef std::int32_t S __attribute__((vector_size(W * sizeof(std::int32_t))));
+    typedef std::uint32_t H __attribute__((vector_size(W * sizeof(double)))); // U's halves
     static constexpr int N = Lanes / W;
 };
 
@@ -337,50 +338,106 @@ template <int W>
     }
 }
 
-// FillFreeLanesBody's pair of jobs on a stereo block, vectors n … N−1 of each: both jobs'
-// samples come from one load a lane. Written without lambdas, which the compiler may keep apart
-// and then build without the caller's instructions.
-template <int W, int n>
-[[gnu::always_inline]] inline void StereoLanes(TLaneState<W>& la, TLaneState<W>& lb,
-                                               const TLaneConstants<W>& c, typename TVec<W>::I& okA,
-                                               typename TVec<W>::I& okB) noexcept
-{
-    using D = typename TVec<W>::D;
-    static_assert(CheckpointFrames % 4 == 0);
-    for (std::int64_t t = 0; t < CheckpointFrames; t += 4) {
-        D left[4];
-        D right[4];
-        StereoSamplesAt<W>(la, t, n, left, right);
-#pragma GCC unroll 4
-        for (int i = 0; i < 4; ++i) {
-            D roundedA;
-            D roundedB;
-            FreeLaneStepOf<W>(la, c, n, left[i], okA, roundedA);
-            FreeLaneStepOf<W>(lb, c, n, right[i], okB, roundedB);
-            StorePairAt<W>(la, t + i, n, roundedA, roundedB);
-        }
-    }
-    if constexpr (n + 1 < TVec<W>::N)
-        StereoLanes<W, n + 1>(la, lb, c, okA, okB);
-}
 #endif
 
 // StoreAt for two jobs whose values sit side by side in each frame (b's channel follows a's):
 // each lane's two values in one 32-bit store.
+// The 16-bit values of two jobs' rounded values (as StoreAt takes them) side by side in the low
+// 32 bits of each lane, into both.
+template <int W>
+[[gnu::always_inline]] inline void PairOf(const typename TVec<W>::D& roundedA,
+                                          const typename TVec<W>::D& roundedB,
+                                          typename TVec<W>::U& both) noexcept
+{
+    using U = typename TVec<W>::U;
+    both = (__builtin_bit_cast(U, roundedA) & 0xFFFFULL) | (__builtin_bit_cast(U, roundedB) << 16);
+}
+
 template <int W>
 [[gnu::always_inline]] inline void StorePairAt(const TLaneState<W>& a, std::int64_t t, int n,
                                                const typename TVec<W>::D& roundedA,
                                                const typename TVec<W>::D& roundedB) noexcept
 {
-    using U = typename TVec<W>::U;
-    const U both =
-        (__builtin_bit_cast(U, roundedA) & 0xFFFFULL) | (__builtin_bit_cast(U, roundedB) << 16);
+    typename TVec<W>::U both;
+    PairOf<W>(roundedA, roundedB, both);
     std::int16_t* out = a.Out + (n * W * CheckpointFrames + t) * a.Stride;
     Unrolled<W>([&](auto j) {
         const auto value = static_cast<std::uint32_t>(both[j()]);
         std::memcpy(out + j * CheckpointFrames * a.Stride, &value, sizeof value);
     });
 }
+
+#if defined(__x86_64__)
+// StorePairAt for frames t … t+3 of a stereo block (a.Stride 2), both[i] holding frame t+i's
+// pairs: each lane's four frames, 16 bytes, in one store.
+template <int W>
+[[gnu::always_inline]] inline void StoreStereoAt(const TLaneState<W>& a, std::int64_t t, int n,
+                                                 const typename TVec<W>::U (&both)[4]) noexcept
+{
+    typedef std::uint32_t Q __attribute__((vector_size(16)));
+    // f[i]: frame t+i's pairs, lane by lane (the low halves of the 64-bit values).
+    Q f[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        const auto halves = __builtin_bit_cast(typename TVec<W>::H, both[i]);
+        if constexpr (W == 2)
+            f[i] = __builtin_shufflevector(halves, halves, 0, 2, 0, 2);
+        else
+            f[i] = __builtin_shufflevector(halves, halves, 0, 2, 4, 6);
+    }
+    // Lanes 0 and 1 (and 2 and 3) of frames t, t+1 and of t+2, t+3, then each lane's four.
+    const Q low01 = __builtin_shufflevector(f[0], f[1], 0, 4, 1, 5);
+    const Q low23 = __builtin_shufflevector(f[2], f[3], 0, 4, 1, 5);
+    Q lane[4] = {__builtin_shufflevector(low01, low23, 0, 1, 4, 5),
+                 __builtin_shufflevector(low01, low23, 2, 3, 6, 7)};
+    if constexpr (W == 4) {
+        const Q high01 = __builtin_shufflevector(f[0], f[1], 2, 6, 3, 7);
+        const Q high23 = __builtin_shufflevector(f[2], f[3], 2, 6, 3, 7);
+        lane[2] = __builtin_shufflevector(high01, high23, 0, 1, 4, 5);
+        lane[3] = __builtin_shufflevector(high01, high23, 2, 3, 6, 7);
+    }
+#pragma GCC unroll 4
+    for (int j = 0; j < W; ++j)
+        std::memcpy(a.Out + ((n * W + j) * CheckpointFrames + t) * 2, &lane[j], sizeof lane[j]);
+}
+
+// FillFreeLanesBody's pair of jobs on a stereo block, vectors n … N−1 of each: both jobs'
+// samples come from one load a lane. Written without lambdas, which the compiler may keep apart
+// and then build without the caller's instructions.
+// With Packed, the block written is stereo too (two values a frame), and each lane's four frames
+// go out in one store.
+template <int W, bool Packed, int n>
+[[gnu::always_inline]] inline void StereoLanes(TLaneState<W>& la, TLaneState<W>& lb,
+                                               const TLaneConstants<W>& c, typename TVec<W>::I& okA,
+                                               typename TVec<W>::I& okB) noexcept
+{
+    using D = typename TVec<W>::D;
+    using U = typename TVec<W>::U;
+    static_assert(CheckpointFrames % 4 == 0);
+    for (std::int64_t t = 0; t < CheckpointFrames; t += 4) {
+        D left[4];
+        D right[4];
+        StereoSamplesAt<W>(la, t, n, left, right);
+        U both[4];
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            D roundedA;
+            D roundedB;
+            FreeLaneStepOf<W>(la, c, n, left[i], okA, roundedA);
+            FreeLaneStepOf<W>(lb, c, n, right[i], okB, roundedB);
+            if constexpr (Packed)
+                PairOf<W>(roundedA, roundedB, both[i]);
+            else
+                StorePairAt<W>(la, t + i, n, roundedA, roundedB);
+        }
+        if constexpr (Packed)
+            StoreStereoAt<W>(la, t, n, both);
+    }
+    if constexpr (n + 1 < TVec<W>::N)
+        StereoLanes<W, Packed, n + 1>(la, lb, c, okA, okB);
+}
+
+#endif
 
 // The section's coefficients and job's scale in every lane.
 template <int W>
@@ -461,7 +518,10 @@ template <int W>
         // A stereo block read from a file: both jobs' samples come from one load a lane.
         if constexpr (W == 2 || W == 4) {
             if (a.InStride == 2 && b->InStride == 2 && b->In == a.In + 1) {
-                StereoLanes<W, 0>(la, lb, c, okA, okB);
+                if (a.Stride == 2)
+                    StereoLanes<W, true, 0>(la, lb, c, okA, okB);
+                else
+                    StereoLanes<W, false, 0>(la, lb, c, okA, okB);
                 if (!all(okA))
                     FillLanesBody<W>(a, nullptr);
                 if (!all(okB))
