@@ -476,15 +476,47 @@ template <int W>
     }
 }
 
+// How FreeLanes stores a job's values: one job alone; two whose values sit side by side in each
+// frame; two apart.
+enum class TFreeStores { Alone, Pair, Apart };
+
+// FillFreeLanesBody's loop for vectors n … N−1 of a (and b): one vector of each job at a time
+// through the whole stretch, so that the two recursions and the draws between them keep the
+// processor busy and fewer vectors live at once stay in registers. Written without lambdas, which
+// the compiler may keep apart and then build without the caller's instructions.
+template <int W, TFreeStores Stores, int n>
+[[gnu::always_inline]] inline void FreeLanes(TLaneState<W>& la, TLaneState<W>& lb,
+                                             const TLaneConstants<W>& c, typename TVec<W>::I& okA,
+                                             typename TVec<W>::I& okB) noexcept
+{
+    using D = typename TVec<W>::D;
+    for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+        D roundedA;
+        FreeLaneStep(la, c, t, n, okA, roundedA);
+        if constexpr (Stores == TFreeStores::Alone) {
+            StoreAt<W>(la, t, n, roundedA);
+        } else {
+            D roundedB;
+            FreeLaneStep(lb, c, t, n, okB, roundedB);
+            if constexpr (Stores == TFreeStores::Pair) {
+                StorePairAt<W>(la, t, n, roundedA, roundedB);
+            } else {
+                StoreAt<W>(la, t, n, roundedA);
+                StoreAt<W>(lb, t, n, roundedB);
+            }
+        }
+    }
+    if constexpr (n + 1 < TVec<W>::N)
+        FreeLanes<W, Stores, n + 1>(la, lb, c, okA, okB);
+}
+
 // FillLanesBody in FreeLaneStep's steps, with a job whose lanes turn out to need the limits
 // (scarcely ever: the scale takes the largest value to full scale) filled again by
 // FillLanesBody.
 template <int W>
 [[gnu::always_inline]] inline void FillFreeLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
-    constexpr int N = TVec<W>::N;
     const TLaneConstants<W> c = ConstantsOf<W>(a);
     const auto all = [](const I& ok) {
         bool every = true;
@@ -496,13 +528,7 @@ template <int W>
     LoadLanes(a, la);
     I okA = I{} - 1;
     if (b == nullptr) {
-        Unrolled<N>([&](auto n) {
-            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-                D rounded;
-                FreeLaneStep(la, c, t, n, okA, rounded);
-                StoreAt<W>(la, t, n, rounded);
-            }
-        });
+        FreeLanes<W, TFreeStores::Alone, 0>(la, la, c, okA, okA);
         if (!all(okA))
             FillLanesBody<W>(a, nullptr);
         return;
@@ -510,9 +536,6 @@ template <int W>
     TLaneState<W> lb;
     LoadLanes(*b, lb);
     I okB = okA;
-    // One vector of each job at a time through the whole stretch: the two recursions and the
-    // draws between them keep the processor busy, and fewer vectors live at once stay in
-    // registers.
     if (b->Out == a.Out + 1 && b->Stride == a.Stride) {
 #if defined(__x86_64__)
         // A stereo block read from a file: both jobs' samples come from one load a lane.
@@ -530,25 +553,9 @@ template <int W>
             }
         }
 #endif
-        Unrolled<N>([&](auto n) {
-            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-                D roundedA;
-                D roundedB;
-                FreeLaneStep(la, c, t, n, okA, roundedA);
-                FreeLaneStep(lb, c, t, n, okB, roundedB);
-                StorePairAt<W>(la, t, n, roundedA, roundedB);
-            }
-        });
+        FreeLanes<W, TFreeStores::Pair, 0>(la, lb, c, okA, okB);
     } else {
-        Unrolled<N>([&](auto n) {
-            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-                D rounded;
-                FreeLaneStep(la, c, t, n, okA, rounded);
-                StoreAt<W>(la, t, n, rounded);
-                FreeLaneStep(lb, c, t, n, okB, rounded);
-                StoreAt<W>(lb, t, n, rounded);
-            }
-        });
+        FreeLanes<W, TFreeStores::Apart, 0>(la, lb, c, okA, okB);
     }
     if (!all(okA))
         FillLanesBody<W>(a, nullptr);
