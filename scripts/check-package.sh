@@ -24,7 +24,7 @@ lintian --info --display-info "$deb" || failed=1
 
 echo "== contents"
 contents=$(dpkg-deb --contents "$deb" | awk '{print $6}')
-for want in ./usr/bin/kavrel ./usr/share/applications/$id.desktop \
+for want in ./usr/bin/kavrel ./usr/libexec/kavrel/kavrel-window ./usr/share/applications/$id.desktop \
     ./usr/share/metainfo/$id.metainfo.xml ./usr/share/icons/hicolor/scalable/apps/$id.svg \
     ./usr/share/icons/hicolor/16x16/apps/$id.png ./usr/share/icons/hicolor/256x256/apps/$id.png \
     ./usr/share/man/man1/kavrel.1.gz ./usr/share/doc/kavrel/copyright; do

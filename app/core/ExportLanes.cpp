@@ -40,6 +40,7 @@ template <int W> struct TVec {
     typedef std::int64_t I __attribute__((vector_size(W * sizeof(double))));
     typedef std::uint64_t U __attribute__((vector_size(W * sizeof(double))));
     typedef std::int32_t S __attribute__((vector_size(W * sizeof(std::int32_t))));
+    typedef std::uint32_t H __attribute__((vector_size(W * sizeof(double)))); // U's halves
     static constexpr int N = Lanes / W;
 };
 
@@ -184,16 +185,24 @@ template <int W>
 // The section's equations for frame t of lanes n·W … n·W+W−1 of s, its delay lines left as they
 // are: p for the delay line, y the value.
 template <int W>
+[[gnu::always_inline]] inline void
+SectionOf(const TLaneState<W>& s, const TLaneConstants<W>& k, int n, const typename TVec<W>::D& x,
+          typename TVec<W>::D& p, typename TVec<W>::D& y) noexcept
+{
+    const auto& w1 = s.W1[n];
+    const auto& w2 = s.W2[n];
+    p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
+    y = k.Gain * (k.B0 * (p + k.B1 * w1 + k.B2 * w2));
+}
+
+template <int W>
 [[gnu::always_inline]] inline void SectionAt(const TLaneState<W>& s, const TLaneConstants<W>& k,
                                              std::int64_t t, int n, typename TVec<W>::D& p,
                                              typename TVec<W>::D& y) noexcept
 {
     typename TVec<W>::D x;
     SamplesAt<W>(s, t, n, x);
-    const auto& w1 = s.W1[n];
-    const auto& w2 = s.W2[n];
-    p = k.A0 * x + k.A1 * w1 + k.A2 * w2;
-    y = k.Gain * (k.B0 * (p + k.B1 * w1 + k.B2 * w2));
+    SectionOf<W>(s, k, n, x, p, y);
 }
 
 // Frame t of lanes n·W … n·W+W−1 of s. The comparisons are on doubles, which every x86-64 has
@@ -243,9 +252,9 @@ template <int W>
 // where that does not hold, whose values then are not the section's. Gives v + dither + 1.5·2^52
 // in rounded, for StoreAt.
 template <int W>
-[[gnu::always_inline]] inline void FreeLaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
-                                                std::int64_t t, int n, typename TVec<W>::I& ok,
-                                                typename TVec<W>::D& rounded) noexcept
+[[gnu::always_inline]] inline void
+FreeLaneStepOf(TLaneState<W>& s, const TLaneConstants<W>& k, int n, const typename TVec<W>::D& x,
+               typename TVec<W>::I& ok, typename TVec<W>::D& rounded) noexcept
 {
     using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
@@ -254,7 +263,7 @@ template <int W>
 
     D p;
     D y;
-    SectionAt<W>(s, k, t, n, p, y);
+    SectionOf<W>(s, k, n, x, p, y);
     const D v = y * k.Scale;
     s.W2[n] = s.W1[n];
     s.W1[n] = p;
@@ -267,22 +276,168 @@ template <int W>
     rounded = (v + tri) + magic;
 }
 
+// FreeLaneStepOf on frame t's samples.
+template <int W>
+[[gnu::always_inline]] inline void FreeLaneStep(TLaneState<W>& s, const TLaneConstants<W>& k,
+                                                std::int64_t t, int n, typename TVec<W>::I& ok,
+                                                typename TVec<W>::D& rounded) noexcept
+{
+    typename TVec<W>::D x;
+    SamplesAt<W>(s, t, n, x);
+    FreeLaneStepOf<W>(s, k, n, x, ok, rounded);
+}
+
+#if defined(__x86_64__)
+// Frames t … t+3 of lanes n·W … n·W+W−1 of a stereo block (two values a frame, the left one at
+// s.In): left into l[i], right into r[i] for frame t+i. Each lane's four frames come in one
+// 16-byte load, and a transposition of their 32-bit pairs sorts them by frame.
+template <int W>
+[[gnu::always_inline]] inline void StereoSamplesAt(const TLaneState<W>& s, std::int64_t t, int n,
+                                                   typename TVec<W>::D (&l)[4],
+                                                   typename TVec<W>::D (&r)[4]) noexcept
+{
+    __m128i row[W];
+#pragma GCC unroll 4
+    for (int j = 0; j < W; ++j)
+        row[j] = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(s.In + ((n * W + j) * CheckpointFrames + t) * 2));
+    // frame[i]: frame t+i's pairs, lane by lane in its low W 32-bit values.
+    __m128i frame[4];
+    if constexpr (W == 2) {
+        const __m128i first = _mm_unpacklo_epi32(row[0], row[1]);
+        const __m128i last = _mm_unpackhi_epi32(row[0], row[1]);
+        frame[0] = first;
+        frame[1] = _mm_srli_si128(first, 8);
+        frame[2] = last;
+        frame[3] = _mm_srli_si128(last, 8);
+    } else {
+        static_assert(W == 4);
+        const __m128i low01 = _mm_unpacklo_epi32(row[0], row[1]);
+        const __m128i low23 = _mm_unpacklo_epi32(row[2], row[3]);
+        const __m128i high01 = _mm_unpackhi_epi32(row[0], row[1]);
+        const __m128i high23 = _mm_unpackhi_epi32(row[2], row[3]);
+        frame[0] = _mm_unpacklo_epi64(low01, low23);
+        frame[1] = _mm_unpackhi_epi64(low01, low23);
+        frame[2] = _mm_unpacklo_epi64(high01, high23);
+        frame[3] = _mm_unpackhi_epi64(high01, high23);
+    }
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        // The left value is a pair's low half, the right one its high half; each is widened to
+        // 32 bits with its sign, then to doubles.
+        const __m128i left = _mm_srai_epi32(_mm_slli_epi32(frame[i], 16), 16);
+        const __m128i right = _mm_srai_epi32(frame[i], 16);
+        if constexpr (W == 2) {
+            l[i] = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(left));
+            r[i] = __builtin_bit_cast(typename TVec<W>::D, _mm_cvtepi32_pd(right));
+        } else {
+            using S = typename TVec<W>::S;
+            l[i] = __builtin_convertvector(__builtin_bit_cast(S, left), typename TVec<W>::D);
+            r[i] = __builtin_convertvector(__builtin_bit_cast(S, right), typename TVec<W>::D);
+        }
+    }
+}
+
+#endif
+
 // StoreAt for two jobs whose values sit side by side in each frame (b's channel follows a's):
 // each lane's two values in one 32-bit store.
+// The 16-bit values of two jobs' rounded values (as StoreAt takes them) side by side in the low
+// 32 bits of each lane, into both.
+template <int W>
+[[gnu::always_inline]] inline void PairOf(const typename TVec<W>::D& roundedA,
+                                          const typename TVec<W>::D& roundedB,
+                                          typename TVec<W>::U& both) noexcept
+{
+    using U = typename TVec<W>::U;
+    both = (__builtin_bit_cast(U, roundedA) & 0xFFFFULL) | (__builtin_bit_cast(U, roundedB) << 16);
+}
+
 template <int W>
 [[gnu::always_inline]] inline void StorePairAt(const TLaneState<W>& a, std::int64_t t, int n,
                                                const typename TVec<W>::D& roundedA,
                                                const typename TVec<W>::D& roundedB) noexcept
 {
-    using U = typename TVec<W>::U;
-    const U both =
-        (__builtin_bit_cast(U, roundedA) & 0xFFFFULL) | (__builtin_bit_cast(U, roundedB) << 16);
+    typename TVec<W>::U both;
+    PairOf<W>(roundedA, roundedB, both);
     std::int16_t* out = a.Out + (n * W * CheckpointFrames + t) * a.Stride;
     Unrolled<W>([&](auto j) {
         const auto value = static_cast<std::uint32_t>(both[j()]);
         std::memcpy(out + j * CheckpointFrames * a.Stride, &value, sizeof value);
     });
 }
+
+#if defined(__x86_64__)
+// StorePairAt for frames t … t+3 of a stereo block (a.Stride 2), both[i] holding frame t+i's
+// pairs: each lane's four frames, 16 bytes, in one store.
+template <int W>
+[[gnu::always_inline]] inline void StoreStereoAt(const TLaneState<W>& a, std::int64_t t, int n,
+                                                 const typename TVec<W>::U (&both)[4]) noexcept
+{
+    typedef std::uint32_t Q __attribute__((vector_size(16)));
+    // f[i]: frame t+i's pairs, lane by lane (the low halves of the 64-bit values).
+    Q f[4];
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; ++i) {
+        const auto halves = __builtin_bit_cast(typename TVec<W>::H, both[i]);
+        if constexpr (W == 2)
+            f[i] = __builtin_shufflevector(halves, halves, 0, 2, 0, 2);
+        else
+            f[i] = __builtin_shufflevector(halves, halves, 0, 2, 4, 6);
+    }
+    // Lanes 0 and 1 (and 2 and 3) of frames t, t+1 and of t+2, t+3, then each lane's four.
+    const Q low01 = __builtin_shufflevector(f[0], f[1], 0, 4, 1, 5);
+    const Q low23 = __builtin_shufflevector(f[2], f[3], 0, 4, 1, 5);
+    Q lane[4] = {__builtin_shufflevector(low01, low23, 0, 1, 4, 5),
+                 __builtin_shufflevector(low01, low23, 2, 3, 6, 7)};
+    if constexpr (W == 4) {
+        const Q high01 = __builtin_shufflevector(f[0], f[1], 2, 6, 3, 7);
+        const Q high23 = __builtin_shufflevector(f[2], f[3], 2, 6, 3, 7);
+        lane[2] = __builtin_shufflevector(high01, high23, 0, 1, 4, 5);
+        lane[3] = __builtin_shufflevector(high01, high23, 2, 3, 6, 7);
+    }
+#pragma GCC unroll 4
+    for (int j = 0; j < W; ++j)
+        std::memcpy(a.Out + ((n * W + j) * CheckpointFrames + t) * 2, &lane[j], sizeof lane[j]);
+}
+
+// FillFreeLanesBody's pair of jobs on a stereo block, vectors n … N−1 of each: both jobs'
+// samples come from one load a lane. Written without lambdas, which the compiler may keep apart
+// and then build without the caller's instructions.
+// With Packed, the block written is stereo too (two values a frame), and each lane's four frames
+// go out in one store.
+template <int W, bool Packed, int n>
+[[gnu::always_inline]] inline void StereoLanes(TLaneState<W>& la, TLaneState<W>& lb,
+                                               const TLaneConstants<W>& c, typename TVec<W>::I& okA,
+                                               typename TVec<W>::I& okB) noexcept
+{
+    using D = typename TVec<W>::D;
+    using U = typename TVec<W>::U;
+    static_assert(CheckpointFrames % 4 == 0);
+    for (std::int64_t t = 0; t < CheckpointFrames; t += 4) {
+        D left[4];
+        D right[4];
+        StereoSamplesAt<W>(la, t, n, left, right);
+        U both[4];
+#pragma GCC unroll 4
+        for (int i = 0; i < 4; ++i) {
+            D roundedA;
+            D roundedB;
+            FreeLaneStepOf<W>(la, c, n, left[i], okA, roundedA);
+            FreeLaneStepOf<W>(lb, c, n, right[i], okB, roundedB);
+            if constexpr (Packed)
+                PairOf<W>(roundedA, roundedB, both[i]);
+            else
+                StorePairAt<W>(la, t + i, n, roundedA, roundedB);
+        }
+        if constexpr (Packed)
+            StoreStereoAt<W>(la, t, n, both);
+    }
+    if constexpr (n + 1 < TVec<W>::N)
+        StereoLanes<W, Packed, n + 1>(la, lb, c, okA, okB);
+}
+
+#endif
 
 // The section's coefficients and job's scale in every lane.
 template <int W>
@@ -321,15 +476,47 @@ template <int W>
     }
 }
 
+// How FreeLanes stores a job's values: one job alone; two whose values sit side by side in each
+// frame; two apart.
+enum class TFreeStores { Alone, Pair, Apart };
+
+// FillFreeLanesBody's loop for vectors n … N−1 of a (and b): one vector of each job at a time
+// through the whole stretch, so that the two recursions and the draws between them keep the
+// processor busy and fewer vectors live at once stay in registers. Written without lambdas, which
+// the compiler may keep apart and then build without the caller's instructions.
+template <int W, TFreeStores Stores, int n>
+[[gnu::always_inline]] inline void FreeLanes(TLaneState<W>& la, TLaneState<W>& lb,
+                                             const TLaneConstants<W>& c, typename TVec<W>::I& okA,
+                                             typename TVec<W>::I& okB) noexcept
+{
+    using D = typename TVec<W>::D;
+    for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
+        D roundedA;
+        FreeLaneStep(la, c, t, n, okA, roundedA);
+        if constexpr (Stores == TFreeStores::Alone) {
+            StoreAt<W>(la, t, n, roundedA);
+        } else {
+            D roundedB;
+            FreeLaneStep(lb, c, t, n, okB, roundedB);
+            if constexpr (Stores == TFreeStores::Pair) {
+                StorePairAt<W>(la, t, n, roundedA, roundedB);
+            } else {
+                StoreAt<W>(la, t, n, roundedA);
+                StoreAt<W>(lb, t, n, roundedB);
+            }
+        }
+    }
+    if constexpr (n + 1 < TVec<W>::N)
+        FreeLanes<W, Stores, n + 1>(la, lb, c, okA, okB);
+}
+
 // FillLanesBody in FreeLaneStep's steps, with a job whose lanes turn out to need the limits
 // (scarcely ever: the scale takes the largest value to full scale) filled again by
 // FillLanesBody.
 template <int W>
 [[gnu::always_inline]] inline void FillFreeLanesBody(const TLaneJob& a, const TLaneJob* b) noexcept
 {
-    using D = typename TVec<W>::D;
     using I = typename TVec<W>::I;
-    constexpr int N = TVec<W>::N;
     const TLaneConstants<W> c = ConstantsOf<W>(a);
     const auto all = [](const I& ok) {
         bool every = true;
@@ -341,13 +528,7 @@ template <int W>
     LoadLanes(a, la);
     I okA = I{} - 1;
     if (b == nullptr) {
-        Unrolled<N>([&](auto n) {
-            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-                D rounded;
-                FreeLaneStep(la, c, t, n, okA, rounded);
-                StoreAt<W>(la, t, n, rounded);
-            }
-        });
+        FreeLanes<W, TFreeStores::Alone, 0>(la, la, c, okA, okA);
         if (!all(okA))
             FillLanesBody<W>(a, nullptr);
         return;
@@ -355,29 +536,26 @@ template <int W>
     TLaneState<W> lb;
     LoadLanes(*b, lb);
     I okB = okA;
-    // One vector of each job at a time through the whole stretch: the two recursions and the
-    // draws between them keep the processor busy, and fewer vectors live at once stay in
-    // registers.
     if (b->Out == a.Out + 1 && b->Stride == a.Stride) {
-        Unrolled<N>([&](auto n) {
-            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-                D roundedA;
-                D roundedB;
-                FreeLaneStep(la, c, t, n, okA, roundedA);
-                FreeLaneStep(lb, c, t, n, okB, roundedB);
-                StorePairAt<W>(la, t, n, roundedA, roundedB);
+#if defined(__x86_64__)
+        // A stereo block read from a file: both jobs' samples come from one load a lane.
+        if constexpr (W == 2 || W == 4) {
+            if (a.InStride == 2 && b->InStride == 2 && b->In == a.In + 1) {
+                if (a.Stride == 2)
+                    StereoLanes<W, true, 0>(la, lb, c, okA, okB);
+                else
+                    StereoLanes<W, false, 0>(la, lb, c, okA, okB);
+                if (!all(okA))
+                    FillLanesBody<W>(a, nullptr);
+                if (!all(okB))
+                    FillLanesBody<W>(*b, nullptr);
+                return;
             }
-        });
+        }
+#endif
+        FreeLanes<W, TFreeStores::Pair, 0>(la, lb, c, okA, okB);
     } else {
-        Unrolled<N>([&](auto n) {
-            for (std::int64_t t = 0; t < CheckpointFrames; ++t) {
-                D rounded;
-                FreeLaneStep(la, c, t, n, okA, rounded);
-                StoreAt<W>(la, t, n, rounded);
-                FreeLaneStep(lb, c, t, n, okB, rounded);
-                StoreAt<W>(lb, t, n, rounded);
-            }
-        });
+        FreeLanes<W, TFreeStores::Apart, 0>(la, lb, c, okA, okB);
     }
     if (!all(okA))
         FillLanesBody<W>(a, nullptr);

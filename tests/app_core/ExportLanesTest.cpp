@@ -100,6 +100,9 @@ TEST(ExportLanes, EveryPathGivesTheBitsOfOneSampleAtATime)
         {&unstable, std::numeric_limits<double>::infinity(), 2, false, 1.0, 0},
         {&negativeZeros, 1e-3, 3, false, -2.0, 0},
         {&stable, 0.05, 3, true, 3000.0, 0, 2},
+        {&stable, 0.05, 3, true, 3000.0, 0},
+        // A stereo block from a file with no value beyond the limits: the pair's fast path.
+        {&stable, 0.05, 2, true, 3000.0, 0},
     };
     // Jobs whose values all lie within the limits, and jobs with some beyond, side by side.
     bool sawFree = false;

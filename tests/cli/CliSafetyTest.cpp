@@ -225,19 +225,24 @@ TEST(CliSafety, ConvertWritesIntoAPipeThroughDevStdout)
     EXPECT_EQ(process.readAllStandardOutput(), Contents(dir.filePath("out.wav")));
 }
 
-// A mistyped command is a usage error; only an existing file goes to the window (which here,
-// without a display, says it has none).
+// A mistyped command is a usage error; only an existing file goes to the window program (which
+// here, without a display, says it has none). A copy of the command-line program with no window
+// program beside it or installed says so.
 TEST(CliSafety, AFirstWordThatIsNeitherACommandNorAFileIsAnUnknownCommand)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(name);
-    for (const auto& [word, code, says] :
-         {std::tuple{QString("exprot"), 2, "unknown command 'exprot'"},
-          std::tuple{Fixture("pcm16-stereo.wav"), 1, "no display"}}) {
+    QTemporaryDir dir;
+    const QString alone = dir.filePath("kavrel");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KAVREL_EXE), alone));
+    for (const auto& [program, word, code, says] :
+         {std::tuple{QStringLiteral(KAVREL_EXE), QString("exprot"), 2, "unknown command 'exprot'"},
+          std::tuple{QStringLiteral(KAVREL_EXE), Fixture("pcm16-stereo.wav"), 1, "no display"},
+          std::tuple{alone, Fixture("pcm16-stereo.wav"), 1, "cannot start the window program"}}) {
         QProcess process;
         process.setProcessEnvironment(env);
-        process.start(QStringLiteral(KAVREL_EXE), {word, "a.wav", "b.wav"});
+        process.start(program, {word, "a.wav", "b.wav"});
         ASSERT_TRUE(process.waitForFinished(60000));
         const QString err = QString::fromLocal8Bit(process.readAllStandardError());
         EXPECT_EQ(process.exitCode(), code) << err.toStdString();
