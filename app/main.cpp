@@ -24,6 +24,13 @@ int RunWindows(char** argv)
     char self[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
     std::string dir = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
+    if (dir.empty() || dir.front() != '/') {
+        // Never a program of that name from the working folder.
+        std::fputs("kavrel: cannot find the window program: where kavrel lies is unknown "
+                   "(/proc/self/exe)\n",
+                   stderr);
+        return kavrel::cli::ExitFailure;
+    }
     dir.erase(dir.find_last_of('/') + 1);
     std::string program;
     for (const char* place : {"kavrel-window", KAVREL_WINDOW_PROGRAM}) {
