@@ -33,7 +33,8 @@ private:
     int m_factor;
     std::size_t m_taps;         // of each phase: 12 at four times, 24 at twice
     std::vector<float> m_coefs; // the phases' coefficients folded for pairs of taps
-    std::vector<float> m_input; // the last (m_taps − 1) · channels values, then the block's
+    // The last (m_taps − 1) · channels values, then the block's, as floats of the 16-bit values.
+    std::vector<float> m_input;
     const TPeakPath* m_path;
     double m_peak = 0.0;
 };
