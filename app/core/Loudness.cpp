@@ -21,10 +21,12 @@ namespace {
 
 // Frames handed to the meter at a time when a loaded sound is interleaved for it.
 constexpr std::size_t InterleaveFrames = 16384;
-// Slots of blocks handed on to the meter's thread and not yet measured, and the values that make
-// a slot full.
+// Slots of blocks handed on to the meter's thread and not yet measured, the values that make
+// a slot full, and the values a slot holds: room for a block of a file's reader after less than
+// a full slot.
 constexpr std::size_t QueuedSlots = 4;
 constexpr std::size_t SlotValues = 1 << 19;
+constexpr std::size_t SlotRoom = 2 * SlotValues;
 // The rates the measure takes, in Hz, and its channels.
 constexpr std::int32_t LowestRate = 16;
 constexpr std::int32_t HighestRate = 2822400;
@@ -107,7 +109,14 @@ struct TLoudnessMeter::TState {
     TTruePeak TruePeak;
     std::mutex Lock;
     std::condition_variable Changed;
-    std::vector<std::vector<std::int16_t>> Queue{QueuedSlots};
+    struct TSlot {
+        std::unique_ptr<std::int16_t[]> Values =
+            std::make_unique_for_overwrite<std::int16_t[]>(SlotRoom);
+        std::size_t Size = 0;
+        std::span<const std::int16_t> Block() const { return {Values.get(), Size}; }
+    };
+    std::size_t Channels;
+    TSlot Queue[QueuedSlots];
     std::size_t Filled = 0;    // slots handed on
     std::size_t Measured[2]{}; // slots each thread has measured
     bool Closed = false;       // no more blocks come
@@ -116,7 +125,8 @@ struct TLoudnessMeter::TState {
     std::thread Threads[2];
 
     TState(std::int32_t channels, std::int32_t rate)
-        : Weighting(channels, rate), TruePeak(channels, rate)
+        : Weighting(channels, rate), TruePeak(channels, rate),
+          Channels(static_cast<std::size_t>(channels))
     {
         Threads[0] = std::thread([this] { Measure(0); });
         try {
@@ -138,14 +148,30 @@ struct TLoudnessMeter::TState {
     TState& operator=(const TState&) = delete;
 
     // The slot being filled is not the threads' until Filled counts it.
-    std::vector<std::int16_t>& Filling() { return Queue[Filled % QueuedSlots]; }
+    TSlot& Filling() { return Queue[Filled % QueuedSlots]; }
+    // Whole frames that still fit in the slot being filled; never none, as a slot is handed on
+    // once it holds SlotValues.
+    std::size_t Room() { return (SlotRoom - Filling().Size) / Channels * Channels; }
+
+    std::span<std::int16_t> Place(std::size_t values)
+    {
+        TSlot& slot = Filling();
+        return {slot.Values.get() + slot.Size, std::min(values, Room())};
+    }
 
     void Add(std::span<const std::int16_t> block)
     {
-        std::vector<std::int16_t>& slot = Filling();
-        slot.insert(slot.end(), block.begin(), block.end());
-        if (slot.size() >= SlotValues)
-            HandOn();
+        while (!block.empty()) {
+            TSlot& slot = Filling();
+            std::int16_t* end = slot.Values.get() + slot.Size;
+            const std::size_t count = std::min(block.size(), Room());
+            if (block.data() != end)
+                std::copy_n(block.data(), count, end);
+            slot.Size += count;
+            block = block.subspan(count);
+            if (slot.Size >= SlotValues)
+                HandOn();
+        }
     }
 
     // Hands the slot being filled to the threads, and waits for the next one to be free.
@@ -157,7 +183,7 @@ struct TLoudnessMeter::TState {
         Changed.wait(lock,
                      [&] { return Filled - std::min(Measured[0], Measured[1]) < QueuedSlots; });
         lock.unlock();
-        Filling().clear();
+        Filling().Size = 0;
     }
 
     void Measure(int which) noexcept
@@ -167,7 +193,8 @@ struct TLoudnessMeter::TState {
             Changed.wait(lock, [&] { return Measured[which] < Filled || Closed; });
             if (Measured[which] == Filled || Abandoned)
                 return;
-            const std::vector<std::int16_t>& block = Queue[Measured[which] % QueuedSlots];
+            const std::span<const std::int16_t> block =
+                Queue[Measured[which] % QueuedSlots].Block();
             lock.unlock();
             bool failed = false;
             try {
@@ -192,7 +219,7 @@ struct TLoudnessMeter::TState {
             const std::lock_guard lock(Lock);
             if (Closed)
                 return;
-            if (!Filling().empty())
+            if (Filling().Size != 0)
                 ++Filled;
             Closed = true;
         }
@@ -223,6 +250,11 @@ void TLoudnessMeter::Add(std::span<const std::int16_t> interleaved)
     } catch (const std::bad_alloc&) {
         throw ELoudnessError("Loudness measurement ran out of memory");
     }
+}
+
+std::span<std::int16_t> TLoudnessMeter::Place(std::size_t values)
+{
+    return m_state->Place(values);
 }
 
 TLoudness TLoudnessMeter::Result() const
@@ -302,19 +334,28 @@ std::string FileAnalysisText(const std::string& path, std::string* warning)
 {
     // The levels are summed on this thread as the blocks are read, the loudness measured on the
     // meter's own.
+    // A wave file's values are read or decoded straight into the meter's queue.
     std::unique_ptr<TLoudnessMeter> meter;
     std::optional<std::string> refused;
-    const std::vector<TChannelLevels> levels = AnalyzeFileLevels(
-        path, warning, [&](const TWavScanFormat& format, std::span<const std::int16_t> block) {
-            if (!meter && !refused) {
-                try {
-                    meter = std::make_unique<TLoudnessMeter>(format.Channels, format.SampleRate);
-                } catch (const ELoudnessError& e) {
-                    refused = std::string("Loudness: ") + e.what() + "   ";
-                }
+    const auto ready = [&](const TWavScanFormat& format) {
+        if (!meter && !refused) {
+            try {
+                meter = std::make_unique<TLoudnessMeter>(format.Channels, format.SampleRate);
+            } catch (const ELoudnessError& e) {
+                refused = std::string("Loudness: ") + e.what() + "   ";
             }
-            if (meter)
-                meter->Add(block);
+        }
+        return meter.get();
+    };
+    const std::vector<TChannelLevels> levels = AnalyzeFileLevels(
+        path, warning,
+        [&](const TWavScanFormat& format, std::span<const std::int16_t> block) {
+            if (TLoudnessMeter* m = ready(format))
+                m->Add(block);
+        },
+        [&](const TWavScanFormat& format, std::size_t values) {
+            TLoudnessMeter* m = ready(format);
+            return m != nullptr ? m->Place(values) : std::span<std::int16_t>();
         });
     const std::string loudness = refused ? *refused : *MeasuredText([&] {
         return std::optional<TLoudness>(
