@@ -102,35 +102,49 @@ double LoudnessRange(const std::vector<double>& segments, std::size_t segmentFra
 
 // The K-weighting and the true peak each run on a thread of the meter's own, taking the blocks
 // from a short queue that Add fills. Blocks are gathered into slots of about a megabyte before
-// they are handed on, so that the threads seldom wait for each other; with the caller's, three
-// threads share the processor's cores as each one's work allows.
+// they are handed on, so that the threads seldom wait for each other. The K-weighting takes the
+// slots in turn; the true peak of a slot needs only the few frames before it, kept with the slot,
+// so any thread takes the next slot's when it has nothing else to do: the K-weighting's thread
+// once it has caught up, and the caller's while the queue is full. With the caller's, three
+// threads then keep the processor's cores busy, however their work is shared out.
 struct TLoudnessMeter::TState {
-    TKWeighting Weighting;
-    TTruePeak TruePeak;
-    std::mutex Lock;
-    std::condition_variable Changed;
+    // Threads that take slots' true peaks: the K-weighting's, the true peak's and the caller's.
+    enum TWho { WeightingThread, PeakThread, Caller };
+
     struct TSlot {
         std::unique_ptr<std::int16_t[]> Values =
             std::make_unique_for_overwrite<std::int16_t[]>(SlotRoom);
         std::size_t Size = 0;
+        std::vector<std::int16_t> Before; // the values before the slot that its true peak takes
+        bool PeakDone = false;
         std::span<const std::int16_t> Block() const { return {Values.get(), Size}; }
     };
+
+    TKWeighting Weighting;
+    TTruePeak TruePeaks[3]; // each taker's
     std::size_t Channels;
+    std::vector<std::int16_t> Tail; // the last values handed on, as many as Before holds
+    std::mutex Lock;
+    std::condition_variable Changed;
     TSlot Queue[QueuedSlots];
     std::size_t Filled = 0;    // slots handed on
-    std::size_t Measured[2]{}; // slots each thread has measured
+    std::size_t Weighed = 0;   // slots K-weighted
+    std::size_t PeakTaken = 0; // slots whose true peak a thread has taken on
+    std::size_t PeaksDone = 0; // slots whose true peak is done, those before included
     bool Closed = false;       // no more blocks come
     bool Abandoned = false;    // the figures are not wanted
     bool OutOfMemory = false;
     std::thread Threads[2];
 
     TState(std::int32_t channels, std::int32_t rate)
-        : Weighting(channels, rate), TruePeak(channels, rate),
-          Channels(static_cast<std::size_t>(channels))
+        : Weighting(channels, rate), TruePeaks{{channels, rate},
+                                               {channels, rate},
+                                               {channels, rate}},
+          Channels(static_cast<std::size_t>(channels)), Tail(TruePeaks[0].HistoryValues(), 0)
     {
-        Threads[0] = std::thread([this] { Measure(0); });
+        Threads[0] = std::thread([this] { Measure(WeightingThread); });
         try {
-            Threads[1] = std::thread([this] { Measure(1); });
+            Threads[1] = std::thread([this] { Measure(PeakThread); });
         } catch (...) {
             Finish();
             throw;
@@ -174,41 +188,92 @@ struct TLoudnessMeter::TState {
         }
     }
 
-    // Hands the slot being filled to the threads, and waits for the next one to be free.
+    // Gives the slot being filled the values before it, and keeps its own last ones for the next.
+    void Seal()
+    {
+        TSlot& slot = Filling();
+        slot.Before = Tail;
+        const std::size_t kept = Tail.size();
+        const std::size_t size = slot.Size;
+        if (size < kept)
+            std::move(Tail.begin() + static_cast<std::ptrdiff_t>(size), Tail.end(), Tail.begin());
+        const std::size_t from = size < kept ? 0 : size - kept;
+        std::copy(slot.Values.get() + from, slot.Values.get() + size,
+                  Tail.end() - static_cast<std::ptrdiff_t>(size - from));
+    }
+
+    // Hands the slot being filled to the threads, and takes true peaks until the next one is
+    // free.
     void HandOn()
     {
+        Seal();
         std::unique_lock lock(Lock);
         ++Filled;
         Changed.notify_all();
-        Changed.wait(lock,
-                     [&] { return Filled - std::min(Measured[0], Measured[1]) < QueuedSlots; });
+        while (Filled - std::min(Weighed, PeaksDone) >= QueuedSlots) {
+            if (PeakTaken < Filled)
+                TakePeak(lock, Caller);
+            else
+                Changed.wait(lock);
+        }
         lock.unlock();
         Filling().Size = 0;
     }
 
-    void Measure(int which) noexcept
+    // Measures the true peak of the next slot with taker who's meter, the lock held on entry and
+    // on return.
+    void TakePeak(std::unique_lock<std::mutex>& lock, TWho who) noexcept
+    {
+        TSlot& slot = Queue[PeakTaken % QueuedSlots];
+        ++PeakTaken;
+        lock.unlock();
+        const bool done = Guarded([&] {
+            TruePeaks[who].Restart(slot.Before);
+            TruePeaks[who].Add(slot.Block());
+        });
+        lock.lock();
+        OutOfMemory = OutOfMemory || !done;
+        slot.PeakDone = true;
+        for (; PeaksDone < PeakTaken && Queue[PeaksDone % QueuedSlots].PeakDone; ++PeaksDone)
+            Queue[PeaksDone % QueuedSlots].PeakDone = false;
+        Changed.notify_all();
+    }
+
+    // Runs work; false when it ran out of memory.
+    template <class TWork> static bool Guarded(const TWork& work) noexcept
+    {
+        try {
+            work();
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+
+    // The K-weighting's thread weighs each slot in turn and takes true peaks while it waits; the
+    // true peak's takes them.
+    void Measure(TWho who) noexcept
     {
         std::unique_lock lock(Lock);
         for (;;) {
-            Changed.wait(lock, [&] { return Measured[which] < Filled || Closed; });
-            if (Measured[which] == Filled || Abandoned)
+            const bool weigh = who == WeightingThread && Weighed < Filled;
+            if (Abandoned)
                 return;
-            const std::span<const std::int16_t> block =
-                Queue[Measured[which] % QueuedSlots].Block();
-            lock.unlock();
-            bool failed = false;
-            try {
-                if (which == 0)
-                    Weighting.Add(block);
-                else
-                    TruePeak.Add(block);
-            } catch (const std::bad_alloc&) {
-                failed = true;
+            if (weigh) {
+                const std::span<const std::int16_t> block = Queue[Weighed % QueuedSlots].Block();
+                lock.unlock();
+                const bool done = Guarded([&] { Weighting.Add(block); });
+                lock.lock();
+                OutOfMemory = OutOfMemory || !done;
+                ++Weighed;
+                Changed.notify_all();
+            } else if (PeakTaken < Filled) {
+                TakePeak(lock, who);
+            } else if (Closed) {
+                return;
+            } else {
+                Changed.wait(lock);
             }
-            lock.lock();
-            OutOfMemory = OutOfMemory || failed;
-            ++Measured[which];
-            Changed.notify_all();
         }
     }
 
@@ -219,14 +284,21 @@ struct TLoudnessMeter::TState {
             const std::lock_guard lock(Lock);
             if (Closed)
                 return;
-            if (Filling().Size != 0)
-                ++Filled;
             Closed = true;
+            if (Filling().Size != 0) {
+                Seal();
+                ++Filled;
+            }
         }
         Changed.notify_all();
         for (std::thread& t : Threads)
             if (t.joinable())
                 t.join();
+    }
+
+    double TruePeak() const
+    {
+        return std::max({TruePeaks[0].Peak(), TruePeaks[1].Peak(), TruePeaks[2].Peak()});
     }
 };
 
@@ -271,7 +343,7 @@ TLoudness TLoudnessMeter::Result() const
     TLoudness r;
     r.Integrated = IntegratedLoudness(w.Segments(), w.SegmentFrames());
     r.Range = LoudnessRange(w.Segments(), w.SegmentFrames());
-    r.TruePeak = m_state->TruePeak.Peak();
+    r.TruePeak = m_state->TruePeak();
     return r;
 }
 

@@ -307,6 +307,17 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
     }
 }
 
+void TTruePeak::Restart(std::span<const std::int16_t> before)
+{
+    const std::size_t kept = HistoryValues();
+    const std::size_t given = std::min(kept, before.size());
+    m_input.resize(kept);
+    std::fill(m_input.begin(), m_input.end() - static_cast<std::ptrdiff_t>(given), 0.0f);
+    std::transform(before.end() - static_cast<std::ptrdiff_t>(given), before.end(),
+                   m_input.end() - static_cast<std::ptrdiff_t>(given),
+                   [](std::int16_t v) { return static_cast<float>(v); });
+}
+
 void TTruePeak::Add(std::span<const std::int16_t> interleaved)
 {
     const std::size_t frames = interleaved.size() / m_channels;

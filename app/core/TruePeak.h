@@ -23,6 +23,11 @@ public:
 
     // Interleaved 16-bit values, whole frames; blocks follow on from one another.
     void Add(std::span<const std::int16_t> interleaved);
+    // The next block follows on from before instead, the last values added before it: whole
+    // frames, silence before them when they are fewer than HistoryValues. The peak so far stays.
+    void Restart(std::span<const std::int16_t> before);
+    // The values before a block that its figures take: (taps − 1) frames.
+    std::size_t HistoryValues() const { return (m_taps - 1) * m_channels; }
     // The largest over the channels so far, as a fraction of full scale (32768).
     double Peak() const { return m_peak; }
     // Values computed for each sample: 1 (no oversampling), 2 or 4.
