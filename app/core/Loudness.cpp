@@ -27,6 +27,10 @@ constexpr std::size_t InterleaveFrames = 16384;
 constexpr std::size_t QueuedSlots = 4;
 constexpr std::size_t SlotValues = 1 << 19;
 constexpr std::size_t SlotRoom = 2 * SlotValues;
+// Frames of a slot weighed and then measured for the true peak at a time on one thread, while
+// they are in the cache: a whole number of the true peak's blocks, so that its figures are those
+// of the slot in one go.
+constexpr std::size_t FusedFrames = 8 * TTruePeak::BlockFrames;
 // The rates the measure takes, in Hz, and its channels.
 constexpr std::int32_t LowestRate = 16;
 constexpr std::int32_t HighestRate = 2822400;
@@ -104,9 +108,11 @@ double LoudnessRange(const std::vector<double>& segments, std::size_t segmentFra
 // from a short queue that Add fills. Blocks are gathered into slots of about a megabyte before
 // they are handed on, so that the threads seldom wait for each other. The K-weighting takes the
 // slots in turn; the true peak of a slot needs only the few frames before it, kept with the slot,
-// so any thread takes the next slot's when it has nothing else to do: the K-weighting's thread
-// once it has caught up, and the caller's while the queue is full. With the caller's, three
-// threads then keep the processor's cores busy, however their work is shared out.
+// so any thread may take a slot's: the K-weighting's thread takes the peak of the slot it weighs
+// whenever no other thread has, along with the weighting while the values are at hand in the
+// cache, and any slot's once it has caught up; the true peak's thread, and the caller's while the
+// queue is full, take those of the slots further on. With the caller's, three threads then keep
+// the processor's cores busy, however their work is shared out.
 struct TLoudnessMeter::TState {
     // Threads that take slots' true peaks: the K-weighting's, the true peak's and the caller's.
     enum TWho { WeightingThread, PeakThread, Caller };
@@ -116,6 +122,7 @@ struct TLoudnessMeter::TState {
             std::make_unique_for_overwrite<std::int16_t[]>(SlotRoom);
         std::size_t Size = 0;
         std::vector<std::int16_t> Before; // the values before the slot that its true peak takes
+        bool PeakTaken = false;
         bool PeakDone = false;
         std::span<const std::int16_t> Block() const { return {Values.get(), Size}; }
     };
@@ -129,7 +136,6 @@ struct TLoudnessMeter::TState {
     TSlot Queue[QueuedSlots];
     std::size_t Filled = 0;    // slots handed on
     std::size_t Weighed = 0;   // slots K-weighted
-    std::size_t PeakTaken = 0; // slots whose true peak a thread has taken on
     std::size_t PeaksDone = 0; // slots whose true peak is done, those before included
     bool Closed = false;       // no more blocks come
     bool Abandoned = false;    // the figures are not wanted
@@ -211,8 +217,8 @@ struct TLoudnessMeter::TState {
         ++Filled;
         Changed.notify_all();
         while (Filled - std::min(Weighed, PeaksDone) >= QueuedSlots) {
-            if (PeakTaken < Filled)
-                TakePeak(lock, Caller);
+            if (const std::size_t next = NextPeak(Caller); next < Filled)
+                TakePeak(lock, next, Caller);
             else
                 Changed.wait(lock);
         }
@@ -220,12 +226,34 @@ struct TLoudnessMeter::TState {
         Filling().Size = 0;
     }
 
-    // Measures the true peak of the next slot with taker who's meter, the lock held on entry and
-    // on return.
-    void TakePeak(std::unique_lock<std::mutex>& lock, TWho who) noexcept
+    // The first slot whose true peak who may take, Filled when there is none. The two slots the
+    // K-weighting is at are left to its thread, unless that is who asks.
+    std::size_t NextPeak(TWho who) const
     {
-        TSlot& slot = Queue[PeakTaken % QueuedSlots];
-        ++PeakTaken;
+        const std::size_t from =
+            who == WeightingThread ? PeaksDone : std::max(PeaksDone, Weighed + 2);
+        for (std::size_t s = from; s < Filled; ++s)
+            if (!Queue[s % QueuedSlots].PeakTaken)
+                return s;
+        return Filled;
+    }
+
+    // Marks slot s's true peak done, the lock held.
+    void PeakFinished(std::size_t s)
+    {
+        Queue[s % QueuedSlots].PeakDone = true;
+        for (; PeaksDone < Filled && Queue[PeaksDone % QueuedSlots].PeakDone; ++PeaksDone) {
+            Queue[PeaksDone % QueuedSlots].PeakTaken = false;
+            Queue[PeaksDone % QueuedSlots].PeakDone = false;
+        }
+    }
+
+    // Measures the true peak of slot s with taker who's meter, the lock held on entry and on
+    // return.
+    void TakePeak(std::unique_lock<std::mutex>& lock, std::size_t s, TWho who) noexcept
+    {
+        TSlot& slot = Queue[s % QueuedSlots];
+        slot.PeakTaken = true;
         lock.unlock();
         const bool done = Guarded([&] {
             TruePeaks[who].Restart(slot.Before);
@@ -233,9 +261,40 @@ struct TLoudnessMeter::TState {
         });
         lock.lock();
         OutOfMemory = OutOfMemory || !done;
-        slot.PeakDone = true;
-        for (; PeaksDone < PeakTaken && Queue[PeaksDone % QueuedSlots].PeakDone; ++PeaksDone)
-            Queue[PeaksDone % QueuedSlots].PeakDone = false;
+        PeakFinished(s);
+        Changed.notify_all();
+    }
+
+    // Weighs the next slot, and takes its true peak too when no other thread has, a part of
+    // the slot at a time; the lock held on entry and on return.
+    void Weigh(std::unique_lock<std::mutex>& lock) noexcept
+    {
+        TSlot& slot = Queue[Weighed % QueuedSlots];
+        // A slot's flags are cleared, for the slot that comes next in its place, once its true
+        // peak and those before it are done.
+        const bool peak = Weighed >= PeaksDone && !slot.PeakTaken;
+        if (peak)
+            slot.PeakTaken = true;
+        lock.unlock();
+        const std::span<const std::int16_t> block = slot.Block();
+        const std::size_t part = FusedFrames * Channels;
+        TTruePeak& meter = TruePeaks[WeightingThread];
+        const bool done = Guarded([&] {
+            if (peak)
+                meter.Restart(slot.Before);
+            for (std::size_t at = 0; at < block.size(); at += part) {
+                const std::span<const std::int16_t> piece =
+                    block.subspan(at, std::min(part, block.size() - at));
+                Weighting.Add(piece);
+                if (peak)
+                    meter.Add(piece);
+            }
+        });
+        lock.lock();
+        OutOfMemory = OutOfMemory || !done;
+        if (peak)
+            PeakFinished(Weighed);
+        ++Weighed;
         Changed.notify_all();
     }
 
@@ -251,24 +310,18 @@ struct TLoudnessMeter::TState {
     }
 
     // The K-weighting's thread weighs each slot in turn and takes true peaks while it waits; the
-    // true peak's takes them.
+    // true peak's takes those of the slots further on.
     void Measure(TWho who) noexcept
     {
         std::unique_lock lock(Lock);
         for (;;) {
-            const bool weigh = who == WeightingThread && Weighed < Filled;
             if (Abandoned)
                 return;
-            if (weigh) {
-                const std::span<const std::int16_t> block = Queue[Weighed % QueuedSlots].Block();
-                lock.unlock();
-                const bool done = Guarded([&] { Weighting.Add(block); });
-                lock.lock();
-                OutOfMemory = OutOfMemory || !done;
-                ++Weighed;
-                Changed.notify_all();
-            } else if (PeakTaken < Filled) {
-                TakePeak(lock, who);
+            const std::size_t next = NextPeak(who);
+            if (who == WeightingThread && Weighed < Filled) {
+                Weigh(lock);
+            } else if (next < Filled) {
+                TakePeak(lock, next, who);
             } else if (Closed) {
                 return;
             } else {

@@ -25,9 +25,8 @@ struct TPeakPath {
 
 namespace {
 
-constexpr std::size_t Length = 48;        // taps of the interpolator over all its phases
-constexpr double KaiserBeta = 7.0;        // the window's trade of ripple against width
-constexpr std::size_t BlockFrames = 2048; // frames of a channel done at a time
+constexpr std::size_t Length = 48; // taps of the interpolator over all its phases
+constexpr double KaiserBeta = 7.0; // the window's trade of ripple against width
 
 // The modified Bessel function of the first kind, order 0, by its series.
 double BesselI0(double x)

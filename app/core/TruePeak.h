@@ -17,6 +17,9 @@ struct TPeakPath;
 
 class TTruePeak {
 public:
+    // Frames filtered at a time: blocks added are cut into these from their start.
+    static constexpr std::size_t BlockFrames = 2048;
+
     // channels >= 1, rate > 0. KAVREL_SIMD=avx2 or base in the environment starts the choice of
     // vector path there.
     TTruePeak(std::int32_t channels, std::int32_t rate);

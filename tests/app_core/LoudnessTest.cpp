@@ -272,7 +272,7 @@ TEST(Loudness, MeterGivesTheSameFiguresHoweverItIsFed)
         for (const int channels : {2, 8, 64}) {
             ::setenv("KAVREL_SIMD", path.c_str(), 1);
             const auto n = static_cast<std::size_t>(channels);
-            const std::vector<std::int16_t> values = Noise((3 << 20) / n * n, 20000, 5);
+            const std::vector<std::int16_t> values = Noise((8 << 20) / n * n, 20000, 5);
             TLoudnessMeter whole(channels, 96000);
             whole.Add(values);
             TLoudnessMeter placed(channels, 96000);
