@@ -12,11 +12,7 @@
 #include <optional>
 #include <span>
 
-#include "app/core/SimdChoice.h"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
+#if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -201,64 +197,7 @@ std::size_t AddEightChannels(std::span<const std::int16_t> s, std::vector<TIntAc
 #endif
 }
 
-#if defined(__x86_64__)
-// AddEightChannels four frames at a time: each 128-bit half does as the SSE2 loop does, the
-// first half with frames 0 and 2, the second with frames 1 and 3.
-[[gnu::target("avx2")]] std::size_t AddEightChannelsAvx2(std::span<const std::int16_t> s,
-                                                         std::vector<TIntAccum>& acc)
-{
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i sums[4] = {zero, zero, zero, zero}; // channels 0 and 1, 2 and 3, 4 and 5, 6 and 7
-    __m256i vlo = zero;
-    __m256i vhi = zero;
-    std::size_t i = 0;
-    for (; i + 32 <= s.size(); i += 32) {
-        __m256i a;
-        __m256i b;
-        std::memcpy(&a, s.data() + i, sizeof a);
-        std::memcpy(&b, s.data() + i + 16, sizeof b);
-        const __m256i low = _mm256_unpacklo_epi16(a, b);
-        const __m256i high = _mm256_unpackhi_epi16(a, b);
-        const __m256i sqLow = _mm256_madd_epi16(low, low);
-        const __m256i sqHigh = _mm256_madd_epi16(high, high);
-        sums[0] = _mm256_add_epi64(sums[0], _mm256_unpacklo_epi32(sqLow, zero));
-        sums[1] = _mm256_add_epi64(sums[1], _mm256_unpackhi_epi32(sqLow, zero));
-        sums[2] = _mm256_add_epi64(sums[2], _mm256_unpacklo_epi32(sqHigh, zero));
-        sums[3] = _mm256_add_epi64(sums[3], _mm256_unpackhi_epi32(sqHigh, zero));
-        vlo = _mm256_min_epi16(vlo, _mm256_min_epi16(a, b));
-        vhi = _mm256_max_epi16(vhi, _mm256_max_epi16(a, b));
-    }
-    std::array<std::int16_t, 16> los{};
-    std::array<std::int16_t, 16> his{};
-    std::memcpy(los.data(), &vlo, sizeof vlo);
-    std::memcpy(his.data(), &vhi, sizeof vhi);
-    for (std::size_t c = 0; c < 8; ++c) {
-        std::array<std::uint64_t, 4> part{};
-        std::memcpy(part.data(), &sums[c / 2], sizeof part);
-        acc[c].SumSquares += part[c % 2] + part[2 + c % 2];
-        acc[c].Lo = std::min<std::int32_t>({acc[c].Lo, los[c], los[8 + c]});
-        acc[c].Hi = std::max<std::int32_t>({acc[c].Hi, his[c], his[8 + c]});
-    }
-    return i + AddEightChannels(s.subspan(i), acc);
-}
-#endif
-
-// The eight-channel sums' paths, fastest first.
-struct TEightPath {
-    const char* Name;
-    bool (*Supported)() noexcept;
-    std::size_t (*Add)(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc);
-};
-constexpr TEightPath EightPaths[] = {
-#if defined(__x86_64__)
-    {"avx2", &detail::HasAvx2Fma, &AddEightChannelsAvx2},
-#endif
-    {"base", &detail::AnyProcessor, &AddEightChannels},
-};
-
-// eight: the eight-channel sums' path.
-void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc,
-                    const TEightPath& eight)
+void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc)
 {
     const std::size_t n = acc.size();
     std::size_t i = 0;
@@ -302,7 +241,7 @@ void AddInterleaved(std::span<const std::int16_t> s, std::vector<TIntAccum>& acc
     }
 #endif
     if (n == 8)
-        i = eight.Add(s, acc);
+        i = AddEightChannels(s, acc);
     else if (n > 2)
         i = AddInterleavedWide(s, acc);
     if (n == 1) {
@@ -337,14 +276,13 @@ TChannelLevels ToLevels(std::uint64_t sumSquares, std::int32_t peakAbs, std::int
 class TLevelSums {
 public:
     explicit TLevelSums(std::int32_t channels)
-        : m_sums(static_cast<std::size_t>(std::max(channels, 1))),
-          m_eight(detail::PickSimdPath(std::span<const TEightPath>(EightPaths)))
+        : m_sums(static_cast<std::size_t>(std::max(channels, 1)))
     {
     }
     // Whole frames.
     void Add(std::span<const std::int16_t> interleaved)
     {
-        AddInterleaved(interleaved, m_sums, m_eight);
+        AddInterleaved(interleaved, m_sums);
         m_values += static_cast<std::int64_t>(interleaved.size());
     }
     std::int64_t Frames() const { return m_values / static_cast<std::int64_t>(m_sums.size()); }
@@ -359,7 +297,6 @@ public:
 
 private:
     std::vector<TIntAccum> m_sums;
-    const TEightPath& m_eight;
     std::int64_t m_values = 0;
 };
 
