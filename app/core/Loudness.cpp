@@ -148,6 +148,9 @@ struct TLoudnessMeter::TState {
                                                {channels, rate}},
           Channels(static_cast<std::size_t>(channels)), Tail(TruePeaks[0].HistoryValues(), 0)
     {
+        // Sized once, so that Seal need not allocate.
+        for (TSlot& slot : Queue)
+            slot.Before.resize(Tail.size());
         Threads[0] = std::thread([this] { Measure(WeightingThread); });
         try {
             Threads[1] = std::thread([this] { Measure(PeakThread); });
@@ -195,10 +198,10 @@ struct TLoudnessMeter::TState {
     }
 
     // Gives the slot being filled the values before it, and keeps its own last ones for the next.
-    void Seal()
+    void Seal() noexcept
     {
         TSlot& slot = Filling();
-        slot.Before = Tail;
+        std::copy(Tail.begin(), Tail.end(), slot.Before.begin());
         const std::size_t kept = Tail.size();
         const std::size_t size = slot.Size;
         if (size < kept)
@@ -226,8 +229,8 @@ struct TLoudnessMeter::TState {
         Filling().Size = 0;
     }
 
-    // The first slot whose true peak who may take, Filled when there is none. The two slots the
-    // K-weighting is at are left to its thread, unless that is who asks.
+    // The first slot whose true peak who may take, Filled when there is none. The slot the
+    // K-weighting is at and the next are left to its thread, unless that is who asks.
     std::size_t NextPeak(TWho who) const
     {
         const std::size_t from =
@@ -458,8 +461,7 @@ std::optional<std::string> LoudnessText(const TWav& sound, const TLoudnessProgre
 std::string FileAnalysisText(const std::string& path, std::string* warning)
 {
     // The levels are summed on this thread as the blocks are read, the loudness measured on the
-    // meter's own.
-    // A wave file's values are read or decoded straight into the meter's queue.
+    // meter's own; a wave file's values are read or decoded straight into the meter's queue.
     std::unique_ptr<TLoudnessMeter> meter;
     std::optional<std::string> refused;
     const auto ready = [&](const TWavScanFormat& format) {
