@@ -303,7 +303,8 @@ private:
 } // namespace
 
 std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::string* warning,
-                                              const TLevelBlockSink& alsoEach)
+                                              const TLevelBlockSink& alsoEach,
+                                              const TLevelBlockPlace& placeEach)
 {
     TWavScanFormat format;
     std::optional<TLevelSums> sums;
@@ -317,7 +318,9 @@ std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path, std::stri
             if (alsoEach)
                 alsoEach(format, block);
         },
-        truncated);
+        truncated, {},
+        placeEach ? TWavBlockPlace([&](std::size_t values) { return placeEach(format, values); })
+                  : TWavBlockPlace());
     const auto channels = static_cast<std::size_t>(std::max(format.Channels, 0));
     std::vector<TChannelLevels> levels = sums ? sums->Levels() : std::vector<TChannelLevels>();
     levels.resize(channels);

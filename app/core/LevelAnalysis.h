@@ -25,13 +25,19 @@ std::vector<TChannelLevels> AnalyzeLevels(const TWav& sound);
 using TLevelBlockSink =
     std::function<void(const TWavScanFormat& format, std::span<const std::int16_t> interleaved)>;
 
+// Where the next values of a file may be read to, as TWavBlockPlace has it, and the format.
+using TLevelBlockPlace =
+    std::function<std::span<std::int16_t>(const TWavScanFormat& format, std::size_t values)>;
+
 // The levels of the wave file at path, read block by block without loading the sound: the same
 // figures as AnalyzeLevels of what ReadFile loads. Raises EWavError as ReadFile does. When given,
 // warning receives TWav::ReadWarning's text for the file, and alsoEach every block, for other
-// measures in the same read.
+// measures in the same read; placeEach says where a wave file's blocks are read to, as
+// ScanWavFile's place does, so that alsoEach is handed values already where it keeps them.
 std::vector<TChannelLevels> AnalyzeFileLevels(const std::string& path,
                                               std::string* warning = nullptr,
-                                              const TLevelBlockSink& alsoEach = {});
+                                              const TLevelBlockSink& alsoEach = {},
+                                              const TLevelBlockPlace& placeEach = {});
 
 // value with `decimals` decimals and "." as the decimal point, "-0.0" written "0.0"; "-inf" (or
 // "inf") when it is not finite.

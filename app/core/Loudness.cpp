@@ -21,10 +21,16 @@ namespace {
 
 // Frames handed to the meter at a time when a loaded sound is interleaved for it.
 constexpr std::size_t InterleaveFrames = 16384;
-// Slots of blocks handed on to the meter's thread and not yet measured, and the values that make
-// a slot full.
+// Slots of blocks handed on to the meter's thread and not yet measured, the values that make
+// a slot full, and the values a slot holds: room for a block of a file's reader after less than
+// a full slot.
 constexpr std::size_t QueuedSlots = 4;
 constexpr std::size_t SlotValues = 1 << 19;
+constexpr std::size_t SlotRoom = 2 * SlotValues;
+// Frames of a slot weighed and then measured for the true peak at a time on one thread, while
+// they are in the cache: a whole number of the true peak's blocks, so that its figures are those
+// of the slot in one go.
+constexpr std::size_t FusedFrames = 8 * TTruePeak::BlockFrames;
 // The rates the measure takes, in Hz, and its channels.
 constexpr std::int32_t LowestRate = 16;
 constexpr std::int32_t HighestRate = 2822400;
@@ -100,27 +106,54 @@ double LoudnessRange(const std::vector<double>& segments, std::size_t segmentFra
 
 // The K-weighting and the true peak each run on a thread of the meter's own, taking the blocks
 // from a short queue that Add fills. Blocks are gathered into slots of about a megabyte before
-// they are handed on, so that the threads seldom wait for each other; with the caller's, three
-// threads share the processor's cores as each one's work allows.
+// they are handed on, so that the threads seldom wait for each other. The K-weighting takes the
+// slots in turn; the true peak of a slot needs only the few frames before it, kept with the slot,
+// so any thread may take a slot's: the K-weighting's thread takes the peak of the slot it weighs
+// whenever no other thread has, along with the weighting while the values are at hand in the
+// cache, and any slot's once it has caught up; the true peak's thread, and the caller's while the
+// queue is full, take those of the slots further on. With the caller's, three threads then keep
+// the processor's cores busy, however their work is shared out.
 struct TLoudnessMeter::TState {
+    // Threads that take slots' true peaks: the K-weighting's, the true peak's and the caller's.
+    enum TWho { WeightingThread, PeakThread, Caller };
+
+    struct TSlot {
+        std::unique_ptr<std::int16_t[]> Values =
+            std::make_unique_for_overwrite<std::int16_t[]>(SlotRoom);
+        std::size_t Size = 0;
+        std::vector<std::int16_t> Before; // the values before the slot that its true peak takes
+        bool PeakTaken = false;
+        bool PeakDone = false;
+        std::span<const std::int16_t> Block() const { return {Values.get(), Size}; }
+    };
+
     TKWeighting Weighting;
-    TTruePeak TruePeak;
+    TTruePeak TruePeaks[3]; // each taker's
+    std::size_t Channels;
+    std::vector<std::int16_t> Tail; // the last values handed on, as many as Before holds
     std::mutex Lock;
     std::condition_variable Changed;
-    std::vector<std::vector<std::int16_t>> Queue{QueuedSlots};
+    TSlot Queue[QueuedSlots];
     std::size_t Filled = 0;    // slots handed on
-    std::size_t Measured[2]{}; // slots each thread has measured
+    std::size_t Weighed = 0;   // slots K-weighted
+    std::size_t PeaksDone = 0; // slots whose true peak is done, those before included
     bool Closed = false;       // no more blocks come
     bool Abandoned = false;    // the figures are not wanted
     bool OutOfMemory = false;
     std::thread Threads[2];
 
     TState(std::int32_t channels, std::int32_t rate)
-        : Weighting(channels, rate), TruePeak(channels, rate)
+        : Weighting(channels, rate), TruePeaks{{channels, rate},
+                                               {channels, rate},
+                                               {channels, rate}},
+          Channels(static_cast<std::size_t>(channels)), Tail(TruePeaks[0].HistoryValues(), 0)
     {
-        Threads[0] = std::thread([this] { Measure(0); });
+        // Sized once, so that Seal need not allocate.
+        for (TSlot& slot : Queue)
+            slot.Before.resize(Tail.size());
+        Threads[0] = std::thread([this] { Measure(WeightingThread); });
         try {
-            Threads[1] = std::thread([this] { Measure(1); });
+            Threads[1] = std::thread([this] { Measure(PeakThread); });
         } catch (...) {
             Finish();
             throw;
@@ -138,50 +171,165 @@ struct TLoudnessMeter::TState {
     TState& operator=(const TState&) = delete;
 
     // The slot being filled is not the threads' until Filled counts it.
-    std::vector<std::int16_t>& Filling() { return Queue[Filled % QueuedSlots]; }
+    TSlot& Filling() { return Queue[Filled % QueuedSlots]; }
+    // Whole frames that still fit in the slot being filled; never none, as a slot is handed on
+    // once it holds SlotValues.
+    std::size_t Room() { return (SlotRoom - Filling().Size) / Channels * Channels; }
+
+    std::span<std::int16_t> Place(std::size_t values)
+    {
+        TSlot& slot = Filling();
+        return {slot.Values.get() + slot.Size, std::min(values, Room())};
+    }
 
     void Add(std::span<const std::int16_t> block)
     {
-        std::vector<std::int16_t>& slot = Filling();
-        slot.insert(slot.end(), block.begin(), block.end());
-        if (slot.size() >= SlotValues)
-            HandOn();
+        while (!block.empty()) {
+            TSlot& slot = Filling();
+            std::int16_t* end = slot.Values.get() + slot.Size;
+            const std::size_t count = std::min(block.size(), Room());
+            if (block.data() != end)
+                std::copy_n(block.data(), count, end);
+            slot.Size += count;
+            block = block.subspan(count);
+            if (slot.Size >= SlotValues)
+                HandOn();
+        }
     }
 
-    // Hands the slot being filled to the threads, and waits for the next one to be free.
+    // Gives the slot being filled the values before it, and keeps its own last ones for the next.
+    void Seal() noexcept
+    {
+        TSlot& slot = Filling();
+        std::copy(Tail.begin(), Tail.end(), slot.Before.begin());
+        const std::size_t kept = Tail.size();
+        const std::size_t size = slot.Size;
+        if (size < kept)
+            std::move(Tail.begin() + static_cast<std::ptrdiff_t>(size), Tail.end(), Tail.begin());
+        const std::size_t from = size < kept ? 0 : size - kept;
+        std::copy(slot.Values.get() + from, slot.Values.get() + size,
+                  Tail.end() - static_cast<std::ptrdiff_t>(size - from));
+    }
+
+    // Hands the slot being filled to the threads, and takes true peaks until the next one is
+    // free.
     void HandOn()
     {
+        Seal();
         std::unique_lock lock(Lock);
         ++Filled;
         Changed.notify_all();
-        Changed.wait(lock,
-                     [&] { return Filled - std::min(Measured[0], Measured[1]) < QueuedSlots; });
+        while (Filled - std::min(Weighed, PeaksDone) >= QueuedSlots) {
+            if (const std::size_t next = NextPeak(Caller); next < Filled)
+                TakePeak(lock, next, Caller);
+            else
+                Changed.wait(lock);
+        }
         lock.unlock();
-        Filling().clear();
+        Filling().Size = 0;
     }
 
-    void Measure(int which) noexcept
+    // The first slot whose true peak who may take, Filled when there is none. The slot the
+    // K-weighting is at and the next are left to its thread, unless that is who asks.
+    std::size_t NextPeak(TWho who) const
+    {
+        const std::size_t from =
+            who == WeightingThread ? PeaksDone : std::max(PeaksDone, Weighed + 2);
+        for (std::size_t s = from; s < Filled; ++s)
+            if (!Queue[s % QueuedSlots].PeakTaken)
+                return s;
+        return Filled;
+    }
+
+    // Marks slot s's true peak done, the lock held.
+    void PeakFinished(std::size_t s)
+    {
+        Queue[s % QueuedSlots].PeakDone = true;
+        for (; PeaksDone < Filled && Queue[PeaksDone % QueuedSlots].PeakDone; ++PeaksDone) {
+            Queue[PeaksDone % QueuedSlots].PeakTaken = false;
+            Queue[PeaksDone % QueuedSlots].PeakDone = false;
+        }
+    }
+
+    // Measures the true peak of slot s with taker who's meter, the lock held on entry and on
+    // return.
+    void TakePeak(std::unique_lock<std::mutex>& lock, std::size_t s, TWho who) noexcept
+    {
+        TSlot& slot = Queue[s % QueuedSlots];
+        slot.PeakTaken = true;
+        lock.unlock();
+        const bool done = Guarded([&] {
+            TruePeaks[who].Restart(slot.Before);
+            TruePeaks[who].Add(slot.Block());
+        });
+        lock.lock();
+        OutOfMemory = OutOfMemory || !done;
+        PeakFinished(s);
+        Changed.notify_all();
+    }
+
+    // Weighs the next slot, and takes its true peak too when no other thread has, a part of
+    // the slot at a time; the lock held on entry and on return.
+    void Weigh(std::unique_lock<std::mutex>& lock) noexcept
+    {
+        TSlot& slot = Queue[Weighed % QueuedSlots];
+        // A slot's flags are cleared, for the slot that comes next in its place, once its true
+        // peak and those before it are done.
+        const bool peak = Weighed >= PeaksDone && !slot.PeakTaken;
+        if (peak)
+            slot.PeakTaken = true;
+        lock.unlock();
+        const std::span<const std::int16_t> block = slot.Block();
+        const std::size_t part = FusedFrames * Channels;
+        TTruePeak& meter = TruePeaks[WeightingThread];
+        const bool done = Guarded([&] {
+            if (peak)
+                meter.Restart(slot.Before);
+            for (std::size_t at = 0; at < block.size(); at += part) {
+                const std::span<const std::int16_t> piece =
+                    block.subspan(at, std::min(part, block.size() - at));
+                Weighting.Add(piece);
+                if (peak)
+                    meter.Add(piece);
+            }
+        });
+        lock.lock();
+        OutOfMemory = OutOfMemory || !done;
+        if (peak)
+            PeakFinished(Weighed);
+        ++Weighed;
+        Changed.notify_all();
+    }
+
+    // Runs work; false when it ran out of memory.
+    template <class TWork> static bool Guarded(const TWork& work) noexcept
+    {
+        try {
+            work();
+            return true;
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+    }
+
+    // The K-weighting's thread weighs each slot in turn and takes true peaks while it waits; the
+    // true peak's takes those of the slots further on.
+    void Measure(TWho who) noexcept
     {
         std::unique_lock lock(Lock);
         for (;;) {
-            Changed.wait(lock, [&] { return Measured[which] < Filled || Closed; });
-            if (Measured[which] == Filled || Abandoned)
+            if (Abandoned)
                 return;
-            const std::vector<std::int16_t>& block = Queue[Measured[which] % QueuedSlots];
-            lock.unlock();
-            bool failed = false;
-            try {
-                if (which == 0)
-                    Weighting.Add(block);
-                else
-                    TruePeak.Add(block);
-            } catch (const std::bad_alloc&) {
-                failed = true;
+            const std::size_t next = NextPeak(who);
+            if (who == WeightingThread && Weighed < Filled) {
+                Weigh(lock);
+            } else if (next < Filled) {
+                TakePeak(lock, next, who);
+            } else if (Closed) {
+                return;
+            } else {
+                Changed.wait(lock);
             }
-            lock.lock();
-            OutOfMemory = OutOfMemory || failed;
-            ++Measured[which];
-            Changed.notify_all();
         }
     }
 
@@ -192,14 +340,21 @@ struct TLoudnessMeter::TState {
             const std::lock_guard lock(Lock);
             if (Closed)
                 return;
-            if (!Filling().empty())
-                ++Filled;
             Closed = true;
+            if (Filling().Size != 0) {
+                Seal();
+                ++Filled;
+            }
         }
         Changed.notify_all();
         for (std::thread& t : Threads)
             if (t.joinable())
                 t.join();
+    }
+
+    double TruePeak() const
+    {
+        return std::max({TruePeaks[0].Peak(), TruePeaks[1].Peak(), TruePeaks[2].Peak()});
     }
 };
 
@@ -225,6 +380,11 @@ void TLoudnessMeter::Add(std::span<const std::int16_t> interleaved)
     }
 }
 
+std::span<std::int16_t> TLoudnessMeter::Place(std::size_t values)
+{
+    return m_state->Place(values);
+}
+
 TLoudness TLoudnessMeter::Result() const
 {
     m_state->Finish();
@@ -239,7 +399,7 @@ TLoudness TLoudnessMeter::Result() const
     TLoudness r;
     r.Integrated = IntegratedLoudness(w.Segments(), w.SegmentFrames());
     r.Range = LoudnessRange(w.Segments(), w.SegmentFrames());
-    r.TruePeak = m_state->TruePeak.Peak();
+    r.TruePeak = m_state->TruePeak();
     return r;
 }
 
@@ -301,20 +461,28 @@ std::optional<std::string> LoudnessText(const TWav& sound, const TLoudnessProgre
 std::string FileAnalysisText(const std::string& path, std::string* warning)
 {
     // The levels are summed on this thread as the blocks are read, the loudness measured on the
-    // meter's own.
+    // meter's own; a wave file's values are read or decoded straight into the meter's queue.
     std::unique_ptr<TLoudnessMeter> meter;
     std::optional<std::string> refused;
-    const std::vector<TChannelLevels> levels = AnalyzeFileLevels(
-        path, warning, [&](const TWavScanFormat& format, std::span<const std::int16_t> block) {
-            if (!meter && !refused) {
-                try {
-                    meter = std::make_unique<TLoudnessMeter>(format.Channels, format.SampleRate);
-                } catch (const ELoudnessError& e) {
-                    refused = std::string("Loudness: ") + e.what() + "   ";
-                }
+    const auto ready = [&](const TWavScanFormat& format) {
+        if (!meter && !refused) {
+            try {
+                meter = std::make_unique<TLoudnessMeter>(format.Channels, format.SampleRate);
+            } catch (const ELoudnessError& e) {
+                refused = std::string("Loudness: ") + e.what() + "   ";
             }
-            if (meter)
-                meter->Add(block);
+        }
+        return meter.get();
+    };
+    const std::vector<TChannelLevels> levels = AnalyzeFileLevels(
+        path, warning,
+        [&](const TWavScanFormat& format, std::span<const std::int16_t> block) {
+            if (TLoudnessMeter* m = ready(format))
+                m->Add(block);
+        },
+        [&](const TWavScanFormat& format, std::size_t values) {
+            TLoudnessMeter* m = ready(format);
+            return m != nullptr ? m->Place(values) : std::span<std::int16_t>();
         });
     const std::string loudness = refused ? *refused : *MeasuredText([&] {
         return std::optional<TLoudness>(

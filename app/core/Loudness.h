@@ -41,8 +41,12 @@ public:
     TLoudnessMeter(const TLoudnessMeter&) = delete;
     TLoudnessMeter& operator=(const TLoudnessMeter&) = delete;
 
-    // Interleaved 16-bit values, whole frames; copied, so the span may go once Add returns.
+    // Interleaved 16-bit values, whole frames; copied, so the span may go once Add returns. A
+    // span that Place gave, or its start, is taken where it lies.
     void Add(std::span<const std::int16_t> interleaved);
+    // Room for the next values in the meter's own queue: whole frames, at least one and at most
+    // values (whole frames too). Written there and handed to Add, they are not copied again.
+    std::span<std::int16_t> Place(std::size_t values);
     // Waits for every block added to be measured; no Add after it.
     TLoudness Result() const;
 

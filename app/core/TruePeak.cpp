@@ -13,7 +13,8 @@ namespace kavrel {
 struct TPeakPath {
     const char* Name;
     bool (*Supported)() noexcept;
-    // The values as fractions of full scale into out; returns the largest magnitude.
+    // The values as floats (32768 times fractions of full scale) into out; returns the largest
+    // magnitude.
     float (*Convert)(const std::int16_t* in, std::size_t values, float* out) noexcept;
     // The largest magnitude that phases 1 … phases − 1 (Length / phases coefficients each in h,
     // phase after phase, the newest sample's first) give at values 0 … values − 1 of x, whose
@@ -24,9 +25,8 @@ struct TPeakPath {
 
 namespace {
 
-constexpr std::size_t Length = 48;        // taps of the interpolator over all its phases
-constexpr double KaiserBeta = 7.0;        // the window's trade of ripple against width
-constexpr std::size_t BlockFrames = 2048; // frames of a channel done at a time
+constexpr std::size_t Length = 48; // taps of the interpolator over all its phases
+constexpr double KaiserBeta = 7.0; // the window's trade of ripple against width
 
 // The modified Bessel function of the first kind, order 0, by its series.
 double BesselI0(double x)
@@ -172,31 +172,37 @@ template <int W>
                          : 0.0f;
 }
 
-// The values as fractions of full scale, and the largest magnitude among them.
+// The 16-bit values as floats of the same size, and the largest magnitude among them. The filter
+// runs on values 32768 times a fraction of full scale: scaling by a power of two is exact in every
+// step, so its figures, scaled back at the end, are those it gives for the fractions themselves.
 template <int W>
 [[gnu::always_inline]] inline float ConvertBody(const std::int16_t* in, std::size_t values,
                                                 float* out) noexcept
 {
-    using F = typename TFVec<W>::F;
-    using S = typename TFVec<W>::S;
-    using I = typename TFVec<W>::I;
-    F peak = {};
+    // Two float vectors' worth of values at a time, which fill one vector of 16-bit values.
+    using S = typename TFVec<2 * W>::S;
+    using I = typename TFVec<2 * W>::I;
+    using F = typename TFVec<2 * W>::F;
+    S lo = {};
+    S hi = {};
     std::size_t i = 0;
-    for (; i + W <= values; i += W) {
+    for (; i + 2 * W <= values; i += 2 * W) {
         S s;
         std::memcpy(&s, in + i, sizeof s);
-        const F v = __builtin_convertvector(__builtin_convertvector(s, I), F) * (1.0f / 32768.0f);
+        const F v = __builtin_convertvector(__builtin_convertvector(s, I), F);
         std::memcpy(out + i, &v, sizeof v);
-        KeepMagnitude<W>(peak, v);
+        lo = s < lo ? s : lo;
+        hi = s > hi ? s : hi;
     }
-    float result = 0.0f;
-    for (int l = 0; l < W; ++l)
-        result = std::max(result, peak[l]);
+    std::int32_t most = 0;
+    for (int l = 0; l < 2 * W; ++l)
+        most =
+            std::max({most, -static_cast<std::int32_t>(lo[l]), static_cast<std::int32_t>(hi[l])});
     for (; i < values; ++i) {
-        out[i] = static_cast<float>(in[i]) / 32768.0f;
-        result = std::max(result, std::fabs(out[i]));
+        out[i] = static_cast<float>(in[i]);
+        most = std::max(most, std::abs(static_cast<std::int32_t>(in[i])));
     }
-    return result;
+    return static_cast<float>(most);
 }
 
 float ConvertBase(const std::int16_t* in, std::size_t values, float* out) noexcept
@@ -300,6 +306,17 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
     }
 }
 
+void TTruePeak::Restart(std::span<const std::int16_t> before)
+{
+    const std::size_t kept = HistoryValues();
+    const std::size_t given = std::min(kept, before.size());
+    m_input.resize(kept);
+    std::fill(m_input.begin(), m_input.end() - static_cast<std::ptrdiff_t>(given), 0.0f);
+    std::transform(before.end() - static_cast<std::ptrdiff_t>(given), before.end(),
+                   m_input.end() - static_cast<std::ptrdiff_t>(given),
+                   [](std::int16_t v) { return static_cast<float>(v); });
+}
+
 void TTruePeak::Add(std::span<const std::int16_t> interleaved)
 {
     const std::size_t frames = interleaved.size() / m_channels;
@@ -313,7 +330,7 @@ void TTruePeak::Add(std::span<const std::int16_t> interleaved)
         // samples f − m_taps + 1 … f.
         peak = std::max(peak, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
                                              values, m_channels));
-        m_peak = std::max(m_peak, static_cast<double>(peak));
+        m_peak = std::max(m_peak, static_cast<double>(peak * (1.0f / 32768.0f)));
         std::copy(m_input.end() - static_cast<std::ptrdiff_t>(kept), m_input.end(),
                   m_input.begin());
     }

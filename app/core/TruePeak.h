@@ -17,12 +17,20 @@ struct TPeakPath;
 
 class TTruePeak {
 public:
+    // Frames filtered at a time: blocks added are cut into these from their start.
+    static constexpr std::size_t BlockFrames = 2048;
+
     // channels >= 1, rate > 0. KAVREL_SIMD=avx2 or base in the environment starts the choice of
     // vector path there.
     TTruePeak(std::int32_t channels, std::int32_t rate);
 
     // Interleaved 16-bit values, whole frames; blocks follow on from one another.
     void Add(std::span<const std::int16_t> interleaved);
+    // The next block follows on from before instead, the last values added before it: whole
+    // frames, silence before them when they are fewer than HistoryValues. The peak so far stays.
+    void Restart(std::span<const std::int16_t> before);
+    // The values before a block that its figures take: (taps − 1) frames.
+    std::size_t HistoryValues() const { return (m_taps - 1) * m_channels; }
     // The largest over the channels so far, as a fraction of full scale (32768).
     double Peak() const { return m_peak; }
     // Values computed for each sample: 1 (no oversampling), 2 or 4.
@@ -33,7 +41,8 @@ private:
     int m_factor;
     std::size_t m_taps;         // of each phase: 12 at four times, 24 at twice
     std::vector<float> m_coefs; // the phases' coefficients folded for pairs of taps
-    std::vector<float> m_input; // the last (m_taps − 1) · channels values, then the block's
+    // The last (m_taps − 1) · channels values, then the block's, as floats of the 16-bit values.
+    std::vector<float> m_input;
     const TPeakPath* m_path;
     double m_peak = 0.0;
 };

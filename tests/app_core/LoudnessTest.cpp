@@ -261,3 +261,65 @@ TEST(TruePeak, InterleavedChannelsReadAsEachAlone)
             }
     ::unsetenv("KAVREL_SIMD");
 }
+
+// The meter's figures do not depend on how its values come: in blocks of an odd size written
+// where Place says, or all at once (more than a slot holds, for 64 channels), over more slots
+// than its queue holds, so that every thread takes true peaks; and its true peak is that of the
+// values measured in one go.
+TEST(Loudness, MeterGivesTheSameFiguresHoweverItIsFed)
+{
+    for (const std::string& path : Paths())
+        for (const int channels : {2, 8, 64}) {
+            ::setenv("KAVREL_SIMD", path.c_str(), 1);
+            const auto n = static_cast<std::size_t>(channels);
+            const std::vector<std::int16_t> values = Noise((8 << 20) / n * n, 20000, 5);
+            TLoudnessMeter whole(channels, 96000);
+            whole.Add(values);
+            TLoudnessMeter placed(channels, 96000);
+            for (std::size_t at = 0; at < values.size();) {
+                const std::span<std::int16_t> there =
+                    placed.Place(std::min(977 * n, values.size() - at));
+                std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(at), there.size(),
+                            there.begin());
+                placed.Add(there);
+                at += there.size();
+            }
+            TTruePeak alone(channels, 96000);
+            alone.Add(values);
+            const TLoudness a = whole.Result();
+            const TLoudness b = placed.Result();
+            const std::string what = path + ", " + std::to_string(channels) + " channels";
+            EXPECT_EQ(a.Integrated, b.Integrated) << what;
+            EXPECT_EQ(a.Range, b.Range) << what;
+            EXPECT_NEAR(a.TruePeak, alone.Peak(), 1e-6) << what;
+            EXPECT_NEAR(b.TruePeak, alone.Peak(), 1e-6) << what;
+        }
+    ::unsetenv("KAVREL_SIMD");
+}
+
+// A true peak restarted after the values before a block reads, with theirs, as one that took them
+// all in one go, wherever the block starts: within the interpolator's reach of the start too.
+TEST(TruePeak, RestartedAfterTheValuesBeforeReadsAsInOneGo)
+{
+    for (const std::string& path : Paths())
+        for (const int rate : {48000, 96000})
+            for (const int channels : {1, 3}) {
+                ::setenv("KAVREL_SIMD", path.c_str(), 1);
+                const auto n = static_cast<std::size_t>(channels);
+                const std::vector<std::int16_t> values = Noise(60 * n, 30000, 9);
+                TTruePeak whole(channels, rate);
+                whole.Add(values);
+                for (std::size_t split = n; split < values.size(); split += n) {
+                    const std::span<const std::int16_t> all(values);
+                    TTruePeak first(channels, rate);
+                    first.Add(all.first(split));
+                    TTruePeak second(channels, rate);
+                    second.Restart(all.first(split));
+                    second.Add(all.subspan(split));
+                    EXPECT_NEAR(std::max(first.Peak(), second.Peak()), whole.Peak(), 1e-6)
+                        << path << ", " << channels << " channels at " << rate << " Hz, from "
+                        << split;
+                }
+            }
+    ::unsetenv("KAVREL_SIMD");
+}
