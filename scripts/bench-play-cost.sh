@@ -29,8 +29,17 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 60 sine 500 vol 0.25
 
 ticks=$(getconf CLK_TCK)
-# utime + stime of the process (all threads), in clock ticks.
-cpu_of() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# Processor time of the process (all threads), in ms. The scheduler's own sum where the kernel
+# shows it: utime and stime are sampled at the kernel's tick, and a process woken by timers in
+# step with that tick is charged all or none of its short wake-ups, by the phase of the run.
+cpu_of() {
+    if [ -r "/proc/$1/sched" ]; then
+        cat /proc/"$1"/task/*/sched 2>/dev/null |
+            awk '/^se.sum_exec_runtime/ { ms += $3 } END { printf "%.3f\n", ms }'
+    else
+        awk -v t="$ticks" '{ printf "%.3f\n", ($14 + $15) * 1000 / t }' "/proc/$1/stat"
+    fi
+}
 # Context switches of all its threads: each is a wake-up or a preemption.
 switches_of() {
     cat /proc/"$1"/task/*/status 2>/dev/null |
@@ -54,7 +63,7 @@ measure() {
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
         pid=
-        cpu+=("$(awk -v d=$((c1 - c0)) -v t="$ticks" -v s="$seconds" 'BEGIN { printf "%.1f", d * 1000 / t / s }')")
+        cpu+=("$(awk -v a="$c0" -v b="$c1" -v s="$seconds" 'BEGIN { printf "%.1f", (b - a) / s }')")
         wakeups+=("$(awk -v d=$((s1 - s0)) -v s="$seconds" 'BEGIN { printf "%.0f", d / s }')")
     done
     printf '%-22s CPU %6s ms/s   wake-ups %5s /s   (runs: %s ms/s; %s /s; %s)\n' "$name" \
