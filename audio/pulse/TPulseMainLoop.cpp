@@ -148,9 +148,9 @@ pa_io_event* TPulseMainLoop::IoNew(pa_mainloop_api* api, int fd, pa_io_event_fla
 {
     TPulseMainLoop& loop = Of(api);
     // libpulse frees a connection's event whenever the socket is both readable and writable and
-    // asks for a new one as soon as it has read or written: an event freed on the same socket
-    // and not yet collected is taken up again with its notifiers, which stay registered with the
-    // event loop meanwhile.
+    // asks for a new one as soon as it has read or written, inside the same callback: an event
+    // freed on the same socket and not yet collected is taken up again with its notifiers, still
+    // registered with the event loop when it was freed inside a callback.
     auto spare = std::find_if(loop.m_ios.rbegin(), loop.m_ios.rend(),
                               [fd](const pa_io_event* e) { return e->dead && e->fd == fd; });
     if (spare != loop.m_ios.rend()) {
