@@ -29,9 +29,9 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 sox -n -r 44100 -c 2 -b 16 "$work/tone.wav" synth 60 sine 500 vol 0.25
 
 ticks=$(getconf CLK_TCK)
-# Processor time of the process (all threads), in ms. The scheduler's own sum where the kernel
-# shows it: utime and stime are sampled at the kernel's tick, and a process woken by timers in
-# step with that tick is charged all or none of its short wake-ups, by the phase of the run.
+# Processor time of the process (all threads), in ms: the scheduler's own sum where the kernel
+# shows it, exact to the nanosecond; else utime and stime, which the kernel samples at its tick
+# and which for a process of many short wake-ups are only right on average.
 cpu_of() {
     if [ -r "/proc/$1/sched" ]; then
         cat /proc/"$1"/task/*/sched 2>/dev/null |
