@@ -3,6 +3,10 @@
 # playing a 60 s tone into a private sound server while its processor time and its wake-ups (the
 # context switches of all its threads) are read from /proc over SECONDS (default 20) s, after a
 # settling second. Prints ms of CPU per second and wake-ups per second, median of RUNS (default 3).
+# paplay, the sound server's own plain client, plays the same tone as a yardstick: what this
+# machine charges any program for waking to feed the server (1 ms/s and 20 wake-ups/s where the
+# goals were set; a virtual machine whose caches are cold after every sleep charges several times
+# that, and the window's figures grow with it).
 #   scripts/bench-play-cost.sh [BUILD_DIR] [SECONDS] [RUNS] [pulse|pipewire]
 # Goals: at most 10 ms of CPU and 150 wake-ups a second for the window.
 set -euo pipefail
@@ -75,3 +79,6 @@ measure() {
 echo "== playing a 60 s tone on $server, ${seconds} s measured, median of $runs"
 measure "window (--play)" "$kavrel" --play "$work/tone.wav"
 measure "kavrel play" "$kavrel" play "$work/tone.wav"
+if command -v paplay >/dev/null; then
+    measure "paplay (yardstick)" paplay "$work/tone.wav"
+fi
