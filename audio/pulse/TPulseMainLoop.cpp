@@ -188,8 +188,28 @@ void TPulseMainLoop::IoEnable(pa_io_event* e, pa_io_event_flags_t events)
         return;
     }
     e->events = events;
-    e->read->setEnabled((events & PA_IO_EVENT_INPUT) != 0);
+    e->read->setEnabled((events & PA_IO_EVENT_INPUT) != 0 && !e->loop->m_inputHeld);
     e->write->setEnabled((events & PA_IO_EVENT_OUTPUT) != 0);
+}
+
+void TPulseMainLoop::SetInputHold(std::function<bool()> held)
+{
+    m_holdInput = std::move(held);
+    UpdateHold();
+}
+
+void TPulseMainLoop::UpdateHold()
+{
+    const bool hold = m_holdInput && m_holdInput();
+    if (hold == m_inputHeld) {
+        return;
+    }
+    m_inputHeld = hold;
+    for (pa_io_event* e : m_ios) {
+        if (!e->dead) {
+            e->read->setEnabled((e->events & PA_IO_EVENT_INPUT) != 0 && !hold);
+        }
+    }
 }
 
 template <typename TEvent> void TPulseMainLoop::Retire(TEvent* e)
@@ -226,6 +246,7 @@ void TPulseMainLoop::DispatchIo(pa_io_event* e, pa_io_event_flags_t flags)
 {
     if (!e->dead && (e->events & flags) != 0) {
         RunIo(e, flags);
+        UpdateHold();
     }
 }
 
@@ -304,6 +325,7 @@ void TPulseMainLoop::DispatchTime(pa_time_event* e)
     e->timer->stop();
     const struct timeval tv = e->tv;
     e->callback(&m_api, e, &tv, e->userdata);
+    UpdateHold();
 }
 
 pa_defer_event* TPulseMainLoop::DeferNew(pa_mainloop_api* api, pa_defer_event_cb_t callback,
@@ -356,6 +378,7 @@ void TPulseMainLoop::DispatchDefer(pa_defer_event* e)
 {
     if (!e->dead && e->enabled) {
         e->callback(&m_api, e, e->userdata);
+        UpdateHold();
     }
 }
 
@@ -392,6 +415,7 @@ bool TPulseMainLoop::RunUntil(const std::function<bool()>& done, int timeoutMs)
         }
         const int left = MsUntil(deadline);
         Iterate(left);
+        UpdateHold();
         if (done()) {
             return true;
         }
@@ -401,7 +425,7 @@ bool TPulseMainLoop::RunUntil(const std::function<bool()>& done, int timeoutMs)
     }
 }
 
-void TPulseMainLoop::Iterate(int waitMs)
+bool TPulseMainLoop::Iterate(int waitMs)
 {
     // Events made or freed by a callback change the lists: work on copies and skip dead ones.
     const std::vector<pa_defer_event*> defers = m_defers;
@@ -471,6 +495,16 @@ void TPulseMainLoop::Iterate(int waitMs)
             e->callback(&m_api, e, &tv, e->userdata);
         }
     }
+    return ready > 0;
+}
+
+void TPulseMainLoop::RunPending()
+{
+    // Bounded, so that a server that never stops sending cannot hold the caller.
+    constexpr int MaxPasses = 256;
+    for (int pass = 0; pass < MaxPasses && Iterate(0); ++pass) {
+    }
+    UpdateHold();
 }
 
 } // namespace kavrel

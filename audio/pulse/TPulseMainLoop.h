@@ -34,6 +34,15 @@ public:
     // already waiting. Not from inside a libpulse callback.
     bool RunUntil(const std::function<bool()>& done, int timeoutMs);
 
+    // Handles everything that is waiting: each socket is read until it has nothing more (libpulse
+    // reads a socket a piece at a time). Not from inside a libpulse callback.
+    void RunPending();
+    // While held() is true, data arriving on the sockets wakes nobody: it waits for the owner's
+    // next RunPending, on a timer of its own. Sockets still wake the loop when they can be
+    // written again. held() is asked again after every event the loop runs and by UpdateHold.
+    void SetInputHold(std::function<bool()> held);
+    void UpdateHold();
+
     // Number of live events of each kind, for tests.
     int LiveEvents() const;
 
@@ -70,8 +79,8 @@ private:
     void ScheduleCollect();
     void Collect();
     // One pass of the bounded wait: defer events, then a poll of at most waitMs, then I/O and
-    // time events that are due.
-    void Iterate(int waitMs);
+    // time events that are due. Returns whether a socket was ready.
+    bool Iterate(int waitMs);
 
     pa_mainloop_api m_api{};
     std::vector<pa_io_event*> m_ios;
@@ -79,6 +88,8 @@ private:
     std::vector<pa_defer_event*> m_defers;
     std::unique_ptr<QTimer> m_collector;
     int m_ioDepth = 0; // socket callbacks running
+    std::function<bool()> m_holdInput;
+    bool m_inputHeld = false;
 };
 
 } // namespace kavrel

@@ -71,12 +71,19 @@ TPulseWaveOutDevice::TPulseWaveOutDevice()
         Tick();
         ArmTick();
     });
+    // While the tick runs, the server's news waits for it, so that the server's requests for
+    // more, which the tick's refills answer anyway, do not wake the program a second time; a
+    // reply that is awaited (the played position above all, which libpulse times by its
+    // arrival) is read as it comes.
+    m_loop.SetInputHold([this] {
+        return m_ticking && m_context != nullptr && pa_context_is_pending(m_context) == 0;
+    });
 }
 
 TPulseWaveOutDevice::~TPulseWaveOutDevice()
 {
     m_notify = nullptr;
-    m_tick.stop();
+    StopTick();
     DropContext();
 }
 
@@ -330,7 +337,7 @@ int TPulseWaveOutDevice::MakeStream()
 
 void TPulseWaveOutDevice::DropStream()
 {
-    m_tick.stop();
+    StopTick();
     if (m_timingRequest != nullptr) {
         pa_operation_unref(m_timingRequest);
         m_timingRequest = nullptr;
@@ -678,10 +685,23 @@ void TPulseWaveOutDevice::ArmTick()
                                       LookMs);
     }
     m_tick.start(static_cast<int>(ms));
+    if (!m_ticking) {
+        m_ticking = true;
+        m_loop.UpdateHold();
+    }
+}
+
+void TPulseWaveOutDevice::StopTick()
+{
+    m_tick.stop();
+    m_ticking = false;
+    m_loop.UpdateHold();
 }
 
 void TPulseWaveOutDevice::Tick()
 {
+    // What the server sent since the last tick (requests, timing, notices) is read now.
+    m_loop.RunPending();
     if (m_stream == nullptr || !m_streamReady || m_failed) {
         return;
     }
@@ -824,7 +844,7 @@ void TPulseWaveOutDevice::Fail(int code, const std::string& detail)
     }
     m_failed = true;
     m_lastDetail = detail;
-    m_tick.stop();
+    StopTick();
     if (m_notify) {
         m_notify({TWaveOutMessageKind::Failed, nullptr, code});
     }

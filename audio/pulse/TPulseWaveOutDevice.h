@@ -105,6 +105,8 @@ private:
     void Tick();
     // Sets the tick for the moment the next buffer is heard.
     void ArmTick();
+    // Stops the tick; the server's news is read as it comes again.
+    void StopTick();
     // Stream position the played position must reach before the header is done.
     std::int64_t DoneAt(const TQueued& queued) const;
     std::int64_t HeardBytes() const;
@@ -123,6 +125,7 @@ private:
     pa_stream* m_stream = nullptr;
     bool m_streamReady = false;
     QTimer m_tick;
+    bool m_ticking = false; // from the first ArmTick until the tick is stopped
 
     std::vector<TSink> m_sinks;
     std::string m_sinkName; // empty: the server's default

@@ -108,6 +108,43 @@ TEST_F(PulseMainLoop, IoEventFiresWhenReadableAndMayFreeItself)
     EXPECT_EQ(seen.calls, 2) << "a freed event fired";
 }
 
+// The device holds the server's news between its ticks: held input wakes nobody, even on an event
+// remade inside its callback as libpulse remakes its socket's, and RunPending then reads all of
+// it, a piece per callback; released, the socket fires through the event loop again.
+TEST_F(PulseMainLoop, HeldInputWaitsForRunPendingWhichReadsAllOfIt)
+{
+    struct TReader {
+        TPipe pipe;
+        int calls = 0;
+        static void Fire(pa_mainloop_api* a, pa_io_event* e, int fd, pa_io_event_flags_t,
+                         void* data)
+        {
+            auto& r = *static_cast<TReader*>(data);
+            ++r.calls;
+            r.pipe.Take();
+            a->io_free(e);
+            a->io_new(a, fd, PA_IO_EVENT_INPUT, &Fire, data);
+        }
+    } reader;
+    bool held = true;
+    loop.SetInputHold([&] { return held; });
+    api->io_new(api, reader.pipe.fds[0], PA_IO_EVENT_INPUT, &TReader::Fire, &reader);
+    for (int i = 0; i < 3; ++i) {
+        reader.pipe.Put();
+    }
+    SpinUntil([] { return false; }, 50);
+    EXPECT_EQ(reader.calls, 0) << "held input woke the loop";
+    loop.RunPending();
+    EXPECT_EQ(reader.calls, 3);
+    reader.pipe.Put();
+    SpinUntil([] { return false; }, 50);
+    EXPECT_EQ(reader.calls, 3) << "the remade event is not held";
+    held = false;
+    loop.UpdateHold();
+    EXPECT_TRUE(SpinUntil([&] { return reader.calls == 4; }, 1000));
+    loop.SetInputHold(nullptr);
+}
+
 // What libpulse's socket channel does on each read: free its event inside the callback and ask
 // for a new one on the same socket, or free it and close the socket.
 TEST_F(PulseMainLoop, IoEventRemadeInsideItsCallbackKeepsFiringAndAClosedOneStaysQuiet)
