@@ -2,11 +2,12 @@
 // the latency of its multiply-add chain, so the channels run on threads of their own; it also
 // keeps the delay line every CheckpointFrames frames. With those the write pass splits each
 // channel into independent stretches that run side by side in vector lanes, while the calling
-// thread writes the finished blocks to the file. Every value is bit for bit what one section
-// from a cleared delay line gives, and the dither draws are those of one generator running
-// through the channels in pairs (frame by frame, left then right), as the generator is a counter
-// that can be indexed directly. From a file both passes read it again block by block, each on
-// a thread of its own (TBlockReader), so that the export's memory does not grow with the sound.
+// thread writes the finished blocks to the file and fills blocks itself between them. Every value
+// is bit for bit what one section from a cleared delay line gives, and the dither draws are those
+// of one generator running through the channels in pairs (frame by frame, left then right), as the
+// generator is a counter that can be indexed directly. From a file both passes read it again block
+// by block, each on a thread of its own (TBlockReader), so that the export's memory does not grow
+// with the sound.
 
 #include "app/core/SoundExport.h"
 
@@ -446,34 +447,19 @@ public:
     // The worker loop: fill the next free block until all are taken or the ring is stopped.
     void Work() noexcept
     {
+        std::unique_lock lock(m_mutex);
         for (;;) {
-            std::int64_t k = 0;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] {
-                    return m_stopped || m_next >= m_blocks ||
-                           m_next - m_freed < static_cast<std::int64_t>(m_slotCount);
-                });
-                if (m_stopped || m_next >= m_blocks)
-                    return;
-                k = m_next++;
-            }
-            const bool filled = FillBlock(k);
-            {
-                std::lock_guard lock(m_mutex);
-                if (filled)
-                    m_ready[static_cast<std::size_t>(k) % m_slotCount] = k;
-                else
-                    m_failed = true;
-            }
-            m_changed.notify_all();
-            if (!filled)
+            m_space.wait(lock, [&] { return m_stopped || m_next >= m_blocks || HasRoom(); });
+            if (m_stopped || m_next >= m_blocks || !FillNext(lock))
                 return;
         }
     }
 
     // The writer's source: the block holding frame first, once it is filled. Blocks before it are
-    // written, so their slots are free. With no workers the block is filled here.
+    // written, so their slots are free. With no workers the block is filled here; with workers
+    // the writer, rather than wait for the block, fills the next free one itself while there is
+    // one: a thread that sleeps and wakes for every block costs more than the filling it waits
+    // for.
     std::span<const std::int16_t> Next(std::int64_t first, bool haveWorkers)
     {
         const std::int64_t k = first / m_blockFrames;
@@ -487,8 +473,16 @@ public:
             {
                 std::unique_lock lock(m_mutex);
                 m_freed = k;
-                m_changed.notify_all();
-                m_changed.wait(lock, [&] { return m_ready[slot] == k || m_failed; });
+                m_space.notify_all();
+                while (m_ready[slot] != k && !m_failed) {
+                    if (!m_stopped && m_next < m_blocks && HasRoom()) {
+                        FillNext(lock);
+                        continue;
+                    }
+                    m_waitingFor = k;
+                    m_done.wait(lock);
+                    m_waitingFor = -1;
+                }
                 failed = m_ready[slot] != k;
             }
             if (failed)
@@ -505,11 +499,35 @@ public:
             std::lock_guard lock(m_mutex);
             m_stopped = true;
         }
-        m_changed.notify_all();
+        m_space.notify_all();
+        m_done.notify_all();
         m_input.Stop();
     }
 
 private:
+    // Whether the next block has a free slot; called locked.
+    bool HasRoom() const noexcept
+    {
+        return m_next - m_freed < static_cast<std::int64_t>(m_slotCount);
+    }
+
+    // Takes the next block and fills it, unlocked; called locked. False when its input never
+    // came: the ring has failed.
+    bool FillNext(std::unique_lock<std::mutex>& lock) noexcept
+    {
+        const std::int64_t k = m_next++;
+        lock.unlock();
+        const bool filled = FillBlock(k);
+        lock.lock();
+        if (filled)
+            m_ready[static_cast<std::size_t>(k) % m_slotCount] = k;
+        else
+            m_failed = true;
+        if (!filled || m_waitingFor == k)
+            m_done.notify_one();
+        return filled;
+    }
+
     bool FillBlock(std::int64_t k) noexcept
     {
         const std::int64_t first = k * m_blockFrames;
@@ -539,7 +557,9 @@ private:
     std::vector<std::int64_t> m_ready;
     std::vector<TDelayLine> m_lines;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_space; // slots freed, or the ring stopped: for the workers
+    std::condition_variable m_done;  // the block the writer waits for is filled, or failed
+    std::int64_t m_waitingFor = -1;  // that block, while the writer waits
     std::int64_t m_next = 0;
     std::int64_t m_freed = 0;
     bool m_stopped = false;
@@ -603,8 +623,9 @@ bool WriteExport(TWriteInput& input, const TWriteLayout& layout, const TWavStrea
     bool haveWorkers = false;
     {
         TThreads workers(stop);
+        // The writer fills blocks too: beside it, one thread fewer than the cores.
         const int threads = layout.InOrder ? 1 : ThreadCount(length * channels);
-        for (int t = 0; t < threads && threads > 1; ++t)
+        for (int t = 1; t < threads; ++t)
             haveWorkers = workers.Start([&ring] { ring.Work(); }) || haveWorkers;
         struct TStopOnExit {
             TBlockRing& Ring;

@@ -397,7 +397,8 @@ TEST(ExportFilteredFile, WritesTheBytesOfLoadingAndExporting)
     TScratchFolder dir;
     const TFilterSection filter = Section(0.3162, 100.0, 100.0, 100.0, 100.0);
     for (const std::size_t chans : {1U, 2U, 3U}) {
-        for (const std::size_t frames : {1U, 5000U, 400000U}) {
+        // 1200000 frames go round the write pass's rings of blocks.
+        for (const std::size_t frames : {1U, 5000U, 400000U, 1200000U}) {
             std::vector<std::vector<std::int16_t>> data;
             for (std::size_t c = 0; c < chans; ++c)
                 data.push_back(Noise(frames, 20000, static_cast<unsigned>(c + frames)));
