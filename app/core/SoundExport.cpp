@@ -721,6 +721,125 @@ private:
     detail::TPeakLanes m_peakLanes = detail::PickLanePath().Peaks;
 };
 
+// What the peak pass of a file finds: the format (Frames: the frames taken), whether the data
+// ended early, and the write pass's layout.
+struct TFilePeaks {
+    TWavScanFormat Format;
+    bool Truncated = false;
+    std::optional<TWriteLayout> Layout;
+};
+
+// Thrown through the scan of the peak pass on the calling thread: the samples need converting.
+struct TConvertedRead {};
+// Thrown through the scan to end it at the region's end.
+struct TRegionEnd {};
+
+// The peak pass over a wave file of 16-bit samples read on the calling thread, each block
+// filtered as soon as it is read, while it is still in this core's cache: the read is a copy,
+// and a thread reading ahead would hand every block over from another core's cache and sleep
+// and wake for the filter. Only the region's frames are taken; filter gets the file's rate.
+// Raises TConvertedRead, before any block is taken, when the samples need converting (that work
+// is worth a thread of its own). Returns false when progress cancelled.
+bool PlainFilePeakPass(const std::string& inPath, TFilterSection& filter,
+                       const std::optional<TFrameSpan>& span, const TStage& reading,
+                       TPeakPass& peaks, TFilePeaks& out)
+{
+    TWavScanFormat& format = out.Format;
+    std::vector<std::int16_t> buffer;
+    const auto place = [&](std::size_t values) {
+        if (format.Encoding != TWavEncoding::Pcm16)
+            throw TConvertedRead{};
+        const auto n = static_cast<std::size_t>(format.Channels);
+        if (buffer.empty())
+            buffer.resize(std::max<std::size_t>(1, PeakBlockBytes / 2 / n) * n);
+        return std::span<std::int16_t>(buffer.data(), std::min(buffer.size(), values));
+    };
+    std::optional<TStreamPeaks> pass;
+    std::vector<const std::int16_t*> in;
+    std::int64_t seen = 0; // frames of the file seen, taken or not
+    std::int64_t taken = 0;
+    const auto take = [&](std::span<const std::int16_t> interleaved) {
+        const std::int32_t channels = format.Channels;
+        if (!pass) {
+            // Values not read into the buffer were converted on the way.
+            if (interleaved.data() != buffer.data())
+                throw TConvertedRead{};
+            filter.SetSampFreq(static_cast<double>(format.SampleRate));
+            out.Layout = StreamLayout(channels);
+            pass.emplace(TKernel(filter), channels, !out.Layout->InOrder, peaks);
+            in.resize(static_cast<std::size_t>(channels));
+        }
+        const auto frames = static_cast<std::int64_t>(interleaved.size()) / channels;
+        std::int64_t from = 0;
+        std::int64_t to = frames;
+        if (span) {
+            from = std::clamp<std::int64_t>(span->First - seen, 0, frames);
+            to = std::clamp<std::int64_t>(span->End - seen, 0, frames);
+        }
+        seen += frames;
+        if (to > from) {
+            for (std::size_t c = 0; c < in.size(); ++c)
+                in[c] = interleaved.data() + from * channels + static_cast<std::int64_t>(c);
+            pass->Add(in.data(), channels, taken, to - from);
+            taken += to - from;
+        }
+        if (span && seen >= span->End)
+            throw TRegionEnd{};
+    };
+    // Nothing is reported before the first block is taken: the pass may yet be handed over.
+    const auto report = [&](double f) { return !pass || reading.Report(f); };
+    bool completed = true;
+    try {
+        completed = ScanWavFile(inPath, format, take, out.Truncated, report, place);
+    } catch (const TRegionEnd&) {
+        out.Truncated = false;
+        format.Oversized = false;
+    }
+    if (!completed)
+        return false;
+    format.Frames = taken;
+    return reading.Report(1.0);
+}
+
+// The peak pass over a file read on a thread of its own, a block ahead of the filter, as it
+// converts the samples. Returns false when progress cancelled.
+bool ThreadedFilePeakPass(const std::string& inPath, const std::string& outPath,
+                          TFilterSection& filter, const std::optional<TFrameSpan>& span,
+                          const TStage& reading, TPeakPass& peaks, TFilePeaks& out)
+{
+    // The filter takes its blocks in order as they come, so a few short ones do: the read
+    // then goes to memory still in the processor's cache.
+    const auto choose = [&out](std::int32_t channels) {
+        out.Layout = StreamLayout(channels);
+        const std::int64_t frames = std::max<std::int64_t>(
+            1, std::min(out.Layout->Frames, PeakBlockBytes / (2 * std::int64_t{channels})));
+        return TBlockLayout{frames, PeakBlocks};
+    };
+    TBlockReader reader(inPath, outPath, choose, nullptr, span);
+    std::optional<TStreamPeaks> pass;
+    std::vector<const std::int16_t*> in;
+    for (std::int64_t k = 0;; ++k) {
+        if (k == 0 && reader.Wait(k, nullptr) > 0) {
+            // The format is known once the first block is there.
+            filter.SetSampFreq(static_cast<double>(reader.Format().SampleRate));
+            pass.emplace(TKernel(filter), reader.Format().Channels, !out.Layout->InOrder, peaks);
+            in.resize(static_cast<std::size_t>(reader.Format().Channels));
+        }
+        const std::int64_t frames = reader.Wait(k, in.data());
+        if (frames < 0)
+            reader.RethrowError();
+        if (frames <= 0)
+            break;
+        pass->Add(in.data(), reader.Format().Channels, k * reader.Layout().Frames, frames);
+        reader.Release(k + 1);
+        if (!reading.Report(reader.Fraction()))
+            return false;
+    }
+    out.Format = reader.Format();
+    out.Truncated = reader.Truncated();
+    return reading.Report(1.0);
+}
+
 [[noreturn]] void ThrowNoMemory(const std::string& path)
 {
     throw EExportError(path + ": not written: not enough memory for the export");
@@ -782,46 +901,21 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
     }
 
     // Read twice, never held: first for the peaks (and the delay line at each checkpoint), then
-    // for the output, each read a block ahead of the filter on a thread of its own.
-    std::optional<TWriteLayout> layout;
-    // The peak pass takes its blocks in order as they come, so a few short ones do: the read
-    // then goes to memory still in the processor's cache.
-    const auto choose = [&layout](std::int32_t channels) {
-        layout = StreamLayout(channels);
-        const std::int64_t frames = std::max<std::int64_t>(
-            1, std::min(layout->Frames, PeakBlockBytes / (2 * std::int64_t{channels})));
-        return TBlockLayout{frames, PeakBlocks};
-    };
+    // for the output, a block ahead of the filter on a thread of its own.
     TPeakPass peaks;
-    TWavScanFormat format;
-    bool truncated = false;
-    {
-        TBlockReader reader(inPath, outPath, choose, nullptr, span);
-        const TStage reading{&progress, 0.0, 0.4};
-        std::optional<TStreamPeaks> pass;
-        std::vector<const std::int16_t*> in;
-        for (std::int64_t k = 0;; ++k) {
-            if (k == 0 && reader.Wait(k, nullptr) > 0) {
-                // The format is known once the first block is there.
-                filter.SetSampFreq(static_cast<double>(reader.Format().SampleRate));
-                pass.emplace(TKernel(filter), reader.Format().Channels, !layout->InOrder, peaks);
-                in.resize(static_cast<std::size_t>(reader.Format().Channels));
-            }
-            const std::int64_t frames = reader.Wait(k, in.data());
-            if (frames < 0)
-                reader.RethrowError();
-            if (frames <= 0)
-                break;
-            pass->Add(in.data(), reader.Format().Channels, k * reader.Layout().Frames, frames);
-            reader.Release(k + 1);
-            if (!reading.Report(reader.Fraction()))
-                return false;
-        }
-        format = reader.Format();
-        truncated = reader.Truncated();
-        if (!reading.Report(1.0))
+    TFilePeaks found;
+    const TStage reading{&progress, 0.0, 0.4};
+    try {
+        if (!PlainFilePeakPass(inPath, filter, span, reading, peaks, found))
+            return false;
+    } catch (const TConvertedRead&) {
+        peaks = {};
+        found = {};
+        if (!ThreadedFilePeakPass(inPath, outPath, filter, span, reading, peaks, found))
             return false;
     }
+    const TWavScanFormat& format = found.Format;
+    const bool truncated = found.Truncated;
     if (warning != nullptr)
         *warning = ReadWarningText(truncated, format.Oversized, format.Frames);
     if (span && format.Frames < span->Frames())
@@ -830,7 +924,7 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
         throw EExportError(outPath + ": not written: the filtered sound is silent");
     filter.SetSampFreq(static_cast<double>(format.SampleRate));
     const TKernel kernel(filter);
-    const TWriteLayout written = *layout;
+    const TWriteLayout written = *found.Layout;
     TBlockReader reader(
         inPath, outPath,
         [&written](std::int32_t) {

@@ -435,10 +435,10 @@ TEST(ExportFilteredFile, EveryFormatAndAnyClaimedLengthGiveTheBytesOfTheLoadedSo
     const std::string formats = std::string(KAVREL_SOURCE_DIR) + "/tests/sound/fixtures/formats/";
     std::vector<std::string> inputs;
     for (const char* name :
-         {"pcm16-stereo.aiff", "pcm16-stereo.caf", "pcm16-stereo.w64", "pcm16-stereo.rf64",
-          "pcm24-stereo.flac", "tone-stereo.ogg", "tone-stereo.opus", "tone-stereo.mp3",
-          "tone-cut-off.flac", "tone-cut-off.ogg", "tone-cut-off.opus", "tone-cut-off.mp3",
-          "tone-granule-zero.ogg"})
+         {"pcm24-stereo.wav", "pcm16-stereo.aiff", "pcm16-stereo.caf", "pcm16-stereo.w64",
+          "pcm16-stereo.rf64", "pcm24-stereo.flac", "tone-stereo.ogg", "tone-stereo.opus",
+          "tone-stereo.mp3", "tone-cut-off.flac", "tone-cut-off.ogg", "tone-cut-off.opus",
+          "tone-cut-off.mp3", "tone-granule-zero.ogg"})
         inputs.push_back(formats + name);
     TWav tone;
     ASSERT_TRUE(tone.ReadFile(formats + "tone-stereo.wav"));
