@@ -6,8 +6,8 @@
 // is bit for bit what one section from a cleared delay line gives, and the dither draws are those
 // of one generator running through the channels in pairs (frame by frame, left then right), as the
 // generator is a counter that can be indexed directly. From a file both passes read it again block
-// by block, each on a thread of its own (TBlockReader), so that the export's memory does not grow
-// with the sound.
+// by block, so that the export's memory does not grow with the sound: the peak pass of 16-bit
+// samples on the filtering thread, the others on a thread of their own (TBlockReader).
 
 #include "app/core/SoundExport.h"
 
@@ -901,7 +901,7 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
     }
 
     // Read twice, never held: first for the peaks (and the delay line at each checkpoint), then
-    // for the output, a block ahead of the filter on a thread of its own.
+    // for the output a block ahead of the filter on a thread of its own.
     TPeakPass peaks;
     TFilePeaks found;
     const TStage reading{&progress, 0.0, 0.4};
