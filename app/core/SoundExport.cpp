@@ -2,11 +2,12 @@
 // the latency of its multiply-add chain, so the channels run on threads of their own; it also
 // keeps the delay line every CheckpointFrames frames. With those the write pass splits each
 // channel into independent stretches that run side by side in vector lanes, while the calling
-// thread writes the finished blocks to the file. Every value is bit for bit what one section
-// from a cleared delay line gives, and the dither draws are those of one generator running
-// through the channels in pairs (frame by frame, left then right), as the generator is a counter
-// that can be indexed directly. From a file both passes read it again block by block, each on
-// a thread of its own (TBlockReader), so that the export's memory does not grow with the sound.
+// thread writes the finished blocks to the file and fills blocks itself between them. Every value
+// is bit for bit what one section from a cleared delay line gives, and the dither draws are those
+// of one generator running through the channels in pairs (frame by frame, left then right), as the
+// generator is a counter that can be indexed directly. From a file both passes read it again block
+// by block, so that the export's memory does not grow with the sound: the peak pass of 16-bit
+// samples on the filtering thread, the others on a thread of their own (TBlockReader).
 
 #include "app/core/SoundExport.h"
 
@@ -446,34 +447,19 @@ public:
     // The worker loop: fill the next free block until all are taken or the ring is stopped.
     void Work() noexcept
     {
+        std::unique_lock lock(m_mutex);
         for (;;) {
-            std::int64_t k = 0;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] {
-                    return m_stopped || m_next >= m_blocks ||
-                           m_next - m_freed < static_cast<std::int64_t>(m_slotCount);
-                });
-                if (m_stopped || m_next >= m_blocks)
-                    return;
-                k = m_next++;
-            }
-            const bool filled = FillBlock(k);
-            {
-                std::lock_guard lock(m_mutex);
-                if (filled)
-                    m_ready[static_cast<std::size_t>(k) % m_slotCount] = k;
-                else
-                    m_failed = true;
-            }
-            m_changed.notify_all();
-            if (!filled)
+            m_space.wait(lock, [&] { return m_stopped || m_next >= m_blocks || HasRoom(); });
+            if (m_stopped || m_next >= m_blocks || !FillNext(lock))
                 return;
         }
     }
 
     // The writer's source: the block holding frame first, once it is filled. Blocks before it are
-    // written, so their slots are free. With no workers the block is filled here.
+    // written, so their slots are free. With no workers the block is filled here; with workers
+    // the writer, rather than wait for the block, fills the next free one itself while there is
+    // one: a thread that sleeps and wakes for every block costs more than the filling it waits
+    // for.
     std::span<const std::int16_t> Next(std::int64_t first, bool haveWorkers)
     {
         const std::int64_t k = first / m_blockFrames;
@@ -487,8 +473,16 @@ public:
             {
                 std::unique_lock lock(m_mutex);
                 m_freed = k;
-                m_changed.notify_all();
-                m_changed.wait(lock, [&] { return m_ready[slot] == k || m_failed; });
+                m_space.notify_all();
+                while (m_ready[slot] != k && !m_failed) {
+                    if (!m_stopped && m_next < m_blocks && HasRoom()) {
+                        FillNext(lock);
+                        continue;
+                    }
+                    m_waitingFor = k;
+                    m_done.wait(lock);
+                    m_waitingFor = -1;
+                }
                 failed = m_ready[slot] != k;
             }
             if (failed)
@@ -505,11 +499,35 @@ public:
             std::lock_guard lock(m_mutex);
             m_stopped = true;
         }
-        m_changed.notify_all();
+        m_space.notify_all();
+        m_done.notify_all();
         m_input.Stop();
     }
 
 private:
+    // Whether the next block has a free slot; called locked.
+    bool HasRoom() const noexcept
+    {
+        return m_next - m_freed < static_cast<std::int64_t>(m_slotCount);
+    }
+
+    // Takes the next block and fills it, unlocked; called locked. False when its input never
+    // came: the ring has failed.
+    bool FillNext(std::unique_lock<std::mutex>& lock) noexcept
+    {
+        const std::int64_t k = m_next++;
+        lock.unlock();
+        const bool filled = FillBlock(k);
+        lock.lock();
+        if (filled)
+            m_ready[static_cast<std::size_t>(k) % m_slotCount] = k;
+        else
+            m_failed = true;
+        if (!filled || m_waitingFor == k)
+            m_done.notify_one();
+        return filled;
+    }
+
     bool FillBlock(std::int64_t k) noexcept
     {
         const std::int64_t first = k * m_blockFrames;
@@ -539,7 +557,9 @@ private:
     std::vector<std::int64_t> m_ready;
     std::vector<TDelayLine> m_lines;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::condition_variable m_space; // slots freed, or the ring stopped: for the workers
+    std::condition_variable m_done;  // the block the writer waits for is filled, or failed
+    std::int64_t m_waitingFor = -1;  // that block, while the writer waits
     std::int64_t m_next = 0;
     std::int64_t m_freed = 0;
     bool m_stopped = false;
@@ -603,8 +623,9 @@ bool WriteExport(TWriteInput& input, const TWriteLayout& layout, const TWavStrea
     bool haveWorkers = false;
     {
         TThreads workers(stop);
+        // The writer fills blocks too: beside it, one thread fewer than the cores.
         const int threads = layout.InOrder ? 1 : ThreadCount(length * channels);
-        for (int t = 0; t < threads && threads > 1; ++t)
+        for (int t = 1; t < threads; ++t)
             haveWorkers = workers.Start([&ring] { ring.Work(); }) || haveWorkers;
         struct TStopOnExit {
             TBlockRing& Ring;
@@ -700,6 +721,125 @@ private:
     detail::TPeakLanes m_peakLanes = detail::PickLanePath().Peaks;
 };
 
+// What the peak pass of a file finds: the format (Frames: the frames taken), whether the data
+// ended early, and the write pass's layout.
+struct TFilePeaks {
+    TWavScanFormat Format;
+    bool Truncated = false;
+    std::optional<TWriteLayout> Layout;
+};
+
+// Thrown through the scan of the peak pass on the calling thread: the samples need converting.
+struct TConvertedRead {};
+// Thrown through the scan to end it at the region's end.
+struct TRegionEnd {};
+
+// The peak pass over a wave file of 16-bit samples read on the calling thread, each block
+// filtered as soon as it is read, while it is still in this core's cache: the read is a copy,
+// and a thread reading ahead would hand every block over from another core's cache and sleep
+// and wake for the filter. Only the region's frames are taken; filter gets the file's rate.
+// Raises TConvertedRead, before any block is taken, when the samples need converting (that work
+// is worth a thread of its own). Returns false when progress cancelled.
+bool PlainFilePeakPass(const std::string& inPath, TFilterSection& filter,
+                       const std::optional<TFrameSpan>& span, const TStage& reading,
+                       TPeakPass& peaks, TFilePeaks& out)
+{
+    TWavScanFormat& format = out.Format;
+    std::vector<std::int16_t> buffer;
+    const auto place = [&](std::size_t values) {
+        if (format.Encoding != TWavEncoding::Pcm16)
+            throw TConvertedRead{};
+        const auto n = static_cast<std::size_t>(format.Channels);
+        if (buffer.empty())
+            buffer.resize(std::max<std::size_t>(1, PeakBlockBytes / 2 / n) * n);
+        return std::span<std::int16_t>(buffer.data(), std::min(buffer.size(), values));
+    };
+    std::optional<TStreamPeaks> pass;
+    std::vector<const std::int16_t*> in;
+    std::int64_t seen = 0; // frames of the file seen, taken or not
+    std::int64_t taken = 0;
+    const auto take = [&](std::span<const std::int16_t> interleaved) {
+        const std::int32_t channels = format.Channels;
+        if (!pass) {
+            // Values not read into the buffer were converted on the way.
+            if (interleaved.data() != buffer.data())
+                throw TConvertedRead{};
+            filter.SetSampFreq(static_cast<double>(format.SampleRate));
+            out.Layout = StreamLayout(channels);
+            pass.emplace(TKernel(filter), channels, !out.Layout->InOrder, peaks);
+            in.resize(static_cast<std::size_t>(channels));
+        }
+        const auto frames = static_cast<std::int64_t>(interleaved.size()) / channels;
+        std::int64_t from = 0;
+        std::int64_t to = frames;
+        if (span) {
+            from = std::clamp<std::int64_t>(span->First - seen, 0, frames);
+            to = std::clamp<std::int64_t>(span->End - seen, 0, frames);
+        }
+        seen += frames;
+        if (to > from) {
+            for (std::size_t c = 0; c < in.size(); ++c)
+                in[c] = interleaved.data() + from * channels + static_cast<std::int64_t>(c);
+            pass->Add(in.data(), channels, taken, to - from);
+            taken += to - from;
+        }
+        if (span && seen >= span->End)
+            throw TRegionEnd{};
+    };
+    // Nothing is reported before the first block is taken: the pass may yet be handed over.
+    const auto report = [&](double f) { return !pass || reading.Report(f); };
+    bool completed = true;
+    try {
+        completed = ScanWavFile(inPath, format, take, out.Truncated, report, place);
+    } catch (const TRegionEnd&) {
+        out.Truncated = false;
+        format.Oversized = false;
+    }
+    if (!completed)
+        return false;
+    format.Frames = taken;
+    return reading.Report(1.0);
+}
+
+// The peak pass over a file read on a thread of its own, a block ahead of the filter, as it
+// converts the samples. Returns false when progress cancelled.
+bool ThreadedFilePeakPass(const std::string& inPath, const std::string& outPath,
+                          TFilterSection& filter, const std::optional<TFrameSpan>& span,
+                          const TStage& reading, TPeakPass& peaks, TFilePeaks& out)
+{
+    // The filter takes its blocks in order as they come, so a few short ones do: the read
+    // then goes to memory still in the processor's cache.
+    const auto choose = [&out](std::int32_t channels) {
+        out.Layout = StreamLayout(channels);
+        const std::int64_t frames = std::max<std::int64_t>(
+            1, std::min(out.Layout->Frames, PeakBlockBytes / (2 * std::int64_t{channels})));
+        return TBlockLayout{frames, PeakBlocks};
+    };
+    TBlockReader reader(inPath, outPath, choose, nullptr, span);
+    std::optional<TStreamPeaks> pass;
+    std::vector<const std::int16_t*> in;
+    for (std::int64_t k = 0;; ++k) {
+        if (k == 0 && reader.Wait(k, nullptr) > 0) {
+            // The format is known once the first block is there.
+            filter.SetSampFreq(static_cast<double>(reader.Format().SampleRate));
+            pass.emplace(TKernel(filter), reader.Format().Channels, !out.Layout->InOrder, peaks);
+            in.resize(static_cast<std::size_t>(reader.Format().Channels));
+        }
+        const std::int64_t frames = reader.Wait(k, in.data());
+        if (frames < 0)
+            reader.RethrowError();
+        if (frames <= 0)
+            break;
+        pass->Add(in.data(), reader.Format().Channels, k * reader.Layout().Frames, frames);
+        reader.Release(k + 1);
+        if (!reading.Report(reader.Fraction()))
+            return false;
+    }
+    out.Format = reader.Format();
+    out.Truncated = reader.Truncated();
+    return reading.Report(1.0);
+}
+
 [[noreturn]] void ThrowNoMemory(const std::string& path)
 {
     throw EExportError(path + ": not written: not enough memory for the export");
@@ -761,46 +901,21 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
     }
 
     // Read twice, never held: first for the peaks (and the delay line at each checkpoint), then
-    // for the output, each read a block ahead of the filter on a thread of its own.
-    std::optional<TWriteLayout> layout;
-    // The peak pass takes its blocks in order as they come, so a few short ones do: the read
-    // then goes to memory still in the processor's cache.
-    const auto choose = [&layout](std::int32_t channels) {
-        layout = StreamLayout(channels);
-        const std::int64_t frames = std::max<std::int64_t>(
-            1, std::min(layout->Frames, PeakBlockBytes / (2 * std::int64_t{channels})));
-        return TBlockLayout{frames, PeakBlocks};
-    };
+    // for the output a block ahead of the filter on a thread of its own.
     TPeakPass peaks;
-    TWavScanFormat format;
-    bool truncated = false;
-    {
-        TBlockReader reader(inPath, outPath, choose, nullptr, span);
-        const TStage reading{&progress, 0.0, 0.4};
-        std::optional<TStreamPeaks> pass;
-        std::vector<const std::int16_t*> in;
-        for (std::int64_t k = 0;; ++k) {
-            if (k == 0 && reader.Wait(k, nullptr) > 0) {
-                // The format is known once the first block is there.
-                filter.SetSampFreq(static_cast<double>(reader.Format().SampleRate));
-                pass.emplace(TKernel(filter), reader.Format().Channels, !layout->InOrder, peaks);
-                in.resize(static_cast<std::size_t>(reader.Format().Channels));
-            }
-            const std::int64_t frames = reader.Wait(k, in.data());
-            if (frames < 0)
-                reader.RethrowError();
-            if (frames <= 0)
-                break;
-            pass->Add(in.data(), reader.Format().Channels, k * reader.Layout().Frames, frames);
-            reader.Release(k + 1);
-            if (!reading.Report(reader.Fraction()))
-                return false;
-        }
-        format = reader.Format();
-        truncated = reader.Truncated();
-        if (!reading.Report(1.0))
+    TFilePeaks found;
+    const TStage reading{&progress, 0.0, 0.4};
+    try {
+        if (!PlainFilePeakPass(inPath, filter, span, reading, peaks, found))
+            return false;
+    } catch (const TConvertedRead&) {
+        peaks = {};
+        found = {};
+        if (!ThreadedFilePeakPass(inPath, outPath, filter, span, reading, peaks, found))
             return false;
     }
+    const TWavScanFormat& format = found.Format;
+    const bool truncated = found.Truncated;
     if (warning != nullptr)
         *warning = ReadWarningText(truncated, format.Oversized, format.Frames);
     if (span && format.Frames < span->Frames())
@@ -809,7 +924,7 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
         throw EExportError(outPath + ": not written: the filtered sound is silent");
     filter.SetSampFreq(static_cast<double>(format.SampleRate));
     const TKernel kernel(filter);
-    const TWriteLayout written = *layout;
+    const TWriteLayout written = *found.Layout;
     TBlockReader reader(
         inPath, outPath,
         [&written](std::int32_t) {

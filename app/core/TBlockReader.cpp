@@ -111,6 +111,7 @@ void TBlockReader::Prepare(const TWavScanFormat& format)
         throw EExportError(Changed());
     m_format = format;
     m_layout = m_choose(format.Channels);
+    m_refill = std::max<std::int64_t>(1, static_cast<std::int64_t>(m_layout.Slots) / 2);
     m_slotFrames.assign(m_layout.Slots, 0);
     m_slots.assign(m_layout.Slots, {});
     // The slots the header's length fills take their whole size at once: grown step by step
@@ -124,6 +125,21 @@ void TBlockReader::Prepare(const TWavScanFormat& format)
     }
 }
 
+// Waits, locked, until the slot being filled is free. A full ring is taken up again only once
+// half its slots are free: a thread that sleeps and wakes for every block spends more on waking,
+// and on the caches it finds cold, than on reading.
+void TBlockReader::WaitForRoom(std::unique_lock<std::mutex>& lock)
+{
+    const auto slots = static_cast<std::int64_t>(m_layout.Slots);
+    if (m_filling - m_released >= slots)
+        m_room.wait(lock, [&] {
+            return m_stopped || m_filling - m_released <= slots - m_refill ||
+                   (m_wanted >= m_filling && m_filling - m_released < slots);
+        });
+    if (m_stopped)
+        throw TStopRead{};
+}
+
 // Where the scan may read its next values: the slot being filled, from its first free frame, once
 // it is free.
 std::span<std::int16_t> TBlockReader::Place(const TWavScanFormat& format, std::size_t values)
@@ -131,11 +147,7 @@ std::span<std::int16_t> TBlockReader::Place(const TWavScanFormat& format, std::s
     std::unique_lock lock(m_mutex);
     if (m_slots.empty())
         Prepare(format);
-    m_changed.wait(lock, [this] {
-        return m_stopped || m_filling - m_released < static_cast<std::int64_t>(m_layout.Slots);
-    });
-    if (m_stopped)
-        throw TStopRead{};
+    WaitForRoom(lock);
     const auto n = static_cast<std::size_t>(m_format.Channels);
     const std::size_t slot = static_cast<std::size_t>(m_filling) % m_layout.Slots;
     const auto at = static_cast<std::size_t>(m_filled);
@@ -171,11 +183,7 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
         m_frames + static_cast<std::int64_t>(frames - std::min(done, frames)) > m_expected->Frames)
         throw EExportError(Changed());
     while (done < frames) {
-        m_changed.wait(lock, [this] {
-            return m_stopped || m_filling - m_released < static_cast<std::int64_t>(m_layout.Slots);
-        });
-        if (m_stopped)
-            throw TStopRead{};
+        WaitForRoom(lock);
         const std::size_t slot = static_cast<std::size_t>(m_filling) % m_layout.Slots;
         const auto at = static_cast<std::size_t>(m_filled);
         const std::size_t count = std::min(frames - done, blockFrames - at);
@@ -205,6 +213,12 @@ void TBlockReader::Take(const TWavScanFormat& format, std::span<const std::int16
 std::int64_t TBlockReader::Wait(std::int64_t k, const std::int16_t** channels) noexcept
 {
     std::unique_lock lock(m_mutex);
+    if (k >= m_arrived && k > m_wanted) {
+        // A block the ring may hold is waited for: the reading thread takes it without waiting
+        // for more free slots.
+        m_wanted = k;
+        m_room.notify_one();
+    }
     m_changed.wait(lock, [&] { return k < m_arrived || m_ended || m_stopped; });
     if (k >= m_arrived)
         return m_ended && !m_stopped && !m_error ? 0 : -1;
@@ -223,8 +237,12 @@ void TBlockReader::Release(std::int64_t k) noexcept
         if (k <= m_released)
             return;
         m_released = k;
+        // The reading thread waits for a few free slots at once (WaitForRoom).
+        if (m_filling - m_released > static_cast<std::int64_t>(m_layout.Slots) - m_refill &&
+            m_wanted < m_filling)
+            return;
     }
-    m_changed.notify_all();
+    m_room.notify_one();
 }
 
 void TBlockReader::Stop() noexcept
@@ -234,6 +252,7 @@ void TBlockReader::Stop() noexcept
         m_stopped = true;
     }
     m_changed.notify_all();
+    m_room.notify_all();
 }
 
 void TBlockReader::RethrowError() const

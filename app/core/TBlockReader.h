@@ -76,6 +76,7 @@ private:
     void Take(const TWavScanFormat& format, std::span<const std::int16_t> interleaved);
     std::string Changed() const;
     void Publish(std::unique_lock<std::mutex>& lock);
+    void WaitForRoom(std::unique_lock<std::mutex>& lock);
 
     std::string m_path;
     std::string m_outPath;
@@ -93,11 +94,14 @@ private:
     std::atomic<double> m_fraction{0.0};
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::int64_t m_filling = 0;  // the block being read
-    std::int64_t m_filled = 0;   // its frames so far
-    std::int64_t m_arrived = 0;  // blocks complete
-    std::int64_t m_released = 0; // blocks no longer needed
+    std::condition_variable m_changed; // blocks arrived, or the read ended
+    std::condition_variable m_room;    // slots freed, or the read stopped
+    std::int64_t m_refill = 1;         // free slots a full ring waits for
+    std::int64_t m_wanted = -1;        // the furthest block waited for
+    std::int64_t m_filling = 0;        // the block being read
+    std::int64_t m_filled = 0;         // its frames so far
+    std::int64_t m_arrived = 0;        // blocks complete
+    std::int64_t m_released = 0;       // blocks no longer needed
     bool m_ended = false;
     bool m_stopped = false;
     std::exception_ptr m_error;
