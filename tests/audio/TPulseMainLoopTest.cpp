@@ -108,27 +108,36 @@ TEST_F(PulseMainLoop, IoEventFiresWhenReadableAndMayFreeItself)
     EXPECT_EQ(seen.calls, 2) << "a freed event fired";
 }
 
+// What libpulse's socket channel does on each read: free its event inside the callback and ask
+// for a new one on the same socket, or free it and close the socket.
+struct TChurn {
+    TPipe pipe;
+    int calls = 0;
+    bool closeOnFree = false;
+    static void Fire(pa_mainloop_api* a, pa_io_event* e, int fd, pa_io_event_flags_t, void* data)
+    {
+        auto& c = *static_cast<TChurn*>(data);
+        ++c.calls;
+        c.pipe.Take();
+        a->io_free(e);
+        if (c.closeOnFree) {
+            ::close(c.pipe.fds[0]);
+            c.pipe.fds[0] = -1;
+            return;
+        }
+        a->io_new(a, fd, PA_IO_EVENT_INPUT, &Fire, data);
+    }
+};
+
 // The device holds the server's news between its ticks: held input wakes nobody, even on an event
 // remade inside its callback as libpulse remakes its socket's, and RunPending then reads all of
 // it, a piece per callback; released, the socket fires through the event loop again.
 TEST_F(PulseMainLoop, HeldInputWaitsForRunPendingWhichReadsAllOfIt)
 {
-    struct TReader {
-        TPipe pipe;
-        int calls = 0;
-        static void Fire(pa_mainloop_api* a, pa_io_event* e, int fd, pa_io_event_flags_t,
-                         void* data)
-        {
-            auto& r = *static_cast<TReader*>(data);
-            ++r.calls;
-            r.pipe.Take();
-            a->io_free(e);
-            a->io_new(a, fd, PA_IO_EVENT_INPUT, &Fire, data);
-        }
-    } reader;
+    TChurn reader;
     bool held = true;
     loop.SetInputHold([&] { return held; });
-    api->io_new(api, reader.pipe.fds[0], PA_IO_EVENT_INPUT, &TReader::Fire, &reader);
+    api->io_new(api, reader.pipe.fds[0], PA_IO_EVENT_INPUT, &TChurn::Fire, &reader);
     for (int i = 0; i < 3; ++i) {
         reader.pipe.Put();
     }
@@ -145,29 +154,9 @@ TEST_F(PulseMainLoop, HeldInputWaitsForRunPendingWhichReadsAllOfIt)
     loop.SetInputHold(nullptr);
 }
 
-// What libpulse's socket channel does on each read: free its event inside the callback and ask
-// for a new one on the same socket, or free it and close the socket.
 TEST_F(PulseMainLoop, IoEventRemadeInsideItsCallbackKeepsFiringAndAClosedOneStaysQuiet)
 {
-    struct TChurn {
-        TPipe pipe;
-        int calls = 0;
-        bool closeOnFree = false;
-        static void Fire(pa_mainloop_api* a, pa_io_event* e, int fd, pa_io_event_flags_t,
-                         void* data)
-        {
-            auto& c = *static_cast<TChurn*>(data);
-            ++c.calls;
-            c.pipe.Take();
-            a->io_free(e);
-            if (c.closeOnFree) {
-                ::close(c.pipe.fds[0]);
-                c.pipe.fds[0] = -1;
-                return;
-            }
-            a->io_new(a, fd, PA_IO_EVENT_INPUT, &Fire, data);
-        }
-    } churn;
+    TChurn churn;
     static int warnings = 0;
     warnings = 0;
     const QtMessageHandler before =
