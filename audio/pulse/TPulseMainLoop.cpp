@@ -206,9 +206,7 @@ void TPulseMainLoop::UpdateHold()
     }
     m_inputHeld = hold;
     for (pa_io_event* e : m_ios) {
-        if (!e->dead) {
-            e->read->setEnabled((e->events & PA_IO_EVENT_INPUT) != 0 && !hold);
-        }
+        IoEnable(e, e->events); // skips dead events
     }
 }
 
