@@ -481,9 +481,12 @@ TEST_F(SoundPath, PlayedFramesFollowTheRecording)
                 "max %.1f ms\n",
                 lateMs.size(), lateMs.front(), median, lateMs.back());
     // PipeWire hands the monitor to the recorder a graph quantum later (see the server script),
-    // in pieces of a quantum: with long quanta the median moves by a quarter of one.
+    // in pieces of a quantum, and reports the stream's time once a quantum: with long quanta the
+    // position it gives wanders about a straight line by up to 0.4 of a quantum, and the median
+    // lands on one side of the lag or the other as the sound's start falls in the first quantum
+    // (at 8192 frames, 186 ms: 39 ms early or 31 ms late, run after run; once 49 ms early).
     const double monitorLag = qEnvironmentVariableIntValue("KAVREL_TEST_MONITOR_LAG_MS");
-    EXPECT_LE(std::abs(median - monitorLag), std::max(20.0, monitorLag / 4))
+    EXPECT_LE(std::abs(median - monitorLag), std::max(20.0, monitorLag / 3))
         << "monitor lag " << monitorLag << " ms";
     EXPECT_EQ(player.PlayedFrames(), 0) << "closed";
 }
