@@ -338,6 +338,9 @@ TEST(TruePeak, LeavesOutOnlyBlocksThatCannotRaiseThePeak)
             for (const int channels : {1, 3, 8})
                 for (const bool beforeBlock : {false, true}) {
                     ::setenv("KAVREL_SIMD", path.c_str(), 1);
+                    SCOPED_TRACE(path + ", " + std::to_string(channels) + " channels at " +
+                                 std::to_string(rate) +
+                                 (beforeBlock ? " Hz, before a block" : " Hz"));
                     const auto n = static_cast<std::size_t>(channels);
                     std::vector<std::int16_t> values = Noise(6 * Block * n, 3000, 3);
                     for (std::size_t f = 0; f < 6 * Block; ++f)
@@ -364,19 +367,15 @@ TEST(TruePeak, LeavesOutOnlyBlocksThatCannotRaiseThePeak)
                     TTruePeak whole(channels, rate);
                     whole.Add(all);
                     std::atomic<float> shared{0.0f};
-                    TTruePeak first(channels, rate);
-                    TTruePeak second(channels, rate);
+                    TTruePeak first(channels, rate), second(channels, rate);
                     first.Share(&shared);
                     second.Share(&shared);
                     first.Add(all.first(all.size() / 2));
                     second.Restart(all.first(all.size() / 2));
                     second.Add(all.subspan(all.size() / 2));
-                    const std::string what = path + ", " + std::to_string(channels) +
-                                             " channels at " + std::to_string(rate) + " Hz" +
-                                             (beforeBlock ? ", before a block" : "");
-                    EXPECT_GT(every * 32768.0, 20000.5) << what;
-                    EXPECT_EQ(whole.Peak(), every) << what;
-                    EXPECT_EQ(std::max(first.Peak(), second.Peak()), every) << what;
+                    EXPECT_GT(every * 32768.0, 20000.5);
+                    EXPECT_EQ(whole.Peak(), every);
+                    EXPECT_EQ(std::max(first.Peak(), second.Peak()), every);
                 }
     ::unsetenv("KAVREL_SIMD");
 }
