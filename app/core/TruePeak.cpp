@@ -13,6 +13,9 @@ namespace kavrel {
 struct TPeakPath {
     const char* Name;
     bool (*Supported)() noexcept;
+    // Whether groups of channels that cannot raise the peak are left out: where the filter is
+    // so quick that weighing them costs more than it saves, they are not.
+    bool Weighs;
     // The values as floats (32768 times fractions of full scale) into out; returns the largest
     // magnitude.
     float (*Convert)(const std::int16_t* in, std::size_t values, float* out) noexcept;
@@ -27,6 +30,11 @@ namespace {
 
 constexpr std::size_t Length = 48; // taps of the interpolator over all its phases
 constexpr double KaiserBeta = 7.0; // the window's trade of ripple against width
+// Channels whose bounds are weighed together: those of a group that cannot raise the peak are
+// left out of the filtering.
+constexpr std::size_t GroupChannels = 4;
+// The most blocks filtered whole without weighing their groups.
+constexpr std::size_t MostUnweighed = 31;
 
 // The modified Bessel function of the first kind, order 0, by its series.
 double BesselI0(double x)
@@ -172,6 +180,65 @@ template <int W>
                          : 0.0f;
 }
 
+// The largest magnitude and the largest step from one frame to the next of channels first …
+// first + width − 1 (width ≤ 4) over frames frames of x, stride values a frame, into most and
+// step. Four values a time: a frame's channels, or whole frames when they are all the channels
+// and fill the vector evenly.
+void ChannelReach(const float* x, std::size_t frames, std::size_t stride, std::size_t first,
+                  std::size_t width, float* most, float* step) noexcept
+{
+    using F = TFVec<4>::F;
+    const bool packed = width == stride && 4 % stride == 0;
+    // Lane l holds channel first + l % stride, or one outside the group; the first vector's
+    // steps are taken with the next. Four vectors side by side, each maximum a chain of its own.
+    const std::size_t next = packed ? 4 : stride;
+    const std::size_t end = frames * stride;
+    F m[4] = {};
+    F d[4] = {};
+    std::size_t i = first;
+    if (first + 4 <= end) {
+        std::memcpy(&m[0], x + first, sizeof m[0]);
+        m[0] = m[0] > -m[0] ? m[0] : -m[0];
+        const auto take = [&](std::size_t at, F& mu, F& du) {
+            F v;
+            F earlier;
+            std::memcpy(&v, x + at, sizeof v);
+            std::memcpy(&earlier, x + at - stride, sizeof earlier);
+            const F change = v - earlier;
+            const F a = v > -v ? v : -v;
+            const F b = change > -change ? change : -change;
+            mu = mu > a ? mu : a;
+            du = du > b ? du : b;
+        };
+        for (i = first + stride; i + 3 * next + 4 <= end; i += 4 * next) {
+            take(i, m[0], d[0]);
+            take(i + next, m[1], d[1]);
+            take(i + 2 * next, m[2], d[2]);
+            take(i + 3 * next, m[3], d[3]);
+        }
+        for (; i + 4 <= end; i += next)
+            take(i, m[0], d[0]);
+    }
+    for (std::size_t c = 0; c < width; ++c) {
+        most[c] = 0.0f;
+        step[c] = 0.0f;
+    }
+    for (int u = 0; u < 4; ++u)
+        for (std::size_t l = 0; l < 4; ++l)
+            if (l % stride < width) {
+                most[l % stride] = std::max(most[l % stride], m[u][l]);
+                step[l % stride] = std::max(step[l % stride], d[u][l]);
+            }
+    // The frames the vectors did not reach, one value at a time.
+    for (std::size_t f = (i - first) / stride; f < frames; ++f)
+        for (std::size_t c = 0; c < width; ++c) {
+            const float v = x[f * stride + first + c];
+            most[c] = std::max(most[c], std::fabs(v));
+            if (f > 0)
+                step[c] = std::max(step[c], std::fabs(v - x[(f - 1) * stride + first + c]));
+        }
+}
+
 // The 16-bit values as floats of the same size, and the largest magnitude among them. The filter
 // runs on values 32768 times a fraction of full scale: scaling by a power of two is exact in every
 // step, so its figures, scaled back at the end, are those it gives for the fractions themselves.
@@ -245,10 +312,10 @@ PhasesAvx512(int phases, const float* h, const float* x, std::size_t values,
 
 constexpr TPeakPath Paths[] = {
 #if defined(__x86_64__)
-    {"avx512", &detail::HasAvx512, &ConvertAvx512, &PhasesAvx512},
-    {"avx2", &detail::HasAvx2Fma, &ConvertAvx2, &PhasesAvx2},
+    {"avx512", &detail::HasAvx512, false, &ConvertAvx512, &PhasesAvx512},
+    {"avx2", &detail::HasAvx2Fma, false, &ConvertAvx2, &PhasesAvx2},
 #endif
-    {"base", &detail::AnyProcessor, &ConvertBase, &PhasesBase},
+    {"base", &detail::AnyProcessor, true, &ConvertBase, &PhasesBase},
 };
 
 } // namespace
@@ -304,32 +371,58 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
         for (std::size_t k = 0; k < half; ++k)
             m_coefs.push_back(fold(2, 1.0, k));
     }
-    // A phase's value is at most the sum of its coefficients' magnitudes times the largest
-    // magnitude among its taps: with the pairs folded, |c|·|a + b| at twice the rate and
-    // |cS|·|a + b| + |cD|·|a − b| ≤ (|cS + cD| + |cS − cD|)·max(|a|, |b|) for phases 1 and 3 at
-    // four times, whose larger magnitude is |S| + |D|. The values as computed differ from these
-    // sums by their rounding: the taps are whole numbers, exact in floats, and each value takes
-    // at most 12 products, 12 additions, the pairs' sums or differences and |S| + |D|, fewer than
-    // 32 roundings of at most 2^-24 of the bound each (2e-6 of it at most); the bound's own
-    // rounding to a float and its product with the largest magnitude are two more. A margin of
-    // 1e-4 covers them many times over.
-    const auto magnitudes = [&](const float* c, const float* d) {
-        double sum = 0.0;
+    // Each phase's coefficients as the folded ones make them, the newest tap's first: at four
+    // times, phases 1 and 3 are S + D and S − D, whose larger magnitude is |S| + |D|.
+    const auto unfold = [&](std::size_t row, double sign) {
+        std::vector<double> c(Taps);
         for (std::size_t k = 0; k < half; ++k) {
-            const double dk = d != nullptr ? static_cast<double>(d[k]) : 0.0;
-            sum += std::fabs(static_cast<double>(c[k]) + dk) +
-                   std::fabs(static_cast<double>(c[k]) - dk);
+            const auto sum = static_cast<double>(m_coefs[row * half + k]);
+            const double difference =
+                m_factor == 4 && row == 0 ? sign * static_cast<double>(m_coefs[half + k]) : 0.0;
+            c[k] = sum + difference;
+            c[Taps - 1 - k] = sum - difference;
         }
-        return sum;
+        return c;
     };
-    // The samples themselves are the values of phase 0.
-    double bound = 1.0;
+    std::vector<std::vector<double>> taken;
     if (m_factor == 2)
-        bound = std::max(bound, magnitudes(m_coefs.data(), nullptr));
+        taken = {unfold(0, 1.0)};
     if (m_factor == 4)
-        bound = std::max({bound, magnitudes(m_coefs.data(), m_coefs.data() + half),
-                          magnitudes(m_coefs.data() + 2 * half, nullptr)});
+        taken = {unfold(0, 1.0), unfold(0, -1.0), unfold(2, 1.0)};
+    // A value is at most the sum of its coefficients' magnitudes times the largest magnitude M
+    // among its taps. It is also at most |Σ c|·M + K·D, where D is the largest step between a
+    // channel's neighbouring samples: the value is (Σ c)·x_r + Σ c_t·(x_t − x_r) for any tap r,
+    // and |x_t − x_r| ≤ |t − r|·D, so that K = Σ |c_t|·|t − r| at the best r; for smooth sound
+    // this is the closer bound. The values as computed differ from the exact sums by their
+    // rounding: the taps are whole numbers, exact in floats, and each value takes at most 12
+    // products, 12 additions, the pairs' sums or differences and |S| + |D|, fewer than 32
+    // roundings of at most 2^-24 of Σ |c_t|·|x_t| each (2e-6 of it at most); the bounds' own
+    // float products and sums are a few more. A margin of 1e-4 of the first bound covers them
+    // many times over. The samples themselves are the values of phase 0.
+    double bound = 1.0;
+    double gain = 1.0;
+    double slope = 0.0;
+    for (const std::vector<double>& c : taken) {
+        double magnitudes = 0.0;
+        double sum = 0.0;
+        for (const double v : c) {
+            magnitudes += std::fabs(v);
+            sum += v;
+        }
+        double closest = HUGE_VAL;
+        for (std::size_t r = 0; r < Taps; ++r) {
+            double k = 0.0;
+            for (std::size_t t = 0; t < Taps; ++t)
+                k += std::fabs(c[t]) * std::fabs(static_cast<double>(t) - static_cast<double>(r));
+            closest = std::min(closest, k);
+        }
+        bound = std::max(bound, magnitudes);
+        gain = std::max(gain, std::fabs(sum));
+        slope = std::max(slope, closest);
+    }
     m_bound = static_cast<float>(bound * (1.0 + 1e-4));
+    m_gain = static_cast<float>(gain + bound * 1e-4);
+    m_slope = static_cast<float>(slope * (1.0 + 1e-6));
 }
 
 void TTruePeak::Restart(std::span<const std::int16_t> before)
@@ -343,10 +436,14 @@ void TTruePeak::Restart(std::span<const std::int16_t> before)
                    [](std::int16_t v) { return static_cast<float>(v); });
 }
 
-bool TTruePeak::CannotRaise(float most) const noexcept
+float TTruePeak::Bar() const noexcept
 {
-    const float bar =
-        std::max(m_found, m_shared != nullptr ? m_shared->load(std::memory_order_relaxed) : 0.0f);
+    return std::max(m_found,
+                    m_shared != nullptr ? m_shared->load(std::memory_order_relaxed) : 0.0f);
+}
+
+bool TTruePeak::CannotRaise(float most, float bar) const noexcept
+{
     for (std::size_t i = 0; i < HistoryValues(); ++i)
         most = std::max(most, std::fabs(m_input[i]));
     return most * m_bound <= bar;
@@ -364,6 +461,63 @@ void TTruePeak::Found(float peak) noexcept
     }
 }
 
+float TTruePeak::LoudPhases(std::size_t values, float bar)
+{
+    const std::size_t kept = HistoryValues();
+    const auto all = [&] {
+        return m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept, values, m_channels);
+    };
+    if (m_factor == 1)
+        return 0.0f;
+    if (!m_path->Weighs)
+        return all();
+    // Weighing the groups costs a sixth of filtering them: after a block where none could be
+    // left out, the next few are filtered whole, more of them each time.
+    if (m_unweighed > 0) {
+        --m_unweighed;
+        return all();
+    }
+    // The groups whose channels' bounds reach above the peak found, over the block and the
+    // values before it.
+    const std::size_t frames = values / m_channels + m_taps - 1;
+    m_loud.clear();
+    for (std::size_t first = 0; first < m_channels; first += GroupChannels) {
+        const std::size_t width = std::min(GroupChannels, m_channels - first);
+        float most[GroupChannels];
+        float step[GroupChannels];
+        ChannelReach(m_input.data(), frames, m_channels, first, width, most, step);
+        bool loud = false;
+        for (std::size_t c = 0; c < width; ++c)
+            loud = loud || std::min(m_bound * most[c], m_gain * most[c] + m_slope * step[c]) > bar;
+        if (loud)
+            m_loud.push_back(first);
+    }
+    if (m_loud.size() * GroupChannels >= m_channels) {
+        m_backOff = std::min(2 * m_backOff + 1, MostUnweighed);
+        m_unweighed = m_backOff;
+        return all();
+    }
+    m_backOff = 0;
+    // Each group that can, its channels' values copied out, with the same taps as in place.
+    float peak = 0.0f;
+    for (const std::size_t first : m_loud) {
+        const std::size_t width = std::min(GroupChannels, m_channels - first);
+        m_group.resize(frames * width);
+        const float* from = m_input.data() + first;
+        for (std::size_t f = 0; f < frames; ++f) {
+            if (width == GroupChannels)
+                std::memcpy(&m_group[f * width], from + f * m_channels,
+                            sizeof(float[GroupChannels]));
+            else
+                std::copy_n(from + f * m_channels, width, &m_group[f * width]);
+        }
+        const std::size_t before = (m_taps - 1) * width;
+        peak = std::max(peak, m_path->Phases(m_factor, m_coefs.data(), m_group.data() + before,
+                                             m_group.size() - before, width));
+    }
+    return peak;
+}
+
 void TTruePeak::Add(std::span<const std::int16_t> interleaved)
 {
     const std::size_t frames = interleaved.size() / m_channels;
@@ -373,12 +527,11 @@ void TTruePeak::Add(std::span<const std::int16_t> interleaved)
         m_input.resize(kept + values);
         const float most =
             m_path->Convert(interleaved.data() + done * m_channels, values, m_input.data() + kept);
-        // The peak is a largest value: a block none of whose values can exceed it is left out.
-        // The value between frame f − 1 and frame f of a channel, in each phase, takes its
-        // samples f − m_taps + 1 … f.
-        if (!CannotRaise(most))
-            Found(std::max(most, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
-                                                values, m_channels)));
+        // The peak is a largest value: a block none of whose values can exceed it is left out,
+        // and of the others the groups of channels whose values cannot. The value between frame
+        // f − 1 and frame f of a channel, in each phase, takes its samples f − m_taps + 1 … f.
+        if (const float bar = Bar(); !CannotRaise(most, bar))
+            Found(std::max(most, LoudPhases(values, bar)));
         std::copy(m_input.end() - static_cast<std::ptrdiff_t>(kept), m_input.end(),
                   m_input.begin());
     }

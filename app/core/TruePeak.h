@@ -45,9 +45,14 @@ public:
     int Factor() const { return m_factor; }
 
 private:
+    // The peak found by this meter or those it shares with, as Found keeps it.
+    float Bar() const noexcept;
     // True when no value of a block whose largest magnitude is most, nor between its values,
-    // can exceed the peak found: most and the magnitudes before the block, times m_bound, do not.
-    bool CannotRaise(float most) const noexcept;
+    // can exceed bar: most and the magnitudes before the block, times m_bound, do not.
+    bool CannotRaise(float most, float bar) const noexcept;
+    // The largest magnitude between the block's values (the last `values` of m_input) of the
+    // groups of channels whose bounds exceed bar; 0 for the others.
+    float LoudPhases(std::size_t values, float bar);
     // Keeps a block's peak, 32768 times a fraction of full scale, and raises the shared one.
     void Found(float peak) noexcept;
 
@@ -61,7 +66,15 @@ private:
     // The most a value between the samples can be, as a multiple of the largest magnitude among
     // its taps, with a margin for the rounding of the filter's sums.
     float m_bound = 1.0f;
-    float m_found = 0.0f; // the peak as 32768 times a fraction of full scale
+    // A value is also at most m_gain times the largest magnitude among its taps plus m_slope
+    // times the largest step between its channel's neighbouring samples.
+    float m_gain = 1.0f;
+    float m_slope = 0.0f;
+    std::vector<std::size_t> m_loud; // the first channels of the groups that are filtered
+    std::vector<float> m_group;      // a group's values, copied out of m_input
+    std::size_t m_unweighed = 0;     // blocks still to be filtered without weighing the groups
+    std::size_t m_backOff = 0;       // of them after the last weighing that left none out
+    float m_found = 0.0f;            // the peak as 32768 times a fraction of full scale
     std::atomic<float>* m_shared = nullptr;
     double m_peak = 0.0;
 };

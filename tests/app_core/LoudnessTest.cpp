@@ -325,26 +325,30 @@ TEST(TruePeak, RestartedAfterTheValuesBeforeReadsAsInOneGo)
     ::unsetenv("KAVREL_SIMD");
 }
 
-// A block is left out only when none of its values can exceed the peak found: the figure is that
-// of every block measured by a meter of its own. A shape comes twice, the later one a step higher:
-// values alternating in sign as the interpolator's coefficients do (the most a phase can give),
-// or those of it before a block, all but its newest, so that only the values before the block
-// raise the peak. Alone, and by two meters that share their peak, one for each half.
+// A block, or a group of its channels, is left out only when none of its values can exceed the
+// peak found: the figure is that of every block measured by a meter of its own. In one channel a
+// shape comes twice, the later one a step higher: values alternating in sign as the
+// interpolator's coefficients do (the most a phase can give), or those of it before a block, all
+// but its newest, so that only the values before the block raise the peak. The other channels
+// hold slow sines, loud but too smooth to raise it. Alone, and by two meters that share their
+// peak, one for each half.
 TEST(TruePeak, LeavesOutOnlyBlocksThatCannotRaiseThePeak)
 {
     constexpr std::size_t Block = TTruePeak::BlockFrames;
     for (const std::string& path : Paths())
         for (const int rate : {44100, 96000})
-            for (const int channels : {1, 3, 8})
+            for (const int channels : {1, 2, 3, 8})
                 for (const bool beforeBlock : {false, true}) {
                     ::setenv("KAVREL_SIMD", path.c_str(), 1);
                     SCOPED_TRACE(path + ", " + std::to_string(channels) + " channels at " +
                                  std::to_string(rate) +
                                  (beforeBlock ? " Hz, before a block" : " Hz"));
                     const auto n = static_cast<std::size_t>(channels);
-                    std::vector<std::int16_t> values = Noise(6 * Block * n, 3000, 3);
+                    std::vector<std::int16_t> values(6 * Block * n);
                     for (std::size_t f = 0; f < 6 * Block; ++f)
-                        values[f * n + n - 1] = 0;
+                        for (std::size_t c = 0; c + 1 < n; ++c)
+                            values[f * n + c] = static_cast<std::int16_t>(std::lround(
+                                15000.0 * std::sin(static_cast<double>(f * (c + 1)) / 100.0)));
                     // Half the values a value between the samples takes, whose middle it lies in.
                     const std::size_t half = (TTruePeak(1, rate).HistoryValues() + 1) / 2;
                     for (const int step : {0, 1}) {
