@@ -13,9 +13,6 @@ namespace kavrel {
 struct TPeakPath {
     const char* Name;
     bool (*Supported)() noexcept;
-    // Whether groups of channels that cannot raise the peak are left out: where the filter is
-    // so quick that weighing them costs more than it saves, they are not.
-    bool Weighs;
     // The values as floats (32768 times fractions of full scale) into out; returns the largest
     // magnitude.
     float (*Convert)(const std::int16_t* in, std::size_t values, float* out) noexcept;
@@ -30,10 +27,9 @@ namespace {
 
 constexpr std::size_t Length = 48; // taps of the interpolator over all its phases
 constexpr double KaiserBeta = 7.0; // the window's trade of ripple against width
-// Channels whose bounds are weighed together: those of a group that cannot raise the peak are
-// left out of the filtering.
+// Channels whose bounds are weighed together, a vector's worth.
 constexpr std::size_t GroupChannels = 4;
-// The most blocks filtered whole without weighing their groups.
+// The most blocks filtered whole without weighing their channels.
 constexpr std::size_t MostUnweighed = 31;
 
 // The modified Bessel function of the first kind, order 0, by its series.
@@ -312,10 +308,10 @@ PhasesAvx512(int phases, const float* h, const float* x, std::size_t values,
 
 constexpr TPeakPath Paths[] = {
 #if defined(__x86_64__)
-    {"avx512", &detail::HasAvx512, false, &ConvertAvx512, &PhasesAvx512},
-    {"avx2", &detail::HasAvx2Fma, false, &ConvertAvx2, &PhasesAvx2},
+    {"avx512", &detail::HasAvx512, &ConvertAvx512, &PhasesAvx512},
+    {"avx2", &detail::HasAvx2Fma, &ConvertAvx2, &PhasesAvx2},
 #endif
-    {"base", &detail::AnyProcessor, true, &ConvertBase, &PhasesBase},
+    {"base", &detail::AnyProcessor, &ConvertBase, &PhasesBase},
 };
 
 } // namespace
@@ -469,16 +465,14 @@ float TTruePeak::LoudPhases(std::size_t values, float bar)
     };
     if (m_factor == 1)
         return 0.0f;
-    if (!m_path->Weighs)
-        return all();
-    // Weighing the groups costs a sixth of filtering them: after a block where none could be
-    // left out, the next few are filtered whole, more of them each time.
+    // Weighing the channels costs a good part of filtering them: after a block where none could
+    // be left out, the next few are filtered whole, more of them each time.
     if (m_unweighed > 0) {
         --m_unweighed;
         return all();
     }
-    // The groups whose channels' bounds reach above the peak found, over the block and the
-    // values before it.
+    // The channels whose bounds reach above the peak found, over the block and the values
+    // before it, weighed four at a time.
     const std::size_t frames = values / m_channels + m_taps - 1;
     m_loud.clear();
     for (std::size_t first = 0; first < m_channels; first += GroupChannels) {
@@ -486,36 +480,27 @@ float TTruePeak::LoudPhases(std::size_t values, float bar)
         float most[GroupChannels];
         float step[GroupChannels];
         ChannelReach(m_input.data(), frames, m_channels, first, width, most, step);
-        bool loud = false;
         for (std::size_t c = 0; c < width; ++c)
-            loud = loud || std::min(m_bound * most[c], m_gain * most[c] + m_slope * step[c]) > bar;
-        if (loud)
-            m_loud.push_back(first);
+            if (std::min(m_bound * most[c], m_gain * most[c] + m_slope * step[c]) > bar)
+                m_loud.push_back(first + c);
     }
-    if (m_loud.size() * GroupChannels >= m_channels) {
+    if (m_loud.size() == m_channels) {
         m_backOff = std::min(2 * m_backOff + 1, MostUnweighed);
         m_unweighed = m_backOff;
         return all();
     }
     m_backOff = 0;
-    // Each group that can, its channels' values copied out, with the same taps as in place.
-    float peak = 0.0f;
-    for (const std::size_t first : m_loud) {
-        const std::size_t width = std::min(GroupChannels, m_channels - first);
-        m_group.resize(frames * width);
-        const float* from = m_input.data() + first;
-        for (std::size_t f = 0; f < frames; ++f) {
-            if (width == GroupChannels)
-                std::memcpy(&m_group[f * width], from + f * m_channels,
-                            sizeof(float[GroupChannels]));
-            else
-                std::copy_n(from + f * m_channels, width, &m_group[f * width]);
-        }
-        const std::size_t before = (m_taps - 1) * width;
-        peak = std::max(peak, m_path->Phases(m_factor, m_coefs.data(), m_group.data() + before,
-                                             m_group.size() - before, width));
-    }
-    return peak;
+    if (m_loud.empty())
+        return 0.0f;
+    // Those channels' values copied out side by side: the same taps as in place.
+    const std::size_t width = m_loud.size();
+    m_loudValues.resize(frames * width);
+    for (std::size_t f = 0; f < frames; ++f)
+        for (std::size_t c = 0; c < width; ++c)
+            m_loudValues[f * width + c] = m_input[f * m_channels + m_loud[c]];
+    const std::size_t before = (m_taps - 1) * width;
+    return m_path->Phases(m_factor, m_coefs.data(), m_loudValues.data() + before,
+                          m_loudValues.size() - before, width);
 }
 
 void TTruePeak::Add(std::span<const std::int16_t> interleaved)
@@ -528,7 +513,7 @@ void TTruePeak::Add(std::span<const std::int16_t> interleaved)
         const float most =
             m_path->Convert(interleaved.data() + done * m_channels, values, m_input.data() + kept);
         // The peak is a largest value: a block none of whose values can exceed it is left out,
-        // and of the others the groups of channels whose values cannot. The value between frame
+        // and of the others the channels whose values cannot. The value between frame
         // f − 1 and frame f of a channel, in each phase, takes its samples f − m_taps + 1 … f.
         if (const float bar = Bar(); !CannotRaise(most, bar))
             Found(std::max(most, LoudPhases(values, bar)));

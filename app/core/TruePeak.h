@@ -5,8 +5,8 @@
 // below 192 kHz, not at all from there on) through a windowed-sinc interpolator of 48 taps, and the
 // largest magnitude of the samples and of the values between them is kept. The interleaved values
 // are filtered as they lie, each value's taps its channel's values a frame apart, so that the
-// vector lanes are full whatever the number of channels. A block none of whose values can exceed
-// the peak already found is not filtered: see Add.
+// vector lanes are full whatever the number of channels. A block, or a channel of it, none of whose
+// values can exceed the peak already found is not filtered: see Add.
 
 #include <atomic>
 #include <cstdint>
@@ -26,8 +26,9 @@ public:
     // vector path there.
     TTruePeak(std::int32_t channels, std::int32_t rate);
 
-    // Interleaved 16-bit values, whole frames; blocks follow on from one another. A block whose
-    // values cannot exceed the peak found so far, this meter's or the shared one's, is left out.
+    // Interleaved 16-bit values, whole frames; blocks follow on from one another. A block, or a
+    // channel of it, whose values cannot exceed the peak found so far, this meter's or the shared
+    // one's, is left out.
     void Add(std::span<const std::int16_t> interleaved);
     // The largest figure of several meters over parts of one sound, as 32768 times a fraction of
     // full scale: each raises it as it finds peaks and leaves out blocks that cannot exceed it,
@@ -51,7 +52,7 @@ private:
     // can exceed bar: most and the magnitudes before the block, times m_bound, do not.
     bool CannotRaise(float most, float bar) const noexcept;
     // The largest magnitude between the block's values (the last `values` of m_input) of the
-    // groups of channels whose bounds exceed bar; 0 for the others.
+    // channels whose bounds exceed bar; 0 when there are none.
     float LoudPhases(std::size_t values, float bar);
     // Keeps a block's peak, 32768 times a fraction of full scale, and raises the shared one.
     void Found(float peak) noexcept;
@@ -70,9 +71,9 @@ private:
     // times the largest step between its channel's neighbouring samples.
     float m_gain = 1.0f;
     float m_slope = 0.0f;
-    std::vector<std::size_t> m_loud; // the first channels of the groups that are filtered
-    std::vector<float> m_group;      // a group's values, copied out of m_input
-    std::size_t m_unweighed = 0;     // blocks still to be filtered without weighing the groups
+    std::vector<std::size_t> m_loud; // the channels that are filtered
+    std::vector<float> m_loudValues; // their values, copied out of m_input
+    std::size_t m_unweighed = 0;     // blocks still to be filtered without weighing channels
     std::size_t m_backOff = 0;       // of them after the last weighing that left none out
     float m_found = 0.0f;            // the peak as 32768 times a fraction of full scale
     std::atomic<float>* m_shared = nullptr;
