@@ -27,8 +27,6 @@ namespace {
 
 constexpr std::size_t Length = 48; // taps of the interpolator over all its phases
 constexpr double KaiserBeta = 7.0; // the window's trade of ripple against width
-// Channels whose bounds are weighed together, a vector's worth.
-constexpr std::size_t GroupChannels = 4;
 // The most blocks filtered whole without weighing their channels.
 constexpr std::size_t MostUnweighed = 31;
 
@@ -176,63 +174,63 @@ template <int W>
                          : 0.0f;
 }
 
-// The largest magnitude and the largest step from one frame to the next of channels first …
-// first + width − 1 (width ≤ 4) over frames frames of x, stride values a frame, into most and
-// step. Four values a time: a frame's channels, or whole frames when they are all the channels
-// and fill the vector evenly.
-void ChannelReach(const float* x, std::size_t frames, std::size_t stride, std::size_t first,
-                  std::size_t width, float* most, float* step) noexcept
+// Raises most[c] and step[c] to the largest magnitude of channel c's values and the largest step
+// from one of its values to the next, over frames frames of x (channels values a frame). Eight
+// values a time: whole frames when they fill the vector evenly, else from each frame's channel
+// first = 0, 8, 16 … on; lane l holds channel (first + l) mod channels either way. A step is the
+// larger of two values less the smaller, which never overflows as 16 bits without a sign.
+void ChannelReach(const std::int16_t* x, std::size_t frames, std::size_t channels,
+                  std::int32_t* most, std::int32_t* step) noexcept
 {
-    using F = TFVec<4>::F;
-    const bool packed = width == stride && 4 % stride == 0;
-    // Lane l holds channel first + l % stride, or one outside the group; the first vector's
-    // steps are taken with the next. Four vectors side by side, each maximum a chain of its own.
-    const std::size_t next = packed ? 4 : stride;
-    const std::size_t end = frames * stride;
-    F m[4] = {};
-    F d[4] = {};
-    std::size_t i = first;
-    if (first + 4 <= end) {
-        std::memcpy(&m[0], x + first, sizeof m[0]);
-        m[0] = m[0] > -m[0] ? m[0] : -m[0];
-        const auto take = [&](std::size_t at, F& mu, F& du) {
-            F v;
-            F earlier;
-            std::memcpy(&v, x + at, sizeof v);
-            std::memcpy(&earlier, x + at - stride, sizeof earlier);
-            const F change = v - earlier;
-            const F a = v > -v ? v : -v;
-            const F b = change > -change ? change : -change;
-            mu = mu > a ? mu : a;
-            du = du > b ? du : b;
-        };
-        for (i = first + stride; i + 3 * next + 4 <= end; i += 4 * next) {
-            take(i, m[0], d[0]);
-            take(i + next, m[1], d[1]);
-            take(i + 2 * next, m[2], d[2]);
-            take(i + 3 * next, m[3], d[3]);
-        }
-        for (; i + 4 <= end; i += next)
-            take(i, m[0], d[0]);
-    }
-    for (std::size_t c = 0; c < width; ++c) {
-        most[c] = 0.0f;
-        step[c] = 0.0f;
-    }
-    for (int u = 0; u < 4; ++u)
-        for (std::size_t l = 0; l < 4; ++l)
-            if (l % stride < width) {
-                most[l % stride] = std::max(most[l % stride], m[u][l]);
-                step[l % stride] = std::max(step[l % stride], d[u][l]);
+    using S = TFVec<8>::S;
+    typedef std::uint16_t U __attribute__((vector_size(8 * sizeof(std::uint16_t))));
+    const bool packed = 8 % channels == 0;
+    const std::size_t next = packed ? 8 : channels;
+    const std::size_t end = frames * channels;
+    for (std::size_t first = 0; first < (packed ? 1 : channels); first += 8) {
+        S hi[2] = {};
+        S lo[2] = {};
+        U d[2] = {};
+        std::size_t i = first;
+        if (first + 8 <= end) {
+            std::memcpy(&hi[0], x + first, sizeof hi[0]);
+            lo[0] = hi[0];
+            const auto take = [&](std::size_t at, int u) {
+                S v;
+                S earlier;
+                std::memcpy(&v, x + at, sizeof v);
+                std::memcpy(&earlier, x + at - channels, sizeof earlier);
+                const S larger = v > earlier ? v : earlier;
+                const S smaller = v < earlier ? v : earlier;
+                const U change = reinterpret_cast<U>(larger) - reinterpret_cast<U>(smaller);
+                hi[u] = hi[u] > v ? hi[u] : v;
+                lo[u] = lo[u] < v ? lo[u] : v;
+                d[u] = d[u] > change ? d[u] : change;
+            };
+            for (i = first + channels; i + next + 8 <= end; i += 2 * next) {
+                take(i, 0);
+                take(i + next, 1);
             }
-    // The frames the vectors did not reach, one value at a time.
-    for (std::size_t f = (i - first) / stride; f < frames; ++f)
-        for (std::size_t c = 0; c < width; ++c) {
-            const float v = x[f * stride + first + c];
-            most[c] = std::max(most[c], std::fabs(v));
-            if (f > 0)
-                step[c] = std::max(step[c], std::fabs(v - x[(f - 1) * stride + first + c]));
+            for (; i + 8 <= end; i += next)
+                take(i, 0);
         }
+        for (int u = 0; u < 2; ++u)
+            for (std::size_t l = 0; l < 8; ++l) {
+                const std::size_t c = (first + l) % channels;
+                most[c] = std::max({most[c], static_cast<std::int32_t>(hi[u][l]),
+                                    -static_cast<std::int32_t>(lo[u][l])});
+                step[c] = std::max(step[c], static_cast<std::int32_t>(d[u][l]));
+            }
+        // The frames the vectors did not reach, one value at a time.
+        const std::size_t last = packed ? channels : std::min(channels, first + 8);
+        for (std::size_t f = (i - first) / channels; f < frames; ++f)
+            for (std::size_t c = packed ? 0 : first; c < last; ++c) {
+                const std::int32_t v = x[f * channels + c];
+                most[c] = std::max(most[c], std::abs(v));
+                if (f > 0)
+                    step[c] = std::max(step[c], std::abs(v - x[(f - 1) * channels + c]));
+            }
+    }
 }
 
 // The 16-bit values as floats of the same size, and the largest magnitude among them. The filter
@@ -322,7 +320,8 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
                                                                                             : 1),
       m_taps(m_factor > 1 ? Length / static_cast<std::size_t>(m_factor) : 1),
       m_input(m_channels * (m_taps - 1), 0.0f),
-      m_path(&detail::PickSimdPath(std::span<const TPeakPath>(Paths)))
+      m_path(&detail::PickSimdPath(std::span<const TPeakPath>(Paths))), m_most(m_channels),
+      m_step(m_channels)
 {
     // A low-pass at the sound's own half rate, sampled at the oversampled rate and cut into one
     // filter per phase; each phase is scaled to a gain of exactly one for a steady value.
@@ -457,50 +456,51 @@ void TTruePeak::Found(float peak) noexcept
     }
 }
 
-float TTruePeak::LoudPhases(std::size_t values, float bar)
+bool TTruePeak::Weigh(const std::int16_t* in, std::size_t values, float bar)
 {
+    // Each channel's reach over the block, then over the values before it and the step from
+    // them into the block.
+    std::fill(m_most.begin(), m_most.end(), 0);
+    std::fill(m_step.begin(), m_step.end(), 0);
+    const std::size_t frames = values / m_channels;
+    ChannelReach(in, frames, m_channels, m_most.data(), m_step.data());
+    m_blockMost = static_cast<float>(*std::max_element(m_most.begin(), m_most.end()));
     const std::size_t kept = HistoryValues();
-    const auto all = [&] {
-        return m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept, values, m_channels);
-    };
-    if (m_factor == 1)
-        return 0.0f;
-    // Weighing the channels costs a good part of filtering them: after a block where none could
-    // be left out, the next few are filtered whole, more of them each time.
-    if (m_unweighed > 0) {
-        --m_unweighed;
-        return all();
+    for (std::size_t i = 0; i < kept; ++i) {
+        const auto v = static_cast<std::int32_t>(m_input[i]);
+        const std::int32_t after = i + m_channels < kept
+                                       ? static_cast<std::int32_t>(m_input[i + m_channels])
+                                       : in[i + m_channels - kept];
+        const std::size_t c = i % m_channels;
+        m_most[c] = std::max(m_most[c], std::abs(v));
+        m_step[c] = std::max(m_step[c], std::abs(after - v));
     }
-    // The channels whose bounds reach above the peak found, over the block and the values
-    // before it, weighed four at a time.
-    const std::size_t frames = values / m_channels + m_taps - 1;
     m_loud.clear();
-    for (std::size_t first = 0; first < m_channels; first += GroupChannels) {
-        const std::size_t width = std::min(GroupChannels, m_channels - first);
-        float most[GroupChannels];
-        float step[GroupChannels];
-        ChannelReach(m_input.data(), frames, m_channels, first, width, most, step);
-        for (std::size_t c = 0; c < width; ++c)
-            if (std::min(m_bound * most[c], m_gain * most[c] + m_slope * step[c]) > bar)
-                m_loud.push_back(first + c);
+    for (std::size_t c = 0; c < m_channels; ++c) {
+        const auto most = static_cast<float>(m_most[c]);
+        if (std::min(m_bound * most, m_gain * most + m_slope * static_cast<float>(m_step[c])) > bar)
+            m_loud.push_back(c);
     }
-    if (m_loud.size() == m_channels) {
-        m_backOff = std::min(2 * m_backOff + 1, MostUnweighed);
-        m_unweighed = m_backOff;
-        return all();
-    }
-    m_backOff = 0;
-    if (m_loud.empty())
-        return 0.0f;
-    // Those channels' values copied out side by side: the same taps as in place.
+    return m_loud.size() < m_channels;
+}
+
+float TTruePeak::LoudPhases(const std::int16_t* in, std::size_t values)
+{
+    // Those channels' values side by side, the values before the block first: the same taps as
+    // in place.
     const std::size_t width = m_loud.size();
-    m_loudValues.resize(frames * width);
+    const std::size_t before = m_taps - 1;
+    const std::size_t frames = values / m_channels;
+    m_loudValues.resize((before + frames) * width);
+    float* to = m_loudValues.data();
+    for (std::size_t f = 0; f < before; ++f)
+        for (const std::size_t c : m_loud)
+            *to++ = m_input[f * m_channels + c];
     for (std::size_t f = 0; f < frames; ++f)
-        for (std::size_t c = 0; c < width; ++c)
-            m_loudValues[f * width + c] = m_input[f * m_channels + m_loud[c]];
-    const std::size_t before = (m_taps - 1) * width;
-    return m_path->Phases(m_factor, m_coefs.data(), m_loudValues.data() + before,
-                          m_loudValues.size() - before, width);
+        for (const std::size_t c : m_loud)
+            *to++ = static_cast<float>(in[f * m_channels + c]);
+    return m_path->Phases(m_factor, m_coefs.data(), m_loudValues.data() + before * width,
+                          frames * width, width);
 }
 
 void TTruePeak::Add(std::span<const std::int16_t> interleaved)
@@ -509,14 +509,35 @@ void TTruePeak::Add(std::span<const std::int16_t> interleaved)
     const std::size_t kept = (m_taps - 1) * m_channels;
     for (std::size_t done = 0; done < frames; done += BlockFrames) {
         const std::size_t values = std::min(BlockFrames, frames - done) * m_channels;
+        const std::int16_t* in = interleaved.data() + done * m_channels;
         m_input.resize(kept + values);
-        const float most =
-            m_path->Convert(interleaved.data() + done * m_channels, values, m_input.data() + kept);
+        const float bar = Bar();
         // The peak is a largest value: a block none of whose values can exceed it is left out,
-        // and of the others the channels whose values cannot. The value between frame
-        // f − 1 and frame f of a channel, in each phase, takes its samples f − m_taps + 1 … f.
-        if (const float bar = Bar(); !CannotRaise(most, bar))
-            Found(std::max(most, LoudPhases(values, bar)));
+        // and so are the channels of a block whose values cannot. Weighing the channels costs a
+        // good part of filtering them: after a block where none could be left out, the next few
+        // are filtered whole without it, more of them each time.
+        const bool weighed = m_factor > 1 && m_unweighed == 0;
+        if (weighed && Weigh(in, values, bar)) {
+            m_backOff = 0;
+            if (!m_loud.empty())
+                Found(std::max(m_blockMost, LoudPhases(in, values)));
+            // Only the values the next block takes before it.
+            const std::size_t tail = std::min(kept, values);
+            m_path->Convert(in + values - tail, tail, m_input.data() + kept + values - tail);
+        } else {
+            if (weighed) {
+                m_backOff = std::min(2 * m_backOff + 1, MostUnweighed);
+                m_unweighed = m_backOff;
+            } else if (m_unweighed > 0) {
+                --m_unweighed;
+            }
+            // The value between frame f − 1 and frame f of a channel, in each phase, takes its
+            // samples f − m_taps + 1 … f.
+            const float most = m_path->Convert(in, values, m_input.data() + kept);
+            if (!CannotRaise(most, bar))
+                Found(std::max(most, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
+                                                    values, m_channels)));
+        }
         std::copy(m_input.end() - static_cast<std::ptrdiff_t>(kept), m_input.end(),
                   m_input.begin());
     }

@@ -51,9 +51,11 @@ private:
     // True when no value of a block whose largest magnitude is most, nor between its values,
     // can exceed bar: most and the magnitudes before the block, times m_bound, do not.
     bool CannotRaise(float most, float bar) const noexcept;
-    // The largest magnitude between the block's values (the last `values` of m_input) of the
-    // channels whose bounds exceed bar; 0 when there are none.
-    float LoudPhases(std::size_t values, float bar);
+    // Weighs each channel of the block of values at in, with the values before it: those whose
+    // bounds exceed bar go into m_loud. False when all of them do.
+    bool Weigh(const std::int16_t* in, std::size_t values, float bar);
+    // The largest magnitude between the block's values of the channels in m_loud.
+    float LoudPhases(const std::int16_t* in, std::size_t values);
     // Keeps a block's peak, 32768 times a fraction of full scale, and raises the shared one.
     void Found(float peak) noexcept;
 
@@ -71,11 +73,14 @@ private:
     // times the largest step between its channel's neighbouring samples.
     float m_gain = 1.0f;
     float m_slope = 0.0f;
-    std::vector<std::size_t> m_loud; // the channels that are filtered
-    std::vector<float> m_loudValues; // their values, copied out of m_input
-    std::size_t m_unweighed = 0;     // blocks still to be filtered without weighing channels
-    std::size_t m_backOff = 0;       // of them after the last weighing that left none out
-    float m_found = 0.0f;            // the peak as 32768 times a fraction of full scale
+    std::vector<std::int32_t> m_most; // each channel's largest magnitude, as Weigh found it
+    std::vector<std::int32_t> m_step; // and its largest step from one value to the next
+    float m_blockMost = 0.0f;         // the largest magnitude in the block
+    std::vector<std::size_t> m_loud;  // the channels that are filtered
+    std::vector<float> m_loudValues;  // their values side by side
+    std::size_t m_unweighed = 0;      // blocks still to be filtered without weighing channels
+    std::size_t m_backOff = 0;        // of them after the last weighing that left none out
+    float m_found = 0.0f;             // the peak as 32768 times a fraction of full scale
     std::atomic<float>* m_shared = nullptr;
     double m_peak = 0.0;
 };
