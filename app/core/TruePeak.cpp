@@ -492,13 +492,16 @@ float TTruePeak::LoudPhases(const std::int16_t* in, std::size_t values)
     const std::size_t before = m_taps - 1;
     const std::size_t frames = values / m_channels;
     m_loudValues.resize((before + frames) * width);
-    float* to = m_loudValues.data();
-    for (std::size_t f = 0; f < before; ++f)
-        for (const std::size_t c : m_loud)
-            *to++ = m_input[f * m_channels + c];
-    for (std::size_t f = 0; f < frames; ++f)
-        for (const std::size_t c : m_loud)
-            *to++ = static_cast<float>(in[f * m_channels + c]);
+    for (std::size_t j = 0; j < width; ++j) {
+        float* to = m_loudValues.data() + j;
+        const float* earlier = m_input.data() + m_loud[j];
+        for (std::size_t f = 0; f < before; ++f)
+            to[f * width] = earlier[f * m_channels];
+        to += before * width;
+        const std::int16_t* from = in + m_loud[j];
+        for (std::size_t f = 0; f < frames; ++f)
+            to[f * width] = static_cast<float>(from[f * m_channels]);
+    }
     return m_path->Phases(m_factor, m_coefs.data(), m_loudValues.data() + before * width,
                           frames * width, width);
 }
