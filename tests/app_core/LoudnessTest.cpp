@@ -325,9 +325,9 @@ TEST(TruePeak, RestartedAfterTheValuesBeforeReadsAsInOneGo)
     ::unsetenv("KAVREL_SIMD");
 }
 
-// A block, or a group of its channels, is left out only when none of its values can exceed the
-// peak found: the figure is that of every block measured by a meter of its own. In one channel a
-// shape comes twice, the later one a step higher: values alternating in sign as the
+// A block, or a channel of it, is left out only when none of its values can exceed the peak found:
+// the figure is that of every block of each channel measured by a meter of its own. In one
+// channel a shape comes twice, the later one a step higher: values alternating in sign as the
 // interpolator's coefficients do (the most a phase can give), or those of it before a block, all
 // but its newest, so that only the values before the block raise the peak. The other channels
 // hold slow sines, loud but too smooth to raise it. Alone, and by two meters that share their
@@ -337,7 +337,7 @@ TEST(TruePeak, LeavesOutOnlyBlocksThatCannotRaiseThePeak)
     constexpr std::size_t Block = TTruePeak::BlockFrames;
     for (const std::string& path : Paths())
         for (const int rate : {44100, 96000})
-            for (const int channels : {1, 2, 3, 8})
+            for (const int channels : {1, 2, 3, 8, 11})
                 for (const bool beforeBlock : {false, true}) {
                     ::setenv("KAVREL_SIMD", path.c_str(), 1);
                     SCOPED_TRACE(path + ", " + std::to_string(channels) + " channels at " +
@@ -362,11 +362,16 @@ TEST(TruePeak, LeavesOutOnlyBlocksThatCannotRaiseThePeak)
                     }
                     const std::span<const std::int16_t> all(values);
                     double every = 0.0;
-                    for (std::size_t at = 0; at < all.size(); at += Block * n) {
-                        TTruePeak one(channels, rate);
-                        one.Restart(all.first(at));
-                        one.Add(all.subspan(at, Block * n));
-                        every = std::max(every, one.Peak());
+                    for (std::size_t c = 0; c < n; ++c) {
+                        std::vector<std::int16_t> alone(6 * Block);
+                        for (std::size_t f = 0; f < alone.size(); ++f)
+                            alone[f] = values[f * n + c];
+                        for (std::size_t at = 0; at < alone.size(); at += Block) {
+                            TTruePeak one(1, rate);
+                            one.Restart(std::span(alone).first(at));
+                            one.Add(std::span(alone).subspan(at, Block));
+                            every = std::max(every, one.Peak());
+                        }
                     }
                     TTruePeak whole(channels, rate);
                     whole.Add(all);
