@@ -155,7 +155,8 @@ template <int W>
 
 void ConvertBase(const std::int16_t* in, std::size_t values, float* out) noexcept
 {
-    ConvertBody<4>(in, values, out);
+    // Eight values at a time, a whole register of 16-bit values.
+    ConvertBody<8>(in, values, out);
 }
 
 void RunBase(const std::array<TKStage, 2>& k, const float* in, std::size_t stride,

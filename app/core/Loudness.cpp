@@ -7,6 +7,7 @@
 #include "sound/TWavScan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <limits>
@@ -128,6 +129,8 @@ struct TLoudnessMeter::TState {
     };
 
     TKWeighting Weighting;
+    // The largest of the takers' peaks, which each leaves out the blocks that cannot exceed.
+    std::atomic<float> FoundPeak{0.0f};
     TTruePeak TruePeaks[3]; // each taker's
     std::size_t Channels;
     std::vector<std::int16_t> Tail; // the last values handed on, as many as Before holds
@@ -148,6 +151,8 @@ struct TLoudnessMeter::TState {
                                                {channels, rate}},
           Channels(static_cast<std::size_t>(channels)), Tail(TruePeaks[0].HistoryValues(), 0)
     {
+        for (TTruePeak& meter : TruePeaks)
+            meter.Share(&FoundPeak);
         // Sized once, so that Seal need not allocate.
         for (TSlot& slot : Queue)
             slot.Before.resize(Tail.size());

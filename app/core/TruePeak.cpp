@@ -27,6 +27,8 @@ namespace {
 
 constexpr std::size_t Length = 48; // taps of the interpolator over all its phases
 constexpr double KaiserBeta = 7.0; // the window's trade of ripple against width
+// The most blocks filtered whole without weighing their channels.
+constexpr std::size_t MostUnweighed = 31;
 
 // The modified Bessel function of the first kind, order 0, by its series.
 double BesselI0(double x)
@@ -172,6 +174,65 @@ template <int W>
                          : 0.0f;
 }
 
+// Raises most[c] and step[c] to the largest magnitude of channel c's values and the largest step
+// from one of its values to the next, over frames frames of x (channels values a frame). Eight
+// values a time: whole frames when they fill the vector evenly, else from each frame's channel
+// first = 0, 8, 16 … on; lane l holds channel (first + l) mod channels either way. A step is the
+// larger of two values less the smaller, which never overflows as 16 bits without a sign.
+void ChannelReach(const std::int16_t* x, std::size_t frames, std::size_t channels,
+                  std::int32_t* most, std::int32_t* step) noexcept
+{
+    using S = TFVec<8>::S;
+    typedef std::uint16_t U __attribute__((vector_size(8 * sizeof(std::uint16_t))));
+    const bool packed = 8 % channels == 0;
+    const std::size_t next = packed ? 8 : channels;
+    const std::size_t end = frames * channels;
+    for (std::size_t first = 0; first < (packed ? 1 : channels); first += 8) {
+        S hi[2] = {};
+        S lo[2] = {};
+        U d[2] = {};
+        std::size_t i = first;
+        if (first + 8 <= end) {
+            std::memcpy(&hi[0], x + first, sizeof hi[0]);
+            lo[0] = hi[0];
+            const auto take = [&](std::size_t at, int u) {
+                S v;
+                S earlier;
+                std::memcpy(&v, x + at, sizeof v);
+                std::memcpy(&earlier, x + at - channels, sizeof earlier);
+                const S larger = v > earlier ? v : earlier;
+                const S smaller = v < earlier ? v : earlier;
+                const U change = reinterpret_cast<U>(larger) - reinterpret_cast<U>(smaller);
+                hi[u] = hi[u] > v ? hi[u] : v;
+                lo[u] = lo[u] < v ? lo[u] : v;
+                d[u] = d[u] > change ? d[u] : change;
+            };
+            for (i = first + channels; i + next + 8 <= end; i += 2 * next) {
+                take(i, 0);
+                take(i + next, 1);
+            }
+            for (; i + 8 <= end; i += next)
+                take(i, 0);
+        }
+        for (int u = 0; u < 2; ++u)
+            for (std::size_t l = 0; l < 8; ++l) {
+                const std::size_t c = (first + l) % channels;
+                most[c] = std::max({most[c], static_cast<std::int32_t>(hi[u][l]),
+                                    -static_cast<std::int32_t>(lo[u][l])});
+                step[c] = std::max(step[c], static_cast<std::int32_t>(d[u][l]));
+            }
+        // The frames the vectors did not reach, one value at a time.
+        const std::size_t last = packed ? channels : std::min(channels, first + 8);
+        for (std::size_t f = (i - first) / channels; f < frames; ++f)
+            for (std::size_t c = packed ? 0 : first; c < last; ++c) {
+                const std::int32_t v = x[f * channels + c];
+                most[c] = std::max(most[c], std::abs(v));
+                if (f > 0)
+                    step[c] = std::max(step[c], std::abs(v - x[(f - 1) * channels + c]));
+            }
+    }
+}
+
 // The 16-bit values as floats of the same size, and the largest magnitude among them. The filter
 // runs on values 32768 times a fraction of full scale: scaling by a power of two is exact in every
 // step, so its figures, scaled back at the end, are those it gives for the fractions themselves.
@@ -259,7 +320,8 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
                                                                                             : 1),
       m_taps(m_factor > 1 ? Length / static_cast<std::size_t>(m_factor) : 1),
       m_input(m_channels * (m_taps - 1), 0.0f),
-      m_path(&detail::PickSimdPath(std::span<const TPeakPath>(Paths)))
+      m_path(&detail::PickSimdPath(std::span<const TPeakPath>(Paths))), m_most(m_channels),
+      m_step(m_channels)
 {
     // A low-pass at the sound's own half rate, sampled at the oversampled rate and cut into one
     // filter per phase; each phase is scaled to a gain of exactly one for a steady value.
@@ -304,6 +366,58 @@ TTruePeak::TTruePeak(std::int32_t channels, std::int32_t rate)
         for (std::size_t k = 0; k < half; ++k)
             m_coefs.push_back(fold(2, 1.0, k));
     }
+    // Each phase's coefficients as the folded ones make them, the newest tap's first: at four
+    // times, phases 1 and 3 are S + D and S − D, whose larger magnitude is |S| + |D|.
+    const auto unfold = [&](std::size_t row, double sign) {
+        std::vector<double> c(Taps);
+        for (std::size_t k = 0; k < half; ++k) {
+            const auto sum = static_cast<double>(m_coefs[row * half + k]);
+            const double difference =
+                m_factor == 4 && row == 0 ? sign * static_cast<double>(m_coefs[half + k]) : 0.0;
+            c[k] = sum + difference;
+            c[Taps - 1 - k] = sum - difference;
+        }
+        return c;
+    };
+    std::vector<std::vector<double>> taken;
+    if (m_factor == 2)
+        taken = {unfold(0, 1.0)};
+    if (m_factor == 4)
+        taken = {unfold(0, 1.0), unfold(0, -1.0), unfold(2, 1.0)};
+    // A value is at most the sum of its coefficients' magnitudes times the largest magnitude M
+    // among its taps. It is also at most |Σ c|·M + K·D, where D is the largest step between a
+    // channel's neighbouring samples: the value is (Σ c)·x_r + Σ c_t·(x_t − x_r) for any tap r,
+    // and |x_t − x_r| ≤ |t − r|·D, so that K = Σ |c_t|·|t − r| at the best r; for smooth sound
+    // this is the closer bound. The values as computed differ from the exact sums by their
+    // rounding: the taps are whole numbers, exact in floats, and each value takes at most 12
+    // products, 12 additions, the pairs' sums or differences and |S| + |D|, fewer than 32
+    // roundings of at most 2^-24 of Σ |c_t|·|x_t| each (2e-6 of it at most); the bounds' own
+    // float products and sums are a few more. A margin of 1e-4 of the first bound covers them
+    // many times over. The samples themselves are the values of phase 0.
+    double bound = 1.0;
+    double gain = 1.0;
+    double slope = 0.0;
+    for (const std::vector<double>& c : taken) {
+        double magnitudes = 0.0;
+        double sum = 0.0;
+        for (const double v : c) {
+            magnitudes += std::fabs(v);
+            sum += v;
+        }
+        double closest = HUGE_VAL;
+        for (std::size_t r = 0; r < Taps; ++r) {
+            double k = 0.0;
+            for (std::size_t t = 0; t < Taps; ++t)
+                k += std::fabs(c[t]) * std::fabs(static_cast<double>(t) - static_cast<double>(r));
+            closest = std::min(closest, k);
+        }
+        bound = std::max(bound, magnitudes);
+        gain = std::max(gain, std::fabs(sum));
+        slope = std::max(slope, closest);
+    }
+    m_bound = static_cast<float>(bound * (1.0 + 1e-4));
+    m_gain = static_cast<float>(gain + bound * 1e-4);
+    m_slope = static_cast<float>(slope * (1.0 + 1e-6));
 }
 
 void TTruePeak::Restart(std::span<const std::int16_t> before)
@@ -317,20 +431,116 @@ void TTruePeak::Restart(std::span<const std::int16_t> before)
                    [](std::int16_t v) { return static_cast<float>(v); });
 }
 
+float TTruePeak::Bar() const noexcept
+{
+    return std::max(m_found,
+                    m_shared != nullptr ? m_shared->load(std::memory_order_relaxed) : 0.0f);
+}
+
+bool TTruePeak::CannotRaise(float most, float bar) const noexcept
+{
+    for (std::size_t i = 0; i < HistoryValues(); ++i)
+        most = std::max(most, std::fabs(m_input[i]));
+    return most * m_bound <= bar;
+}
+
+void TTruePeak::Found(float peak) noexcept
+{
+    m_found = std::max(m_found, peak);
+    m_peak = std::max(m_peak, static_cast<double>(peak * (1.0f / 32768.0f)));
+    if (m_shared == nullptr)
+        return;
+    float shared = m_shared->load(std::memory_order_relaxed);
+    while (shared < peak &&
+           !m_shared->compare_exchange_weak(shared, peak, std::memory_order_relaxed)) {
+    }
+}
+
+bool TTruePeak::Weigh(const std::int16_t* in, std::size_t values, float bar)
+{
+    // Each channel's reach over the block, then over the values before it and the step from
+    // them into the block.
+    std::fill(m_most.begin(), m_most.end(), 0);
+    std::fill(m_step.begin(), m_step.end(), 0);
+    const std::size_t frames = values / m_channels;
+    ChannelReach(in, frames, m_channels, m_most.data(), m_step.data());
+    m_blockMost = static_cast<float>(*std::max_element(m_most.begin(), m_most.end()));
+    const std::size_t kept = HistoryValues();
+    for (std::size_t i = 0; i < kept; ++i) {
+        const auto v = static_cast<std::int32_t>(m_input[i]);
+        const std::int32_t after = i + m_channels < kept
+                                       ? static_cast<std::int32_t>(m_input[i + m_channels])
+                                       : in[i + m_channels - kept];
+        const std::size_t c = i % m_channels;
+        m_most[c] = std::max(m_most[c], std::abs(v));
+        m_step[c] = std::max(m_step[c], std::abs(after - v));
+    }
+    m_loud.clear();
+    for (std::size_t c = 0; c < m_channels; ++c) {
+        const auto most = static_cast<float>(m_most[c]);
+        if (std::min(m_bound * most, m_gain * most + m_slope * static_cast<float>(m_step[c])) > bar)
+            m_loud.push_back(c);
+    }
+    return m_loud.size() < m_channels;
+}
+
+float TTruePeak::LoudPhases(const std::int16_t* in, std::size_t values)
+{
+    // Those channels' values side by side, the values before the block first: the same taps as
+    // in place.
+    const std::size_t width = m_loud.size();
+    const std::size_t before = m_taps - 1;
+    const std::size_t frames = values / m_channels;
+    m_loudValues.resize((before + frames) * width);
+    for (std::size_t j = 0; j < width; ++j) {
+        float* to = m_loudValues.data() + j;
+        const float* earlier = m_input.data() + m_loud[j];
+        for (std::size_t f = 0; f < before; ++f)
+            to[f * width] = earlier[f * m_channels];
+        to += before * width;
+        const std::int16_t* from = in + m_loud[j];
+        for (std::size_t f = 0; f < frames; ++f)
+            to[f * width] = static_cast<float>(from[f * m_channels]);
+    }
+    return m_path->Phases(m_factor, m_coefs.data(), m_loudValues.data() + before * width,
+                          frames * width, width);
+}
+
 void TTruePeak::Add(std::span<const std::int16_t> interleaved)
 {
     const std::size_t frames = interleaved.size() / m_channels;
     const std::size_t kept = (m_taps - 1) * m_channels;
     for (std::size_t done = 0; done < frames; done += BlockFrames) {
         const std::size_t values = std::min(BlockFrames, frames - done) * m_channels;
+        const std::int16_t* in = interleaved.data() + done * m_channels;
         m_input.resize(kept + values);
-        float peak =
-            m_path->Convert(interleaved.data() + done * m_channels, values, m_input.data() + kept);
-        // The value between frame f − 1 and frame f of a channel, in each phase, takes its
-        // samples f − m_taps + 1 … f.
-        peak = std::max(peak, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
-                                             values, m_channels));
-        m_peak = std::max(m_peak, static_cast<double>(peak * (1.0f / 32768.0f)));
+        const float bar = Bar();
+        // The peak is a largest value: a block none of whose values can exceed it is left out,
+        // and so are the channels of a block whose values cannot. Weighing the channels costs a
+        // good part of filtering them: after a block where none could be left out, the next few
+        // are filtered whole without it, more of them each time.
+        const bool weighed = m_factor > 1 && m_unweighed == 0;
+        if (weighed && Weigh(in, values, bar)) {
+            m_backOff = 0;
+            if (!m_loud.empty())
+                Found(std::max(m_blockMost, LoudPhases(in, values)));
+            // Only the values the next block takes before it.
+            const std::size_t tail = std::min(kept, values);
+            m_path->Convert(in + values - tail, tail, m_input.data() + kept + values - tail);
+        } else {
+            if (weighed) {
+                m_backOff = std::min(2 * m_backOff + 1, MostUnweighed);
+                m_unweighed = m_backOff;
+            } else if (m_unweighed > 0) {
+                --m_unweighed;
+            }
+            // The value between frame f − 1 and frame f of a channel, in each phase, takes its
+            // samples f − m_taps + 1 … f.
+            const float most = m_path->Convert(in, values, m_input.data() + kept);
+            if (!CannotRaise(most, bar))
+                Found(std::max(most, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
+                                                    values, m_channels)));
+        }
         std::copy(m_input.end() - static_cast<std::ptrdiff_t>(kept), m_input.end(),
                   m_input.begin());
     }

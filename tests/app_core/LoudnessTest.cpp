@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -321,5 +322,69 @@ TEST(TruePeak, RestartedAfterTheValuesBeforeReadsAsInOneGo)
                         << split;
                 }
             }
+    ::unsetenv("KAVREL_SIMD");
+}
+
+// A block, or a channel of it, is left out only when none of its values can exceed the peak found:
+// the figure is that of every block of each channel measured by a meter of its own. In one
+// channel a shape comes twice, the later one a step higher: values alternating in sign as the
+// interpolator's coefficients do (the most a phase can give), or those of it before a block, all
+// but its newest, so that only the values before the block raise the peak. The other channels
+// hold slow sines, loud but too smooth to raise it. Alone, and by two meters that share their
+// peak, one for each half.
+TEST(TruePeak, LeavesOutOnlyBlocksThatCannotRaiseThePeak)
+{
+    constexpr std::size_t Block = TTruePeak::BlockFrames;
+    for (const std::string& path : Paths())
+        for (const int rate : {44100, 96000})
+            for (const int channels : {1, 2, 3, 8, 11})
+                for (const bool beforeBlock : {false, true}) {
+                    ::setenv("KAVREL_SIMD", path.c_str(), 1);
+                    SCOPED_TRACE(path + ", " + std::to_string(channels) + " channels at " +
+                                 std::to_string(rate) +
+                                 (beforeBlock ? " Hz, before a block" : " Hz"));
+                    const auto n = static_cast<std::size_t>(channels);
+                    std::vector<std::int16_t> values(6 * Block * n);
+                    for (std::size_t f = 0; f < 6 * Block; ++f)
+                        for (std::size_t c = 0; c + 1 < n; ++c)
+                            values[f * n + c] = static_cast<std::int16_t>(std::lround(
+                                15000.0 * std::sin(static_cast<double>(f * (c + 1)) / 100.0)));
+                    // Half the values a value between the samples takes, whose middle it lies in.
+                    const std::size_t half = (TTruePeak(1, rate).HistoryValues() + 1) / 2;
+                    for (const int step : {0, 1}) {
+                        const std::size_t middle =
+                            (step == 0 ? 2 : 5) * Block - (beforeBlock ? half - 1 : Block / 2);
+                        for (std::size_t j = 0; j + (beforeBlock ? 1 : 0) < half; ++j) {
+                            const int v = (j % 2 == 0 ? 1 : -1) * (20000 + step);
+                            values[(middle - 1 - j) * n + n - 1] = static_cast<std::int16_t>(v);
+                            values[(middle + j) * n + n - 1] = static_cast<std::int16_t>(v);
+                        }
+                    }
+                    const std::span<const std::int16_t> all(values);
+                    double every = 0.0;
+                    for (std::size_t c = 0; c < n; ++c) {
+                        std::vector<std::int16_t> alone(6 * Block);
+                        for (std::size_t f = 0; f < alone.size(); ++f)
+                            alone[f] = values[f * n + c];
+                        for (std::size_t at = 0; at < alone.size(); at += Block) {
+                            TTruePeak one(1, rate);
+                            one.Restart(std::span(alone).first(at));
+                            one.Add(std::span(alone).subspan(at, Block));
+                            every = std::max(every, one.Peak());
+                        }
+                    }
+                    TTruePeak whole(channels, rate);
+                    whole.Add(all);
+                    std::atomic<float> shared{0.0f};
+                    TTruePeak first(channels, rate), second(channels, rate);
+                    first.Share(&shared);
+                    second.Share(&shared);
+                    first.Add(all.first(all.size() / 2));
+                    second.Restart(all.first(all.size() / 2));
+                    second.Add(all.subspan(all.size() / 2));
+                    EXPECT_GT(every * 32768.0, 20000.5);
+                    EXPECT_EQ(whole.Peak(), every);
+                    EXPECT_EQ(std::max(first.Peak(), second.Peak()), every);
+                }
     ::unsetenv("KAVREL_SIMD");
 }
