@@ -534,8 +534,8 @@ void TTruePeak::Add(std::span<const std::int16_t> interleaved)
             } else if (m_unweighed > 0) {
                 --m_unweighed;
             }
-            // The value between frame f − 1 and frame f of a channel, in each phase, takes its
-            // samples f − m_taps + 1 … f.
+            // Each phase's value at frame f of a channel takes its samples f − m_taps + 1 … f and
+            // lies between the middle two of them.
             const float most = m_path->Convert(in, values, m_input.data() + kept);
             if (!CannotRaise(most, bar))
                 Found(std::max(most, m_path->Phases(m_factor, m_coefs.data(), m_input.data() + kept,
