@@ -447,7 +447,6 @@ bool TTruePeak::CannotRaise(float most, float bar) const noexcept
 void TTruePeak::Found(float peak) noexcept
 {
     m_found = std::max(m_found, peak);
-    m_peak = std::max(m_peak, static_cast<double>(peak * (1.0f / 32768.0f)));
     if (m_shared == nullptr)
         return;
     float shared = m_shared->load(std::memory_order_relaxed);

@@ -41,7 +41,7 @@ public:
     // The values before a block that its figures take: (taps − 1) frames.
     std::size_t HistoryValues() const { return (m_taps - 1) * m_channels; }
     // The largest over the channels so far, as a fraction of full scale (32768).
-    double Peak() const { return m_peak; }
+    double Peak() const { return static_cast<double>(m_found * (1.0f / 32768.0f)); }
     // Values computed for each sample: 1 (no oversampling), 2 or 4.
     int Factor() const { return m_factor; }
 
@@ -82,7 +82,6 @@ private:
     std::size_t m_backOff = 0;        // of them after the last weighing that left none out
     float m_found = 0.0f;             // the peak as 32768 times a fraction of full scale
     std::atomic<float>* m_shared = nullptr;
-    double m_peak = 0.0;
 };
 
 } // namespace kavrel
