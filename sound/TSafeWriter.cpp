@@ -264,6 +264,10 @@ constexpr std::uint64_t kWritebackBytes = std::uint64_t{1} << 20;
 // page cache: a long file written once does not push out what else is cached (the sound an
 // export reads twice), and the memory its pages took takes the next ones.
 constexpr std::uint64_t kDropBehindBytes = std::uint64_t{8} << 20;
+// Writes past the page cache start and end on this boundary, in memory and in the file (the
+// page size, a multiple of every disk's logical block), and go out this many bytes at a time.
+constexpr std::size_t kDirectAlign = 4096;
+constexpr std::size_t kDirectBytes = std::size_t{2} << 20;
 
 } // namespace
 
@@ -419,6 +423,32 @@ void TSafeWriter::Write(const void* bytes, std::size_t count)
     if (m_fd < 0)
         Fail("cannot write the file", EBADF);
     const auto* p = static_cast<const char*>(bytes);
+    while (m_gather && count > 0) {
+        const std::size_t n = std::min(count, kDirectBytes - m_gathered);
+        std::memcpy(m_gather.get() + m_gathered, p, n);
+        m_gathered += n;
+        p += n;
+        count -= n;
+        if (m_gathered == kDirectBytes)
+            FlushGathered();
+    }
+    if (m_gather || count == 0)
+        return;
+    WriteAll(p, count);
+#if defined(__linux__)
+    if (!m_inPlace && m_written - m_flushed >= kWritebackBytes) {
+        ::sync_file_range(m_fd, static_cast<off_t>(m_flushed),
+                          static_cast<off_t>(m_written - m_flushed), SYNC_FILE_RANGE_WRITE);
+        m_flushed = m_written;
+        if (m_dropped >= 0 &&
+            m_flushed - static_cast<std::uint64_t>(m_dropped) >= 2 * kDropBehindBytes)
+            DropBehind(m_flushed - kDropBehindBytes);
+    }
+#endif
+}
+
+void TSafeWriter::WriteAll(const char* p, std::size_t count)
+{
     while (count > 0) {
         const ssize_t n = ::write(m_fd, p, count);
         if (n < 0 && errno == EINTR)
@@ -429,15 +459,66 @@ void TSafeWriter::Write(const void* bytes, std::size_t count)
         count -= static_cast<std::size_t>(n);
         m_written += static_cast<std::uint64_t>(n);
     }
+}
+
+void TSafeWriter::WriteDirect()
+{
 #if defined(__linux__)
-    if (!m_inPlace && m_written - m_flushed >= kWritebackBytes) {
-        ::sync_file_range(m_fd, static_cast<off_t>(m_flushed),
-                          static_cast<off_t>(m_written - m_flushed), SYNC_FILE_RANGE_WRITE);
-        m_flushed = m_written;
-        if (m_dropped >= 0 &&
-            m_flushed - static_cast<std::uint64_t>(m_dropped) >= 2 * kDropBehindBytes)
-            DropBehind(m_flushed - kDropBehindBytes);
+    if (m_fd < 0 || m_inPlace || m_written != 0 || m_gather)
+        return;
+    void* memory = nullptr;
+    if (::posix_memalign(&memory, kDirectAlign, kDirectBytes) != 0)
+        return;
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags < 0 || ::fcntl(m_fd, F_SETFL, flags | O_DIRECT) != 0) {
+        std::free(memory);
+        return;
     }
+    m_gather.reset(static_cast<char*>(memory));
+    m_gathered = 0;
+#endif
+}
+
+std::size_t TSafeWriter::WriteDirectPieces(const char* p, std::size_t count)
+{
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(m_fd, p + done, count - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // EINVAL: the device wants another alignment, or the file system cannot after all;
+        // the page cache takes the rest, and a write that makes no progress reports there.
+        if (n < 0 && errno != EINVAL)
+            Fail("cannot write the file", errno);
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+        m_written += static_cast<std::uint64_t>(n);
+    }
+    return done;
+}
+
+void TSafeWriter::FlushGathered()
+{
+    const std::size_t done =
+        WriteDirectPieces(m_gather.get(), m_gathered / kDirectAlign * kDirectAlign);
+    if (done == m_gathered) {
+        m_gathered = 0;
+        return;
+    }
+    // A piece that is not whole (the end of the file) or was refused: the rest goes through the
+    // page cache, as does everything after it.
+    EndDirect();
+    WriteAll(m_gather.get() + done, m_gathered - done);
+    m_gather.reset();
+    m_gathered = 0;
+}
+
+void TSafeWriter::EndDirect() noexcept
+{
+#if defined(__linux__)
+    if (const int flags = ::fcntl(m_fd, F_GETFL); flags >= 0)
+        ::fcntl(m_fd, F_SETFL, flags & ~O_DIRECT);
 #endif
 }
 
@@ -474,6 +555,8 @@ void TSafeWriter::Commit()
             Fail("cannot write the file", errno);
         return;
     }
+    if (m_gather)
+        FlushGathered();
     if (::fsync(m_fd) != 0)
         Fail("cannot write the file", errno);
     // Whatever came to the target's place meanwhile must still be a file to replace.

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 
 #include <sys/types.h>
@@ -45,6 +47,11 @@ public:
 
     // Appends bytes; throws ESafeWriteError (the target is untouched).
     void Write(const void* bytes, std::size_t count);
+    // For a long file written once from start to end through Write alone (a sound): the bytes
+    // go to the disk past the page cache (O_DIRECT) in large aligned pieces gathered here, which
+    // saves the kernel copying them into cached pages and writing those back. Call before the
+    // first Write; nothing changes where the file system or the device cannot do it.
+    void WriteDirect();
     // Flushes the new file to disk and puts it in place of the target. Throws ESafeWriteError,
     // leaving the target untouched.
     void Commit();
@@ -72,6 +79,14 @@ private:
     [[noreturn]] void Fail(const std::string& what, int error) const;
     // Waits for the bytes before end to reach the disk and drops them from the page cache.
     void DropBehind(std::uint64_t end);
+    // Writes [bytes, bytes + count) with write(2) as it comes; throws ESafeWriteError.
+    void WriteAll(const char* bytes, std::size_t count);
+    // Writes aligned bytes past the page cache; how many went, fewer when refused.
+    std::size_t WriteDirectPieces(const char* bytes, std::size_t count);
+    // Writes the gathered bytes, past the page cache while they fill whole aligned pieces.
+    void FlushGathered();
+    // Back to writing through the page cache.
+    void EndDirect() noexcept;
     void OpenInPlace(mode_t type, TPipes pipes);
     void OpenTemporary(const std::string& folder);
     void Discard() noexcept;
@@ -90,6 +105,9 @@ private:
     std::uint64_t m_written = 0;
     std::uint64_t m_flushed = 0;
     std::int64_t m_dropped = 0; // bytes on the disk and out of the page cache; -1: not done
+    // While writing past the page cache: the bytes gathered for the next piece.
+    std::unique_ptr<char, void (*)(void*)> m_gather{nullptr, std::free};
+    std::size_t m_gathered = 0;
 };
 
 } // namespace kavrel

@@ -206,6 +206,7 @@ bool WriteEncoded(const std::string& path, const std::function<bool(const TByteS
 {
     try {
         TSafeWriter file(path);
+        file.WriteDirect();
         const bool complete = encode(
             [&file](const std::byte* bytes, std::size_t count) { file.Write(bytes, count); });
         if (!complete)

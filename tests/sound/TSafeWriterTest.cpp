@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -64,22 +66,50 @@ TEST(TSafeWriter, TheFolderHoldsTheOldOrTheNewFileAndNothingElse)
     ::unsetenv("KAVREL_SAFE_WRITE_NAMED");
 }
 
-// A file long enough that what was written first leaves the page cache while the rest is written
-// comes out whole, every byte where it was written.
+// A long file comes out whole, every byte where it was written: through the page cache (what
+// was written first leaves it while the rest is written) and past it, in pieces that do and do
+// not end on its boundaries, from memory aligned in different ways, with an unnamed file and
+// with the fallback's temporary name.
 TEST(TSafeWriter, ALongFileComesOutWhole)
 {
-    TScratchFolder folder;
-    const std::string target = folder.File("long.bin");
-    constexpr std::size_t chunk = (std::size_t{1} << 20) + 3;
-    constexpr std::size_t chunks = 27;
-    std::string bytes(chunk * chunks, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>((i * 131) >> 9);
-    TSafeWriter writer(target);
-    for (std::size_t i = 0; i < chunks; ++i)
-        writer.Write(bytes.data() + i * chunk, chunk);
-    writer.Commit();
-    EXPECT_TRUE(Text(target) == bytes);
+    struct TCase {
+        bool Direct;
+        const char* Named;
+        std::size_t First; // a first piece, as a file's header
+        std::size_t Chunk;
+        std::size_t Chunks;
+        std::size_t Shift; // of the bytes in memory from a 4096-byte boundary
+    };
+    const TCase cases[] = {
+        {false, "0", 0, (std::size_t{1} << 20) + 3, 27, 0},
+        {true, "0", 44, (std::size_t{1} << 19) + 3, 9, 1},
+        {true, "1", 44, std::size_t{1} << 19, 8, 0},
+        {true, "0", 44, 3 * 4096 + 2, 700, 0},
+        {true, "0", 0, std::size_t{1} << 21, 3, 8},
+        {true, "0", 0, 1000, 5, 0},
+    };
+    for (const TCase& c : cases) {
+        ::setenv("KAVREL_SAFE_WRITE_NAMED", c.Named, 1);
+        TScratchFolder folder;
+        const std::string target = folder.File("long.bin");
+        const std::size_t size = c.First + c.Chunk * c.Chunks;
+        std::vector<char> memory(size + 8192);
+        char* bytes = memory.data() + (4096 - reinterpret_cast<std::uintptr_t>(memory.data()) % 4096) +
+                      c.Shift;
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = static_cast<char>((i * 131) >> 9);
+        TSafeWriter writer(target);
+        if (c.Direct)
+            writer.WriteDirect();
+        writer.Write(bytes, c.First);
+        for (std::size_t i = 0; i < c.Chunks; ++i)
+            writer.Write(bytes + c.First + i * c.Chunk, c.Chunk);
+        writer.Commit();
+        EXPECT_TRUE(Text(target) == std::string(bytes, size))
+            << c.Direct << " " << c.Named << " " << c.Chunk << " " << c.Shift;
+        EXPECT_EQ(folder.Entries(), std::vector<std::string>{"long.bin"});
+    }
+    ::unsetenv("KAVREL_SAFE_WRITE_NAMED");
 }
 
 // The fallback's temporary name goes with the program on SIGINT, SIGTERM and SIGHUP.
