@@ -439,6 +439,120 @@ template <int W, bool Packed, int n>
 
 #endif
 
+#if defined(__x86_64__)
+// The draw of one lane as DrawsOneByOne makes it: r1 − r2 as a 64-bit integer.
+[[gnu::always_inline]] inline std::uint64_t DrawDifference(std::uint64_t& z,
+                                                           std::uint64_t step) noexcept
+{
+    std::uint64_t m = (z += step);
+    m = (m ^ (m >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    m = (m ^ (m >> 27)) * 0x94d049bb133111ebULL;
+    m = m ^ (m >> 31);
+    return (m >> 32) - (m & 0xffffffffULL);
+}
+
+// StereoLanes<2, true> for the baseline instructions, whose sixteen registers and two-operand
+// arithmetic the generic body overruns (it converts four frames ahead and keeps every constant
+// in a register, and the compiler moves values to the stack and back and copies them before
+// each operation): here one frame of both channels at a time, the constants taken from memory
+// by the instructions that use them, and the values of a frame's two lanes paired and sorted
+// into each lane's four frames with unpacks. The same operations in the same order as
+// FreeLaneStepOf.
+inline void StereoLanesSse2(TLaneState<2>& la, TLaneState<2>& lb, const TLaneConstants<2>& c,
+                            TVec<2>::I& okA, TVec<2>::I& okB) noexcept
+{
+    using D = TVec<2>::D;
+    const auto m = [](const D& v) { return __builtin_bit_cast(__m128d, v); };
+    const __m128d a0 = m(c.A0), a1 = m(c.A1), a2 = m(c.A2);
+    const __m128d b0 = m(c.B0), b1 = m(c.B1), b2 = m(c.B2);
+    const __m128d gain = m(c.Gain), scale = m(c.Scale);
+    const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFLL));
+    const __m128d limit = _mm_set1_pd(32766.0);
+    const __m128i offsetBits = _mm_set1_epi64x(static_cast<long long>(DrawOffsetBits));
+    const __m128d offset = _mm_set1_pd(DrawOffset);
+    const __m128d magic = _mm_set1_pd(6755399441055744.0);
+    const std::uint64_t stepA = la.ZStep;
+    const std::uint64_t stepB = lb.ZStep;
+    __m128d okLeft = __builtin_bit_cast(__m128d, okA);
+    __m128d okRight = __builtin_bit_cast(__m128d, okB);
+
+    // One frame of one channel's two lanes: v + dither + 1.5·2^52, as FreeLaneStepOf gives it.
+    const auto step = [&](__m128d x, __m128d & w1, __m128d & w2, __m128d & ok, std::uint64_t & z0,
+                          std::uint64_t & z1, std::uint64_t zStep) __attribute__((always_inline))
+    {
+        const __m128d p =
+            _mm_add_pd(_mm_add_pd(_mm_mul_pd(a0, x), _mm_mul_pd(a1, w1)), _mm_mul_pd(a2, w2));
+        const __m128d t = _mm_add_pd(_mm_add_pd(p, _mm_mul_pd(b1, w1)), _mm_mul_pd(b2, w2));
+        const __m128d v = _mm_mul_pd(_mm_mul_pd(gain, _mm_mul_pd(b0, t)), scale);
+        w2 = w1;
+        w1 = p;
+        ok = _mm_and_pd(ok, _mm_cmple_pd(_mm_and_pd(v, absMask), limit));
+        const std::uint64_t d0 = DrawDifference(z0, zStep);
+        const std::uint64_t d1 = DrawDifference(z1, zStep);
+        const __m128i difference =
+            _mm_set_epi64x(static_cast<long long>(d1), static_cast<long long>(d0));
+        const __m128d tri =
+            _mm_sub_pd(_mm_castsi128_pd(_mm_add_epi64(difference, offsetBits)), offset);
+        return _mm_castpd_si128(_mm_add_pd(_mm_add_pd(v, tri), magic));
+    };
+
+    for (int n = 0; n < TVec<2>::N; ++n) {
+        __m128d wl1 = m(la.W1[n]), wl2 = m(la.W2[n]);
+        __m128d wr1 = m(lb.W1[n]), wr2 = m(lb.W2[n]);
+        std::uint64_t zl0 = la.ZLane[2 * n], zl1 = la.ZLane[2 * n + 1];
+        std::uint64_t zr0 = lb.ZLane[2 * n], zr1 = lb.ZLane[2 * n + 1];
+        const std::int16_t* in0 = la.In + (2 * n) * CheckpointFrames * 2;
+        const std::int16_t* in1 = in0 + CheckpointFrames * 2;
+        std::int16_t* out0 = la.Out + (2 * n) * CheckpointFrames * 2;
+        std::int16_t* out1 = out0 + CheckpointFrames * 2;
+        for (std::int64_t t = 0; t < CheckpointFrames; t += 4) {
+            // Each lane's four frames in one load; their 32-bit pairs sorted by frame, two
+            // frames to a register, then the left and the right values widened with their signs.
+            const __m128i row0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in0 + 2 * t));
+            const __m128i row1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in1 + 2 * t));
+            // pairs[i]: in its low 32 bits, lane 0's pair of frame t+i; lane 1's in the next.
+            __m128i pairs[4];
+#pragma GCC unroll 2
+            for (int h = 0; h < 2; ++h) {
+                const __m128i frames =
+                    h == 0 ? _mm_unpacklo_epi32(row0, row1) : _mm_unpackhi_epi32(row0, row1);
+                const __m128i left = _mm_srai_epi32(_mm_slli_epi32(frames, 16), 16);
+                const __m128i right = _mm_srai_epi32(frames, 16);
+#pragma GCC unroll 2
+                for (int e = 0; e < 2; ++e) {
+                    const __m128d xl = _mm_cvtepi32_pd(e == 0 ? left : _mm_srli_si128(left, 8));
+                    const __m128d xr = _mm_cvtepi32_pd(e == 0 ? right : _mm_srli_si128(right, 8));
+                    const __m128i roundedL = step(xl, wl1, wl2, okLeft, zl0, zl1, stepA);
+                    const __m128i roundedR = step(xr, wr1, wr2, okRight, zr0, zr1, stepB);
+                    // The low 16 bits of each 64-bit lane, left beside right: lane 0's pair in
+                    // the low 32 bits, lane 1's in the next.
+                    const __m128i words = _mm_unpacklo_epi16(roundedL, roundedR);
+                    const __m128i high = _mm_unpackhi_epi16(roundedL, roundedR);
+                    pairs[2 * h + e] = _mm_unpacklo_epi32(words, high);
+                }
+            }
+            // Lane 0's four pairs, then lane 1's.
+            const __m128i early = _mm_unpacklo_epi32(pairs[0], pairs[1]);
+            const __m128i late = _mm_unpacklo_epi32(pairs[2], pairs[3]);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out0 + 2 * t),
+                             _mm_unpacklo_epi64(early, late));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out1 + 2 * t),
+                             _mm_unpackhi_epi64(early, late));
+        }
+        la.W1[n] = __builtin_bit_cast(D, wl1);
+        la.W2[n] = __builtin_bit_cast(D, wl2);
+        lb.W1[n] = __builtin_bit_cast(D, wr1);
+        lb.W2[n] = __builtin_bit_cast(D, wr2);
+        la.ZLane[2 * n] = zl0;
+        la.ZLane[2 * n + 1] = zl1;
+        lb.ZLane[2 * n] = zr0;
+        lb.ZLane[2 * n + 1] = zr1;
+    }
+    okA = __builtin_bit_cast(TVec<2>::I, okLeft);
+    okB = __builtin_bit_cast(TVec<2>::I, okRight);
+}
+#endif
+
 // The section's coefficients and job's scale in every lane.
 template <int W>
 [[gnu::always_inline]] inline TLaneConstants<W> ConstantsOf(const TLaneJob& job) noexcept
@@ -541,9 +655,12 @@ template <int W>
         // A stereo block read from a file: both jobs' samples come from one load a lane.
         if constexpr (W == 2 || W == 4) {
             if (a.InStride == 2 && b->InStride == 2 && b->In == a.In + 1) {
-                if (a.Stride == 2)
-                    StereoLanes<W, true, 0>(la, lb, c, okA, okB);
-                else
+                if (a.Stride == 2) {
+                    if constexpr (W == 2)
+                        StereoLanesSse2(la, lb, c, okA, okB);
+                    else
+                        StereoLanes<W, true, 0>(la, lb, c, okA, okB);
+                } else
                     StereoLanes<W, false, 0>(la, lb, c, okA, okB);
                 if (!all(okA))
                     FillLanesBody<W>(a, nullptr);

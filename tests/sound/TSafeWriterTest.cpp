@@ -94,8 +94,8 @@ TEST(TSafeWriter, ALongFileComesOutWhole)
         const std::string target = folder.File("long.bin");
         const std::size_t size = c.First + c.Chunk * c.Chunks;
         std::vector<char> memory(size + 8192);
-        char* bytes = memory.data() + (4096 - reinterpret_cast<std::uintptr_t>(memory.data()) % 4096) +
-                      c.Shift;
+        char* bytes = memory.data() +
+                      (4096 - reinterpret_cast<std::uintptr_t>(memory.data()) % 4096) + c.Shift;
         for (std::size_t i = 0; i < size; ++i)
             bytes[i] = static_cast<char>((i * 131) >> 9);
         TSafeWriter writer(target);
