@@ -142,6 +142,7 @@ template <int W>
     using V = TKVec<W>;
     std::size_t i = 0;
     for (; i + W <= values; i += W) {
+        __builtin_prefetch(in + i + 1024);
         typename V::S s;
         std::memcpy(&s, in + i, sizeof s);
         const typename V::F v =

@@ -208,6 +208,7 @@ void ChannelReach(const std::int16_t* x, std::size_t frames, std::size_t channel
                 d[u] = d[u] > change ? d[u] : change;
             };
             for (i = first + channels; i + next + 8 <= end; i += 2 * next) {
+                __builtin_prefetch(x + i + 1024);
                 take(i, 0);
                 take(i + next, 1);
             }
