@@ -925,6 +925,9 @@ bool ExportFromFile(const std::string& inPath, TFilterSection filter, const std:
     filter.SetSampFreq(static_cast<double>(format.SampleRate));
     const TKernel kernel(filter);
     const TWriteLayout written = *found.Layout;
+    // The reader holds as many blocks as the ring has slots. The writer, rather than wait, fills
+    // any block the ring has room for, and waits for that block's input: a reader holding fewer
+    // blocks would read it only once the writer had moved on, and both would wait for ever.
     TBlockReader reader(
         inPath, outPath,
         [&written](std::int32_t) {
