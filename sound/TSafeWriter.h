@@ -105,8 +105,11 @@ private:
     std::uint64_t m_written = 0;
     std::uint64_t m_flushed = 0;
     std::int64_t m_dropped = 0; // bytes on the disk and out of the page cache; -1: not done
+    struct TFreeGather {
+        void operator()(char* p) const noexcept { std::free(p); }
+    };
     // While writing past the page cache: the bytes gathered for the next piece.
-    std::unique_ptr<char, void (*)(void*)> m_gather{nullptr, std::free};
+    std::unique_ptr<char, TFreeGather> m_gather;
     std::size_t m_gathered = 0;
 };
 
