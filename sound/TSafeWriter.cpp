@@ -447,18 +447,24 @@ void TSafeWriter::Write(const void* bytes, std::size_t count)
 #endif
 }
 
-void TSafeWriter::WriteAll(const char* p, std::size_t count)
+std::size_t TSafeWriter::WriteAll(const char* p, std::size_t count, bool refusable)
 {
-    while (count > 0) {
-        const ssize_t n = ::write(m_fd, p, count);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(m_fd, p + done, count - done);
         if (n < 0 && errno == EINTR)
             continue;
+        // Past the page cache, EINVAL: the device wants another alignment, or the file system
+        // cannot after all; the page cache takes the rest, and a write that makes no progress
+        // reports there.
+        if (refusable && (n == 0 || (n < 0 && errno == EINVAL)))
+            break;
         if (n <= 0)
             Fail("cannot write the file", n < 0 ? errno : ENOSPC);
-        p += n;
-        count -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
         m_written += static_cast<std::uint64_t>(n);
     }
+    return done;
 }
 
 void TSafeWriter::WriteDirect()
@@ -479,29 +485,10 @@ void TSafeWriter::WriteDirect()
 #endif
 }
 
-std::size_t TSafeWriter::WriteDirectPieces(const char* p, std::size_t count)
-{
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(m_fd, p + done, count - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        // EINVAL: the device wants another alignment, or the file system cannot after all;
-        // the page cache takes the rest, and a write that makes no progress reports there.
-        if (n < 0 && errno != EINVAL)
-            Fail("cannot write the file", errno);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-        m_written += static_cast<std::uint64_t>(n);
-    }
-    return done;
-}
-
 void TSafeWriter::FlushGathered()
 {
     const std::size_t done =
-        WriteDirectPieces(m_gather.get(), m_gathered / kDirectAlign * kDirectAlign);
+        WriteAll(m_gather.get(), m_gathered / kDirectAlign * kDirectAlign, true);
     if (done == m_gathered) {
         m_gathered = 0;
         return;

@@ -79,10 +79,10 @@ private:
     [[noreturn]] void Fail(const std::string& what, int error) const;
     // Waits for the bytes before end to reach the disk and drops them from the page cache.
     void DropBehind(std::uint64_t end);
-    // Writes [bytes, bytes + count) with write(2) as it comes; throws ESafeWriteError.
-    void WriteAll(const char* bytes, std::size_t count);
-    // Writes aligned bytes past the page cache; how many went, fewer when refused.
-    std::size_t WriteDirectPieces(const char* bytes, std::size_t count);
+    // Writes [bytes, bytes + count) with write(2) as it comes; throws ESafeWriteError. With
+    // refusable (aligned bytes past the page cache), stops where a write is refused and returns
+    // how many went.
+    std::size_t WriteAll(const char* bytes, std::size_t count, bool refusable = false);
     // Writes the gathered bytes, past the page cache while they fill whole aligned pieces.
     void FlushGathered();
     // Back to writing through the page cache.
