@@ -684,6 +684,12 @@ void TPulseWaveOutDevice::ArmTick()
         ms = std::clamp<std::int64_t>((left * 1000 + bytesPerSecond - 1) / bytesPerSecond, 1,
                                       LookMs);
     }
+    if (!m_paused && (m_unwritten < m_queue.size() || m_silenceLeft > 0)) {
+        // Sound waits here for room at the server, whose requests wait for the tick: come back
+        // by the time it has room for a request, or a ring of long buffers would let the server
+        // run down to what it holds less a buffer before the next refill.
+        ms = std::min<std::int64_t>(ms, RequestMs);
+    }
     m_tick.start(static_cast<int>(ms));
     if (!m_ticking) {
         m_ticking = true;
