@@ -29,6 +29,7 @@ constexpr int TailSilenceMs = 300;
 // stream dropped at that moment loses it.
 constexpr int TailHoldMs = 150;
 constexpr int RequestMs = 20;    // the server asks for data in pieces this long
+constexpr int RefillMs = 30;     // while sound waits here, the server is topped up this often
 constexpr int TimingMs = 100;    // timing asked for this often while a stream plays
 constexpr int AnsweringMs = 300; // timing news this recent: the server answers
 // The server-side buffer asked for: what the player's ring holds by default. A server that needs
@@ -684,11 +685,12 @@ void TPulseWaveOutDevice::ArmTick()
         ms = std::clamp<std::int64_t>((left * 1000 + bytesPerSecond - 1) / bytesPerSecond, 1,
                                       LookMs);
     }
-    if (!m_paused && (m_unwritten < m_queue.size() || m_silenceLeft > 0)) {
+    if (!m_paused && (m_unwritten < m_queue.size() || m_silenceLeft > 0) && ms > RefillMs) {
         // Sound waits here for room at the server, whose requests wait for the tick: come back
         // by the time it has room for a request, or a ring of long buffers would let the server
-        // run down to what it holds less a buffer before the next refill.
-        ms = std::min<std::int64_t>(ms, RequestMs);
+        // run down to what it holds less a buffer before the next refill. A buffer heard by
+        // RefillMs is waited for, so that the ticks stay with the buffers.
+        ms = RequestMs;
     }
     m_tick.start(static_cast<int>(ms));
     if (!m_ticking) {
