@@ -35,7 +35,8 @@ constexpr int AnsweringMs = 300; // timing news this recent: the server answers
 // The server-side buffer asked for: what the player's ring holds by default. A server that needs
 // more raises it and says so.
 constexpr int AskedBufferMs = 100;
-constexpr int MaxChannels = 32; // what the sound server handles
+constexpr int MostAskedMs = 10000; // however often it ran out
+constexpr int MaxChannels = 32;    // what the sound server handles
 
 std::int64_t BytesOfMs(const TWaveFormat& f, int ms)
 {
@@ -255,6 +256,7 @@ int TPulseWaveOutDevice::Open(int deviceId, const TWaveFormat& format, TWaveOutN
     m_silenceLeft = 0;
     m_heard = 0;
     m_needTold = 0;
+    m_askBytes = std::max<std::int64_t>(BytesOfMs(m_format, AskedBufferMs), m_format.blockAlign);
     m_underruns = 0;
     m_recoveries = 0;
     if (int result = MakeStream(); result != weNoError) {
@@ -297,8 +299,7 @@ int TPulseWaveOutDevice::MakeStream()
     const auto frame = static_cast<std::uint32_t>(m_format.blockAlign);
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(
-        std::max<std::int64_t>(BytesOfMs(m_format, AskedBufferMs), m_format.blockAlign));
+    attr.tlength = static_cast<std::uint32_t>(m_askBytes);
     attr.prebuf = frame;
     attr.minreq = std::max<std::uint32_t>(
         frame, static_cast<std::uint32_t>(m_format.samplesPerSec) * RequestMs / 1000 * frame);
@@ -813,7 +814,7 @@ void TPulseWaveOutDevice::FollowBufferAttr()
     // reads, by which the ring frees buffers: half a quantum more. With just the buffer, a
     // quantum of 8192 frames ran short once in every play, one of 4096 in one play of three.
     const std::int64_t granted = ServerBufferBytes();
-    const std::int64_t asked = BytesOfMs(m_format, AskedBufferMs);
+    const std::int64_t asked = m_askBytes;
     const pa_buffer_attr* attr =
         m_stream != nullptr ? pa_stream_get_buffer_attr(m_stream) : nullptr;
     const std::int64_t quantum =
@@ -840,6 +841,19 @@ void TPulseWaveOutDevice::FollowUnderrun()
     }
     const std::int64_t granted = ServerBufferBytes();
     m_needTold = std::max(m_needTold, granted) + granted / 2;
+    // The server is asked to hold that much too: a ring that grows while the server holds what
+    // it did would keep the growth here, where it is no help when the server itself is late.
+    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(m_stream);
+    const std::int64_t ask = std::min(m_needTold, BytesOfMs(m_format, MostAskedMs)) /
+                             m_format.blockAlign * m_format.blockAlign;
+    if (attr != nullptr && ask > m_askBytes) {
+        m_askBytes = ask;
+        pa_buffer_attr wanted = *attr;
+        wanted.maxlength = static_cast<std::uint32_t>(-1);
+        wanted.tlength = static_cast<std::uint32_t>(m_askBytes);
+        wanted.fragsize = static_cast<std::uint32_t>(-1);
+        Forget(pa_stream_set_buffer_attr(m_stream, &wanted, nullptr, nullptr));
+    }
     if (m_notify) {
         m_notify({TWaveOutMessageKind::Starved, nullptr, 0, m_needTold});
     }

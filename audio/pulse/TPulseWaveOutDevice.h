@@ -9,7 +9,8 @@
 // it. The server may need more (PipeWire holds back a whole graph quantum, and raises the stream's
 // buffer to fit it): the buffer it grants, and every change of it, is passed on as a Starved
 // notice, so the owner's ring is never shorter than what the server must hold to play; an
-// underrun in the middle of the sound asks for half that buffer more each time. A header is
+// underrun in the middle of the sound asks for half that buffer more each time, of the owner's
+// ring and of the server (for this stream and those made after it until Close). A header is
 // done once the stream's played position, from the server's timing, has passed its last byte.
 //
 // A queue that stops moving while the server answers (a server that waits for a start condition
@@ -153,6 +154,7 @@ private:
     pa_operation* m_timingRequest = nullptr;
     TStallWatch m_stall;
     std::int64_t m_needTold = 0; // the largest server buffer passed on since Open
+    std::int64_t m_askBytes = 0; // what streams ask the server to hold; grows with underruns
     std::int64_t m_underruns = 0;
     int m_recoveries = 0;
     std::vector<char> m_staging;

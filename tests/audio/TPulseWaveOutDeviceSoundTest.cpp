@@ -341,6 +341,39 @@ TEST_F(SoundPath, BusyEventLoopDelaysButLosesNothing)
                 static_cast<double>(sound.silentFrames) * 1000.0 / 44100.0);
 }
 
+// An underrun in the middle of the sound raises what the server holds, not only the ring: after
+// two stalls of the UI thread that ran it dry, a stall longer than the server held at first no
+// longer does.
+TEST_F(SoundPath, UnderrunsRaiseWhatTheServerHolds)
+{
+    TQtEventPoster poster;
+    auto device = std::make_unique<TPulseWaveOutDevice>();
+    const TPulseWaveOutDevice& output = *device;
+    TMPCPlay player(std::move(device), poster);
+    SetStereo(player, 882, 10); // the window's ring: ten buffers of 10 ms
+    TFeed feed;
+    feed.values = SineAndNoise(44100 * 8);
+    feed.Attach(player);
+    player.Start();
+    RunFor(500);
+    const std::int64_t first = output.ServerBufferBytes();
+    ASSERT_GT(first, 0);
+    const std::int64_t firstMs = first * 1000 / (44100 * 4);
+    for (int stall = 0; stall < 2; ++stall) {
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::max<std::int64_t>(300, 3 * firstMs)));
+        RunFor(static_cast<int>(500 + 2 * firstMs));
+    }
+    ASSERT_GE(player.Underruns(), 2);
+    EXPECT_GT(output.ServerBufferBytes(), 2 * first);
+    const std::int64_t before = player.Underruns();
+    std::this_thread::sleep_for(std::chrono::milliseconds(firstMs + 20));
+    RunFor(500);
+    EXPECT_EQ(player.Underruns(), before)
+        << "the server held " << output.ServerBufferBytes() << " bytes, " << first << " at first";
+    player.Stop();
+}
+
 // Ending at once still ends: the single frame of silence is played and the device closes.
 TEST_F(SoundPath, EmptySoundClosesTheDevice)
 {
