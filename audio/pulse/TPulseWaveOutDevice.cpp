@@ -294,16 +294,7 @@ int TPulseWaveOutDevice::MakeStream()
     pa_stream_set_buffer_attr_callback(m_stream, &OnBufferAttr, this);
     pa_stream_set_underflow_callback(m_stream, &OnUnderflow, this);
 
-    // The server holds about what the ring holds, starts at the first frame, and asks for data
-    // in short pieces, which also keeps its own device buffer short.
-    const auto frame = static_cast<std::uint32_t>(m_format.blockAlign);
-    pa_buffer_attr attr{};
-    attr.maxlength = static_cast<std::uint32_t>(-1);
-    attr.tlength = static_cast<std::uint32_t>(m_askBytes);
-    attr.prebuf = frame;
-    attr.minreq = std::max<std::uint32_t>(
-        frame, static_cast<std::uint32_t>(m_format.samplesPerSec) * RequestMs / 1000 * frame);
-    attr.fragsize = static_cast<std::uint32_t>(-1);
+    const pa_buffer_attr attr = AskedAttr();
     auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_EARLY_REQUESTS |
         (m_paused ? PA_STREAM_START_CORKED : 0));
@@ -335,6 +326,21 @@ int TPulseWaveOutDevice::MakeStream()
     m_connectError = m_lastDetail;
     m_connectErrorAt = Clock::now();
     return weNoDriver;
+}
+
+pa_buffer_attr TPulseWaveOutDevice::AskedAttr() const
+{
+    // The server holds about what the ring holds, starts at the first frame, and asks for data
+    // in short pieces, which also keeps its own device buffer short.
+    const auto frame = static_cast<std::uint32_t>(m_format.blockAlign);
+    pa_buffer_attr attr{};
+    attr.maxlength = static_cast<std::uint32_t>(-1);
+    attr.tlength = static_cast<std::uint32_t>(m_askBytes);
+    attr.prebuf = frame;
+    attr.minreq = std::max<std::uint32_t>(
+        frame, static_cast<std::uint32_t>(m_format.samplesPerSec) * RequestMs / 1000 * frame);
+    attr.fragsize = static_cast<std::uint32_t>(-1);
+    return attr;
 }
 
 void TPulseWaveOutDevice::DropStream()
@@ -843,16 +849,12 @@ void TPulseWaveOutDevice::FollowUnderrun()
     m_needTold = std::max(m_needTold, granted) + granted / 2;
     // The server is asked to hold that much too: a ring that grows while the server holds what
     // it did would keep the growth here, where it is no help when the server itself is late.
-    const pa_buffer_attr* attr = pa_stream_get_buffer_attr(m_stream);
     const std::int64_t ask = std::min(m_needTold, BytesOfMs(m_format, MostAskedMs)) /
                              m_format.blockAlign * m_format.blockAlign;
-    if (attr != nullptr && ask > m_askBytes) {
+    if (ask > m_askBytes) {
         m_askBytes = ask;
-        pa_buffer_attr wanted = *attr;
-        wanted.maxlength = static_cast<std::uint32_t>(-1);
-        wanted.tlength = static_cast<std::uint32_t>(m_askBytes);
-        wanted.fragsize = static_cast<std::uint32_t>(-1);
-        Forget(pa_stream_set_buffer_attr(m_stream, &wanted, nullptr, nullptr));
+        const pa_buffer_attr attr = AskedAttr();
+        Forget(pa_stream_set_buffer_attr(m_stream, &attr, nullptr, nullptr));
     }
     if (m_notify) {
         m_notify({TWaveOutMessageKind::Starved, nullptr, 0, m_needTold});

@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+struct pa_buffer_attr;
 struct pa_context;
 struct pa_operation;
 struct pa_stream;
@@ -95,6 +96,8 @@ private:
     void DropContext();
     int ReadSinks();
     int MakeStream();
+    // What a stream asks the server for: m_askBytes held, refilled in pieces of RequestMs.
+    pa_buffer_attr AskedAttr() const;
     void DropStream();
     void FollowBufferAttr();
     void FollowUnderrun();
