@@ -73,6 +73,12 @@ TPulseWaveOutDevice::TPulseWaveOutDevice()
         Tick();
         ArmTick();
     });
+    m_pumpSoon.setSingleShot(true);
+    m_pumpSoon.setInterval(0);
+    QObject::connect(&m_pumpSoon, &QTimer::timeout, [this] {
+        Pump();
+        ArmTick();
+    });
     // While the tick runs, the server's news waits for it, so that the server's requests for
     // more, which the tick's refills answer anyway, do not wake the program a second time; a
     // reply that is awaited (the played position above all, which libpulse times by its
@@ -421,8 +427,11 @@ int TPulseWaveOutDevice::Write(TWaveHeader& header)
     header.flags = (header.flags & ~TWaveHeader::Done) | TWaveHeader::InQueue;
     m_queue.push_back({&header, -1, -1});
     m_silenceLeft = 0;
-    Pump();
-    ArmTick();
+    // The buffers that come back together are refilled together: one write to the server for
+    // all of them, once the owner has refilled them all.
+    if (!m_pumpSoon.isActive()) {
+        m_pumpSoon.start();
+    }
     return weNoError;
 }
 

@@ -130,6 +130,8 @@ private:
     bool m_streamReady = false;
     QTimer m_tick;
     bool m_ticking = false; // from the first ArmTick until the tick is stopped
+    // Buffers written in one pass of the event loop go to the server together, in one message.
+    QTimer m_pumpSoon;
 
     std::vector<TSink> m_sinks;
     std::string m_sinkName; // empty: the server's default
