@@ -53,11 +53,15 @@ void TPlayCursor::BlockFed()
 
 void TPlayCursor::ShowMarker(double seconds)
 {
+    const int pixel = m_taxis->MarkerPixel();
     m_taxis->SetMarkerValue(seconds);
     m_lineSeconds = seconds;
     UpdatePlayLine();
+    // A readout half its interval old changes along with a line that moved, in the same repaint
+    // of the window, rather than in one of its own soon after.
+    const bool moved = m_taxis->MarkerPixel() != pixel;
     if (!m_lineVisible || !m_readoutClock.isValid() ||
-        m_readoutClock.elapsed() >= ReadoutInterval) {
+        m_readoutClock.elapsed() >= (moved ? ReadoutInterval / 2 : ReadoutInterval)) {
         ShowPosition(seconds);
         m_readoutClock.start();
     }
