@@ -343,8 +343,8 @@ pa_buffer_attr TPulseWaveOutDevice::AskedAttr() const
     attr.maxlength = static_cast<std::uint32_t>(-1);
     attr.tlength = static_cast<std::uint32_t>(m_askBytes);
     attr.prebuf = frame;
-    attr.minreq = std::max<std::uint32_t>(
-        frame, static_cast<std::uint32_t>(m_format.samplesPerSec) * RequestMs / 1000 * frame);
+    attr.minreq = static_cast<std::uint32_t>(
+        std::max<std::int64_t>(frame, BytesOfMs(m_format, RequestMs)));
     attr.fragsize = static_cast<std::uint32_t>(-1);
     return attr;
 }
