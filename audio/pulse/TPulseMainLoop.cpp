@@ -423,7 +423,7 @@ bool TPulseMainLoop::RunUntil(const std::function<bool()>& done, int timeoutMs)
     }
 }
 
-bool TPulseMainLoop::Iterate(int waitMs)
+bool TPulseMainLoop::DispatchDefers()
 {
     // Events made or freed by a callback change the lists: work on copies and skip dead ones.
     const std::vector<pa_defer_event*> defers = m_defers;
@@ -434,7 +434,19 @@ bool TPulseMainLoop::Iterate(int waitMs)
             deferred = true;
         }
     }
-    int wait = deferred ? 0 : waitMs;
+    return deferred;
+}
+
+void TPulseMainLoop::RunDeferred()
+{
+    if (DispatchDefers()) {
+        UpdateHold();
+    }
+}
+
+bool TPulseMainLoop::Iterate(int waitMs)
+{
+    int wait = DispatchDefers() ? 0 : waitMs;
     for (const pa_time_event* e : m_times) {
         if (!e->dead && e->enabled) {
             wait = std::min(wait, MsUntil(e->due));

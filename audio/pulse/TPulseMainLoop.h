@@ -37,6 +37,10 @@ public:
     // Handles everything that is waiting: each socket is read until it has nothing more (libpulse
     // reads a socket a piece at a time). Not from inside a libpulse callback.
     void RunPending();
+    // Runs the deferred work libpulse has queued (a stream write's message to the server above
+    // all) now rather than in the next pass of the event loop. Not from inside a libpulse
+    // callback.
+    void RunDeferred();
     // While held() is true, data arriving on the sockets wakes nobody: it waits for the owner's
     // next RunPending, on a timer of its own. Sockets still wake the loop when they can be
     // written again. held() is asked again after every event the loop runs and by UpdateHold.
@@ -76,6 +80,8 @@ private:
     void RunIo(pa_io_event* e, pa_io_event_flags_t flags);
     void DispatchTime(pa_time_event* e);
     void DispatchDefer(pa_defer_event* e);
+    // Runs every enabled defer event once; whether there was one.
+    bool DispatchDefers();
     void ScheduleCollect();
     void Collect();
     // One pass of the bounded wait: defer events, then a poll of at most waitMs, then I/O and

@@ -75,10 +75,7 @@ TPulseWaveOutDevice::TPulseWaveOutDevice()
     });
     m_pumpSoon.setSingleShot(true);
     m_pumpSoon.setInterval(0);
-    QObject::connect(&m_pumpSoon, &QTimer::timeout, [this] {
-        Pump();
-        ArmTick();
-    });
+    QObject::connect(&m_pumpSoon, &QTimer::timeout, [this] { PumpNow(); });
     // While the tick runs, the server's news waits for it, so that the server's requests for
     // more, which the tick's refills answer anyway, do not wake the program a second time; a
     // reply that is awaited (the played position above all, which libpulse times by its
@@ -429,7 +426,10 @@ int TPulseWaveOutDevice::Write(TWaveHeader& header)
     m_silenceLeft = 0;
     // The buffers that come back together are refilled together: one write to the server for
     // all of them, once the owner has refilled them all.
-    if (!m_pumpSoon.isActive()) {
+    if (m_awaitedRefills > 0 && --m_awaitedRefills == 0) {
+        m_pumpSoon.stop();
+        PumpNow();
+    } else if (!m_pumpSoon.isActive()) {
         m_pumpSoon.start();
     }
     return weNoError;
@@ -491,6 +491,7 @@ int TPulseWaveOutDevice::Reset()
     m_queue.clear();
     m_unwritten = 0;
     m_offset = 0;
+    m_awaitedRefills = 0;
     for (const TQueued& q : queue) {
         q.header->flags = (q.header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;
         if (m_notify) {
@@ -578,6 +579,15 @@ std::int64_t TPulseWaveOutDevice::ServerBufferBytes() const
     }
     const pa_buffer_attr* attr = pa_stream_get_buffer_attr(m_stream);
     return attr != nullptr ? attr->tlength : 0;
+}
+
+void TPulseWaveOutDevice::PumpNow()
+{
+    Pump();
+    // libpulse sends what was written from a defer event, which would take another pass of the
+    // event loop.
+    m_loop.RunDeferred();
+    ArmTick();
 }
 
 void TPulseWaveOutDevice::Pump()
@@ -747,10 +757,12 @@ void TPulseWaveOutDevice::Tick()
     }
     const std::int64_t heard = HeardBytes();
     // Headers whose last byte has been heard are done, in queue order.
+    std::size_t givenBack = 0;
     while (!m_queue.empty() && m_unwritten > 0 && DoneAt(m_queue.front()) <= heard) {
         TWaveHeader* header = m_queue.front().header;
         m_queue.pop_front();
         --m_unwritten;
+        m_awaitedRefills = ++givenBack;
         header->flags = (header->flags & ~TWaveHeader::InQueue) | TWaveHeader::Done;
         if (m_notify) {
             m_notify({TWaveOutMessageKind::Done, header, 0});

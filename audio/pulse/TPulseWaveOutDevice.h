@@ -106,6 +106,8 @@ private:
     bool Holds(const TWaveHeader& header) const;
     void Cork(bool cork);
     void Pump();
+    // Pumps, sends the data to the server and sets the tick; from outside libpulse's callbacks.
+    void PumpNow();
     void Tick();
     // Sets the tick for the moment the next buffer is heard.
     void ArmTick();
@@ -132,6 +134,9 @@ private:
     bool m_ticking = false; // from the first ArmTick until the tick is stopped
     // Buffers written in one pass of the event loop go to the server together, in one message.
     QTimer m_pumpSoon;
+    // Headers the last tick gave back that have not been written again: the write that brings
+    // it to none sends them at once, without waiting for m_pumpSoon.
+    std::size_t m_awaitedRefills = 0;
 
     std::vector<TSink> m_sinks;
     std::string m_sinkName; // empty: the server's default

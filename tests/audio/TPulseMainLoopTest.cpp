@@ -227,6 +227,27 @@ TEST_F(PulseMainLoop, DeferEventRunsEachPassWhileEnabled)
     EXPECT_EQ(loop.LiveEvents(), 0);
 }
 
+TEST_F(PulseMainLoop, RunDeferredRunsWhatIsEnabledNowAndNothingElse)
+{
+    bool applicationRan = false;
+    QTimer::singleShot(0, [&] { applicationRan = true; });
+    TSeen seen;
+    pa_defer_event* e = api->defer_new(
+        api,
+        [](pa_mainloop_api* a, pa_defer_event* ev, void* data) {
+            ++static_cast<TSeen*>(data)->calls;
+            a->defer_enable(ev, 0);
+        },
+        &seen);
+    loop.RunDeferred();
+    EXPECT_EQ(seen.calls, 1);
+    EXPECT_FALSE(applicationRan);
+    loop.RunDeferred();
+    SpinUntil([&] { return applicationRan; }, 1000);
+    EXPECT_EQ(seen.calls, 1) << "a defer event that turned itself off ran again";
+    api->defer_free(e);
+}
+
 TEST_F(PulseMainLoop, BoundedWaitRunsNoApplicationEventAndEndsInTime)
 {
     bool applicationRan = false;
