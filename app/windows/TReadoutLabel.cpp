@@ -10,6 +10,9 @@ namespace kavrel {
 TReadoutLabel::TReadoutLabel(QWidget* parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
+    // Opaque, in the window's own colour: a new text repaints this label alone, not the status
+    // bar and the window beneath it as well.
+    setAutoFillBackground(true);
 }
 
 void TReadoutLabel::changeEvent(QEvent* event)
