@@ -37,7 +37,11 @@ void TListeningTools::SetPlaying(bool playing)
 void TListeningTools::BlockFed()
 {
     // The blocks come back as they are heard: following them costs no wake-up of its own.
-    if (!m_playing || (m_followClock.isValid() && m_followClock.elapsed() < Interval))
+    if (!m_playing)
+        return;
+    const bool seen = (m_meters != nullptr && m_meters->isVisible()) ||
+                      (m_spectrumForm != nullptr && m_spectrumForm->isVisible());
+    if (m_followClock.isValid() && m_followClock.elapsed() < (seen ? Interval : UnseenInterval))
         return;
     m_followClock.start();
     Follow();

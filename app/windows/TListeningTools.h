@@ -30,8 +30,11 @@ class TSoundDocument;
 class TListeningTools : public QObject {
     Q_OBJECT
 public:
-    // How often at most the meters and the spectrum follow what is heard (ms).
+    // How often at most the meters and the spectrum follow what is heard (ms), and how often
+    // while neither shows: the meters still count overloads then, from the tap's kept sound.
     static constexpr int Interval = 50;
+    static constexpr int UnseenInterval = 250;
+    static_assert(UnseenInterval < THeardTap::KeptSeconds * 1000 / 2);
 
     // Adds "Spectrum" (F7) to menu. window: the spectrum window's parent and the owner of the
     // key; document: must outlive this object (the window owns both).
@@ -40,7 +43,8 @@ public:
 
     // Whether the sound plays: BlockFed follows only while it does.
     void SetPlaying(bool playing);
-    // A block was fed to the player: calls Follow if Interval has passed since the last time.
+    // A block was fed to the player: calls Follow if Interval (UnseenInterval while neither the
+    // meters nor the spectrum shows) has passed since the last time.
     void BlockFed();
     // Puts the meters on the filter controls window (null: none).
     void SetControls(TForm19* controls);
