@@ -39,10 +39,14 @@ void TListeningTools::BlockFed()
     // The blocks come back as they are heard: following them costs no wake-up of its own.
     if (!m_playing)
         return;
-    const bool seen = (m_meters != nullptr && m_meters->isVisible()) ||
-                      (m_spectrumForm != nullptr && m_spectrumForm->isVisible());
-    if (m_followClock.isValid() && m_followClock.elapsed() < (seen ? Interval : UnseenInterval))
-        return;
+    if (m_followClock.isValid()) {
+        const qint64 since = m_followClock.elapsed();
+        if (since < Interval)
+            return;
+        const bool seen = (m_meters != nullptr && m_meters->isVisible()) || SpectrumShown();
+        if (since < UnseenInterval && !seen)
+            return;
+    }
     m_followClock.start();
     Follow();
 }
@@ -84,11 +88,16 @@ void TListeningTools::Restart()
             std::vector<TMeterReading>(static_cast<std::size_t>(m_meter->Channels())), 0);
 }
 
+bool TListeningTools::SpectrumShown() const
+{
+    return m_spectrumForm != nullptr && m_spectrumForm->isVisible();
+}
+
 void TListeningTools::Follow()
 {
     // The meters count overloads from Play on, also while their window is hidden.
     const bool meters = m_meters != nullptr;
-    const bool spectrum = m_spectrumForm != nullptr && m_spectrumForm->isVisible();
+    const bool spectrum = SpectrumShown();
     if (!m_document.Playing() || (!meters && !spectrum))
         return;
     if (m_tap.Generation() != m_generation)

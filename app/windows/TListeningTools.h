@@ -59,6 +59,7 @@ public:
 
 private:
     void ShowSpectrum();
+    bool SpectrumShown() const;
     void Restart();
     void FollowSpectrum(std::int64_t heard);
 
