@@ -40,12 +40,15 @@ public:
 
 private:
     struct TChannel {
-        std::vector<std::int32_t> squares; // the last RmsSeconds, a ring
-        std::int64_t sum = 0;              // of squares
-        std::int32_t peak = 0;             // |value| of the last Add
+        std::int64_t sum = 0;  // of the squares in the ring
+        std::int32_t peak = 0; // |value| of the last Add
         std::int32_t hold = 0;
         std::int64_t holdAge = 0; // frames since hold was set
     };
+
+    // Folds `count` interleaved values, a whole number of frames, into the ring from `squares` on
+    // and into the channels' sums, peaks and the overloads.
+    void Fold(const std::int16_t* in, std::size_t count, std::int32_t* squares) noexcept;
 
     int m_channels;
     int m_rate;
@@ -56,6 +59,8 @@ private:
     std::int64_t m_holdFrames;
     std::int64_t m_overloads = 0;
     std::vector<TChannel> m_state;
+    // The squares of the last RmsSeconds of every channel, a ring of frames interleaved as heard.
+    std::vector<std::int32_t> m_squares;
 };
 
 } // namespace kavrel

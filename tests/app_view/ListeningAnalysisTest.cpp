@@ -69,6 +69,47 @@ TEST(LevelMeter, CountsValuesBeyondTheLampsLimitUntilReset)
     EXPECT_EQ(meter.Reading(0).RmsDb, TLevelMeter::FloorDb);
 }
 
+// Every channel a level of its own, in pieces of uneven lengths that cross the ring's end, one of
+// them longer than the whole RMS window: each reading is that of the values themselves.
+TEST(LevelMeter, EachChannelReadsItsOwnValuesWhateverThePieces)
+{
+    const int rate = 1000; // an RMS window of 300 frames
+    for (const int channels : {1, 2, 3, 8}) {
+        const auto n = static_cast<std::size_t>(channels);
+        TLevelMeter meter(channels, rate, 30000);
+        std::mt19937 random(static_cast<std::uint32_t>(channels));
+        std::vector<std::int16_t> heard;
+        std::int64_t overloads = 0;
+        for (const std::size_t frames : {7, 64, 333, 1, 250, 701, 16, 90}) {
+            std::vector<std::int16_t> piece(frames * n);
+            for (std::size_t i = 0; i < piece.size(); ++i) {
+                // Channel c reaches about 32768 / (c + 1), the first one beyond the limit.
+                const int reach = 32767 / static_cast<int>(i % n + 1);
+                piece[i] = static_cast<std::int16_t>(
+                    std::uniform_int_distribution<int>(-reach - 1, reach)(random));
+                overloads += std::abs(piece[i]) > 30000;
+            }
+            meter.Add(piece);
+            heard.insert(heard.end(), piece.begin(), piece.end());
+            const std::size_t kept = std::min<std::size_t>(heard.size() / n, 300);
+            for (std::size_t c = 0; c < n; ++c) {
+                std::int32_t peak = 0;
+                for (std::size_t i = c; i < piece.size(); i += n)
+                    peak = std::max(peak, std::abs(static_cast<std::int32_t>(piece[i])));
+                double squares = 0;
+                for (std::size_t f = heard.size() / n - kept; f < heard.size() / n; ++f)
+                    squares += static_cast<double>(heard[f * n + c]) * heard[f * n + c];
+                const TMeterReading r = meter.Reading(static_cast<int>(c));
+                const auto db = [](double v) { return 20 * std::log10(v / 32768.0); };
+                EXPECT_NEAR(r.PeakDb, db(peak), 1e-9) << channels << " channels, " << c;
+                EXPECT_NEAR(r.RmsDb, db(std::sqrt(squares / static_cast<double>(kept))), 1e-9)
+                    << channels << " channels, " << c << " after " << frames;
+            }
+            EXPECT_EQ(meter.Overloads(), overloads) << channels << " channels";
+        }
+    }
+}
+
 TEST(Spectrum, SinePeaksWithinOneBinOfItsFrequencyAtItsLevel)
 {
     for (const double rate : {44100.0, 48000.0, 96000.0}) {
