@@ -43,13 +43,12 @@ void TLevelMeter::Add(std::span<const std::int16_t> interleaved) noexcept
     for (TChannel& c : m_state)
         c.peak = 0;
     // In runs that end where the ring wraps.
-    for (std::size_t f = 0, at = m_at; f < frames;) {
-        const std::size_t run = std::min(frames - f, m_window - at);
-        Fold(interleaved.data() + f * chans, run * chans, m_squares.data() + at * chans);
+    for (std::size_t f = 0; f < frames;) {
+        const std::size_t run = std::min(frames - f, m_window - m_at);
+        Fold(interleaved.data() + f * chans, run * chans, m_squares.data() + m_at * chans);
         f += run;
-        at = at + run == m_window ? 0 : at + run;
+        m_at = m_at + run == m_window ? 0 : m_at + run;
     }
-    m_at = (m_at + frames) % m_window;
     m_filled = std::min(m_filled + frames, m_window);
     const auto added = static_cast<std::int64_t>(frames);
     for (TChannel& c : m_state) {
