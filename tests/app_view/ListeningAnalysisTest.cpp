@@ -80,7 +80,8 @@ TEST(LevelMeter, EachChannelReadsItsOwnValuesWhateverThePieces)
         std::mt19937 random(static_cast<std::uint32_t>(channels));
         std::vector<std::int16_t> heard;
         std::int64_t overloads = 0;
-        for (const std::size_t frames : {7, 64, 333, 1, 250, 701, 16, 90}) {
+        const std::size_t pieces[] = {7, 64, 333, 1, 250, 701, 16, 90};
+        for (const std::size_t frames : pieces) {
             std::vector<std::int16_t> piece(frames * n);
             for (std::size_t i = 0; i < piece.size(); ++i) {
                 // Channel c reaches about 32768 / (c + 1), the first one beyond the limit.
