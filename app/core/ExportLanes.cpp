@@ -8,11 +8,8 @@
 #include "app/core/SimdChoice.h"
 
 #include <cfloat>
-#include <cstdlib>
 #include <cstring>
-#include <iterator>
-#include <string_view>
-#include <utility>
+#include <span>
 
 namespace kavrel::detail {
 
